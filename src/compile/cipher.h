@@ -1,0 +1,48 @@
+// Compiled-line encoding: Base64 plus a character-for-word substitution.
+//
+// A source line is written as goEnCryptZEL(goBase64(line)) + "-;" and read
+// back as base64_decode(goDeCryptZEL(compiledLine)). Each code word is a
+// dash, five to ten binary digits and a dash, so an enciphered line carries
+// one of the cipher markers "-000", "-111", "-11" or "--;".
+#ifndef ZEL_COMPILE_CIPHER_H_
+#define ZEL_COMPILE_CIPHER_H_
+
+#include <cstddef>
+#include <string>
+
+// One entry of the cipher table: a character and its code word.
+struct CipherEntry {
+  char character;
+  const char* word;
+};
+
+// The cipher table: 79 entries, "0" first and "1" second. Compiled programs
+// can only be read with the table that wrote them, so it never changes.
+extern const CipherEntry kCipherTable[];
+extern const std::size_t kCipherTableSize;
+
+// Enciphers a Base64 text of 20 characters or more, replacing every table
+// character by its code word (others, such as "+", stay). A shorter text is
+// returned unchanged; unless it is "" or "DQ==" (an empty line or a lone
+// carriage return) ErrorEnCrypt is set, as such a line cannot be protected.
+std::string goEnCryptZEL(std::string text);
+
+// Deciphers a whole compiled line, terminator included: "--;" and then "-;"
+// become "-", and every code word becomes its character. Returns the Base64
+// text, possibly followed by one "-". Never fails.
+std::string goDeCryptZEL(std::string text);
+
+// Base64 of all the bytes of text (embedded zero bytes included).
+std::string goBase64(std::string text);
+
+// Base64 (RFC 4648, standard alphabet, "=" padding, no line breaks) of
+// `length` bytes at `bytes`.
+std::string base64_encode(const unsigned char* bytes, unsigned int length);
+
+// Decodes Base64 from the start of text up to the first "=" or the first
+// character outside the alphabet; the rest is ignored. A last partial group
+// of 3 characters gives 2 bytes, of 2 gives 1, of 1 gives nothing. Never
+// fails.
+std::string base64_decode(const std::string& text);
+
+#endif  // ZEL_COMPILE_CIPHER_H_

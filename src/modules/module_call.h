@@ -1,0 +1,27 @@
+// Loading and calling one module.
+//
+// Each call: tests that the file can be opened, loads it with dlopen
+// (RTLD_LAZY), looks up "create" and "destroy", creates an object, calls its
+// operation once and destroys the object. Shared objects are never unloaded,
+// so a module's static data lives for the whole process. Failures come back
+// as texts, not errors: message "4" with the path when the file cannot be
+// opened, otherwise the loader's own error text. An exception thrown by the
+// module's operation propagates to the caller and the object is not
+// destroyed.
+#ifndef ZEL_MODULES_MODULE_CALL_H_
+#define ZEL_MODULES_MODULE_CALL_H_
+
+#include <string>
+
+// Runs a pack module: returns execute(input) of a fresh object from the
+// shared object at modulePath, or a failure text. Uses handle, openZEL,
+// closeZEL and ps.
+std::string callModule(std::string modulePath, std::string input);
+
+// Asks a syntax module: returns check(syntaxLine, statement) of a fresh
+// object from the shared object at libPath, or a failure text. Uses
+// handleLib, openZELLib, closeZELLib and psLib.
+std::string callLibModule(std::string libPath, std::string syntaxLine,
+                          std::string statement);
+
+#endif  // ZEL_MODULES_MODULE_CALL_H_

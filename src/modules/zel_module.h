@@ -1,0 +1,74 @@
+// Plug-in interface for zel modules.
+//
+// This is the only header a module author needs. A module is a shared object
+// that exports two C functions, "create" and "destroy". The engine loads it
+// with dlopen, calls create() to get a fresh object, calls the object's one
+// operation once, then hands the object back to destroy(). The shared object
+// stays loaded for the life of the process, so static data in a module
+// persists from call to call while every call works on a new object.
+//
+// Two kinds of module exist:
+//   - a pack module (ModuleObject) carries out an accepted statement;
+//   - a syntax module (LibModuleObject), installed in
+//     node_modules/korrin_linux/, decides whether a statement has a form.
+//
+// ABI: texts cross the boundary as std::string by value, and the engine
+// calls the first slot of the object's virtual table. A module must therefore
+// be built with the same C++ standard library and string layout as the
+// add-on (g++/libstdc++ with the default _GLIBCXX_USE_CXX11_ABI=1), and the
+// operation must stay the first virtual function of the class.
+//
+// Writing a module:
+//
+//   #include "zel_module.h"
+//   class Hello : public ModuleObject {
+//    public:
+//     std::string execute(std::string input) override { return "hello"; }
+//   };
+//   ZEL_EXPORT_MODULE(Hello)
+#ifndef ZEL_MODULES_ZEL_MODULE_H_
+#define ZEL_MODULES_ZEL_MODULE_H_
+
+#include <string>
+
+// A pack module object: does the work of one accepted statement.
+class ModuleObject {
+ public:
+  // Runs one statement. input is the program path (or the syntax path for a
+  // direct command), ";" and the statement. Returns the result text, which
+  // becomes the run's result. Must stay the first virtual function.
+  virtual std::string execute(std::string input) = 0;
+  virtual ~ModuleObject() {}
+};
+
+// A syntax module object: decides whether a statement has a form.
+class LibModuleObject {
+ public:
+  // Offered one syntax line's pattern text and a statement (without ";").
+  // Answers with the statement itself to accept it; with a text holding
+  // "(NM)" (not this form; the rest is shown to the user), "(LEX)" (lexical
+  // error; the rest describes it) or "(NF)" (statement not found); anything
+  // else means no opinion. Must stay the first virtual function.
+  virtual std::string check(std::string syntaxLine, std::string statement) = 0;
+  virtual ~LibModuleObject() {}
+};
+
+// Entry types the engine looks up as "create" and "destroy".
+typedef ModuleObject* create_t();
+typedef void destroy_t(ModuleObject*);
+typedef LibModuleObject* create_lib_t();
+typedef void destroy_lib_t(LibModuleObject*);
+
+#define ZEL_MODULE_API extern "C" __attribute__((visibility("default")))
+
+// Exports create/destroy for a pack module class with a default constructor.
+#define ZEL_EXPORT_MODULE(Class)                                   \
+  ZEL_MODULE_API ModuleObject* create() { return new Class(); }    \
+  ZEL_MODULE_API void destroy(ModuleObject* object) { delete object; }
+
+// Exports create/destroy for a syntax module class with a default constructor.
+#define ZEL_EXPORT_SYNTAX_MODULE(Class)                             \
+  ZEL_MODULE_API LibModuleObject* create() { return new Class(); }  \
+  ZEL_MODULE_API void destroy(LibModuleObject* object) { delete object; }
+
+#endif  // ZEL_MODULES_ZEL_MODULE_H_

@@ -1,0 +1,29 @@
+#include "zel/state.h"
+
+std::string myAbsolutePathDirApp;
+std::string resultat;
+std::string line;
+std::string myAppFile;
+std::string myDataFile;
+std::string dataToSave;
+std::string FirstResponse;
+std::string lineLang;
+std::string lineSyntaxesExist;
+std::string lineSyntaxesExistLib;
+std::string myDirPath;
+bool ErrorEnCrypt = false;
+
+void* handle = nullptr;
+create_t* openZEL = nullptr;
+destroy_t* closeZEL = nullptr;
+ModuleObject* ps = nullptr;
+
+void* handleLib = nullptr;
+create_lib_t* openZELLib = nullptr;
+destroy_lib_t* closeZELLib = nullptr;
+LibModuleObject* psLib = nullptr;
+
+const std::string base64_chars =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+    "abcdefghijklmnopqrstuvwxyz"
+    "0123456789+/";

@@ -1,0 +1,57 @@
+// Process-wide engine state.
+//
+// Every engine operation works directly on these variables; there is no
+// per-call context. Each is defined once (state.cc), created when the engine
+// is loaded and kept until the process ends. No entry resets any of them
+// when it starts, so results, the pending statement text and the last syntax
+// module answer carry over from one call to the next.
+#ifndef ZEL_ZEL_STATE_H_
+#define ZEL_ZEL_STATE_H_
+
+#include <string>
+
+#include "modules/zel_module.h"
+
+// Application directory given to the latest Executer or Commandes call;
+// prefix of every path built with "/node_modules/".
+extern std::string myAbsolutePathDirApp;
+// Result text of the latest operation; the entries return a copy of it.
+extern std::string resultat;
+// Line buffer of the program file readers.
+extern std::string line;
+// Syntax path of the program being run; also the compiler's source argument.
+extern std::string myAppFile;
+// The compiler's second argument (the output suffix).
+extern std::string myDataFile;
+// Pending text of a statement that continues over several lines.
+extern std::string dataToSave;
+// First non-empty module result of the process; set once, never cleared.
+extern std::string FirstResponse;
+// Line buffer of the message catalogue reader.
+extern std::string lineLang;
+// Line buffer of the syntax file reader.
+extern std::string lineSyntaxesExist;
+// Answer of the latest syntax module call made during syntax matching.
+extern std::string lineSyntaxesExistLib;
+// Syntax location of the pack search in progress.
+extern std::string myDirPath;
+// Set when enciphering failed during the compilation in progress.
+extern bool ErrorEnCrypt;
+
+// Module call variables: the latest pack module loaded, its entries and the
+// object of the call in progress (valid only during that call).
+extern void* handle;
+extern create_t* openZEL;
+extern destroy_t* closeZEL;
+extern ModuleObject* ps;
+
+// The same for syntax modules.
+extern void* handleLib;
+extern create_lib_t* openZELLib;
+extern destroy_lib_t* closeZELLib;
+extern LibModuleObject* psLib;
+
+// The standard Base64 alphabet (RFC 4648, section 4).
+extern const std::string base64_chars;
+
+#endif  // ZEL_ZEL_STATE_H_
