@@ -5,6 +5,9 @@
 #include <cstring>
 #include <vector>
 
+#include <boost/algorithm/string/classification.hpp>
+#include <boost/algorithm/string/split.hpp>
+
 #include "support/text.h"
 #include "zel/state.h"
 
@@ -309,4 +312,16 @@ std::string base64_decode(const std::string& text) {
     out += static_cast<char>((group >> 4) & 0xFF);
   }
   return out;
+}
+
+bool hasCipherMarker(const std::string& text) {
+  return containsAny(text, {"-000", "-111", "-11", "--;"});
+}
+
+std::string decipherStatement(const std::string& line) {
+  const std::string plain = base64_decode(goDeCryptZEL(line));
+  if (plain.find(';') == std::string::npos) return plain;
+  std::vector<std::string> fields;
+  boost::split(fields, plain, boost::is_any_of(";"));
+  return fields.front();
 }

@@ -45,4 +45,12 @@ std::string base64_encode(const unsigned char* bytes, unsigned int length);
 // fails.
 std::string base64_decode(const std::string& text);
 
+// True when text holds one of the cipher markers "-000", "-111", "-11" or
+// "--;" anywhere: readers then take it for an enciphered line.
+bool hasCipherMarker(const std::string& text);
+
+// The plain text of an enciphered line, base64_decode(goDeCryptZEL(line)),
+// cut before its first ";" (the ";" and the rest are dropped).
+std::string decipherStatement(const std::string& line);
+
 #endif  // ZEL_COMPILE_CIPHER_H_

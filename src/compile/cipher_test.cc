@@ -20,13 +20,6 @@ std::string readLine(const std::string& compiled) {
   return base64_decode(goDeCryptZEL(compiled));
 }
 
-bool hasCipherMarker(const std::string& text) {
-  for (const char* marker : {"-000", "-111", "-11", "--;"}) {
-    if (text.find(marker) != std::string::npos) return true;
-  }
-  return false;
-}
-
 TEST(CipherTable, MeetsItsConstraints) {
   ASSERT_EQ(kCipherTableSize, 79u);
   const std::string expectedAlphabet =
@@ -192,6 +185,10 @@ TEST(Base64, DecodingStopsWithoutError) {
     EXPECT_EQ(base64_decode(c.text), c.bytes) << c.text;
   }
   EXPECT_EQ(readLine("x = -110;"), "");
+  EXPECT_TRUE(hasCipherMarker("x = -110;"));
+  EXPECT_FALSE(hasCipherMarker("x = 110-;0"));
+  EXPECT_EQ(decipherStatement(writeLine("add 1 2; more;")), "add 1 2");
+  EXPECT_EQ(decipherStatement(writeLine(";leading semicolon")), "");
   EXPECT_EQ(goBase64(std::string("a\0b", 3)), "YQBi");
   EXPECT_EQ(base64_encode(reinterpret_cast<const unsigned char*>("ABCD"), 4), "QUJDRA==");
 }

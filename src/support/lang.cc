@@ -28,12 +28,13 @@ std::string catalogPath() {
   return myAbsolutePathDirApp + "/node_modules/zel_linux/lang.conf";
 }
 
+std::string catalogFailureText() {
+  return "Lecture des reponses impossible (LANG).\n    ->" + catalogPath();
+}
+
 std::string goResponseLANG(std::string number) {
-  const std::string path = catalogPath();
-  std::ifstream file(path, std::ios::in | std::ios::binary);
-  if (!file.is_open()) {
-    return "Lecture des reponses impossible (LANG).\n    ->" + path;
-  }
+  std::ifstream file(catalogPath(), std::ios::in | std::ios::binary);
+  if (!file.is_open()) return catalogFailureText();
   const std::string key = ":" + number + ":";
   while (std::getline(file, lineLang)) {
     if (lineLang.empty() || lineLang == "-;") continue;

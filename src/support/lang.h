@@ -11,6 +11,9 @@
 // Path of the catalogue below the current application directory.
 std::string catalogPath();
 
+// What goResponseLANG answers when the catalogue cannot be opened.
+std::string catalogFailureText();
+
 // Looks message `number` up (decimal text, matched as the key ":number:").
 // The first line in file order that holds the key anywhere wins (lines that
 // are exactly "" or "-;" are never examined); its line breaks and "\r" are

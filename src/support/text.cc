@@ -110,3 +110,17 @@ bool IsPathExist(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0;
 }
+
+std::string withoutLineBreaks(std::string text) {
+  text = goReplace(std::move(text), "\n\t", "");
+  text = goReplace(std::move(text), "\n", "");
+  return goReplace(std::move(text), "\r", "");
+}
+
+bool containsAny(const std::string& text,
+                 std::initializer_list<const char*> markers) {
+  for (const char* marker : markers) {
+    if (text.find(marker) != std::string::npos) return true;
+  }
+  return false;
+}

@@ -6,6 +6,7 @@
 #ifndef ZEL_SUPPORT_TEXT_H_
 #define ZEL_SUPPORT_TEXT_H_
 
+#include <initializer_list>
 #include <string>
 
 // Replaces every non-overlapping occurrence of pattern, found left to right,
@@ -40,5 +41,13 @@ int goGetSizeWORDINT(std::string word, std::string text);
 
 // True when stat() succeeds on path (symbolic links followed).
 bool IsPathExist(const std::string& path);
+
+// Removes every "\n\t", then every "\n", then every "\r": the clean-up the
+// readers apply to a line before using it.
+std::string withoutLineBreaks(std::string text);
+
+// True when text holds at least one of the markers anywhere.
+bool containsAny(const std::string& text,
+                 std::initializer_list<const char*> markers);
 
 #endif  // ZEL_SUPPORT_TEXT_H_

@@ -1,0 +1,94 @@
+#include "exec/runners.h"
+
+#include <sys/stat.h>
+
+#include <boost/lexical_cast.hpp>
+
+#include "compile/cipher.h"
+#include "exec/statement.h"
+#include "support/lang.h"
+#include "support/text.h"
+#include "zel/state.h"
+
+namespace {
+
+// Adds `line` to the pending statement text. Returns true when the line ends
+// a statement: `line` then holds the whole statement and nothing is pending.
+bool completeStatement() {
+  if (line.find(';') == std::string::npos) {
+    dataToSave += line;
+    return false;
+  }
+  if (!dataToSave.empty()) {
+    dataToSave += line;
+    line = std::move(dataToSave);
+    dataToSave.clear();
+  }
+  return true;
+}
+
+// Runs the statement in `line` if the syntax search accepts it. Returns true
+// when a module was called; `line` loses its "(ZE)" and "(CZEL)" markers.
+bool runLine(const std::string& programPath, const std::string& syntaxPath,
+             int lineNumber) {
+  const std::string answer =
+      syntaxAnswer(syntaxPath, line, boost::lexical_cast<std::string>(lineNumber));
+  line = withoutStatementMarkers(std::move(line));
+  if (!isAccepted(answer)) return false;
+  runAcceptedStatement(syntaxPath, answer, programPath + ";" + line);
+  applyStopTest();
+  return true;
+}
+
+}  // namespace
+
+bool openProgram(const std::string& path, std::ifstream& file) {
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return false;
+  file.open(path, std::ios::in | std::ios::binary);
+  return file.is_open();
+}
+
+std::string programOpenFailure(const std::string& programPath) {
+  resultat = goReplace(goResponseLANG("1"), ":E1:", programPath);
+  return resultat;
+}
+
+std::string goLoadScript(std::string programPath, std::string syntaxPath) {
+  std::ifstream file;
+  if (!openProgram(programPath, file)) return programOpenFailure(programPath);
+  // A run never continues a statement left unterminated by an earlier run.
+  dataToSave.clear();
+  int lineNumber = 0;
+  while (std::getline(file, line)) {
+    ++lineNumber;
+    if (line.empty() || containsAny(line, {"##", "==-;", "\n\t", ":s:"})) continue;
+    if (hasCipherMarker(line)) line = base64_decode(goDeCryptZEL(line));
+    if (!completeStatement()) continue;
+    line = withoutLineBreaks(std::move(line));
+    if (!runLine(programPath, syntaxPath, lineNumber)) continue;
+    // The first non-empty module result of the process is held back.
+    if (FirstResponse.empty()) {
+      FirstResponse = resultat;
+      resultat.clear();
+    }
+  }
+  return resultat;
+}
+
+std::string goLoadZEL(std::string programPath, std::string syntaxPath) {
+  std::ifstream file;
+  if (!openProgram(programPath, file)) return programOpenFailure(programPath);
+  dataToSave.clear();
+  int lineNumber = 0;
+  while (std::getline(file, line)) {
+    ++lineNumber;
+    if (!completeStatement()) continue;
+    if (line.empty() || containsAny(line, {"##", "==-;", "\n\t"})) continue;
+    if (hasCipherMarker(line)) line = decipherStatement(line);
+    line = withoutLineBreaks(std::move(line));
+    if (!runLine(programPath, syntaxPath, lineNumber)) continue;
+    if (FirstResponse.empty()) FirstResponse = resultat;
+  }
+  return resultat;
+}

@@ -1,0 +1,33 @@
+// The program runners: run a program file statement by statement.
+//
+// Both return (a copy of) resultat at the end of the run: the latest module
+// result or the syntax search's answer to the last unmatched statement. A
+// file that cannot be opened gives message 1 with its path. A module whose
+// result is the stop answer ends the process (exit status 0).
+#ifndef ZEL_EXEC_RUNNERS_H_
+#define ZEL_EXEC_RUNNERS_H_
+
+#include <fstream>
+#include <string>
+
+// Runs a plain program file. A statement is one line, or several lines
+// joined without separator, up to the first line holding ";" (kept, with
+// anything after it). Empty lines and lines holding "##", "==-;" or ":s:"
+// are skipped; a line holding a cipher marker is deciphered first. The
+// first non-empty module result of the process is held back (FirstResponse).
+std::string goLoadScript(std::string programPath, std::string syntaxPath);
+
+// Runs a compiled program file. Lines are joined up to one holding ";"
+// first; the joined statement is then skipped ("##", "==-;") or, when it
+// holds a cipher marker, deciphered as a whole and cut before its first ";".
+// The first non-empty module result is copied into FirstResponse and kept.
+std::string goLoadZEL(std::string programPath, std::string syntaxPath);
+
+// Opens a program file for reading in binary mode; false when it cannot be
+// opened or is a directory.
+bool openProgram(const std::string& path, std::ifstream& file);
+
+// Message 1 for a program that cannot be opened, stored in resultat.
+std::string programOpenFailure(const std::string& programPath);
+
+#endif  // ZEL_EXEC_RUNNERS_H_

@@ -1,0 +1,166 @@
+// Runner tests against a recording syntax search: what statements the
+// runners cut from a file, with which line numbers, and what they do with
+// the answers.
+#include "exec/runners.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "compile/cipher.h"
+#include "fakes/recording_syntax_search.h"
+#include "support/test_app.h"
+#include "zel/state.h"
+#include "zel/zel.h"
+
+namespace {
+
+std::string compiled(const std::string& source) {
+  return goEnCryptZEL(goBase64(source)) + "-;";
+}
+
+class RunnerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    myAbsolutePathDirApp = app_.path();
+    resultat.clear();
+    dataToSave.clear();
+    myAppFile.clear();
+    FirstResponse = "already set";  // results are not held back
+    searchCalls.clear();
+    searchAnswer = [](const std::string& s) {
+      return s.rfind("no", 0) == 0 ? std::string("NO FORM") : std::string("(TRUEZEL)echo");
+    };
+    app_.installPackModule("demo", "echo_module", "echo");
+  }
+  std::vector<std::string> statements() const {
+    std::vector<std::string> out;
+    for (const auto& c : searchCalls) out.push_back(c.statement + " @" + c.lineNumber);
+    return out;
+  }
+
+  TestApp app_;
+  std::string syntax_ = app_.modules() + "demo.zel";
+};
+
+using Lines = std::vector<std::string>;
+
+TEST_F(RunnerTest, ScriptStatementsSpanLinesAndCarryTheLastLineNumber) {
+  const std::string prog = app_.write("prog.txt",
+      ":s:demo.zel;\n\nprint 1\n+ 2;\n## skipped;\nx; y\r\na ==-; b;\nnot ended");
+  EXPECT_EQ(goLoadScript(prog, syntax_), "ran " + prog + ";x; y");
+  EXPECT_EQ(statements(), (Lines{"print 1+ 2; @4", "x; y @6"}));
+  EXPECT_EQ(searchCalls[0].selector, syntax_);
+  EXPECT_EQ(dataToSave, "not ended");
+  // The next run does not continue the unterminated tail.
+  searchCalls.clear();
+  goLoadScript(prog, syntax_);
+  EXPECT_EQ(statements().front(), "print 1+ 2; @4");
+}
+
+TEST_F(RunnerTest, MarkersReachTheSearchButNotTheModule) {
+  const std::string prog = app_.write("prog.txt", "say (ZE)hi(CZEL);\n");
+  EXPECT_EQ(goLoadScript(prog, syntax_), "ran " + prog + ";say hi;");
+  EXPECT_EQ(statements(), (Lines{"say (ZE)hi(CZEL); @1"}));
+}
+
+TEST_F(RunnerTest, UnmatchedStatementLeavesTheSearchAnswer) {
+  const std::string prog = app_.write("prog.txt", "print a;\nno such form;\n");
+  EXPECT_EQ(goLoadScript(prog, syntax_), "NO FORM");
+}
+
+TEST_F(RunnerTest, ScriptDeciphersEachLineBeforeJoining) {
+  const std::string prog = app_.write("prog.txt",
+      compiled("print 1 and more") + "\n" + "+ 2;\n" + compiled("(CZEL)demo.zel header;") + "\n");
+  goLoadScript(prog, syntax_);
+  // An enciphered line is read back whole, ";" and what follows included.
+  EXPECT_EQ(statements(), (Lines{"print 1 and more+ 2; @2", "(CZEL)demo.zel header; @3"}));
+}
+
+TEST_F(RunnerTest, CompiledRunnerJoinsThenDeciphersAndCuts) {
+  const std::string prog = app_.write("prog.zel",
+      compiled(":s:demo.zel; header") + "\n" + compiled("a and b; not run;") + "\n" +
+      "-;\n" + "DQ==-;\n" + "## note\n" + compiled("hidden by the note") + "\n" +
+      "plain;\n");
+  EXPECT_EQ(goLoadZEL(prog, syntax_), "ran " + prog + ";plain;");
+  EXPECT_EQ(statements(), (Lines{":s:demo.zel @1", "a and b @2", "-; @3", "plain; @7"}));
+}
+
+TEST_F(RunnerTest, FirstResultIsHeldBackByTheScriptRunnerOnly) {
+  const std::string prog = app_.write("prog.txt", "one long statement;\n");
+  FirstResponse.clear();
+  EXPECT_EQ(goLoadScript(prog, syntax_), "");
+  EXPECT_EQ(FirstResponse, "ran " + prog + ";one long statement;");
+  EXPECT_EQ(goLoadScript(prog, syntax_), "ran " + prog + ";one long statement;");
+
+  FirstResponse.clear();
+  const std::string zel = app_.write("prog.zel", compiled("one long statement;") + "\n");
+  EXPECT_EQ(goLoadZEL(zel, syntax_), "ran " + zel + ";one long statement");
+  EXPECT_EQ(FirstResponse, "ran " + zel + ";one long statement");
+}
+
+TEST_F(RunnerTest, ProgramsThatCannotBeOpened) {
+  const std::string missing = app_.path() + "/missing.txt";
+  EXPECT_EQ(goLoadScript(missing, syntax_), "M1 " + missing);
+  EXPECT_EQ(goLoadZEL(app_.path(), syntax_), "M1 " + app_.path());
+  EXPECT_EQ(CallZEL_Executer(app_.path(), app_.path()), "M1 " + app_.path());
+  EXPECT_TRUE(searchCalls.empty());
+}
+
+TEST_F(RunnerTest, BinaryBytesAndHugeLinesRunAsStatements) {
+  const std::string binary = std::string("bin\0\x01\xff\xfe", 7) + ";";
+  const std::string huge = "print " + std::string(10 << 20, 'x') + ";";
+  const std::string prog = app_.write("prog.txt", binary + "\n" + huge + "\n");
+  const std::string result = goLoadScript(prog, syntax_);
+  EXPECT_EQ(result.size(), ("ran " + prog + ";").size() + huge.size());
+  ASSERT_EQ(searchCalls.size(), 2u);
+  EXPECT_EQ(searchCalls[0].statement, binary);
+}
+
+// The driver: which header, which runner, which syntax path.
+TEST_F(RunnerTest, ExecuterDispatchesThePlainHeaderToTheScriptRunner) {
+  const std::string prog = app_.write("prog.txt",
+      "## title :s:not this one\nx:s:\tdemo .zel;y\nprint a;\n");
+  // The pack of "xdemo .zely" is "xdemo y", which has no modules.
+  EXPECT_EQ(CallZEL_Executer(app_.path() + "/", prog),
+            "M4 " + app_.path() + "//node_modules/xdemo y/echo.so");
+  EXPECT_EQ(myAppFile, app_.path() + "/node_modules/xdemo .zely");
+  EXPECT_EQ(statements(), (Lines{"print a; @3"}));
+}
+
+TEST_F(RunnerTest, ExecuterDispatchesTheEncipheredHeaderToTheCompiledRunner) {
+  const std::string prog = app_.write("prog.zel",
+      compiled(":s:demo.zel; header") + "\n" + compiled("print a long one;") + "\n");
+  EXPECT_EQ(CallZEL_Executer(app_.path(), prog), "ran " + prog + ";print a long one");
+  EXPECT_EQ(myAppFile, syntax_);
+  // The compiled runner offers its header like any statement.
+  EXPECT_EQ(statements(), (Lines{":s:demo.zel @1", "print a long one @2"}));
+}
+
+TEST_F(RunnerTest, EveryExecuterCallRunsItsOwnProgram) {
+  const std::string first = app_.write("first.txt", ":s:demo.zel;\nfirst;\n");
+  const std::string second = app_.write("second.txt", "(CZEL)other.zel\nsecond;\n");
+  EXPECT_EQ(CallZEL_Executer(app_.path(), first), "ran " + first + ";first;");
+  EXPECT_EQ(CallZEL_Executer(app_.path(), second), "M4 " + app_.modules() + "other/echo.so");
+  EXPECT_EQ(myAppFile, app_.modules() + "other.zel");
+  myAppFile = "set by the compiler";
+  EXPECT_EQ(CallZEL_Executer(app_.path(), first), "ran " + first + ";first;");
+}
+
+TEST_F(RunnerTest, ExecuterWithoutHeaderKeepsThePreviousResult) {
+  resultat = "previous";
+  EXPECT_EQ(CallZEL_Executer(app_.path(), app_.write("none.txt", "print a;\n")), "previous");
+  EXPECT_EQ(CallZEL_Executer(app_.path(), app_.write("empty.txt", "")), "previous");
+  EXPECT_TRUE(searchCalls.empty());
+}
+
+TEST_F(RunnerTest, OnlyALeadingCGainsAColon) {
+  const std::string prog = app_.write("prog.txt", ":s:demo.zel;\n");
+  CallZEL_Executer(app_.path() + "/ABC", prog);
+  EXPECT_EQ(myAppFile, app_.path() + "/ABC/node_modules/demo.zel");
+  CallZEL_Executer("C", prog);
+  EXPECT_EQ(myAppFile, "C:/node_modules/demo.zel");
+}
+
+}  // namespace

@@ -1,0 +1,49 @@
+#include "exec/statement.h"
+
+#include <cstdlib>
+
+#include "modules/module_call.h"
+#include "support/lang.h"
+#include "support/text.h"
+#include "syntax/syntax_search.h"
+#include "zel/state.h"
+
+std::string packName(const std::string& syntaxPath) {
+  std::string name = MyLastIndexOfSlash(syntaxPath);
+  name = goReplace(std::move(name), ".zel", "");
+  name = goReplace(std::move(name), ".txt", "");
+  return goReplace(std::move(name), ".tt", "");
+}
+
+std::string withoutStatementMarkers(std::string text) {
+  text = goReplace(std::move(text), "(ZE)", "");
+  return goReplace(std::move(text), "(CZEL)", "");
+}
+
+std::string syntaxAnswer(const std::string& syntaxPath,
+                         const std::string& statement,
+                         const std::string& lineNumber) {
+  return withoutStatementMarkers(goVerifySyntaxesAll(syntaxPath, statement, lineNumber));
+}
+
+bool isAccepted(const std::string& answer) {
+  return answer.find("(TRUEZEL)") != std::string::npos;
+}
+
+void runAcceptedStatement(const std::string& syntaxPath,
+                          const std::string& answer, const std::string& input) {
+  const std::string module = goReplace(answer, "(TRUEZEL)", "");
+  const std::string path = myAbsolutePathDirApp + "/node_modules/" +
+                           packName(syntaxPath) + "/" + module + ".so";
+  resultat = callModule(path, input);
+}
+
+void applyStopTest() {
+  const std::string stop = goResponseLANG("21");
+  // Without a real stop answer every empty result, or the catalogue's own
+  // failure text, would end the host process.
+  if (stop.empty() || stop == catalogFailureText()) return;
+  if (resultat != stop) return;
+  resultat = goResponseLANG("12");
+  std::exit(0);
+}

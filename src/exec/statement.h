@@ -1,0 +1,35 @@
+// Steps every way of running a statement shares: the pack name, the syntax
+// answer, the module call and the stop test.
+#ifndef ZEL_EXEC_STATEMENT_H_
+#define ZEL_EXEC_STATEMENT_H_
+
+#include <string>
+
+// The pack a syntax path belongs to: its last path component with every
+// ".zel", then ".txt", then ".tt" removed ("/app/node_modules/calc.zel" gives
+// "calc"). The pack's modules lie in <app>/node_modules/<pack>/.
+std::string packName(const std::string& syntaxPath);
+
+// Removes every "(ZE)", then every "(CZEL)".
+std::string withoutStatementMarkers(std::string text);
+
+// Asks the syntax search about `statement` and returns its answer without
+// "(ZE)" and "(CZEL)".
+std::string syntaxAnswer(const std::string& syntaxPath,
+                         const std::string& statement,
+                         const std::string& lineNumber);
+
+// True when a syntax answer asks for a module to run.
+bool isAccepted(const std::string& answer);
+
+// Calls the module that an accepted answer names, in the pack of
+// `syntaxPath`, with `input`; stores its result in resultat.
+void runAcceptedStatement(const std::string& syntaxPath,
+                          const std::string& answer, const std::string& input);
+
+// Stop test: when resultat is exactly the stop answer (catalogue message 21),
+// stores message 12 in resultat and ends the process with exit status 0. An
+// empty message 21, or a catalogue that cannot be read, never stops.
+void applyStopTest();
+
+#endif  // ZEL_EXEC_STATEMENT_H_

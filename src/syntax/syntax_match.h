@@ -1,0 +1,43 @@
+// Matching one statement against one syntax file.
+//
+// A syntax file lists a pack's statement forms, one per line: a pattern,
+// optionally followed by a parameter in parentheses (the module that runs
+// the form), as in "print (echo)". Whether a statement has a form is asked of
+// every syntax module in <app>/node_modules/korrin_linux/, line after line,
+// until one answers with the statement itself.
+#ifndef ZEL_SYNTAX_SYNTAX_MATCH_H_
+#define ZEL_SYNTAX_SYNTAX_MATCH_H_
+
+#include <string>
+#include <vector>
+
+// The pieces of a directory entry's name cut at ".": the runs between dots,
+// empty runs left out ("." and ".." have none, ".bin" has one).
+std::vector<std::string> entryNamePieces(const std::string& name);
+
+// Classifies a raw syntax file line. Returns true and sets `syntaxLine` when
+// the line is a syntax line: enciphered lines are read back (up to their
+// first ";"), line breaks and "\r" dropped; empty lines, lines holding "##",
+// "==-;", "//", "<--", ":s:" or "(CURL)" are not syntax lines.
+bool toSyntaxLine(const std::string& raw, std::string& syntaxLine);
+
+// The parameter text of a syntax line: what follows its last "(", without
+// " )" and ")". The whole line when it holds no "(".
+std::string parameterText(const std::string& syntaxLine);
+
+// The pattern text of a syntax line: the line without its parenthesised
+// parameter (and the space before it). "(ZE)" is still in it.
+std::string patternText(const std::string& syntaxLine);
+
+// Matches `statement` against the syntax file at `syntaxPath`. Returns, and
+// leaves in resultat, "(TRUEZEL)" + the parameter text of the first syntax
+// line that a syntax module accepted, or else the message that fits: the
+// module's own text for "(NM)", message 2 for "(LEX)", 3 for "(NF)", the
+// module directory in parentheses + message 19 when no module accepted, 4 when
+// the module directory is missing, 18 when no line could be offered, 14 when
+// statement and a form tried both carry "(ZE)", and 1 when the file cannot be
+// opened. `lineNumber` is the caller's line number, not used in the match.
+std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
+                           std::string lineNumber);
+
+#endif  // ZEL_SYNTAX_SYNTAX_MATCH_H_

@@ -1,0 +1,121 @@
+// The engine entries end to end: real syntax modules, packs and modules.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "compile/cipher.h"
+#include "exec/statement.h"
+#include "support/test_app.h"
+#include "zel/state.h"
+#include "zel/zel.h"
+
+namespace {
+
+std::string compiled(const std::string& source) {
+  return goEnCryptZEL(goBase64(source)) + "-;";
+}
+
+// An application with a "calc" pack: "add" and "print" forms, each run by
+// the echoing module, and "stop", run by the module that answers the stop
+// text.
+class EntriesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    resultat.clear();
+    FirstResponse = "already set";
+    app_.installSyntaxModule("keyword_syntax");
+    app_.installPackModule("calc", "echo_module", "adder");
+    app_.installPackModule("calc", "echo_module", "printer");
+    app_.installPackModule("calc", "stop_module", "halt");
+  }
+
+  TestApp app_;
+  std::string syntax_ = app_.syntaxFile("calc", "## calc\nadd (adder)\nprint (printer)\nstop (halt)\n");
+};
+
+TEST_F(EntriesTest, PlainProgramRunsEachStatementThroughItsModule) {
+  const std::string prog = app_.write("prog.txt",
+      "## a calc program\n:s:calc.zel;\nprint hello;\n// a comment;\nadd 1\n 2;\n");
+  EXPECT_EQ(CallZEL_Executer(app_.path(), prog), "ran " + prog + ";add 1 2;");
+  // Forms are tried in file order; comments ask no module.
+  EXPECT_EQ(app_.keywordCalls(), "add|print hello\nprint|print hello\nadd|add 1 2\n");
+}
+
+TEST_F(EntriesTest, CompiledProgramRunsTheSameStatements) {
+  const std::string prog = app_.write("prog.zel",
+      compiled("## a calc program") + "\n" + compiled(":s:calc.zel; header") + "\n" +
+      compiled("print hello there;") + "\n" + compiled("add 1 2 and 3 more;") + "\n");
+  EXPECT_EQ(CallZEL_Executer(app_.path(), prog), "ran " + prog + ";add 1 2 and 3 more");
+}
+
+TEST_F(EntriesTest, CommandesRunsOneStatement) {
+  EXPECT_EQ(CallZEL_Commandes(app_.path(), "print hi;", syntax_), "ran " + syntax_ + ";print hi;");
+  EXPECT_EQ(myAbsolutePathDirApp, app_.path());
+  EXPECT_EQ(CallZEL_Commandes(app_.path(), "nm x;", syntax_), "try another form");
+  EXPECT_EQ(CallZEL_Commandes(app_.path(), "other x;", syntax_),
+            "(" + app_.syntaxModuleDir() + ") M19");
+  // "*.*" searches every pack but is also the pack name.
+  EXPECT_EQ(CallZEL_Commandes(app_.path(), "print hi;", "*.*"),
+            "M4 " + app_.modules() + "*.*/printer.so");
+}
+
+TEST(PackName, IsTheLastComponentWithoutSuffixes) {
+  EXPECT_EQ(packName("a/b/demo.zel"), "demo");
+  EXPECT_EQ(packName("demo.txt"), "demo");
+  EXPECT_EQ(packName("x.ttf"), "xf");
+  EXPECT_EQ(packName("*.*"), "*.*");
+}
+
+TEST_F(EntriesTest, EmptyPacksAndModuleDirectories) {
+  const std::string empty = app_.syntaxFile("empty", "");
+  EXPECT_EQ(CallZEL_Commandes(app_.path(), "print hi;", empty), "M18 print hi;");
+  std::filesystem::remove(app_.syntaxModuleDir() + "keyword_syntax.so");
+  EXPECT_EQ(CallZEL_Commandes(app_.path(), "print hi;", syntax_),
+            "(" + app_.syntaxModuleDir() + ") M19");
+}
+
+TEST_F(EntriesTest, StopAnswerEndsTheProcessWithStatusZero) {
+  EXPECT_EXIT(CallZEL_Commandes(app_.path(), "stop now;", syntax_),
+              ::testing::ExitedWithCode(0), "");
+  const std::string prog = app_.write("prog.txt", ":s:calc.zel;\nstop now;\nprint after;\n");
+  EXPECT_EXIT(CallZEL_Executer(app_.path(), prog), ::testing::ExitedWithCode(0), "");
+}
+
+// Exits with 3 when the call returns, so a stop (status 0) fails the test.
+#define EXPECT_RETURNS(call) \
+  EXPECT_EXIT({ call; std::exit(3); }, ::testing::ExitedWithCode(3), "")
+
+TEST_F(EntriesTest, WithoutARealStopAnswerNothingStops) {
+  // No message 21 (nor 18): an empty result must not end the process.
+  const std::string empty = app_.syntaxFile("empty", "");
+  app_.write("node_modules/zel_linux/lang.conf", ":12:M12\n");
+  EXPECT_RETURNS(CallZEL_Commandes(app_.path(), "print hi;", empty));
+  EXPECT_EQ(CallZEL_Commandes(app_.path(), "print hi;", empty), "");
+  // No catalogue: the lookup failure text must not stop either.
+  std::filesystem::remove(app_.modules() + "zel_linux/lang.conf");
+  EXPECT_RETURNS(CallZEL_Commandes(app_.path(), "x;", app_.modules() + "none.zel"));
+}
+
+// Runs in a fresh process: the first module result of a process is held
+// back by the script runner, later ones are returned.
+TEST(FreshProcess, FirstModuleResultIsHeldBack) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  TestApp app;
+  app.installSyntaxModule("keyword_syntax");
+  app.installPackModule("calc", "echo_module", "printer");
+  app.syntaxFile("calc", "print (printer)\n");
+  const std::string prog = app.write("prog.txt", ":s:calc.zel;\nprint once;\n");
+  const std::string expected = "ran " + prog + ";print once;";
+  EXPECT_EXIT(
+      {
+        const bool fresh = resultat.empty() && FirstResponse.empty() && myAppFile.empty();
+        const std::string first = CallZEL_Executer(app.path(), prog);
+        const std::string second = CallZEL_Executer(app.path(), prog);
+        std::exit(fresh && first.empty() && second == expected ? 3 : 1);
+      },
+      ::testing::ExitedWithCode(3), "");
+}
+
+}  // namespace
