@@ -6,6 +6,7 @@
 
 #include "compile/cipher.h"
 #include "exec/statement.h"
+#include "support/lang.h"
 #include "support/test_app.h"
 #include "zel/state.h"
 #include "zel/zel.h"
@@ -83,19 +84,26 @@ TEST_F(EntriesTest, StopAnswerEndsTheProcessWithStatusZero) {
   EXPECT_EXIT(CallZEL_Executer(app_.path(), prog), ::testing::ExitedWithCode(0), "");
 }
 
-// Exits with 3 when the call returns, so a stop (status 0) fails the test.
-#define EXPECT_RETURNS(call) \
-  EXPECT_EXIT({ call; std::exit(3); }, ::testing::ExitedWithCode(3), "")
+// Runs `call` in a child process, which exits with 3 when the call returns
+// `expected`: a stop (status 0) or another result fails the test, and this
+// process is never ended by a stop.
+#define EXPECT_RETURNS(call, expected)                      \
+  EXPECT_EXIT(                                              \
+      {                                                     \
+        const std::string result = (call);                  \
+        std::exit(result == (expected) ? 3 : 1);            \
+      },                                                    \
+      ::testing::ExitedWithCode(3), "")
 
 TEST_F(EntriesTest, WithoutARealStopAnswerNothingStops) {
   // No message 21 (nor 18): an empty result must not end the process.
   const std::string empty = app_.syntaxFile("empty", "");
   app_.write("node_modules/zel_linux/lang.conf", ":12:M12\n");
-  EXPECT_RETURNS(CallZEL_Commandes(app_.path(), "print hi;", empty));
-  EXPECT_EQ(CallZEL_Commandes(app_.path(), "print hi;", empty), "");
+  EXPECT_RETURNS(CallZEL_Commandes(app_.path(), "print hi;", empty), "");
   // No catalogue: the lookup failure text must not stop either.
   std::filesystem::remove(app_.modules() + "zel_linux/lang.conf");
-  EXPECT_RETURNS(CallZEL_Commandes(app_.path(), "x;", app_.modules() + "none.zel"));
+  EXPECT_RETURNS(CallZEL_Commandes(app_.path(), "x;", app_.modules() + "none.zel"),
+                 catalogFailureText());
 }
 
 // Runs in a fresh process: the first module result of a process is held
