@@ -1,6 +1,6 @@
 #include "exec/runners.h"
 
-#include <sys/stat.h>
+#include <fstream>
 
 #include <boost/lexical_cast.hpp>
 
@@ -42,13 +42,6 @@ bool runLine(const std::string& programPath, const std::string& syntaxPath,
 
 }  // namespace
 
-bool openProgram(const std::string& path, std::ifstream& file) {
-  struct stat info;
-  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return false;
-  file.open(path, std::ios::in | std::ios::binary);
-  return file.is_open();
-}
-
 std::string programOpenFailure(const std::string& programPath) {
   resultat = goReplace(goResponseLANG("1"), ":E1:", programPath);
   return resultat;
@@ -56,7 +49,7 @@ std::string programOpenFailure(const std::string& programPath) {
 
 std::string goLoadScript(std::string programPath, std::string syntaxPath) {
   std::ifstream file;
-  if (!openProgram(programPath, file)) return programOpenFailure(programPath);
+  if (!openForReading(programPath, file)) return programOpenFailure(programPath);
   // A run never continues a statement left unterminated by an earlier run.
   dataToSave.clear();
   int lineNumber = 0;
@@ -78,7 +71,7 @@ std::string goLoadScript(std::string programPath, std::string syntaxPath) {
 
 std::string goLoadZEL(std::string programPath, std::string syntaxPath) {
   std::ifstream file;
-  if (!openProgram(programPath, file)) return programOpenFailure(programPath);
+  if (!openForReading(programPath, file)) return programOpenFailure(programPath);
   dataToSave.clear();
   int lineNumber = 0;
   while (std::getline(file, line)) {

@@ -7,7 +7,6 @@
 #ifndef ZEL_EXEC_RUNNERS_H_
 #define ZEL_EXEC_RUNNERS_H_
 
-#include <fstream>
 #include <string>
 
 // Runs a plain program file. A statement is one line, or several lines
@@ -22,10 +21,6 @@ std::string goLoadScript(std::string programPath, std::string syntaxPath);
 // holds a cipher marker, deciphered as a whole and cut before its first ";".
 // The first non-empty module result is copied into FirstResponse and kept.
 std::string goLoadZEL(std::string programPath, std::string syntaxPath);
-
-// Opens a program file for reading in binary mode; false when it cannot be
-// opened or is a directory.
-bool openProgram(const std::string& path, std::ifstream& file);
 
 // Message 1 for a program that cannot be opened, stored in resultat.
 std::string programOpenFailure(const std::string& programPath);

@@ -38,6 +38,18 @@ void runAcceptedStatement(const std::string& syntaxPath,
   resultat = callModule(path, input);
 }
 
+void runDirectStatement(const std::string& syntaxPath,
+                        const std::string& statement,
+                        const std::string& moduleStatement) {
+  const std::string answer = syntaxAnswer(syntaxPath, statement, "1");
+  if (isAccepted(answer)) {
+    runAcceptedStatement(syntaxPath, answer, syntaxPath + ";" + moduleStatement);
+  } else {
+    resultat = answer;
+  }
+  applyStopTest();
+}
+
 void applyStopTest() {
   const std::string stop = goResponseLANG("21");
   // Without a real stop answer every empty result, or the catalogue's own

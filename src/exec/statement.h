@@ -27,6 +27,13 @@ bool isAccepted(const std::string& answer);
 void runAcceptedStatement(const std::string& syntaxPath,
                           const std::string& answer, const std::string& input);
 
+// Runs one statement given as text: on acceptance the module gets
+// syntaxPath + ";" + moduleStatement, otherwise the syntax answer becomes the
+// result. Then applies the stop test.
+void runDirectStatement(const std::string& syntaxPath,
+                        const std::string& statement,
+                        const std::string& moduleStatement);
+
 // Stop test: when resultat is exactly the stop answer (catalogue message 21),
 // stores message 12 in resultat and ends the process with exit status 0. An
 // empty message 21, or a catalogue that cannot be read, never stops.

@@ -111,6 +111,13 @@ bool IsPathExist(const std::string& path) {
   return stat(path.c_str(), &info) == 0;
 }
 
+bool openForReading(const std::string& path, std::ifstream& file) {
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return false;
+  file.open(path, std::ios::in | std::ios::binary);
+  return file.is_open();
+}
+
 std::string withoutLineBreaks(std::string text) {
   text = goReplace(std::move(text), "\n\t", "");
   text = goReplace(std::move(text), "\n", "");

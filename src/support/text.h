@@ -6,6 +6,7 @@
 #ifndef ZEL_SUPPORT_TEXT_H_
 #define ZEL_SUPPORT_TEXT_H_
 
+#include <fstream>
 #include <initializer_list>
 #include <string>
 
@@ -41,6 +42,10 @@ int goGetSizeWORDINT(std::string word, std::string text);
 
 // True when stat() succeeds on path (symbolic links followed).
 bool IsPathExist(const std::string& path);
+
+// Opens path for reading in binary mode; false when it cannot be opened or
+// is a directory (which opens but cannot be read).
+bool openForReading(const std::string& path, std::ifstream& file);
 
 // Removes every "\n\t", then every "\n", then every "\r": the clean-up the
 // readers apply to a line before using it.

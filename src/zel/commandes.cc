@@ -5,12 +5,7 @@
 std::string CallZEL_Commandes(std::string appDir, std::string statement,
                               std::string syntaxPath) {
   myAbsolutePathDirApp = std::move(appDir);
-  const std::string answer = syntaxAnswer(syntaxPath, statement, "1");
-  if (isAccepted(answer)) {
-    runAcceptedStatement(syntaxPath, answer, syntaxPath + ";" + statement);
-  } else {
-    resultat = answer;
-  }
-  applyStopTest();
+  // The module gets the statement as given, markers included.
+  runDirectStatement(syntaxPath, statement, statement);
   return resultat;
 }

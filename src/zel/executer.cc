@@ -27,7 +27,7 @@ std::string syntaxPathOf(std::string header) {
 std::string CallZEL_Executer(std::string appDir, std::string programPath) {
   myAbsolutePathDirApp = std::move(appDir);
   std::ifstream file;
-  if (!openProgram(programPath, file)) return programOpenFailure(programPath);
+  if (!openForReading(programPath, file)) return programOpenFailure(programPath);
   while (std::getline(file, line)) {
     line = goReplace(std::move(line), "\r", "");
     if (line.empty() || containsAny(line, {"##", "==-;"})) continue;

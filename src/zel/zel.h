@@ -24,4 +24,19 @@ std::string CallZEL_Executer(std::string appDir, std::string programPath);
 std::string CallZEL_Commandes(std::string appDir, std::string statement,
                               std::string syntaxPath);
 
+// Compiles the script at sourcePath into a compiled program whose path is
+// sourcePath with every ".txt", then every ".db", replaced by outputSuffix.
+// Returns message 10 on success; 9 when a line of 1 to 12 bytes cannot be
+// enciphered (no file is left at the output path); 4 when the source cannot
+// be opened and 11 when the output cannot be written or is the source itself
+// (the output path is then left as it was). The output only ever appears
+// whole. The result is also written to ./requests.log.
+std::string CallZEL_Compiler(std::string sourcePath, std::string outputSuffix);
+
+// Reads statements from standard input, word by word, and runs each one
+// against syntaxPath as Commandes would; a statement holding ":s:" or
+// "(CURL)" names a new syntax file instead. Each result lands in resultat.
+// Returns the words of an unfinished statement when the input ends.
+std::string CallCMD(std::string syntaxPath);
+
 #endif  // ZEL_ZEL_ZEL_H_

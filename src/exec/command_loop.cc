@@ -1,0 +1,46 @@
+#include <iostream>
+
+#include "exec/statement.h"
+#include "support/text.h"
+#include "zel/state.h"
+#include "zel/zel.h"
+
+namespace {
+
+// The syntax path a declaration names: taken as it is when it holds a path
+// separator, otherwise below the application's node_modules.
+std::string declaredSyntaxPath(std::string declaration) {
+  declaration = goReplace(std::move(declaration), "(CZEL)", "");
+  declaration = goReplace(std::move(declaration), ":s:", "");
+  declaration = goReplace(std::move(declaration), "(CURL)", "");
+  declaration = goReplace(std::move(declaration), ";", "");
+  if (containsAny(declaration, {"/", "\\"})) return declaration;
+  return myAbsolutePathDirApp + "/node_modules/" + declaration;
+}
+
+}  // namespace
+
+std::string CallCMD(std::string syntaxPath) {
+  std::string buffer;
+  std::string word;
+  while (std::cin >> word) {
+    if (word.find(';') == std::string::npos) {
+      buffer += word + " ";
+      continue;
+    }
+    buffer = goReplace(buffer + word, " ;", ";");
+    if (containsAny(buffer, {":s:", "(CURL)"})) {
+      syntaxPath = declaredSyntaxPath(buffer);
+      buffer.clear();
+      continue;
+    }
+    const std::string statement = buffer;
+    buffer.clear();
+    runDirectStatement(syntaxPath, statement, withoutStatementMarkers(statement));
+    if (FirstResponse.empty()) {
+      FirstResponse = resultat;
+      resultat.clear();
+    }
+  }
+  return buffer;
+}

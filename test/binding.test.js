@@ -1,0 +1,102 @@
+'use strict';
+// The add-on seen from JavaScript: argument conversion, results, the three
+// exports end to end, the stop test and engine exceptions.
+const test = require('node:test');
+const assert = require('node:assert');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { spawnSync } = require('node:child_process');
+
+const root = path.join(__dirname, '..');
+const zel = require(root);
+const fixtures = path.join(root, 'build', 'test', 'fixtures');
+
+const catalog = [
+  ':1:M1 :E1:', ':2:M2 :E1:', ':3:M3 :E1:', ':4:M4 :E1:', ':9:M9', ':10:M10', ':11:M11 :E1:',
+  ':12:M12', ':14:M14 :E1:', ':18:M18 :E1:', ':19:M19', ':20:M20', ':21:STOP-NOW', ':35:M35', '',
+].join('\n');
+
+// A scratch application with a "calc" pack: print, add, stop and boom forms.
+function makeApp() {
+  const app = fs.mkdtempSync(path.join(os.tmpdir(), 'zel-node-'));
+  const put = (rel, from) => {
+    const target = path.join(app, 'node_modules', rel);
+    fs.mkdirSync(path.dirname(target), { recursive: true });
+    fs.copyFileSync(path.join(fixtures, from + '.so'), target);
+  };
+  put('korrin_linux/keyword_syntax.so', 'keyword_syntax');
+  put('calc/printer.so', 'echo_module');
+  put('calc/adder.so', 'statement_module');
+  put('calc/halt.so', 'stop_module');
+  put('calc/thrower.so', 'throwing_module');
+  fs.mkdirSync(path.join(app, 'node_modules', 'zel_linux'), { recursive: true });
+  fs.writeFileSync(path.join(app, 'node_modules', 'zel_linux', 'lang.conf'), catalog);
+  const syntax = path.join(app, 'node_modules', 'calc.zel');
+  fs.writeFileSync(syntax, 'print (printer)\nadd (adder)\nstop (halt)\nboom (thrower)\n42 (printer)\n');
+  return { app, syntax };
+}
+
+const { app, syntax } = makeApp();
+test.after(() => fs.rmSync(app, { recursive: true, force: true }));
+
+test('exports the three functions without names of their own', () => {
+  assert.deepStrictEqual(Object.keys(zel), ['Compiler', 'Executer', 'Commandes']);
+  for (const f of Object.values(zel)) assert.strictEqual(f.name, '');
+});
+
+test('arguments are converted as JavaScript converts them to strings', () => {
+  // A missing syntax path reaches the engine as "undefined".
+  assert.strictEqual(zel.Commandes(app, 'print x;'), 'M1 undefined');
+  assert.strictEqual(zel.Commandes(app, 42, syntax), `ran ${syntax};42`);
+  assert.strictEqual(zel.Commandes(app, 'print x;', syntax, 'ignored'), `ran ${syntax};print x;`);
+  assert.strictEqual(zel.Commandes(app, { toString: () => 'print obj;' }, syntax),
+    `ran ${syntax};print obj;`);
+  // With no arguments at all, the application directory is "undefined" too.
+  assert.match(zel.Executer(), /^Lecture des reponses impossible \(LANG\)\.\n {4}->undefined\/node_modules/);
+});
+
+test('non-ASCII text and zero bytes cross the boundary unchanged', () => {
+  const statement = 'print h\u00e9llo \u20ac \u{1F600};';
+  assert.strictEqual(zel.Commandes(app, statement, syntax), `ran ${syntax};${statement}`);
+  assert.strictEqual(zel.Commandes(app, 'print a\0b;', syntax), `ran ${syntax};print a\0b;`);
+});
+
+test('a value that cannot become a string throws after the call', () => {
+  assert.throws(() => zel.Commandes(app, Symbol('x'), syntax), TypeError);
+  assert.strictEqual(zel.Commandes(app, 'print next;', syntax), `ran ${syntax};print next;`);
+});
+
+test('a module exception becomes a JavaScript Error and the next call works', () => {
+  assert.throws(() => zel.Commandes(app, 'boom now;', syntax), {
+    name: 'Error', message: /module failed on .*;boom now;/,
+  });
+  assert.strictEqual(zel.Commandes(app, 'print after;', syntax), `ran ${syntax};print after;`);
+});
+
+test('a compiled program runs like its source, in the same process', () => {
+  const source = path.join(app, 'sums.txt');
+  fs.writeFileSync(source, '## sums of a few numbers\n(CZEL)calc.zel;\nprint the first one;\n' +
+    'add 1 and 2 and 3\n and 4 and 5 and 6;\nadd 40 and 2 and 0;\n');
+  // The request log goes to the working directory.
+  process.chdir(app);
+  // The first module result of a process is held back; spend it first.
+  zel.Executer(app, source);
+  const plain = zel.Executer(app, source);
+  assert.strictEqual(plain, 'did add 40 and 2 and 0');
+  assert.strictEqual(zel.Compiler(source, '.zel'), 'M10');
+  assert.strictEqual(fs.readFileSync(path.join(app, 'sums.zel'), 'latin1').split('\n').length, 7);
+  assert.strictEqual(fs.readFileSync(path.join(app, 'requests.log'), 'utf8'), 'M10\n');
+  assert.strictEqual(zel.Executer(app, path.join(app, 'sums.zel')), plain);
+  assert.strictEqual(zel.Compiler(path.join(app, 'missing.txt'), '.zel'),
+    `M4 ${path.join(app, 'missing.txt')}`);
+});
+
+test('the stop answer ends the process with status 0', () => {
+  const script = `const z = require(${JSON.stringify(root)});
+    z.Commandes(${JSON.stringify(app)}, 'stop now;', ${JSON.stringify(syntax)});
+    console.log('returned');`;
+  const child = spawnSync(process.execPath, ['-e', script], { encoding: 'utf8' });
+  assert.strictEqual(child.status, 0);
+  assert.strictEqual(child.stdout, '');
+});
