@@ -318,10 +318,13 @@ bool hasCipherMarker(const std::string& text) {
   return containsAny(text, {"-000", "-111", "-11", "--;"});
 }
 
-std::string decipherStatement(const std::string& line) {
-  const std::string plain = base64_decode(goDeCryptZEL(line));
-  if (plain.find(';') == std::string::npos) return plain;
+std::string beforeFirstSemicolon(const std::string& text) {
+  if (text.find(';') == std::string::npos) return text;
   std::vector<std::string> fields;
-  boost::split(fields, plain, boost::is_any_of(";"));
+  boost::split(fields, text, boost::is_any_of(";"));
   return fields.front();
+}
+
+std::string decipherStatement(const std::string& line) {
+  return beforeFirstSemicolon(base64_decode(goDeCryptZEL(line)));
 }

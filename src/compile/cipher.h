@@ -49,6 +49,9 @@ std::string base64_decode(const std::string& text);
 // "--;" anywhere: readers then take it for an enciphered line.
 bool hasCipherMarker(const std::string& text);
 
+// The text before the first ";" of text (all of it when there is none).
+std::string beforeFirstSemicolon(const std::string& text);
+
 // The plain text of an enciphered line, base64_decode(goDeCryptZEL(line)),
 // cut before its first ";" (the ";" and the rest are dropped).
 std::string decipherStatement(const std::string& line);

@@ -73,13 +73,29 @@ std::string goLoadZEL(std::string programPath, std::string syntaxPath) {
   std::ifstream file;
   if (!openForReading(programPath, file)) return programOpenFailure(programPath);
   dataToSave.clear();
+  // Plain text of compiled lines that had no ";" in the source: the start of
+  // a statement that goes on over the next lines, as it did in the source.
+  std::string unterminated;
   int lineNumber = 0;
   while (std::getline(file, line)) {
     ++lineNumber;
     if (!completeStatement()) continue;
     if (line.empty() || containsAny(line, {"##", "==-;", "\n\t"})) continue;
-    if (hasCipherMarker(line)) line = decipherStatement(line);
-    line = withoutLineBreaks(std::move(line));
+    // "-;" is the compiled form of an empty source line, which the source
+    // skips too.
+    if (line == "-;") continue;
+    if (hasCipherMarker(line)) {
+      std::string plain = base64_decode(goDeCryptZEL(line));
+      if (plain.find(';') == std::string::npos) {
+        if (!plain.empty() && !containsAny(plain, {"##", "==-;", "\n\t", ":s:"})) {
+          unterminated += plain;
+        }
+        continue;
+      }
+      line = beforeFirstSemicolon(plain);
+    }
+    line = withoutLineBreaks(unterminated + line);
+    unterminated.clear();
     if (!runLine(programPath, syntaxPath, lineNumber)) continue;
     if (FirstResponse.empty()) FirstResponse = resultat;
   }

@@ -19,7 +19,10 @@ std::string goLoadScript(std::string programPath, std::string syntaxPath);
 // Runs a compiled program file. Lines are joined up to one holding ";"
 // first; the joined statement is then skipped ("##", "==-;") or, when it
 // holds a cipher marker, deciphered as a whole and cut before its first ";".
-// The first non-empty module result is copied into FirstResponse and kept.
+// A compiled line whose source had no ";" continues into the next statement,
+// as it did in the source, unless the source would have skipped it; the
+// compiled form of an empty line, "-;", is skipped like the empty line. The
+// first non-empty module result is copied into FirstResponse and kept.
 std::string goLoadZEL(std::string programPath, std::string syntaxPath);
 
 // Message 1 for a program that cannot be opened, stored in resultat.

@@ -84,7 +84,28 @@ TEST_F(RunnerTest, CompiledRunnerJoinsThenDeciphersAndCuts) {
       "-;\n" + "DQ==-;\n" + "## note\n" + compiled("hidden by the note") + "\n" +
       "plain;\n");
   EXPECT_EQ(goLoadZEL(prog, syntax_), "ran " + prog + ";plain;");
-  EXPECT_EQ(statements(), (Lines{":s:demo.zel @1", "a and b @2", "-; @3", "plain; @7"}));
+  EXPECT_EQ(statements(), (Lines{":s:demo.zel @1", "a and b @2", "plain; @7"}));
+}
+
+TEST_F(RunnerTest, CompiledStatementsSpanLinesAsInTheSource) {
+  // Source lines without ";" continue into the next statement, and skipped
+  // source lines are skipped, exactly as the script runner treats them.
+  const std::string source[] = {"## a long comment line", "say this statement is",
+                                "", "(ZE) ## also skipped", " spread over lines;",
+                                "say that is all, folks;"};
+  std::string plain, zel;
+  for (const auto& l : source) {
+    plain += l + "\n";
+    zel += compiled(l) + "\n";
+  }
+  goLoadScript(app_.write("prog.txt", plain), syntax_);
+  const std::vector<std::string> fromSource = statements();
+  searchCalls.clear();
+  goLoadZEL(app_.write("prog.zel", zel), syntax_);
+  EXPECT_EQ(statements(), (Lines{"say this statement is spread over lines @5",
+                                 "say that is all, folks @6"}));
+  EXPECT_EQ(fromSource, (Lines{"say this statement is spread over lines; @5",
+                               "say that is all, folks; @6"}));
 }
 
 TEST_F(RunnerTest, FirstResultIsHeldBackByTheScriptRunnerOnly) {

@@ -53,6 +53,26 @@ class LibModuleObject {
   virtual ~LibModuleObject() {}
 };
 
+// The stop answer of the catalogues shipped with zel (message 21). A pack
+// module that returns exactly this text ends the program, and the process,
+// with exit status 0. An application whose catalogue changes message 21
+// must have its modules return the new text instead.
+#define ZEL_STOP_ANSWER "<<zel:stop-program:7c1e>>"
+
+// The statement part of a pack module's input ("<path>;<statement>"): what
+// follows the first ";", without the statement's own final ";" and without
+// spaces at either end.
+inline std::string zelStatementOf(const std::string& input) {
+  const std::string::size_type semicolon = input.find(';');
+  std::string statement =
+      semicolon == std::string::npos ? input : input.substr(semicolon + 1);
+  while (!statement.empty() && (statement.back() == ';' || statement.back() == ' ')) {
+    statement.pop_back();
+  }
+  const std::string::size_type start = statement.find_first_not_of(' ');
+  return start == std::string::npos ? std::string() : statement.substr(start);
+}
+
 // Entry types the engine looks up as "create" and "destroy".
 typedef ModuleObject* create_t();
 typedef void destroy_t(ModuleObject*);
