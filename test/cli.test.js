@@ -1,0 +1,124 @@
+'use strict';
+// The command line as a user drives it, and a module built with the kit.
+const test = require('node:test');
+const assert = require('node:assert');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { spawnSync } = require('node:child_process');
+
+const root = path.join(__dirname, '..');
+const zelBin = path.join(root, 'bin', 'zel');
+const sampleSource = path.join(root, 'build', 'sample');
+
+// A private copy of the sample application, so tests can change it.
+function copyOfSample() {
+  const app = fs.mkdtempSync(path.join(os.tmpdir(), 'zel-cli-'));
+  fs.cpSync(sampleSource, app, { recursive: true });
+  fs.rmSync(path.join(app, 'program.zel'), { force: true });
+  return app;
+}
+
+function zel(args, cwd) {
+  return spawnSync(process.execPath, [zelBin, ...args], { cwd: cwd || root, encoding: 'utf8' });
+}
+
+const app = copyOfSample();
+test.after(() => fs.rmSync(app, { recursive: true, force: true }));
+
+const expectedRun = 'Hello from the calculator pack!\nsubtotal = 42\nsubtotal = 63\n' +
+  'This statement is written over two lines.\nThat is all for today.\n';
+
+test('run prints what the program does and exits 0 through the stop answer', () => {
+  const r = zel(['run', 'program.txt'], app);
+  assert.strictEqual(r.stdout, expectedRun);
+  assert.strictEqual(r.status, 0);
+});
+
+test('compile, then run the compiled program with the same output', () => {
+  const c = zel(['compile', path.join(app, 'program.txt'), '--app', app]);
+  assert.strictEqual(c.stdout, 'Compilation complete.\n');
+  assert.strictEqual(c.status, 0);
+  const r = zel(['run', path.join(app, 'program.zel'), '--app', app]);
+  assert.strictEqual(r.stdout, expectedRun);
+});
+
+test('compile reports the lines too short to compile and fails', () => {
+  const source = path.join(app, 'short.txt');
+  fs.writeFileSync(source, 'say a long enough line;\nshow x;\n');
+  const c = zel(['compile', source, '--app', app]);
+  assert.strictEqual(c.status, 1);
+  assert.match(c.stderr, /^Compilation failed.*\n {2}line 2 is too short to compile: "show x;"\n$/);
+  assert.strictEqual(fs.existsSync(path.join(app, 'short.zel')), false);
+});
+
+test('exec runs one statement, and explains a refusal', () => {
+  assert.strictEqual(zel(['exec', 'set width to 7;', '--syntax', 'calculator.zel', '--app', app]).stdout,
+    'width = 7\n');
+  assert.strictEqual(zel(['exec', 'add ten to width;', '--syntax', 'calculator.zel', '--app', app]).stdout,
+    'Lexical error: "ten" is not a number (the form is: add <number> to <name>)\n');
+});
+
+test('help, bad arguments and a missing program', () => {
+  const help = zel(['--help']);
+  assert.strictEqual(help.status, 0);
+  assert.match(help.stdout, /^usage: zel COMMAND/);
+  for (const command of ['run', 'exec', 'compile', 'check']) {
+    const r = zel([command, '--help']);
+    assert.strictEqual(r.status, 0);
+    assert.match(r.stdout, new RegExp(`^usage: zel ${command}`));
+  }
+  const unknown = zel(['frobnicate']);
+  assert.strictEqual(unknown.status, 2);
+  assert.match(unknown.stderr, /unknown command "frobnicate"/);
+  const noSyntax = zel(['exec', 'say hi;']);
+  assert.strictEqual(noSyntax.status, 2);
+  assert.match(noSyntax.stderr, /exec needs --syntax PACK/);
+  const badOption = zel(['run', 'x.txt', '--color', 'red']);
+  assert.strictEqual(badOption.status, 2);
+  assert.match(badOption.stderr, /unknown option --color/);
+  const missing = zel(['run', 'missing.txt'], app);
+  assert.strictEqual(missing.status, 1);
+  assert.strictEqual(missing.stderr, `Cannot open "${path.join(app, 'missing.txt')}".\n`);
+});
+
+test('check passes on the sample and names what is wrong otherwise', () => {
+  const ok = zel(['check', '--app', app]);
+  assert.strictEqual(ok.status, 0, ok.stdout);
+  assert.match(ok.stdout, /calculator\.zel[\s\S]*ok {6}.*forms\.so[\s\S]*All good\.\n$/);
+
+  const broken = copyOfSample();
+  try {
+    fs.rmSync(path.join(broken, 'node_modules', 'calculator', 'vars.so'));
+    fs.writeFileSync(path.join(broken, 'node_modules', 'calculator', 'say.so'), 'not a module\n');
+    const lang = path.join(broken, 'node_modules', 'zel_linux', 'lang.conf');
+    fs.writeFileSync(lang, fs.readFileSync(lang, 'utf8').replace(/^:4:.*\n/m, ':4:No file\n'));
+    const r = zel(['check', '--app', broken]);
+    assert.strictEqual(r.status, 1);
+    assert.match(r.stdout, /PROBLEM .*calculator\/vars\.so: file not found or not readable/);
+    // The loader's own text: it names the file and what is wrong with it.
+    assert.match(r.stdout, /PROBLEM .*calculator\/say\.so: .*calculator\/say\.so: \S/);
+    assert.match(r.stdout, /PROBLEM message 4 lacks the :E1: placeholder/);
+    assert.match(r.stdout, /3 problem\(s\) found\n$/);
+  } finally {
+    fs.rmSync(broken, { recursive: true, force: true });
+  }
+});
+
+test('a module built with the kit alone loads and answers', () => {
+  const build = fs.mkdtempSync(path.join(os.tmpdir(), 'zel-kit-'));
+  try {
+    const configure = spawnSync('cmake', ['-S', path.join(__dirname, 'kit'), '-B', build,
+      '-G', 'Ninja', `-DZEL_ROOT=${root}`], { encoding: 'utf8' });
+    assert.strictEqual(configure.status, 0, configure.stderr);
+    const compile = spawnSync('cmake', ['--build', build], { encoding: 'utf8' });
+    assert.strictEqual(compile.status, 0, compile.stdout + compile.stderr);
+    fs.mkdirSync(path.join(app, 'node_modules', 'greetings'));
+    fs.copyFileSync(path.join(build, 'greeter.so'), path.join(app, 'node_modules', 'greetings', 'greeter.so'));
+    fs.writeFileSync(path.join(app, 'node_modules', 'greetings.zel'), 'greet <name> (greeter)\n');
+    const r = zel(['exec', 'greet world;', '--syntax', 'greetings.zel', '--app', app]);
+    assert.strictEqual(r.stdout, 'hello, greet world\n');
+  } finally {
+    fs.rmSync(build, { recursive: true, force: true });
+  }
+});
