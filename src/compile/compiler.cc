@@ -91,6 +91,7 @@ std::string finish(std::string result) {
 }  // namespace
 
 std::string CallZEL_Compiler(std::string sourcePath, std::string outputSuffix) {
+  const std::lock_guard<std::recursive_mutex> lock(engineMutex());
   myAppFile = sourcePath;
   myDataFile = outputSuffix;
   ErrorEnCrypt = false;

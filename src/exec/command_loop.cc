@@ -21,6 +21,7 @@ std::string declaredSyntaxPath(std::string declaration) {
 }  // namespace
 
 std::string CallCMD(std::string syntaxPath) {
+  const std::lock_guard<std::recursive_mutex> lock(engineMutex());
   std::string buffer;
   std::string word;
   while (std::cin >> word) {

@@ -4,6 +4,7 @@
 
 std::string CallZEL_Commandes(std::string appDir, std::string statement,
                               std::string syntaxPath) {
+  const std::lock_guard<std::recursive_mutex> lock(engineMutex());
   myAbsolutePathDirApp = std::move(appDir);
   // The module gets the statement as given, markers included.
   runDirectStatement(syntaxPath, statement, statement);

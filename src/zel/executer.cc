@@ -25,6 +25,7 @@ std::string syntaxPathOf(std::string header) {
 }  // namespace
 
 std::string CallZEL_Executer(std::string appDir, std::string programPath) {
+  const std::lock_guard<std::recursive_mutex> lock(engineMutex());
   myAbsolutePathDirApp = std::move(appDir);
   std::ifstream file;
   if (!openForReading(programPath, file)) return programOpenFailure(programPath);

@@ -27,3 +27,10 @@ const std::string base64_chars =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
     "abcdefghijklmnopqrstuvwxyz"
     "0123456789+/";
+
+std::recursive_mutex& engineMutex() {
+  // Built on first use, and never destroyed: a thread may still be inside
+  // the engine while the process exits.
+  static std::recursive_mutex* mutex = new std::recursive_mutex;
+  return *mutex;
+}

@@ -8,6 +8,7 @@
 #ifndef ZEL_ZEL_STATE_H_
 #define ZEL_ZEL_STATE_H_
 
+#include <mutex>
 #include <string>
 
 #include "modules/zel_module.h"
@@ -50,6 +51,12 @@ extern void* handleLib;
 extern create_lib_t* openZELLib;
 extern destroy_lib_t* closeZELLib;
 extern LibModuleObject* psLib;
+
+// Taken by every engine entry for the whole call, so that calls from
+// several threads (worker threads of one Node process, say) run one after
+// another instead of sharing the state above half-way. Recursive, so that a
+// module calling back into the engine on the same thread does not deadlock.
+std::recursive_mutex& engineMutex();
 
 // The standard Base64 alphabet (RFC 4648, section 4).
 extern const std::string base64_chars;
