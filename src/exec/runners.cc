@@ -8,6 +8,7 @@
 #include "exec/statement.h"
 #include "support/lang.h"
 #include "support/text.h"
+#include "syntax/syntax_search.h"
 #include "zel/state.h"
 
 namespace {
@@ -31,6 +32,9 @@ bool completeStatement() {
 // when a module was called; `line` loses its "(ZE)" and "(CZEL)" markers.
 bool runLine(const std::string& programPath, const std::string& syntaxPath,
              int lineNumber) {
+  // A comment is never run, whatever the previous result holds, and costs
+  // nothing.
+  if (isPassedOver(line)) return false;
   const std::string answer =
       syntaxAnswer(syntaxPath, line, boost::lexical_cast<std::string>(lineNumber));
   line = withoutStatementMarkers(std::move(line));

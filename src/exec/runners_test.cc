@@ -65,6 +65,14 @@ TEST_F(RunnerTest, MarkersReachTheSearchButNotTheModule) {
   EXPECT_EQ(statements(), (Lines{"say (ZE)hi(CZEL); @1"}));
 }
 
+TEST_F(RunnerTest, CommentsAndShortStatementsNeverRunAModule) {
+  // Even when the previous result happens to read like an acceptance.
+  resultat = "(TRUEZEL)echo";
+  const std::string prog = app_.write("prog.txt", "// a comment;\n;\n' quoted;\n");
+  EXPECT_EQ(goLoadScript(prog, syntax_), "(TRUEZEL)echo");
+  EXPECT_TRUE(searchCalls.empty());
+}
+
 TEST_F(RunnerTest, UnmatchedStatementLeavesTheSearchAnswer) {
   const std::string prog = app_.write("prog.txt", "print a;\nno such form;\n");
   EXPECT_EQ(goLoadScript(prog, syntax_), "NO FORM");

@@ -42,7 +42,9 @@ void runDirectStatement(const std::string& syntaxPath,
                         const std::string& statement,
                         const std::string& moduleStatement) {
   const std::string answer = syntaxAnswer(syntaxPath, statement, "1");
-  if (isAccepted(answer)) {
+  // A comment leaves the result as it was; even when that result names a
+  // module, nothing is run for a comment.
+  if (isAccepted(answer) && !isPassedOver(statement)) {
     runAcceptedStatement(syntaxPath, answer, syntaxPath + ";" + moduleStatement);
   } else {
     resultat = answer;

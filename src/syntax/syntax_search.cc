@@ -9,11 +9,6 @@
 
 namespace {
 
-bool isComment(const std::string& statement) {
-  const std::string start = statement.substr(0, 2);
-  return start == "##" || start == "//" || start == "<-" || statement[0] == '\'';
-}
-
 // Tries every pack of the application in directory order until one accepts.
 std::string searchAllPacks(const std::string& statement, const std::string& lineNumber) {
   myDirPath = myAbsolutePathDirApp + "/node_modules/";
@@ -42,8 +37,7 @@ std::string searchAllPacks(const std::string& statement, const std::string& line
 
 std::string goVerifySyntaxesAll(std::string selector, std::string statement,
                                 std::string lineNumber) {
-  // Too short to hold a form: passed over like a comment.
-  if (statement.size() < 2 || isComment(statement)) return resultat;
+  if (isPassedOver(statement)) return resultat;
   if (selector == "*.*") return searchAllPacks(statement, lineNumber);
   myDirPath = selector;
   resultat = goOpenSyntaxes(selector, statement, lineNumber);

@@ -4,6 +4,10 @@
 
 #include <string>
 
+// True for a statement that needs no syntax: a comment (beginning with
+// "##", "//", "<-" or "'") or a text shorter than two characters.
+bool isPassedOver(const std::string& statement);
+
 // Looks `statement` up and returns (and leaves in resultat) the syntax
 // answer: a text holding "(TRUEZEL)" and the module name when a form
 // accepted it, otherwise a message.
