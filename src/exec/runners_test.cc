@@ -16,10 +16,6 @@
 
 namespace {
 
-std::string compiled(const std::string& source) {
-  return goEnCryptZEL(goBase64(source)) + "-;";
-}
-
 class RunnerTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -11,10 +11,6 @@
 
 namespace {
 
-std::string compiled(const std::string& source) {
-  return goEnCryptZEL(goBase64(source)) + "-;";
-}
-
 TEST(SyntaxLines, ClassifiesRawLines) {
   const struct {
     std::string raw;

@@ -13,10 +13,6 @@
 
 namespace {
 
-std::string compiled(const std::string& source) {
-  return goEnCryptZEL(goBase64(source)) + "-;";
-}
-
 // An application with a "calc" pack: "add" and "print" forms, each run by
 // the echoing module, and "stop", run by the module that answers the stop
 // text.

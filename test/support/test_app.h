@@ -8,7 +8,13 @@
 #include <filesystem>
 #include <string>
 
+#include "compile/cipher.h"
 #include "support/temp_dir.h"
+
+// A source line as the compiler writes it.
+inline std::string compiled(const std::string& source) {
+  return goEnCryptZEL(goBase64(source)) + "-;";
+}
 
 // A catalogue whose messages are easy to recognise in results.
 inline const char* kTestCatalog =
