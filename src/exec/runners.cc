@@ -6,6 +6,7 @@
 
 #include "compile/cipher.h"
 #include "exec/statement.h"
+#include "support/disk_watch.h"
 #include "support/lang.h"
 #include "support/text.h"
 #include "syntax/syntax_search.h"
@@ -35,6 +36,7 @@ bool runLine(const std::string& programPath, const std::string& syntaxPath,
   // A comment is never run, whatever the previous result holds, and costs
   // nothing.
   if (isPassedOver(line)) return false;
+  const StatementScope statement;
   const std::string answer =
       syntaxAnswer(syntaxPath, line, boost::lexical_cast<std::string>(lineNumber));
   line = withoutStatementMarkers(std::move(line));

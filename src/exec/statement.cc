@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "modules/module_call.h"
+#include "support/disk_watch.h"
 #include "support/lang.h"
 #include "support/text.h"
 #include "syntax/syntax_search.h"
@@ -41,6 +42,7 @@ void runAcceptedStatement(const std::string& syntaxPath,
 void runDirectStatement(const std::string& syntaxPath,
                         const std::string& statement,
                         const std::string& moduleStatement) {
+  const StatementScope scope;
   const std::string answer = syntaxAnswer(syntaxPath, statement, "1");
   // A comment leaves the result as it was; even when that result names a
   // module, nothing is run for a comment.

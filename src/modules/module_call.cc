@@ -3,7 +3,9 @@
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <unordered_map>
 
+#include "support/disk_watch.h"
 #include "support/lang.h"
 #include "support/text.h"
 #include "zel/state.h"
@@ -25,25 +27,65 @@ struct ModuleSlots {
   Object*& object;
 };
 
+// What loading a module's file gave, kept for one disk generation: the
+// module is loaded once, not looked up again for every call.
+struct LoadedModule {
+  uint64_t generation = 0;
+  bool readable = false;   // the existence test
+  void* handle = nullptr;  // null when loading failed
+  void* create = nullptr;
+  void* destroy = nullptr;
+  std::string error;       // the loader's text when loading or a lookup failed
+};
+
+// Runs the existence test, loads and resolves, as a call would.
+void load(const std::string& path, LoadedModule& module) {
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  module.readable = file != nullptr;
+  if (file == nullptr) return;
+  std::fclose(file);
+  module.handle = dlopen(path.c_str(), RTLD_LAZY);
+  if (module.handle == nullptr) {
+    module.error = loaderError();
+    return;
+  }
+  for (void** entry : {&module.create, &module.destroy}) {
+    dlerror();
+    *entry = dlsym(module.handle, entry == &module.create ? "create" : "destroy");
+    if (*entry == nullptr) {
+      module.error = loaderError();
+      return;
+    }
+  }
+}
+
+const LoadedModule& loadedModule(const std::string& path) {
+  static auto* cache = new std::unordered_map<std::string, LoadedModule>;
+  const uint64_t generation = diskGeneration();
+  LoadedModule& module = (*cache)[path];
+  if (module.generation != generation) {
+    const bool cacheable = watchPath(path);
+    module = LoadedModule();
+    load(path, module);
+    module.generation = cacheable ? generation : 0;
+  }
+  return module;
+}
+
 // The steps shared by both kinds of module; `operate` calls the object's
-// operation. Each slot is overwritten as its step is reached, so after a
-// failure the slots hold what was found up to it.
+// operation. The slots are overwritten as each step is reached, so after a
+// failure they hold what was found up to it.
 template <class Object, class Operate>
 std::string loadAndCall(const std::string& path, ModuleSlots<Object> slots,
                         Operate operate) {
-  std::FILE* file = std::fopen(path.c_str(), "r");
-  if (file == nullptr) return goReplace(goResponseLANG("4"), ":E1:", path);
-  std::fclose(file);
-
-  slots.handle = dlopen(path.c_str(), RTLD_LAZY);
-  if (slots.handle == nullptr) return loaderError();
-
-  dlerror();
-  slots.create = reinterpret_cast<Object* (*)()>(dlsym(slots.handle, "create"));
-  if (slots.create == nullptr) return loaderError();
-  slots.destroy =
-      reinterpret_cast<void (*)(Object*)>(dlsym(slots.handle, "destroy"));
-  if (slots.destroy == nullptr) return loaderError();
+  const LoadedModule& module = loadedModule(path);
+  if (!module.readable) return goReplace(goResponseLANG("4"), ":E1:", path);
+  slots.handle = module.handle;
+  if (module.handle == nullptr) return module.error;
+  slots.create = reinterpret_cast<Object* (*)()>(module.create);
+  if (module.create == nullptr) return module.error;
+  slots.destroy = reinterpret_cast<void (*)(Object*)>(module.destroy);
+  if (module.destroy == nullptr) return module.error;
 
   slots.object = slots.create();
   // A module whose create() gives no object cannot be called; report it

@@ -1,7 +1,10 @@
 #include "support/lang.h"
 
 #include <fstream>
+#include <unordered_map>
+#include <vector>
 
+#include "support/disk_watch.h"
 #include "support/text.h"
 #include "zel/state.h"
 
@@ -32,14 +35,50 @@ std::string catalogFailureText() {
   return "Lecture des reponses impossible (LANG).\n    ->" + catalogPath();
 }
 
+namespace {
+
+// The catalogue as last read, for one path and one disk generation, and the
+// messages looked up in it so far.
+struct CatalogCache {
+  std::string path;
+  uint64_t generation = 0;
+  bool opened = false;
+  std::vector<std::string> lines;
+  std::unordered_map<std::string, std::string> messages;
+};
+
+// The catalogue at `path`, read afresh unless the cached copy is still valid.
+CatalogCache& catalog(const std::string& path) {
+  static CatalogCache* cache = new CatalogCache;
+  const uint64_t generation = diskGeneration();
+  if (cache->generation == generation && cache->path == path) return *cache;
+  const bool cacheable = watchPath(path);
+  cache->path = path;
+  cache->generation = cacheable ? generation : 0;
+  cache->lines.clear();
+  cache->messages.clear();
+  std::ifstream file(path, std::ios::in | std::ios::binary);
+  cache->opened = file.is_open();
+  for (std::string text; std::getline(file, text);) cache->lines.push_back(std::move(text));
+  return *cache;
+}
+
+}  // namespace
+
 std::string goResponseLANG(std::string number) {
-  std::ifstream file(catalogPath(), std::ios::in | std::ios::binary);
-  if (!file.is_open()) return catalogFailureText();
+  CatalogCache& cache = catalog(catalogPath());
+  if (!cache.opened) return catalogFailureText();
+  const auto known = cache.messages.find(number);
+  if (known != cache.messages.end()) return known->second;
   const std::string key = ":" + number + ":";
-  while (std::getline(file, lineLang)) {
-    if (lineLang.empty() || lineLang == "-;") continue;
-    if (lineLang.find(key) == std::string::npos) continue;
-    return expand(lineLang, key);
+  std::string message;
+  for (const std::string& text : cache.lines) {
+    if (text.empty() || text == "-;") continue;
+    if (text.find(key) == std::string::npos) continue;
+    lineLang = text;
+    message = expand(text, key);
+    break;
   }
-  return "";
+  cache.messages.emplace(number, message);
+  return message;
 }

@@ -1,11 +1,12 @@
 #include "syntax/syntax_match.h"
 
-#include <dirent.h>
-
 #include <fstream>
+#include <unordered_map>
 
 #include "compile/cipher.h"
 #include "modules/module_call.h"
+#include "support/dir_cache.h"
+#include "support/disk_watch.h"
 #include "support/lang.h"
 #include "support/text.h"
 #include "zel/state.h"
@@ -15,6 +16,14 @@ namespace {
 bool contains(const std::string& text, const char* marker) {
   return text.find(marker) != std::string::npos;
 }
+
+// One syntax line, prepared: its parameter text, and its pattern text
+// without "(ZE)" (whether it carried one is kept apart).
+struct SyntaxForm {
+  std::string parameter;
+  std::string pattern;
+  bool patternCarriesZE;
+};
 
 // What one syntax file match has found so far.
 struct Match {
@@ -32,14 +41,13 @@ struct Match {
 // accept: a matching answer left over from an earlier match does not count.
 void askSyntaxModules(Match& match) {
   const std::string moduleDir = myAbsolutePathDirApp + "/node_modules/korrin_linux/";
-  if (!IsPathExist(moduleDir)) {
+  const DirListing& listing = listDirectory(moduleDir);
+  if (!listing.exists) {
     resultat = "(MDLIB)" + goReplace(goResponseLANG("4"), ":E1:", "./korrin_linux");
     return;
   }
-  DIR* dir = opendir(moduleDir.c_str());
-  if (dir == nullptr) return;
-  while (const dirent* entry = readdir(dir)) {
-    const std::vector<std::string> pieces = entryNamePieces(entry->d_name);
+  for (const std::string& name : listing.names) {
+    const std::vector<std::string> pieces = entryNamePieces(name);
     if (pieces.size() < 2) {
       resultat = "(MDNF)" + goResponseLANG("19");
       continue;
@@ -52,22 +60,48 @@ void askSyntaxModules(Match& match) {
     }
     if (lineSyntaxesExistLib == match.statement) {
       match.accepted = true;
-      break;
+      return;
     }
   }
-  closedir(dir);
 }
 
-// Prepares one syntax line and offers it to the syntax modules.
-void trySyntaxLine(const std::string& syntaxLine, Match& match) {
-  match.parameter = parameterText(syntaxLine);
-  std::string pattern = patternText(syntaxLine);
+// Offers the statement to the syntax modules for one form.
+void tryForm(const SyntaxForm& form, Match& match) {
+  match.parameter = form.parameter;
   match.statement = goReplace(std::move(match.statement), ";", "");
   if (contains(match.statement, "(ZE)")) match.statementCarriesZE = true;
-  if (match.statementCarriesZE && contains(pattern, "(ZE)")) match.refusedForm = true;
-  match.pattern = goReplace(std::move(pattern), "(ZE)", "");
+  if (match.statementCarriesZE && form.patternCarriesZE) match.refusedForm = true;
+  match.pattern = form.pattern;
   match.statement = goReplace(std::move(match.statement), "(ZE)", "");
   askSyntaxModules(match);
+}
+
+// The forms of the syntax file at `path`, read afresh unless the cached
+// ones are still valid. Null when the file cannot be opened.
+const std::vector<SyntaxForm>* syntaxForms(const std::string& path) {
+  struct Cached {
+    uint64_t generation = 0;
+    bool opened = false;
+    std::vector<SyntaxForm> forms;
+  };
+  static auto* cache = new std::unordered_map<std::string, Cached>;
+  const uint64_t generation = diskGeneration();
+  Cached& cached = (*cache)[path];
+  if (cached.generation != generation) {
+    const bool cacheable = watchPath(path);
+    cached = Cached();
+    std::ifstream file(path, std::ios::in | std::ios::binary);
+    cached.opened = file.is_open();
+    std::string syntaxLine;
+    while (std::getline(file, lineSyntaxesExist)) {
+      if (!toSyntaxLine(lineSyntaxesExist, syntaxLine)) continue;
+      const std::string pattern = patternText(syntaxLine);
+      cached.forms.push_back({parameterText(syntaxLine), goReplace(pattern, "(ZE)", ""),
+                              contains(pattern, "(ZE)")});
+    }
+    cached.generation = cacheable ? generation : 0;
+  }
+  return cached.opened ? &cached.forms : nullptr;
 }
 
 // The result when no syntax module accepted the statement.
@@ -129,16 +163,16 @@ std::string patternText(const std::string& syntaxLine) {
 
 std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
                            std::string /*lineNumber*/) {
-  std::ifstream file(syntaxPath, std::ios::in | std::ios::binary);
-  if (!file.is_open()) {
+  const std::vector<SyntaxForm>* forms = syntaxForms(syntaxPath);
+  if (forms == nullptr) {
     resultat = goReplace(goResponseLANG("1"), ":E1:", syntaxPath);
     return resultat;
   }
   Match match;
   match.statement = std::move(statement);
-  std::string syntaxLine;
-  while (!match.accepted && std::getline(file, lineSyntaxesExist)) {
-    if (toSyntaxLine(lineSyntaxesExist, syntaxLine)) trySyntaxLine(syntaxLine, match);
+  for (const SyntaxForm& form : *forms) {
+    tryForm(form, match);
+    if (match.accepted) break;
   }
   if (match.accepted) {
     resultat = "(TRUEZEL)" + match.parameter;

@@ -1,7 +1,6 @@
 #include "syntax/syntax_search.h"
 
-#include <dirent.h>
-
+#include "support/dir_cache.h"
 #include "support/lang.h"
 #include "support/text.h"
 #include "syntax/syntax_match.h"
@@ -12,14 +11,13 @@ namespace {
 // Tries every pack of the application in directory order until one accepts.
 std::string searchAllPacks(const std::string& statement, const std::string& lineNumber) {
   myDirPath = myAbsolutePathDirApp + "/node_modules/";
-  if (!IsPathExist(myDirPath)) {
+  const DirListing& listing = listDirectory(myDirPath);
+  if (!listing.exists) {
     resultat = goReplace(goResponseLANG("1"), ":E1:", myDirPath);
     return resultat;
   }
-  DIR* dir = opendir(myDirPath.c_str());
-  if (dir == nullptr) return resultat;
-  while (const dirent* entry = readdir(dir)) {
-    const std::vector<std::string> pieces = entryNamePieces(entry->d_name);
+  for (const std::string& name : listing.names) {
+    const std::vector<std::string> pieces = entryNamePieces(name);
     if (pieces.size() < 2) {
       resultat = goResponseLANG("20");
       continue;
@@ -29,7 +27,6 @@ std::string searchAllPacks(const std::string& statement, const std::string& line
     resultat = goOpenSyntaxes(pack, statement, lineNumber);
     if (resultat.find("(TRUEZEL)") != std::string::npos) break;
   }
-  closedir(dir);
   return resultat;
 }
 

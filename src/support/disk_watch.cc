@@ -1,0 +1,120 @@
+#include "support/disk_watch.h"
+
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <unordered_set>
+
+namespace {
+
+// Everything a change of a directory's entries can mean for a cache.
+constexpr uint32_t kEntryEvents = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE |
+                                  IN_ATTRIB | IN_MOVED_FROM | IN_MOVED_TO;
+// What a directory on the way to a path can do to it.
+constexpr uint32_t kSelfEvents = IN_DELETE_SELF | IN_MOVE_SELF | IN_ATTRIB;
+
+struct Watch {
+  int fd = -2;            // -2: not opened yet; -1: inotify unavailable
+  bool broken = false;    // a watch could not be set: no caching any more
+  uint64_t generation = 1;
+  int statementDepth = 0;
+  std::unordered_set<std::string> fullyWatched;  // directories with entry events
+  std::unordered_set<std::string> selfWatched;   // directories with self events
+};
+
+Watch& watch() {
+  static Watch* w = new Watch;  // never destroyed: used until the process ends
+  return *w;
+}
+
+bool usable(Watch& w) {
+  if (w.fd == -2) w.fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  return w.fd >= 0 && !w.broken;
+}
+
+// Reads every pending event; any event at all starts a new generation.
+void checkForChanges(Watch& w) {
+  if (!usable(w)) {
+    ++w.generation;
+    return;
+  }
+  alignas(inotify_event) char buffer[16384];
+  bool changed = false;
+  while (read(w.fd, buffer, sizeof buffer) > 0) changed = true;
+  if (changed) {
+    ++w.generation;
+    // Removed directories lose their watches; set them again when needed.
+    w.fullyWatched.clear();
+    w.selfWatched.clear();
+  }
+}
+
+bool addWatch(Watch& w, const std::string& dir, uint32_t events) {
+  return inotify_add_watch(w.fd, dir.empty() ? "/" : dir.c_str(), events | IN_MASK_ADD) >= 0;
+}
+
+std::string parentOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return path.substr(0, slash);
+}
+
+bool isDirectory(const std::string& path) {
+  struct stat info;
+  return stat(path.empty() ? "/" : path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Watches `dir` for entry events, or, when it does not exist, the nearest
+// directory above it that does (where it would appear); then every
+// directory above for self events.
+void watchChain(Watch& w, std::string dir) {
+  if (!usable(w)) return;
+  while (!isDirectory(dir)) {
+    if (dir.empty() || dir == "." || dir == "/") break;
+    dir = parentOf(dir);
+  }
+  if (w.fullyWatched.insert(dir).second && !addWatch(w, dir, kEntryEvents | kSelfEvents)) {
+    w.broken = true;
+    return;
+  }
+  while (!dir.empty() && dir != "." && dir != "/") {
+    dir = parentOf(dir);
+    if (w.selfWatched.count(dir) != 0) break;  // the rest of the chain is watched
+    w.selfWatched.insert(dir);
+    if (!addWatch(w, dir, kSelfEvents)) {
+      w.broken = true;
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+uint64_t diskGeneration() {
+  Watch& w = watch();
+  if (w.statementDepth == 0) checkForChanges(w);
+  return w.generation;
+}
+
+bool watchPath(const std::string& path) {
+  if (path.empty() || path[0] != '/') return false;
+  watchChain(watch(), parentOf(path));
+  return usable(watch());
+}
+
+bool watchDirectory(const std::string& dir) {
+  if (dir.empty() || dir[0] != '/') return false;
+  std::string d = dir;
+  while (d.size() > 1 && d.back() == '/') d.pop_back();
+  watchChain(watch(), d);
+  return usable(watch());
+}
+
+StatementScope::StatementScope() {
+  Watch& w = watch();
+  checkForChanges(w);
+  ++w.statementDepth;
+}
+
+StatementScope::~StatementScope() { --watch().statementDepth; }
