@@ -98,15 +98,15 @@ std::string loadAndCall(const std::string& path, ModuleSlots<Object> slots,
 
 }  // namespace
 
-std::string callModule(std::string modulePath, std::string input) {
+std::string callModule(const std::string& modulePath, const std::string& input) {
   ModuleSlots<ModuleObject> slots{handle, openZEL, closeZEL, ps};
   return loadAndCall(modulePath, slots, [&](ModuleObject* object) {
     return object->execute(input);
   });
 }
 
-std::string callLibModule(std::string libPath, std::string syntaxLine,
-                          std::string statement) {
+std::string callLibModule(const std::string& libPath, const std::string& syntaxLine,
+                          const std::string& statement) {
   ModuleSlots<LibModuleObject> slots{handleLib, openZELLib, closeZELLib, psLib};
   return loadAndCall(libPath, slots, [&](LibModuleObject* object) {
     return object->check(syntaxLine, statement);

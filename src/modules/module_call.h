@@ -16,12 +16,12 @@
 // Runs a pack module: returns execute(input) of a fresh object from the
 // shared object at modulePath, or a failure text. Uses handle, openZEL,
 // closeZEL and ps.
-std::string callModule(std::string modulePath, std::string input);
+std::string callModule(const std::string& modulePath, const std::string& input);
 
 // Asks a syntax module: returns check(syntaxLine, statement) of a fresh
 // object from the shared object at libPath, or a failure text. Uses
 // handleLib, openZELLib, closeZELLib and psLib.
-std::string callLibModule(std::string libPath, std::string syntaxLine,
-                          std::string statement);
+std::string callLibModule(const std::string& libPath, const std::string& syntaxLine,
+                          const std::string& statement);
 
 #endif  // ZEL_MODULES_MODULE_CALL_H_

@@ -7,6 +7,18 @@
 #include "support/disk_watch.h"
 #include "support/text.h"
 
+std::vector<std::string> entryNamePieces(const std::string& name) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t dot = name.find('.', start);
+    if (dot == std::string::npos) dot = name.size();
+    if (dot > start) pieces.push_back(name.substr(start, dot - start));
+    start = dot + 1;
+  }
+  return pieces;
+}
+
 const DirListing& listDirectory(const std::string& dir) {
   static auto* cache = new std::unordered_map<std::string, DirListing>;
   const uint64_t generation = diskGeneration();
@@ -17,7 +29,10 @@ const DirListing& listDirectory(const std::string& dir) {
   listing.exists = IsPathExist(dir);
   if (DIR* d = opendir(dir.c_str())) {
     listing.opened = true;
-    while (const dirent* entry = readdir(d)) listing.names.push_back(entry->d_name);
+    while (const dirent* entry = readdir(d)) {
+      listing.names.push_back(entry->d_name);
+      listing.pieces.push_back(entryNamePieces(entry->d_name));
+    }
     closedir(d);
   }
   listing.generation = cacheable ? generation : 0;

@@ -10,8 +10,14 @@ struct DirListing {
   bool exists = false;             // IsPathExist(dir)
   bool opened = false;             // opendir(dir) succeeded
   std::vector<std::string> names;  // entries in the order readdir gave them, "." and ".." included
+  // Each name cut at ".": the runs between dots, empty runs left out.
+  std::vector<std::vector<std::string>> pieces;
   uint64_t generation = 0;
 };
+
+// The pieces of a name cut at ".": the runs between dots, empty runs left
+// out ("." and ".." have none, ".bin" has one).
+std::vector<std::string> entryNamePieces(const std::string& name);
 
 // The listing of `dir` as opendir/readdir give it now; served from the cache
 // while nothing under the directory has changed.

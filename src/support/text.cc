@@ -15,6 +15,8 @@ namespace {
 size_t findFrom(const std::string& text, const std::string& pattern,
                 size_t from) {
   if (from > text.size()) return std::string::npos;
+  // memmem prepares its search first; on short texts a plain scan is faster.
+  if (text.size() - from < 256) return text.find(pattern, from);
   const void* hit = memmem(text.data() + from, text.size() - from,
                            pattern.data(), pattern.size());
   return hit ? static_cast<const char*>(hit) - text.data() : std::string::npos;
@@ -119,6 +121,7 @@ bool openForReading(const std::string& path, std::ifstream& file) {
 }
 
 std::string withoutLineBreaks(std::string text) {
+  if (text.find('\n') == std::string::npos && text.find('\r') == std::string::npos) return text;
   text = goReplace(std::move(text), "\n\t", "");
   text = goReplace(std::move(text), "\n", "");
   return goReplace(std::move(text), "\r", "");

@@ -34,7 +34,26 @@ struct Match {
   bool markerSeen = false;
   bool statementCarriesZE = false;
   bool refusedForm = false;
+  // Worked out at the first form and kept for the others: the directory
+  // listing is the same for every form of one statement.
+  bool modulesListed = false;
+  std::vector<std::string> modulePaths;  // "" for an entry without extension
+  std::string noExtensionResult;        // "(MDNF)" + message 19
 };
+
+// The syntax module directory as the match sees it: one path per entry that
+// names a syntax module, "" per entry without an extension.
+void listSyntaxModules(Match& match, const std::string& moduleDir, const DirListing& listing) {
+  match.modulesListed = true;
+  for (const std::vector<std::string>& pieces : listing.pieces) {
+    if (pieces.size() < 2) {
+      match.modulePaths.emplace_back();
+    } else if (pieces[1] == "so") {
+      match.modulePaths.push_back(withoutLineBreaks(moduleDir + pieces[0] + ".so"));
+    }
+  }
+  match.noExtensionResult = "(MDNF)" + goResponseLANG("19");
+}
 
 // Offers the statement to every syntax module for one pattern, in directory
 // order, until one accepts. Only an answer given during this match can
@@ -46,14 +65,12 @@ void askSyntaxModules(Match& match) {
     resultat = "(MDLIB)" + goReplace(goResponseLANG("4"), ":E1:", "./korrin_linux");
     return;
   }
-  for (const std::string& name : listing.names) {
-    const std::vector<std::string> pieces = entryNamePieces(name);
-    if (pieces.size() < 2) {
-      resultat = "(MDNF)" + goResponseLANG("19");
+  if (!match.modulesListed) listSyntaxModules(match, moduleDir, listing);
+  for (const std::string& path : match.modulePaths) {
+    if (path.empty()) {
+      resultat = match.noExtensionResult;
       continue;
     }
-    if (pieces[1] != "so") continue;
-    const std::string path = withoutLineBreaks(moduleDir + pieces[0] + ".so");
     lineSyntaxesExistLib = callLibModule(path, match.pattern, match.statement);
     if (containsAny(lineSyntaxesExistLib, {"(NM)", "(NF)", "(LEX)"})) {
       match.markerSeen = true;
@@ -129,18 +146,6 @@ void decideRefusal(const Match& match) {
 }
 
 }  // namespace
-
-std::vector<std::string> entryNamePieces(const std::string& name) {
-  std::vector<std::string> pieces;
-  size_t start = 0;
-  while (start <= name.size()) {
-    size_t dot = name.find('.', start);
-    if (dot == std::string::npos) dot = name.size();
-    if (dot > start) pieces.push_back(name.substr(start, dot - start));
-    start = dot + 1;
-  }
-  return pieces;
-}
 
 bool toSyntaxLine(const std::string& raw, std::string& syntaxLine) {
   if (raw.empty() || containsAny(raw, {"##", "==-;", "\n\t"})) return false;

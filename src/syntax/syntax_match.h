@@ -9,11 +9,8 @@
 #define ZEL_SYNTAX_SYNTAX_MATCH_H_
 
 #include <string>
-#include <vector>
 
-// The pieces of a directory entry's name cut at ".": the runs between dots,
-// empty runs left out ("." and ".." have none, ".bin" has one).
-std::vector<std::string> entryNamePieces(const std::string& name);
+#include "support/dir_cache.h"  // entryNamePieces
 
 // Classifies a raw syntax file line. Returns true and sets `syntaxLine` when
 // the line is a syntax line: enciphered lines are read back (up to their

@@ -16,8 +16,7 @@ std::string searchAllPacks(const std::string& statement, const std::string& line
     resultat = goReplace(goResponseLANG("1"), ":E1:", myDirPath);
     return resultat;
   }
-  for (const std::string& name : listing.names) {
-    const std::vector<std::string> pieces = entryNamePieces(name);
+  for (const std::vector<std::string>& pieces : listing.pieces) {
     if (pieces.size() < 2) {
       resultat = goResponseLANG("20");
       continue;
