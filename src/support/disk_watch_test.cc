@@ -1,0 +1,104 @@
+// What the engine keeps from disk is never served stale: every kind of
+// change is seen by the next statement.
+#include "support/disk_watch.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "support/test_app.h"
+#include "zel/state.h"
+#include "zel/zel.h"
+
+namespace {
+
+class DiskChangeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    FirstResponse = "already set";
+    app_.installSyntaxModule("keyword_syntax");
+    app_.installPackModule("calc", "echo_module", "printer");
+  }
+  std::string command(const std::string& statement) {
+    return CallZEL_Commandes(app_.path(), statement, syntax_);
+  }
+  std::string ran(const std::string& statement) const { return "ran " + syntax_ + ";" + statement; }
+  std::string noForm(const std::string& message = "M19") const {
+    return "(" + app_.syntaxModuleDir() + ") " + message;
+  }
+
+  TestApp app_;
+  std::string syntax_ = app_.syntaxFile("calc", "print (printer)\n");
+};
+
+TEST_F(DiskChangeTest, EditedCatalogue) {
+  EXPECT_EQ(command("other x;"), noForm());
+  app_.write("node_modules/zel_linux/lang.conf", std::string(kTestCatalog) + ":19:edited\n");
+  EXPECT_EQ(command("other x;"), noForm());  // the first line with the key still wins
+  app_.write("node_modules/zel_linux/lang.conf", ":19:replaced\n:21:STOP-NOW\n");
+  EXPECT_EQ(command("other x;"), noForm("replaced"));
+  std::filesystem::remove_all(app_.modules() + "zel_linux");
+  EXPECT_EQ(command("other x;"), noForm("Lecture des reponses impossible (LANG).\n    ->" +
+                                        app_.modules() + "zel_linux/lang.conf"));
+}
+
+TEST_F(DiskChangeTest, EditedOrReplacedSyntaxFile) {
+  EXPECT_EQ(command("say x;"), noForm());
+  app_.syntaxFile("calc", "print (printer)\nsay (printer)\n");
+  EXPECT_EQ(command("say x;"), ran("say x;"));
+  // Replaced by a rename, as editors save.
+  app_.write("calc.new", "print (printer)\n");
+  std::filesystem::rename(app_.path() + "/calc.new", syntax_);
+  EXPECT_EQ(command("say x;"), noForm());
+  std::filesystem::remove(syntax_);
+  EXPECT_EQ(command("say x;"), "M1 " + syntax_);
+}
+
+TEST_F(DiskChangeTest, SyntaxModuleAddedAndRemoved) {
+  std::filesystem::remove(app_.syntaxModuleDir() + "keyword_syntax.so");
+  EXPECT_EQ(command("print x;"), noForm());
+  app_.installSyntaxModule("accept_all");
+  EXPECT_EQ(command("print x;"), ran("print x;"));
+  std::filesystem::remove_all(app_.syntaxModuleDir());
+  EXPECT_EQ(command("print x;"), "M4 ./korrin_linux");
+}
+
+TEST_F(DiskChangeTest, SyntaxModuleMadeUnreadable) {
+  // As an ordinary user, who owns the module; root reads any file.
+  const std::string module = app_.syntaxModuleDir() + "keyword_syntax.so";
+  const std::string dir = app_.path();
+  for (const std::string& p : {dir, app_.modules(), app_.syntaxModuleDir(), module}) {
+    chown(p.c_str(), 65534, 65534);
+  }
+  EXPECT_EXIT(
+      {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) std::exit(2);
+        const bool before = command("print x;") == ran("print x;");
+        chmod(module.c_str(), 0);
+        const bool after = command("print x;") == noForm();
+        std::exit(before && after ? 3 : 1);
+      },
+      ::testing::ExitedWithCode(3), "");
+}
+
+TEST_F(DiskChangeTest, PackModuleRemoved) {
+  EXPECT_EQ(command("print x;"), ran("print x;"));
+  std::filesystem::remove(app_.modules() + "calc/printer.so");
+  EXPECT_EQ(command("print x;"), "M4 " + app_.modules() + "calc/printer.so");
+}
+
+TEST_F(DiskChangeTest, ChangeMadeByAStatementIsSeenByTheNextInTheSameRun) {
+  app_.installPackModule("calc", "remove_module", "remover");
+  app_.syntaxFile("calc", "print (printer)\nrm (remover)\n");
+  const std::string printer = app_.modules() + "calc/printer.so";
+  const std::string program = app_.write("prog.txt",
+      ":s:calc.zel;\nprint first;\nrm " + printer + ";\nprint second;\n");
+  EXPECT_EQ(CallZEL_Executer(app_.path(), program), "M4 " + printer);
+}
+
+}  // namespace
