@@ -104,12 +104,12 @@ namespace {
 // as they are.
 constexpr std::size_t kMinEncipherLength = 20;
 
-// The word for each byte value, or null for bytes outside the table.
-std::array<const char*, 256> buildWordOf() {
-  std::array<const char*, 256> wordOf{};
+// The word for each byte value: the byte itself for bytes outside the table.
+std::array<std::string, 256> buildWordOf() {
+  std::array<std::string, 256> wordOf;
+  for (int c = 0; c < 256; ++c) wordOf[c] = std::string(1, static_cast<char>(c));
   for (std::size_t i = 0; i < kCipherTableSize; ++i) {
-    wordOf[static_cast<unsigned char>(kCipherTable[i].character)] =
-        kCipherTable[i].word;
+    wordOf[static_cast<unsigned char>(kCipherTable[i].character)] = kCipherTable[i].word;
   }
   return wordOf;
 }
@@ -225,26 +225,24 @@ void replaceWordsInTableOrder(std::string& text) {
 
 }  // namespace
 
-std::string goEnCryptZEL(std::string text) {
+void appendEnciphered(const std::string& text, std::string& out) {
   if (text.size() < kMinEncipherLength) {
     if (!text.empty() && text != "DQ==") ErrorEnCrypt = true;
-    return text;
+    out += text;
+    return;
   }
   // Walking the table and replacing each character in turn gives the same
   // text as substituting every character once: code words hold only "-",
   // "0" and "1", and "0" and "1" are replaced before any other word exists.
   // So one pass over the text does the whole walk.
-  static const std::array<const char*, 256> wordOf = buildWordOf();
+  static const std::array<std::string, 256> wordOf = buildWordOf();
+  out.reserve(out.size() + text.size() * 12);
+  for (unsigned char c : text) out += wordOf[c];
+}
+
+std::string goEnCryptZEL(std::string text) {
   std::string out;
-  out.reserve(text.size() * 12);
-  for (unsigned char c : text) {
-    const char* word = wordOf[c];
-    if (word != nullptr) {
-      out += word;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
+  appendEnciphered(text, out);
   return out;
 }
 
@@ -260,6 +258,15 @@ std::string goDeCryptZEL(std::string text) {
   return text;
 }
 
+void appendCompiledLine(const std::string& source, std::string& out) {
+  static std::string base64;  // reused: one compiled line after another
+  base64.clear();
+  base64_encode(reinterpret_cast<const unsigned char*>(source.data()),
+                static_cast<unsigned int>(source.size()), base64);
+  appendEnciphered(base64, out);
+  out += "-;";
+}
+
 std::string goBase64(std::string text) {
   return base64_encode(reinterpret_cast<const unsigned char*>(text.data()),
                        static_cast<unsigned int>(text.size()));
@@ -267,7 +274,12 @@ std::string goBase64(std::string text) {
 
 std::string base64_encode(const unsigned char* bytes, unsigned int length) {
   std::string out;
-  out.reserve((length + 2) / 3 * 4);
+  base64_encode(bytes, length, out);
+  return out;
+}
+
+void base64_encode(const unsigned char* bytes, unsigned int length, std::string& out) {
+  out.reserve(out.size() + (length + 2) / 3 * 4);
   unsigned int i = 0;
   for (; i + 3 <= length; i += 3) {
     const unsigned int group = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
@@ -285,7 +297,6 @@ std::string base64_encode(const unsigned char* bytes, unsigned int length) {
     out += rest == 2 ? base64_chars[(group >> 6) & 63] : '=';
     out += '=';
   }
-  return out;
 }
 
 std::string base64_decode(const std::string& text) {

@@ -32,12 +32,23 @@ std::string goEnCryptZEL(std::string text);
 // text, possibly followed by one "-". Never fails.
 std::string goDeCryptZEL(std::string text);
 
+// Appends the enciphered form of a Base64 text to `out`, as goEnCryptZEL
+// gives it (ErrorEnCrypt included).
+void appendEnciphered(const std::string& text, std::string& out);
+
+// Appends the compiled line of a source line, goEnCryptZEL(goBase64(source))
+// + "-;", to `out`, without the intermediate texts.
+void appendCompiledLine(const std::string& source, std::string& out);
+
 // Base64 of all the bytes of text (embedded zero bytes included).
 std::string goBase64(std::string text);
 
 // Base64 (RFC 4648, standard alphabet, "=" padding, no line breaks) of
 // `length` bytes at `bytes`.
 std::string base64_encode(const unsigned char* bytes, unsigned int length);
+
+// The same, appended to `out`.
+void base64_encode(const unsigned char* bytes, unsigned int length, std::string& out);
 
 // Decodes Base64 from the start of text up to the first "=" or the first
 // character outside the alphabet; the rest is ignored. A last partial group

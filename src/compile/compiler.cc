@@ -51,14 +51,23 @@ std::string createTemporaryBeside(const std::string& output, std::FILE*& file) {
   return path;
 }
 
-// Writes one compiled line per source line. False when writing failed.
+// Writes one compiled line per source line, a large block at a time.
+// False when writing failed.
 bool compileLines(std::ifstream& source, std::FILE* out) {
+  constexpr size_t kBlock = 1 << 20;
   std::string sourceLine;
+  std::string block;
+  block.reserve(kBlock + 4096);
   bool written = true;
   while (std::getline(source, sourceLine)) {
-    const std::string compiled = goEnCryptZEL(goBase64(sourceLine)) + "-;\n";
-    written = std::fwrite(compiled.data(), 1, compiled.size(), out) == compiled.size() && written;
+    appendCompiledLine(sourceLine, block);
+    block += '\n';
+    if (block.size() >= kBlock) {
+      written = std::fwrite(block.data(), 1, block.size(), out) == block.size() && written;
+      block.clear();
+    }
   }
+  written = std::fwrite(block.data(), 1, block.size(), out) == block.size() && written;
   return written && !source.bad();
 }
 

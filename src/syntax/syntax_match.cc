@@ -34,6 +34,9 @@ struct Match {
   bool markerSeen = false;
   bool statementCarriesZE = false;
   bool refusedForm = false;
+  // The statement holds no ";" and no "(ZE)" any more: stripping it again
+  // for the next form would change nothing.
+  bool statementStripped = false;
   // Worked out at the first form and kept for the others: the directory
   // listing is the same for every form of one statement.
   bool modulesListed = false;
@@ -85,11 +88,16 @@ void askSyntaxModules(Match& match) {
 // Offers the statement to the syntax modules for one form.
 void tryForm(const SyntaxForm& form, Match& match) {
   match.parameter = form.parameter;
-  match.statement = goReplace(std::move(match.statement), ";", "");
-  if (contains(match.statement, "(ZE)")) match.statementCarriesZE = true;
+  if (!match.statementStripped) {
+    match.statement = goReplace(std::move(match.statement), ";", "");
+    if (contains(match.statement, "(ZE)")) match.statementCarriesZE = true;
+  }
   if (match.statementCarriesZE && form.patternCarriesZE) match.refusedForm = true;
   match.pattern = form.pattern;
-  match.statement = goReplace(std::move(match.statement), "(ZE)", "");
+  if (!match.statementStripped) {
+    match.statement = goReplace(std::move(match.statement), "(ZE)", "");
+    match.statementStripped = !contains(match.statement, ";") && !contains(match.statement, "(ZE)");
+  }
   askSyntaxModules(match);
 }
 
