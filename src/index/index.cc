@@ -90,3 +90,12 @@ napi_module zelModule = {
 __attribute__((constructor)) void _register_zel() { napi_module_register(&zelModule); }
 
 }  // namespace
+
+// The load-time registration runs once per process, when the shared object
+// is first loaded. A worker thread that loads the add-on while another
+// thread's load is still under way finds no registration and would fail
+// ("did not self-register"); the host then looks for this entry instead.
+extern "C" __attribute__((visibility("default"))) napi_value napi_register_module_v1(
+    napi_env env, napi_value exports) {
+  return RegisterZel(env, exports);
+}
