@@ -3,7 +3,6 @@
 #include <dlfcn.h>
 
 #include <cstdio>
-#include <unordered_map>
 
 #include "support/disk_watch.h"
 #include "support/lang.h"
@@ -60,16 +59,8 @@ void load(const std::string& path, LoadedModule& module) {
 }
 
 const LoadedModule& loadedModule(const std::string& path) {
-  static auto* cache = new std::unordered_map<std::string, LoadedModule>;
-  const uint64_t generation = diskGeneration();
-  LoadedModule& module = (*cache)[path];
-  if (module.generation != generation) {
-    const bool cacheable = watchPath(path);
-    module = LoadedModule();
-    load(path, module);
-    module.generation = cacheable ? generation : 0;
-  }
-  return module;
+  static auto* cache = new DiskCache<LoadedModule>;
+  return cachedEntry(*cache, path, false, [&](LoadedModule& module) { load(path, module); });
 }
 
 // The steps shared by both kinds of module; `operate` calls the object's

@@ -2,8 +2,6 @@
 
 #include <dirent.h>
 
-#include <unordered_map>
-
 #include "support/disk_watch.h"
 #include "support/text.h"
 
@@ -20,21 +18,16 @@ std::vector<std::string> entryNamePieces(const std::string& name) {
 }
 
 const DirListing& listDirectory(const std::string& dir) {
-  static auto* cache = new std::unordered_map<std::string, DirListing>;
-  const uint64_t generation = diskGeneration();
-  DirListing& listing = (*cache)[dir];
-  if (listing.generation == generation) return listing;
-  const bool cacheable = watchDirectory(dir);
-  listing = DirListing();
-  listing.exists = IsPathExist(dir);
-  if (DIR* d = opendir(dir.c_str())) {
-    listing.opened = true;
-    while (const dirent* entry = readdir(d)) {
-      listing.names.push_back(entry->d_name);
-      listing.pieces.push_back(entryNamePieces(entry->d_name));
+  static auto* cache = new DiskCache<DirListing>;
+  return cachedEntry(*cache, dir, true, [&](DirListing& listing) {
+    listing.exists = IsPathExist(dir);
+    if (DIR* d = opendir(dir.c_str())) {
+      listing.opened = true;
+      while (const dirent* entry = readdir(d)) {
+        listing.names.push_back(entry->d_name);
+        listing.pieces.push_back(entryNamePieces(entry->d_name));
+      }
+      closedir(d);
     }
-    closedir(d);
-  }
-  listing.generation = cacheable ? generation : 0;
-  return listing;
+  });
 }

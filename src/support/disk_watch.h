@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 
 // The current disk generation. Checks for changes first, unless a statement
 // is in progress.
@@ -33,6 +34,28 @@ bool watchPath(const std::string& path);
 // Watches a directory's own entries as well as what watchPath watches;
 // returns false as watchPath does.
 bool watchDirectory(const std::string& dir);
+
+// A cache of what was read from disk, by path. Entry needs a `generation`
+// member (0 when new).
+template <class Entry>
+using DiskCache = std::unordered_map<std::string, Entry>;
+
+// The entry for `path`, rebuilt by `read(entry)` unless it was built in the
+// current disk generation. `read` gets a fresh entry; the path (a directory
+// when `isDirectory`) is watched before it runs.
+template <class Entry, class Read>
+Entry& cachedEntry(DiskCache<Entry>& cache, const std::string& path, bool isDirectory,
+                   Read read) {
+  const uint64_t generation = diskGeneration();
+  Entry& entry = cache[path];
+  if (entry.generation != generation) {
+    const bool cacheable = isDirectory ? watchDirectory(path) : watchPath(path);
+    entry = Entry();
+    read(entry);
+    entry.generation = cacheable ? generation : 0;
+  }
+  return entry;
+}
 
 // One statement: checks for changes once when it starts; cache lookups made
 // until it ends use that view. Scopes may nest (a module calling back into

@@ -37,10 +37,8 @@ std::string catalogFailureText() {
 
 namespace {
 
-// The catalogue as last read, for one path and one disk generation, and the
-// messages looked up in it so far.
+// The catalogue as last read, and the messages looked up in it so far.
 struct CatalogCache {
-  std::string path;
   uint64_t generation = 0;
   bool opened = false;
   std::vector<std::string> lines;
@@ -49,18 +47,12 @@ struct CatalogCache {
 
 // The catalogue at `path`, read afresh unless the cached copy is still valid.
 CatalogCache& catalog(const std::string& path) {
-  static CatalogCache* cache = new CatalogCache;
-  const uint64_t generation = diskGeneration();
-  if (cache->generation == generation && cache->path == path) return *cache;
-  const bool cacheable = watchPath(path);
-  cache->path = path;
-  cache->generation = cacheable ? generation : 0;
-  cache->lines.clear();
-  cache->messages.clear();
-  std::ifstream file(path, std::ios::in | std::ios::binary);
-  cache->opened = file.is_open();
-  for (std::string text; std::getline(file, text);) cache->lines.push_back(std::move(text));
-  return *cache;
+  static auto* cache = new DiskCache<CatalogCache>;
+  return cachedEntry(*cache, path, false, [&](CatalogCache& entry) {
+    std::ifstream file(path, std::ios::in | std::ios::binary);
+    entry.opened = file.is_open();
+    for (std::string text; std::getline(file, text);) entry.lines.push_back(std::move(text));
+  });
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "syntax/syntax_match.h"
 
 #include <fstream>
-#include <unordered_map>
 
 #include "compile/cipher.h"
 #include "modules/module_call.h"
@@ -109,23 +108,18 @@ const std::vector<SyntaxForm>* syntaxForms(const std::string& path) {
     bool opened = false;
     std::vector<SyntaxForm> forms;
   };
-  static auto* cache = new std::unordered_map<std::string, Cached>;
-  const uint64_t generation = diskGeneration();
-  Cached& cached = (*cache)[path];
-  if (cached.generation != generation) {
-    const bool cacheable = watchPath(path);
-    cached = Cached();
+  static auto* cache = new DiskCache<Cached>;
+  const Cached& cached = cachedEntry(*cache, path, false, [&](Cached& entry) {
     std::ifstream file(path, std::ios::in | std::ios::binary);
-    cached.opened = file.is_open();
+    entry.opened = file.is_open();
     std::string syntaxLine;
     while (std::getline(file, lineSyntaxesExist)) {
       if (!toSyntaxLine(lineSyntaxesExist, syntaxLine)) continue;
       const std::string pattern = patternText(syntaxLine);
-      cached.forms.push_back({parameterText(syntaxLine), goReplace(pattern, "(ZE)", ""),
-                              contains(pattern, "(ZE)")});
+      entry.forms.push_back({parameterText(syntaxLine), goReplace(pattern, "(ZE)", ""),
+                             contains(pattern, "(ZE)")});
     }
-    cached.generation = cacheable ? generation : 0;
-  }
+  });
   return cached.opened ? &cached.forms : nullptr;
 }
 
