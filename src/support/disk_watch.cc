@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <unordered_set>
 
 namespace {
@@ -97,9 +99,21 @@ uint64_t diskGeneration() {
   return w.generation;
 }
 
+// For a path that is a symbolic link, the directory of the file it leads to:
+// a change there changes what the path reads.
+void watchLinkTarget(const std::string& path) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return;
+  if (char* target = realpath(path.c_str(), nullptr)) {
+    watchChain(watch(), parentOf(target));
+    free(target);
+  }
+}
+
 bool watchPath(const std::string& path) {
   if (path.empty() || path[0] != '/') return false;
   watchChain(watch(), parentOf(path));
+  watchLinkTarget(path);
   return usable(watch());
 }
 

@@ -59,6 +59,15 @@ TEST_F(DiskChangeTest, EditedOrReplacedSyntaxFile) {
   EXPECT_EQ(command("say x;"), "M1 " + syntax_);
 }
 
+TEST_F(DiskChangeTest, EditedTargetOfALinkedSyntaxFile) {
+  const std::string target = app_.write("packs/calc.zel", "print (printer)\n");
+  std::filesystem::remove(syntax_);
+  std::filesystem::create_symlink(target, syntax_);
+  EXPECT_EQ(command("say x;"), noForm());
+  app_.write("packs/calc.zel", "say (printer)\n");
+  EXPECT_EQ(command("say x;"), ran("say x;"));
+}
+
 TEST_F(DiskChangeTest, SyntaxModuleAddedAndRemoved) {
   std::filesystem::remove(app_.syntaxModuleDir() + "keyword_syntax.so");
   EXPECT_EQ(command("print x;"), noForm());
