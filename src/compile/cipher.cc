@@ -231,6 +231,10 @@ void appendEnciphered(const std::string& text, std::string& out) {
     out += text;
     return;
   }
+  appendSubstituted(text, out);
+}
+
+void appendSubstituted(const std::string& text, std::string& out) {
   // Walking the table and replacing each character in turn gives the same
   // text as substituting every character once: code words hold only "-",
   // "0" and "1", and "0" and "1" are replaced before any other word exists.

@@ -36,6 +36,11 @@ std::string goDeCryptZEL(std::string text);
 // gives it (ErrorEnCrypt included).
 void appendEnciphered(const std::string& text, std::string& out);
 
+// Appends the substitution of every character of text by its code word,
+// whatever the text's length: the enciphering of a Base64 text of 20
+// characters or more, or of a piece of one.
+void appendSubstituted(const std::string& text, std::string& out);
+
 // Appends the compiled line of a source line, goEnCryptZEL(goBase64(source))
 // + "-;", to `out`, without the intermediate texts.
 void appendCompiledLine(const std::string& source, std::string& out);

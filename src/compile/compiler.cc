@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -51,23 +52,54 @@ std::string createTemporaryBeside(const std::string& output, std::FILE*& file) {
   return path;
 }
 
+constexpr size_t kBlock = 1 << 20;
+
+bool writeAll(const std::string& text, std::FILE* out) {
+  return std::fwrite(text.data(), 1, text.size(), out) == text.size();
+}
+
+// Writes the compiled line of a long source line piece by piece, so that
+// memory holds the source line and one piece, not the whole compiled line
+// (about twelve times as long). The Base64 text of a piece whose length is
+// a multiple of three is the matching piece of the line's Base64 text.
+bool writeLongCompiledLine(const std::string& line, std::FILE* out) {
+  constexpr size_t kPiece = 3 * 32768;
+  std::string base64, compiled;
+  bool written = true;
+  for (size_t at = 0; at < line.size(); at += kPiece) {
+    base64.clear();
+    compiled.clear();
+    const size_t n = std::min(kPiece, line.size() - at);
+    base64_encode(reinterpret_cast<const unsigned char*>(line.data() + at),
+                  static_cast<unsigned int>(n), base64);
+    appendSubstituted(base64, compiled);
+    written = writeAll(compiled, out) && written;
+  }
+  return writeAll("-;\n", out) && written;
+}
+
 // Writes one compiled line per source line, a large block at a time.
 // False when writing failed.
 bool compileLines(std::ifstream& source, std::FILE* out) {
-  constexpr size_t kBlock = 1 << 20;
   std::string sourceLine;
   std::string block;
   block.reserve(kBlock + 4096);
   bool written = true;
   while (std::getline(source, sourceLine)) {
+    if (sourceLine.size() > kBlock) {
+      written = writeAll(block, out) && written;
+      block.clear();
+      written = writeLongCompiledLine(sourceLine, out) && written;
+      continue;
+    }
     appendCompiledLine(sourceLine, block);
     block += '\n';
     if (block.size() >= kBlock) {
-      written = std::fwrite(block.data(), 1, block.size(), out) == block.size() && written;
+      written = writeAll(block, out) && written;
       block.clear();
     }
   }
-  written = std::fwrite(block.data(), 1, block.size(), out) == block.size() && written;
+  written = writeAll(block, out) && written;
   return written && !source.bad();
 }
 

@@ -56,6 +56,16 @@ TEST_F(CompilerTest, WritesOneCompiledLinePerSourceLine) {
   EXPECT_TRUE(noTemporaryFiles());
 }
 
+TEST_F(CompilerTest, LongLinesCompileAsAWhole) {
+  // Long lines are written piece by piece; the result is the same line.
+  std::string line;
+  for (int i = 0; line.size() < (3u << 20) + 7; ++i) line += static_cast<char>(i * 31 % 251);
+  const std::string source = app_.write("long.txt", "first line, long enough\n" + line + "\n\n");
+  EXPECT_EQ(compile(source), "M10");
+  EXPECT_EQ(readFile(app_.path() + "/long.zel"),
+            compiled("first line, long enough") + "\n" + compiled(line) + "\n-;\n");
+}
+
 TEST_F(CompilerTest, OutputPathReplacesEveryTxtThenDb) {
   std::filesystem::create_directories(app_.path() + "/a.txt.d");
   std::filesystem::create_directories(app_.path() + "/a.zel.d");
