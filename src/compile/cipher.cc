@@ -250,7 +250,65 @@ std::string goEnCryptZEL(std::string text) {
   return out;
 }
 
+namespace {
+
+// Table entry of the word with the digits between `start` and `end`, or -1.
+int entryOfDigits(const std::string& text, std::size_t start, std::size_t end) {
+  static const WordIndex wordIndex = buildWordIndex();
+  const std::size_t digits = end - start;
+  if (digits < 5 || digits > 10) return -1;
+  int value = 0;
+  for (std::size_t i = start; i < end; ++i) {
+    if (text[i] != '0' && text[i] != '1') return -1;
+    value = value * 2 + (text[i] - '0');
+  }
+  return wordIndex[digits][value];
+}
+
+// Deciphers a line as the compiler writes it, in one pass: whole code words
+// that share no dash, "+" between them, and the terminator "-;" at the end.
+// For such a line every step of the full decipher replaces exactly these
+// words, so the result is the same. Returns false, leaving `out` to be
+// ignored, for any other text.
+bool decipherCompiledLine(const std::string& text, std::string& out) {
+  const std::size_t n = text.size();
+  if (n < 2 || text[n - 1] != ';' || text[n - 2] != '-') return false;
+  // The body, with the closing dash of a final word given back by step 1,
+  // or with the lone "-" that step 2 leaves after a final "+".
+  const std::size_t end = n - 1;
+  out.clear();
+  out.reserve(n / 7 + 2);
+  std::size_t i = 0;
+  while (i < end) {
+    if (text[i] == '+') {
+      out += '+';
+      ++i;
+      continue;
+    }
+    if (text[i] != '-') return false;
+    std::size_t close = i + 1;
+    while (close < end && (text[close] == '0' || text[close] == '1')) ++close;
+    if (close >= end) {
+      if (i + 1 != end) return false;
+      out += '-';  // the "-" that ends every deciphered line without a word
+      return true;
+    }
+    if (text[close] != '-') return false;
+    const int entry = entryOfDigits(text, i + 1, close);
+    if (entry < 0) return false;
+    out += kCipherTable[entry].character;
+    i = close + 1;
+    // "--;" ends the line: its first dash closed the last word.
+    if (i == end - 1 && text[i] == '-') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::string goDeCryptZEL(std::string text) {
+  std::string fast;
+  if (decipherCompiledLine(text, fast)) return fast;
   text = goReplace(std::move(text), "--;", "-");
   text = goReplace(std::move(text), "-;", "-");
   // The words of "0" and "1" come last: once restored, a run of five or more
