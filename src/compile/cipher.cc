@@ -146,18 +146,23 @@ struct Candidate {
   bool replaced;
 };
 
-// Table entry (from the third on) whose word stands between the dashes at
-// `start` and `end`, or -1.
-int wordBetween(const std::string& text, std::size_t start, std::size_t end) {
+// Table entry of the word with the digits between `start` and `end`, or -1.
+int entryOfDigits(const std::string& text, std::size_t start, std::size_t end) {
   static const WordIndex wordIndex = buildWordIndex();
-  const std::size_t digits = end - start - 1;
+  const std::size_t digits = end - start;
   if (digits < 5 || digits > 10) return -1;
   int value = 0;
-  for (std::size_t i = start + 1; i < end; ++i) {
+  for (std::size_t i = start; i < end; ++i) {
     if (text[i] != '0' && text[i] != '1') return -1;
     value = value * 2 + (text[i] - '0');
   }
-  const int entry = wordIndex[digits][value];
+  return wordIndex[digits][value];
+}
+
+// Table entry (from the third on) whose word stands between the dashes at
+// `start` and `end`, or -1.
+int wordBetween(const std::string& text, std::size_t start, std::size_t end) {
+  const int entry = entryOfDigits(text, start + 1, end);
   return entry >= 2 ? entry : -1;
 }
 
@@ -251,19 +256,6 @@ std::string goEnCryptZEL(std::string text) {
 }
 
 namespace {
-
-// Table entry of the word with the digits between `start` and `end`, or -1.
-int entryOfDigits(const std::string& text, std::size_t start, std::size_t end) {
-  static const WordIndex wordIndex = buildWordIndex();
-  const std::size_t digits = end - start;
-  if (digits < 5 || digits > 10) return -1;
-  int value = 0;
-  for (std::size_t i = start; i < end; ++i) {
-    if (text[i] != '0' && text[i] != '1') return -1;
-    value = value * 2 + (text[i] - '0');
-  }
-  return wordIndex[digits][value];
-}
 
 // Deciphers a line as the compiler writes it, in one pass: whole code words
 // that share no dash, "+" between them, and the terminator "-;" at the end.

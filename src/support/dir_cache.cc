@@ -24,7 +24,6 @@ const DirListing& listDirectory(const std::string& dir) {
     if (DIR* d = opendir(dir.c_str())) {
       listing.opened = true;
       while (const dirent* entry = readdir(d)) {
-        listing.names.push_back(entry->d_name);
         listing.pieces.push_back(entryNamePieces(entry->d_name));
       }
       closedir(d);

@@ -9,8 +9,8 @@
 struct DirListing {
   bool exists = false;             // IsPathExist(dir)
   bool opened = false;             // opendir(dir) succeeded
-  std::vector<std::string> names;  // entries in the order readdir gave them, "." and ".." included
-  // Each name cut at ".": the runs between dots, empty runs left out.
+  // Each entry's name cut at ".", in the order readdir gave them ("." and
+  // ".." included, with no pieces).
   std::vector<std::vector<std::string>> pieces;
   uint64_t generation = 0;
 };
