@@ -31,12 +31,29 @@ bool isAccepted(const std::string& answer) {
   return answer.find("(TRUEZEL)") != std::string::npos;
 }
 
+namespace {
+
+// The path of the module an accepted answer names. The latest one is kept:
+// a program's statements mostly name the modules of one pack in turn, and
+// working the path out again costs more than checking it is the same.
+const std::string& acceptedModulePath(const std::string& syntaxPath, const std::string& answer) {
+  static auto* app = new std::string, *syntax = new std::string, *accepted = new std::string;
+  static auto* path = new std::string;
+  if (answer != *accepted || syntaxPath != *syntax || myAbsolutePathDirApp != *app) {
+    const std::string module = goReplace(answer, "(TRUEZEL)", "");
+    *path = myAbsolutePathDirApp + "/node_modules/" + packName(syntaxPath) + "/" + module + ".so";
+    *app = myAbsolutePathDirApp;
+    *syntax = syntaxPath;
+    *accepted = answer;
+  }
+  return *path;
+}
+
+}  // namespace
+
 void runAcceptedStatement(const std::string& syntaxPath,
                           const std::string& answer, const std::string& input) {
-  const std::string module = goReplace(answer, "(TRUEZEL)", "");
-  const std::string path = myAbsolutePathDirApp + "/node_modules/" +
-                           packName(syntaxPath) + "/" + module + ".so";
-  resultat = callModule(path, input);
+  resultat = callModule(acceptedModulePath(syntaxPath, answer), input);
 }
 
 void runDirectStatement(const std::string& syntaxPath,
@@ -56,10 +73,10 @@ void runDirectStatement(const std::string& syntaxPath,
 
 void applyStopTest() {
   const std::string stop = goResponseLANG("21");
+  if (resultat != stop) return;
   // Without a real stop answer every empty result, or the catalogue's own
   // failure text, would end the host process.
   if (stop.empty() || stop == catalogFailureText()) return;
-  if (resultat != stop) return;
   resultat = goResponseLANG("12");
   std::exit(0);
 }

@@ -26,8 +26,10 @@ struct ModuleSlots {
   Object*& object;
 };
 
-// What loading a module's file gave, kept for one disk generation: the
-// module is loaded once, not looked up again for every call.
+}  // namespace
+
+// The module is loaded once per disk generation, not looked up again for
+// every call.
 struct LoadedModule {
   uint64_t generation = 0;
   bool readable = false;   // the existence test
@@ -36,6 +38,8 @@ struct LoadedModule {
   void* destroy = nullptr;
   std::string error;       // the loader's text when loading or a lookup failed
 };
+
+namespace {
 
 // Runs the existence test, loads and resolves, as a call would.
 void load(const std::string& path, LoadedModule& module) {
@@ -58,18 +62,13 @@ void load(const std::string& path, LoadedModule& module) {
   }
 }
 
-const LoadedModule& loadedModule(const std::string& path) {
-  static auto* cache = new DiskCache<LoadedModule>;
-  return cachedEntry(*cache, path, false, [&](LoadedModule& module) { load(path, module); });
-}
 
 // The steps shared by both kinds of module; `operate` calls the object's
 // operation. The slots are overwritten as each step is reached, so after a
 // failure they hold what was found up to it.
 template <class Object, class Operate>
-std::string loadAndCall(const std::string& path, ModuleSlots<Object> slots,
-                        Operate operate) {
-  const LoadedModule& module = loadedModule(path);
+std::string loadAndCall(const LoadedModule& module, const std::string& path,
+                        ModuleSlots<Object> slots, Operate operate) {
   if (!module.readable) return goReplace(goResponseLANG("4"), ":E1:", path);
   slots.handle = module.handle;
   if (module.handle == nullptr) return module.error;
@@ -89,17 +88,27 @@ std::string loadAndCall(const std::string& path, ModuleSlots<Object> slots,
 
 }  // namespace
 
+const LoadedModule& loadedModule(const std::string& path) {
+  static auto* cache = new DiskCache<LoadedModule>;
+  return cachedEntry(*cache, path, false, [&](LoadedModule& module) { load(path, module); });
+}
+
 std::string callModule(const std::string& modulePath, const std::string& input) {
   ModuleSlots<ModuleObject> slots{handle, openZEL, closeZEL, ps};
-  return loadAndCall(modulePath, slots, [&](ModuleObject* object) {
+  return loadAndCall(loadedModule(modulePath), modulePath, slots, [&](ModuleObject* object) {
     return object->execute(input);
+  });
+}
+
+std::string callLibModule(const LoadedModule& module, const std::string& libPath,
+                          const std::string& syntaxLine, const std::string& statement) {
+  ModuleSlots<LibModuleObject> slots{handleLib, openZELLib, closeZELLib, psLib};
+  return loadAndCall(module, libPath, slots, [&](LibModuleObject* object) {
+    return object->check(syntaxLine, statement);
   });
 }
 
 std::string callLibModule(const std::string& libPath, const std::string& syntaxLine,
                           const std::string& statement) {
-  ModuleSlots<LibModuleObject> slots{handleLib, openZELLib, closeZELLib, psLib};
-  return loadAndCall(libPath, slots, [&](LibModuleObject* object) {
-    return object->check(syntaxLine, statement);
-  });
+  return callLibModule(loadedModule(libPath), libPath, syntaxLine, statement);
 }

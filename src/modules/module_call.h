@@ -24,4 +24,17 @@ std::string callModule(const std::string& modulePath, const std::string& input);
 std::string callLibModule(const std::string& libPath, const std::string& syntaxLine,
                           const std::string& statement);
 
+// What loading a module's file gave (the existence test, the handle and
+// entries, or the loader's text), kept for one disk generation.
+struct LoadedModule;
+
+// The module file at libPath as a call in the current statement sees it.
+// Looking it up once and calling it through the result below saves the
+// lookup per call; the result stays valid until the statement ends.
+const LoadedModule& loadedModule(const std::string& libPath);
+
+// callLibModule for a module already looked up with loadedModule(libPath).
+std::string callLibModule(const LoadedModule& module, const std::string& libPath,
+                          const std::string& syntaxLine, const std::string& statement);
+
 #endif  // ZEL_MODULES_MODULE_CALL_H_

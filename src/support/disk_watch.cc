@@ -125,10 +125,19 @@ bool watchDirectory(const std::string& dir) {
   return usable(watch());
 }
 
-StatementScope::StatementScope() {
+StatementScope::StatementScope() : opened_(true) {
   Watch& w = watch();
   checkForChanges(w);
   ++w.statementDepth;
 }
 
-StatementScope::~StatementScope() { --watch().statementDepth; }
+StatementScope::StatementScope(Join) : opened_(watch().statementDepth == 0) {
+  if (opened_) {
+    checkForChanges(watch());
+    ++watch().statementDepth;
+  }
+}
+
+StatementScope::~StatementScope() {
+  if (opened_) --watch().statementDepth;
+}

@@ -36,9 +36,28 @@ bool watchPath(const std::string& path);
 bool watchDirectory(const std::string& dir);
 
 // A cache of what was read from disk, by path. Entry needs a `generation`
-// member (0 when new).
+// member (0 when new). The few paths looked up last are remembered, so that
+// the lookups a statement repeats compare paths instead of hashing them.
 template <class Entry>
-using DiskCache = std::unordered_map<std::string, Entry>;
+struct DiskCache {
+  static constexpr int kRecent = 4;
+  std::unordered_map<std::string, Entry> entries;
+  // Map nodes never move, so these stay valid as the map grows.
+  const std::string* recentPaths[kRecent] = {};
+  Entry* recentEntries[kRecent] = {};
+  int nextRecent = 0;
+
+  Entry& operator[](const std::string& path) {
+    for (int i = 0; i < kRecent; ++i) {
+      if (recentPaths[i] != nullptr && *recentPaths[i] == path) return *recentEntries[i];
+    }
+    auto& node = *entries.try_emplace(path).first;
+    recentPaths[nextRecent] = &node.first;
+    recentEntries[nextRecent] = &node.second;
+    nextRecent = (nextRecent + 1) % kRecent;
+    return node.second;
+  }
+};
 
 // The entry for `path`, rebuilt by `read(entry)` unless it was built in the
 // current disk generation. `read` gets a fresh entry; the path (a directory
@@ -63,9 +82,17 @@ Entry& cachedEntry(DiskCache<Entry>& cache, const std::string& path, bool isDire
 class StatementScope {
  public:
   StatementScope();
+  // Joins the statement in progress when there is one (no check); opens a
+  // statement otherwise. For steps that are run inside a statement and also
+  // on their own.
+  enum Join { kJoin };
+  explicit StatementScope(Join);
   ~StatementScope();
   StatementScope(const StatementScope&) = delete;
   StatementScope& operator=(const StatementScope&) = delete;
+
+ private:
+  bool opened_;
 };
 
 #endif  // ZEL_SUPPORT_DISK_WATCH_H_

@@ -24,11 +24,16 @@ struct SyntaxForm {
   bool patternCarriesZE;
 };
 
+// A syntax module of the module directory, as one match calls it.
+struct SyntaxModule {
+  std::string path;                      // "" for an entry without extension
+  const LoadedModule* loaded = nullptr;  // looked up at its first call
+};
+
 // What one syntax file match has found so far.
 struct Match {
-  std::string statement;  // stripped of ";" and "(ZE)" once a line was tried
-  std::string parameter;  // of the latest syntax line
-  std::string pattern;    // of the latest syntax line, for message 14
+  std::string statement;            // stripped of ";" and "(ZE)" once a line was tried
+  const SyntaxForm* form = nullptr;  // the latest syntax line tried
   bool accepted = false;
   bool markerSeen = false;
   bool statementCarriesZE = false;
@@ -36,22 +41,30 @@ struct Match {
   // The statement holds no ";" and no "(ZE)" any more: stripping it again
   // for the next form would change nothing.
   bool statementStripped = false;
-  // Worked out at the first form and kept for the others: the directory
-  // listing is the same for every form of one statement.
+  // Worked out at the first form and kept for the others: the module
+  // directory is the same for every form of one statement.
   bool modulesListed = false;
-  std::vector<std::string> modulePaths;  // "" for an entry without extension
-  std::string noExtensionResult;        // "(MDNF)" + message 19
+  std::string directoryResult;      // "(MDLIB)" + message 4 when it is missing
+  std::vector<SyntaxModule> modules;
+  std::string noExtensionResult;    // "(MDNF)" + message 19
 };
 
-// The syntax module directory as the match sees it: one path per entry that
-// names a syntax module, "" per entry without an extension.
-void listSyntaxModules(Match& match, const std::string& moduleDir, const DirListing& listing) {
+// The syntax module directory as the match sees it: one module per entry
+// that names a syntax module, one without path per entry without an
+// extension.
+void listSyntaxModules(Match& match) {
   match.modulesListed = true;
+  const std::string moduleDir = myAbsolutePathDirApp + "/node_modules/korrin_linux/";
+  const DirListing& listing = listDirectory(moduleDir);
+  if (!listing.exists) {
+    match.directoryResult = "(MDLIB)" + goReplace(goResponseLANG("4"), ":E1:", "./korrin_linux");
+    return;
+  }
   for (const std::vector<std::string>& pieces : listing.pieces) {
     if (pieces.size() < 2) {
-      match.modulePaths.emplace_back();
+      match.modules.emplace_back();
     } else if (pieces[1] == "so") {
-      match.modulePaths.push_back(withoutLineBreaks(moduleDir + pieces[0] + ".so"));
+      match.modules.push_back({withoutLineBreaks(moduleDir + pieces[0] + ".so")});
     }
   }
   match.noExtensionResult = "(MDNF)" + goResponseLANG("19");
@@ -61,19 +74,19 @@ void listSyntaxModules(Match& match, const std::string& moduleDir, const DirList
 // order, until one accepts. Only an answer given during this match can
 // accept: a matching answer left over from an earlier match does not count.
 void askSyntaxModules(Match& match) {
-  const std::string moduleDir = myAbsolutePathDirApp + "/node_modules/korrin_linux/";
-  const DirListing& listing = listDirectory(moduleDir);
-  if (!listing.exists) {
-    resultat = "(MDLIB)" + goReplace(goResponseLANG("4"), ":E1:", "./korrin_linux");
+  if (!match.modulesListed) listSyntaxModules(match);
+  if (!match.directoryResult.empty()) {
+    resultat = match.directoryResult;
     return;
   }
-  if (!match.modulesListed) listSyntaxModules(match, moduleDir, listing);
-  for (const std::string& path : match.modulePaths) {
-    if (path.empty()) {
+  for (SyntaxModule& module : match.modules) {
+    if (module.path.empty()) {
       resultat = match.noExtensionResult;
       continue;
     }
-    lineSyntaxesExistLib = callLibModule(path, match.pattern, match.statement);
+    if (module.loaded == nullptr) module.loaded = &loadedModule(module.path);
+    lineSyntaxesExistLib =
+        callLibModule(*module.loaded, module.path, match.form->pattern, match.statement);
     if (containsAny(lineSyntaxesExistLib, {"(NM)", "(NF)", "(LEX)"})) {
       match.markerSeen = true;
     }
@@ -86,13 +99,12 @@ void askSyntaxModules(Match& match) {
 
 // Offers the statement to the syntax modules for one form.
 void tryForm(const SyntaxForm& form, Match& match) {
-  match.parameter = form.parameter;
+  match.form = &form;
   if (!match.statementStripped) {
     match.statement = goReplace(std::move(match.statement), ";", "");
     if (contains(match.statement, "(ZE)")) match.statementCarriesZE = true;
   }
   if (match.statementCarriesZE && form.patternCarriesZE) match.refusedForm = true;
-  match.pattern = form.pattern;
   if (!match.statementStripped) {
     match.statement = goReplace(std::move(match.statement), "(ZE)", "");
     match.statementStripped = !contains(match.statement, ";") && !contains(match.statement, "(ZE)");
@@ -143,7 +155,7 @@ void decideRefusal(const Match& match) {
     resultat = goReplace(goResponseLANG("18"), ":E1:", match.statement);
   }
   if (match.refusedForm) {
-    resultat = goReplace(goResponseLANG("14"), ":E1:", match.pattern);
+    resultat = goReplace(goResponseLANG("14"), ":E1:", match.form->pattern);
   }
 }
 
@@ -170,6 +182,8 @@ std::string patternText(const std::string& syntaxLine) {
 
 std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
                            std::string /*lineNumber*/) {
+  // One match is one statement: what it reads from disk is looked up once.
+  const StatementScope scope(StatementScope::kJoin);
   const std::vector<SyntaxForm>* forms = syntaxForms(syntaxPath);
   if (forms == nullptr) {
     resultat = goReplace(goResponseLANG("1"), ":E1:", syntaxPath);
@@ -182,7 +196,7 @@ std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
     if (match.accepted) break;
   }
   if (match.accepted) {
-    resultat = "(TRUEZEL)" + match.parameter;
+    resultat = "(TRUEZEL)" + match.form->parameter;
   } else {
     decideRefusal(match);
   }
