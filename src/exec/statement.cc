@@ -17,6 +17,7 @@ std::string packName(const std::string& syntaxPath) {
 }
 
 std::string withoutStatementMarkers(std::string text) {
+  if (text.find('(') == std::string::npos) return text;  // no marker: most statements
   text = goReplace(std::move(text), "(ZE)", "");
   return goReplace(std::move(text), "(CZEL)", "");
 }

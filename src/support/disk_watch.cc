@@ -52,8 +52,16 @@ void checkForChanges(Watch& w) {
   }
 }
 
+// Sets a watch. When that fails caching stops for the process, and the
+// generation moves on so that nothing kept so far is trusted any more
+// (an entry may already rest on what this watch was to cover).
 bool addWatch(Watch& w, const std::string& dir, uint32_t events) {
-  return inotify_add_watch(w.fd, dir.empty() ? "/" : dir.c_str(), events | IN_MASK_ADD) >= 0;
+  if (inotify_add_watch(w.fd, dir.empty() ? "/" : dir.c_str(), events | IN_MASK_ADD) >= 0) {
+    return true;
+  }
+  w.broken = true;
+  ++w.generation;
+  return false;
 }
 
 std::string parentOf(const std::string& path) {
@@ -76,22 +84,18 @@ void watchChain(Watch& w, std::string dir) {
     if (dir.empty() || dir == "." || dir == "/") break;
     dir = parentOf(dir);
   }
-  if (w.fullyWatched.insert(dir).second && !addWatch(w, dir, kEntryEvents | kSelfEvents)) {
-    w.broken = true;
-    return;
-  }
+  if (w.fullyWatched.insert(dir).second && !addWatch(w, dir, kEntryEvents | kSelfEvents)) return;
   while (!dir.empty() && dir != "." && dir != "/") {
     dir = parentOf(dir);
     if (w.selfWatched.count(dir) != 0) break;  // the rest of the chain is watched
     w.selfWatched.insert(dir);
-    if (!addWatch(w, dir, kSelfEvents)) {
-      w.broken = true;
-      return;
-    }
+    if (!addWatch(w, dir, kSelfEvents)) return;
   }
 }
 
 }  // namespace
+
+bool diskCachingWorks() { return usable(watch()); }
 
 uint64_t diskGeneration() {
   Watch& w = watch();

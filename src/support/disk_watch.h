@@ -35,6 +35,10 @@ bool watchPath(const std::string& path);
 // returns false as watchPath does.
 bool watchDirectory(const std::string& dir);
 
+// False once caching has stopped for the process (no inotify, or a watch
+// that could not be set).
+bool diskCachingWorks();
+
 // A cache of what was read from disk, by path. Entry needs a `generation`
 // member (0 when new). The few paths looked up last are remembered, so that
 // the lookups a statement repeats compare paths instead of hashing them.
@@ -68,10 +72,12 @@ Entry& cachedEntry(DiskCache<Entry>& cache, const std::string& path, bool isDire
   const uint64_t generation = diskGeneration();
   Entry& entry = cache[path];
   if (entry.generation != generation) {
-    const bool cacheable = isDirectory ? watchDirectory(path) : watchPath(path);
+    const bool watched = isDirectory ? watchDirectory(path) : watchPath(path);
     entry = Entry();
     read(entry);
-    entry.generation = cacheable ? generation : 0;
+    // `read` may have looked other paths up (an entry built from others);
+    // if one of them could not be watched, neither can this entry be kept.
+    entry.generation = watched && diskCachingWorks() ? generation : 0;
   }
   return entry;
 }

@@ -55,22 +55,10 @@ CatalogCache& catalog(const std::string& path) {
   });
 }
 
-// catalogPath(), worked out again only when the application changes: every
-// statement looks a message up.
-const std::string& currentCatalogPath() {
-  static auto* app = new std::string;
-  static auto* path = new std::string;
-  if (path->empty() || *app != myAbsolutePathDirApp) {
-    *app = myAbsolutePathDirApp;
-    *path = catalogPath();
-  }
-  return *path;
-}
-
 }  // namespace
 
 std::string goResponseLANG(std::string number) {
-  CatalogCache& cache = catalog(currentCatalogPath());
+  CatalogCache& cache = catalog(appPath("/node_modules/zel_linux/lang.conf"));
   if (!cache.opened) return catalogFailureText();
   const auto known = cache.messages.find(number);
   if (known != cache.messages.end()) return known->second;

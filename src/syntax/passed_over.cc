@@ -3,6 +3,6 @@
 bool isPassedOver(const std::string& statement) {
   // Too short to hold a form: passed over like a comment.
   if (statement.size() < 2) return true;
-  const std::string start = statement.substr(0, 2);
-  return start == "##" || start == "//" || start == "<-" || statement[0] == '\'';
+  return statement.compare(0, 2, "##") == 0 || statement.compare(0, 2, "//") == 0 ||
+         statement.compare(0, 2, "<-") == 0 || statement[0] == '\'';
 }

@@ -24,15 +24,45 @@ struct SyntaxForm {
   bool patternCarriesZE;
 };
 
-// A syntax module of the module directory, as one match calls it.
+// A syntax module of the module directory.
 struct SyntaxModule {
   std::string path;                      // "" for an entry without extension
   const LoadedModule* loaded = nullptr;  // looked up at its first call
 };
 
+// The syntax module directory as matches see it, worked out once per disk
+// generation: one module per entry that names a syntax module, one without
+// path per entry without an extension, in directory order.
+struct ModuleDirectory {
+  uint64_t generation = 0;
+  std::string missingResult;  // "(MDLIB)" + message 4 when the directory is missing
+  std::vector<SyntaxModule> modules;
+  std::string noExtensionResult;  // "(MDNF)" + message 19
+};
+
+ModuleDirectory& moduleDirectory() {
+  static auto* cache = new DiskCache<ModuleDirectory>;
+  const std::string& dir = appPath("/node_modules/korrin_linux/");
+  return cachedEntry(*cache, dir, true, [&](ModuleDirectory& entry) {
+    const DirListing& listing = listDirectory(dir);
+    if (!listing.exists) {
+      entry.missingResult = "(MDLIB)" + goReplace(goResponseLANG("4"), ":E1:", "./korrin_linux");
+      return;
+    }
+    for (const std::vector<std::string>& pieces : listing.pieces) {
+      if (pieces.size() < 2) {
+        entry.modules.emplace_back();
+      } else if (pieces[1] == "so") {
+        entry.modules.push_back({withoutLineBreaks(dir + pieces[0] + ".so")});
+      }
+    }
+    entry.noExtensionResult = "(MDNF)" + goResponseLANG("19");
+  });
+}
+
 // What one syntax file match has found so far.
 struct Match {
-  std::string statement;            // stripped of ";" and "(ZE)" once a line was tried
+  std::string statement;             // stripped of ";" and "(ZE)" once a line was tried
   const SyntaxForm* form = nullptr;  // the latest syntax line tried
   bool accepted = false;
   bool markerSeen = false;
@@ -41,55 +71,37 @@ struct Match {
   // The statement holds no ";" and no "(ZE)" any more: stripping it again
   // for the next form would change nothing.
   bool statementStripped = false;
-  // Worked out at the first form and kept for the others: the module
-  // directory is the same for every form of one statement.
-  bool modulesListed = false;
-  std::string directoryResult;      // "(MDLIB)" + message 4 when it is missing
-  std::vector<SyntaxModule> modules;
-  std::string noExtensionResult;    // "(MDNF)" + message 19
+  // Looked up at the first form; the same for every form of one statement.
+  ModuleDirectory* directory = nullptr;
 };
 
-// The syntax module directory as the match sees it: one module per entry
-// that names a syntax module, one without path per entry without an
-// extension.
-void listSyntaxModules(Match& match) {
-  match.modulesListed = true;
-  const std::string moduleDir = myAbsolutePathDirApp + "/node_modules/korrin_linux/";
-  const DirListing& listing = listDirectory(moduleDir);
-  if (!listing.exists) {
-    match.directoryResult = "(MDLIB)" + goReplace(goResponseLANG("4"), ":E1:", "./korrin_linux");
-    return;
-  }
-  for (const std::vector<std::string>& pieces : listing.pieces) {
-    if (pieces.size() < 2) {
-      match.modules.emplace_back();
-    } else if (pieces[1] == "so") {
-      match.modules.push_back({withoutLineBreaks(moduleDir + pieces[0] + ".so")});
-    }
-  }
-  match.noExtensionResult = "(MDNF)" + goResponseLANG("19");
+// True when a syntax module's answer carries "(NM)", "(NF)" or "(LEX)".
+bool carriesRefusalMarker(const std::string& answer) {
+  // Most answers hold no "(" at all; one scan settles those.
+  if (answer.find('(') == std::string::npos) return false;
+  return containsAny(answer, {"(NM)", "(NF)", "(LEX)"});
 }
 
 // Offers the statement to every syntax module for one pattern, in directory
 // order, until one accepts. Only an answer given during this match can
 // accept: a matching answer left over from an earlier match does not count.
 void askSyntaxModules(Match& match) {
-  if (!match.modulesListed) listSyntaxModules(match);
-  if (!match.directoryResult.empty()) {
-    resultat = match.directoryResult;
+  if (match.directory == nullptr) match.directory = &moduleDirectory();
+  ModuleDirectory& directory = *match.directory;
+  if (!directory.missingResult.empty()) {
+    resultat = directory.missingResult;
     return;
   }
-  for (SyntaxModule& module : match.modules) {
+  for (SyntaxModule& module : directory.modules) {
     if (module.path.empty()) {
-      resultat = match.noExtensionResult;
+      resultat = directory.noExtensionResult;
       continue;
     }
+    // The directory entry lives for one generation, as the module's does.
     if (module.loaded == nullptr) module.loaded = &loadedModule(module.path);
     lineSyntaxesExistLib =
         callLibModule(*module.loaded, module.path, match.form->pattern, match.statement);
-    if (containsAny(lineSyntaxesExistLib, {"(NM)", "(NF)", "(LEX)"})) {
-      match.markerSeen = true;
-    }
+    if (carriesRefusalMarker(lineSyntaxesExistLib)) match.markerSeen = true;
     if (lineSyntaxesExistLib == match.statement) {
       match.accepted = true;
       return;

@@ -1,5 +1,7 @@
 #include "zel/state.h"
 
+#include <deque>
+
 std::string myAbsolutePathDirApp;
 std::string resultat;
 std::string line;
@@ -33,4 +35,25 @@ std::recursive_mutex& engineMutex() {
   // the engine while the process exits.
   static std::recursive_mutex* mutex = new std::recursive_mutex;
   return *mutex;
+}
+
+const std::string& appPath(const char* suffix) {
+  struct Built {
+    std::string suffix;
+    std::string app;
+    std::string path;
+  };
+  // A handful, one per suffix in use; a deque keeps earlier texts in place.
+  static auto* built = new std::deque<Built>;
+  for (Built& b : *built) {
+    if (b.suffix == suffix) {
+      if (b.app != myAbsolutePathDirApp) {
+        b.app = myAbsolutePathDirApp;
+        b.path = myAbsolutePathDirApp + suffix;
+      }
+      return b.path;
+    }
+  }
+  built->push_back({suffix, myAbsolutePathDirApp, myAbsolutePathDirApp + suffix});
+  return built->back().path;
 }

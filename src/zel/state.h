@@ -16,6 +16,11 @@
 // Application directory given to the latest Executer or Commandes call;
 // prefix of every path built with "/node_modules/".
 extern std::string myAbsolutePathDirApp;
+// myAbsolutePathDirApp + suffix ("/node_modules/" for instance), kept from
+// one call to the next while the application directory stays the same:
+// statements build the same few paths again and again. The text stays valid,
+// and changes only when a call finds another application directory.
+const std::string& appPath(const char* suffix);
 // Result text of the latest operation; the entries return a copy of it.
 extern std::string resultat;
 // Line buffer of the program file readers.
