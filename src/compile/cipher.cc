@@ -5,9 +5,6 @@
 #include <cstring>
 #include <vector>
 
-#include <boost/algorithm/string/classification.hpp>
-#include <boost/algorithm/string/split.hpp>
-
 #include "support/text.h"
 #include "zel/state.h"
 
@@ -298,6 +295,12 @@ bool decipherCompiledLine(const std::string& text, std::string& out) {
 
 }  // namespace
 
+std::string decipherLine(const std::string& line) {
+  std::string fast;
+  if (decipherCompiledLine(line, fast)) return fast;
+  return goDeCryptZEL(line);
+}
+
 std::string goDeCryptZEL(std::string text) {
   std::string fast;
   if (decipherCompiledLine(text, fast)) return fast;
@@ -384,12 +387,11 @@ bool hasCipherMarker(const std::string& text) {
 }
 
 std::string beforeFirstSemicolon(const std::string& text) {
-  if (text.find(';') == std::string::npos) return text;
-  std::vector<std::string> fields;
-  boost::split(fields, text, boost::is_any_of(";"));
-  return fields.front();
+  // The first field of a split at ";"; the other fields are never used, so
+  // they are not cut out.
+  return text.substr(0, text.find(';'));
 }
 
 std::string decipherStatement(const std::string& line) {
-  return beforeFirstSemicolon(base64_decode(goDeCryptZEL(line)));
+  return beforeFirstSemicolon(base64_decode(decipherLine(line)));
 }

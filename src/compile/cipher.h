@@ -32,6 +32,10 @@ std::string goEnCryptZEL(std::string text);
 // text, possibly followed by one "-". Never fails.
 std::string goDeCryptZEL(std::string text);
 
+// goDeCryptZEL(line), without taking a copy of the line first (compiled
+// lines are about twelve times as long as their source).
+std::string decipherLine(const std::string& line);
+
 // Appends the enciphered form of a Base64 text to `out`, as goEnCryptZEL
 // gives it (ErrorEnCrypt included).
 void appendEnciphered(const std::string& text, std::string& out);

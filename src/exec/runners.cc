@@ -62,7 +62,7 @@ std::string goLoadScript(std::string programPath, std::string syntaxPath) {
   while (std::getline(file, line)) {
     ++lineNumber;
     if (line.empty() || containsAny(line, {"##", "==-;", "\n\t", ":s:"})) continue;
-    if (hasCipherMarker(line)) line = base64_decode(goDeCryptZEL(line));
+    if (hasCipherMarker(line)) line = base64_decode(decipherLine(line));
     if (!completeStatement()) continue;
     line = withoutLineBreaks(std::move(line));
     if (!runLine(programPath, syntaxPath, lineNumber)) continue;
@@ -91,17 +91,23 @@ std::string goLoadZEL(std::string programPath, std::string syntaxPath) {
     // skips too.
     if (line == "-;") continue;
     if (hasCipherMarker(line)) {
-      std::string plain = base64_decode(goDeCryptZEL(line));
-      if (plain.find(';') == std::string::npos) {
+      const std::string plain = base64_decode(decipherLine(line));
+      const size_t semicolon = plain.find(';');
+      if (semicolon == std::string::npos) {
         if (!plain.empty() && !containsAny(plain, {"##", "==-;", "\n\t", ":s:"})) {
           unterminated += plain;
         }
         continue;
       }
-      line = beforeFirstSemicolon(plain);
+      // The text before the first ";"; assigned in place, so that `line`
+      // keeps the room the long compiled lines needed.
+      line.assign(plain, 0, semicolon);
     }
-    line = withoutLineBreaks(unterminated + line);
-    unterminated.clear();
+    if (!unterminated.empty()) {
+      line.insert(0, unterminated);
+      unterminated.clear();
+    }
+    line = withoutLineBreaks(std::move(line));
     if (!runLine(programPath, syntaxPath, lineNumber)) continue;
     if (FirstResponse.empty()) FirstResponse = resultat;
   }
