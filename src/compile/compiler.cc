@@ -54,28 +54,32 @@ std::string createTemporaryBeside(const std::string& output, std::FILE*& file) {
 
 constexpr size_t kBlock = 1 << 20;
 
-bool writeAll(const std::string& text, std::FILE* out) {
-  return std::fwrite(text.data(), 1, text.size(), out) == text.size();
+// Writes the block out and empties it. False when writing failed.
+bool flush(std::string& block, std::FILE* out) {
+  const bool written = std::fwrite(block.data(), 1, block.size(), out) == block.size();
+  block.clear();
+  return written;
 }
 
-// Writes the compiled line of a long source line piece by piece, so that
-// memory holds the source line and one piece, not the whole compiled line
-// (about twelve times as long). The Base64 text of a piece whose length is
-// a multiple of three is the matching piece of the line's Base64 text.
-bool writeLongCompiledLine(const std::string& line, std::FILE* out) {
-  constexpr size_t kPiece = 3 * 32768;
-  std::string base64, compiled;
+// Adds the compiled line of a long source line to the block piece by piece,
+// writing the block out whenever it is full, so that memory holds the source
+// line and one block, not the whole compiled line (about twelve times as
+// long). The Base64 text of a piece whose length is a multiple of three is
+// the matching piece of the line's Base64 text.
+bool addLongCompiledLine(const std::string& line, std::string& block, std::FILE* out) {
+  constexpr size_t kPiece = 3 * 4096;
+  static std::string base64;  // reused: one piece after another
   bool written = true;
   for (size_t at = 0; at < line.size(); at += kPiece) {
     base64.clear();
-    compiled.clear();
     const size_t n = std::min(kPiece, line.size() - at);
     base64_encode(reinterpret_cast<const unsigned char*>(line.data() + at),
                   static_cast<unsigned int>(n), base64);
-    appendSubstituted(base64, compiled);
-    written = writeAll(compiled, out) && written;
+    appendSubstituted(base64, block);
+    if (block.size() >= kBlock) written = flush(block, out) && written;
   }
-  return writeAll("-;\n", out) && written;
+  block += "-;";
+  return written;
 }
 
 // Writes one compiled line per source line, a large block at a time.
@@ -83,23 +87,19 @@ bool writeLongCompiledLine(const std::string& line, std::FILE* out) {
 bool compileLines(std::ifstream& source, std::FILE* out) {
   std::string sourceLine;
   std::string block;
-  block.reserve(kBlock + 4096);
+  // Room for a full block and the compiled text of one more piece or line.
+  block.reserve(2 * kBlock);
   bool written = true;
   while (std::getline(source, sourceLine)) {
-    if (sourceLine.size() > kBlock) {
-      written = writeAll(block, out) && written;
-      block.clear();
-      written = writeLongCompiledLine(sourceLine, out) && written;
-      continue;
+    if (sourceLine.size() > kBlock / 16) {
+      written = addLongCompiledLine(sourceLine, block, out) && written;
+    } else {
+      appendCompiledLine(sourceLine, block);
     }
-    appendCompiledLine(sourceLine, block);
     block += '\n';
-    if (block.size() >= kBlock) {
-      written = writeAll(block, out) && written;
-      block.clear();
-    }
+    if (block.size() >= kBlock) written = flush(block, out) && written;
   }
-  written = writeAll(block, out) && written;
+  written = flush(block, out) && written;
   return written && !source.bad();
 }
 
