@@ -8,10 +8,15 @@
 // floor is the same number of bare calls (module loaded once; create, call,
 // destroy each time), and the ratio says how far the engine is from it.
 // Each program is then compiled and run again, against the source's time.
-// Last, it compiles a 10 MB script and prints MB/s.
+// Then it checks that costs stay flat: time per statement for 1,000 and
+// 100,000 statements, and time per byte for statements of 1 KB and 1 MB
+// (source, compiled, and the compilation itself). Last, it compiles a 10 MB
+// script and prints MB/s.
 #include <dlfcn.h>
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -112,6 +117,63 @@ void runCase(const fs::path& scratch, int n, int l, int m) {
               compiled / seconds, compiledResult == "ok" ? "" : "  (unexpected result!)");
 }
 
+// Builds an application with one form and one syntax module, and a program
+// of `n` statements of about `bytes` bytes each. Returns the program path.
+std::string makeWideApp(const fs::path& app, int n, size_t bytes) {
+  const std::string program = makeApp(app, 1, 1, 1);
+  const std::string statement = "f0 " + std::string(bytes > 4 ? bytes - 4 : 1, 'x') + ";\n";
+  std::string text = ":s:bench.zel;\n";
+  for (int i = 0; i < n; ++i) text += statement;
+  writeFile(program, text);
+  return program;
+}
+
+// Time per statement for `n` statements (L=10, M=2).
+double perStatement(const fs::path& scratch, int n) {
+  const fs::path app = scratch / ("flat-" + std::to_string(n));
+  const std::string program = makeApp(app, n, 10, 2);
+  std::string result;
+  return timeRun(app, program, result) / n;
+}
+
+void flatCases(const fs::path& scratch) {
+  // Warm-up, so that the first case does not pay for loading the modules.
+  perStatement(scratch, 100);
+  const double small = perStatement(scratch, 1000);
+  const double large = perStatement(scratch, 100000);
+  std::printf("flat: %.2f us/statement for 1,000 statements, %.2f for 100,000 (%.2fx)\n",
+              small * 1e6, large * 1e6, large / small);
+  double perByte[2][3];  // [1 KB, 1 MB][source, compiled, compilation]
+  const size_t sizes[2] = {1024, 1024 * 1024};
+  for (int k = 0; k < 2; ++k) {
+    // About 16 MB of statements either way.
+    const int n = static_cast<int>((16u << 20) / sizes[k]);
+    const fs::path app = scratch / ("wide-" + std::to_string(sizes[k]));
+    const std::string program = makeWideApp(app, n, sizes[k]);
+    const double bytes = static_cast<double>(n) * sizes[k];
+    std::string result;
+    // Best of three: writing 200 MB of compiled program depends on what the
+    // page cache is doing at the time.
+    for (double& best : perByte[k]) best = 1e9;
+    for (int round = 0; round < 3; ++round) {
+      perByte[k][0] = std::min(perByte[k][0], timeRun(app, program, result) / bytes);
+      const auto start = Clock::now();
+      CallZEL_Compiler(program, ".zel");
+      perByte[k][2] = std::min(perByte[k][2], secondsSince(start) / bytes);
+      perByte[k][1] = std::min(perByte[k][1],
+                               timeRun(app, (app / "program.zel").string(), result) / bytes);
+    }
+    fs::remove_all(app);
+    sync();
+  }
+  const char* names[3] = {"source run", "compiled run", "compilation"};
+  for (int part = 0; part < 3; ++part) {
+    std::printf("flat: %-12s %6.2f ns/byte for 1 KB statements, %6.2f for 1 MB (%.2fx)\n",
+                names[part], perByte[0][part] * 1e9, perByte[1][part] * 1e9,
+                perByte[1][part] / perByte[0][part]);
+  }
+}
+
 void compileCase(const fs::path& scratch) {
   std::string script;
   const std::string line = "say this is a line of a long benchmark script, number ";
@@ -127,20 +189,21 @@ void compileCase(const fs::path& scratch) {
 
 }  // namespace
 
-// With "statements" or "compile" as argument, runs only that part (for
-// profiling).
+// With "statements", "flat" or "compile" as argument, runs only that part
+// (for profiling).
 int main(int argc, char** argv) {
   const std::string only = argc > 1 ? argv[1] : "";
   std::string pattern = (fs::temp_directory_path() / "zel-bench-XXXXXX").string();
   const fs::path scratch = mkdtemp(pattern.data());
   // The compiler writes its request log to the working directory.
   fs::current_path(scratch);
-  if (only != "compile") {
+  if (only.empty() || only == "statements") {
     runCase(scratch, 10000, 1, 1);
     runCase(scratch, 10000, 10, 2);
     runCase(scratch, 2000, 50, 3);
   }
-  if (only != "statements") {
+  if (only.empty() || only == "flat") flatCases(scratch);
+  if (only.empty() || only == "compile") {
     makeApp(scratch / "app-compile", 1, 1, 1);
     myAbsolutePathDirApp = (scratch / "app-compile").string();
     compileCase(scratch);
