@@ -69,6 +69,21 @@ TEST_F(CompilerTest, LongLinesCompileAsAWhole) {
             compiled("first line, long enough") + "\n" + compiled(line) + "\n-;\n");
 }
 
+TEST_F(CompilerTest, LongAndShortLinesMixInAnyOrder) {
+  // Around the length where lines start to be written piece by piece, and
+  // lengths that do and do not fill the last Base64 group.
+  std::string source;
+  std::string expected;
+  for (size_t length : {65535u, 65536u, 65537u, 20u, 1u << 20, 300001u, 300002u, 25u}) {
+    std::string line;
+    for (size_t i = 0; i < length; ++i) line += static_cast<char>('a' + (i * 7 + length) % 26);
+    source += line + "\n";
+    expected += compiled(line) + "\n";
+  }
+  EXPECT_EQ(compile(app_.write("mixed.txt", source)), "M10");
+  EXPECT_EQ(readFile(app_.path() + "/mixed.zel"), expected);
+}
+
 TEST_F(CompilerTest, OutputPathReplacesEveryTxtThenDb) {
   std::filesystem::create_directories(app_.path() + "/a.txt.d");
   std::filesystem::create_directories(app_.path() + "/a.zel.d");

@@ -110,4 +110,25 @@ TEST_F(DiskChangeTest, ChangeMadeByAStatementIsSeenByTheNextInTheSameRun) {
   EXPECT_EQ(CallZEL_Executer(app_.path(), program), "M4 " + printer);
 }
 
+// Paths worked out from the application directory are kept between calls;
+// calls that alternate between applications must each see their own files,
+// even through the same syntax file.
+TEST_F(DiskChangeTest, ApplicationsCalledInTurnSeeTheirOwnFiles) {
+  TestApp other;
+  other.write("node_modules/zel_linux/lang.conf", ":19:other M19\n:21:STOP-NOW\n");
+  other.installPackModule("calc", "statement_module", "printer");
+  std::filesystem::create_directories(other.syntaxModuleDir());
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(command("print x;"), ran("print x;"));
+    // No syntax module in the other application.
+    EXPECT_EQ(CallZEL_Commandes(other.path(), "print x;", syntax_),
+              "(" + other.syntaxModuleDir() + ") other M19");
+    other.installSyntaxModule("keyword_syntax");
+    // The same syntax file; the module comes from the other application.
+    EXPECT_EQ(CallZEL_Commandes(other.path(), "print x;", syntax_), "did print x");
+    EXPECT_EQ(command("print x;"), ran("print x;"));
+    std::filesystem::remove(other.syntaxModuleDir() + "keyword_syntax.so");
+  }
+}
+
 }  // namespace
