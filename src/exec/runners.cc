@@ -46,6 +46,13 @@ bool runLine(const std::string& programPath, const std::string& syntaxPath,
   return true;
 }
 
+// The line buffer grows to the longest line a run reads (a compiled line is
+// about twelve times its source) and lives as long as the process: give the
+// room back when a run ends.
+void releaseLongLineRoom() {
+  if (line.capacity() > (1u << 20)) line.shrink_to_fit();
+}
+
 }  // namespace
 
 std::string programOpenFailure(const std::string& programPath) {
@@ -72,6 +79,7 @@ std::string goLoadScript(std::string programPath, std::string syntaxPath) {
       resultat.clear();
     }
   }
+  releaseLongLineRoom();
   return resultat;
 }
 
@@ -111,5 +119,6 @@ std::string goLoadZEL(std::string programPath, std::string syntaxPath) {
     if (!runLine(programPath, syntaxPath, lineNumber)) continue;
     if (FirstResponse.empty()) FirstResponse = resultat;
   }
+  releaseLongLineRoom();
   return resultat;
 }

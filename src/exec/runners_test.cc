@@ -189,3 +189,22 @@ TEST_F(RunnerTest, OnlyALeadingCGainsAColon) {
 }
 
 }  // namespace
+
+namespace {
+
+// The line buffer is process-wide: a run of long lines must not leave it
+// holding the room of a compiled line (twelve times its source) for good.
+TEST_F(RunnerTest, LongLinesLeaveNoRoomBehind) {
+  // A compiled line of more than 1 MB, then a short statement.
+  const std::string statement = "print " + std::string(100000, 'x') + ";";
+  const std::string prog = app_.write("prog.zel", compiled(statement) + "\n" +
+                                                      compiled("print a short one;") + "\n");
+  EXPECT_EQ(goLoadZEL(prog, syntax_), "ran " + prog + ";print a short one");
+  EXPECT_EQ(statements().front(), statement.substr(0, statement.size() - 1) + " @1");
+  EXPECT_LT(line.capacity(), statement.size());
+  const std::string longer = "print " + std::string(1500000, 'x') + ";";
+  goLoadScript(app_.write("prog.txt", longer + "\nprint a short one;\n"), syntax_);
+  EXPECT_LT(line.capacity(), longer.size());
+}
+
+}  // namespace
