@@ -38,16 +38,20 @@ namespace {
 // a program's statements mostly name the modules of one pack in turn, and
 // working the path out again costs more than checking it is the same.
 const std::string& acceptedModulePath(const std::string& syntaxPath, const std::string& answer) {
-  static auto* app = new std::string, *syntax = new std::string, *accepted = new std::string;
-  static auto* path = new std::string;
-  if (answer != *accepted || syntaxPath != *syntax || myAbsolutePathDirApp != *app) {
+  struct Latest {
+    std::string app, syntax, answer, path;
+  };
+  static auto* latest = new Latest;
+  if (answer != latest->answer || syntaxPath != latest->syntax ||
+      myAbsolutePathDirApp != latest->app) {
     const std::string module = goReplace(answer, "(TRUEZEL)", "");
-    *path = myAbsolutePathDirApp + "/node_modules/" + packName(syntaxPath) + "/" + module + ".so";
-    *app = myAbsolutePathDirApp;
-    *syntax = syntaxPath;
-    *accepted = answer;
+    latest->path =
+        myAbsolutePathDirApp + "/node_modules/" + packName(syntaxPath) + "/" + module + ".so";
+    latest->app = myAbsolutePathDirApp;
+    latest->syntax = syntaxPath;
+    latest->answer = answer;
   }
-  return *path;
+  return latest->path;
 }
 
 }  // namespace

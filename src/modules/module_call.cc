@@ -62,7 +62,6 @@ void load(const std::string& path, LoadedModule& module) {
   }
 }
 
-
 // The steps shared by both kinds of module; `operate` calls the object's
 // operation. The slots are overwritten as each step is reached, so after a
 // failure they hold what was found up to it.

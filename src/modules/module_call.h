@@ -28,10 +28,10 @@ std::string callLibModule(const std::string& libPath, const std::string& syntaxL
 // entries, or the loader's text), kept for one disk generation.
 struct LoadedModule;
 
-// The module file at libPath as a call in the current statement sees it.
-// Looking it up once and calling it through the result below saves the
-// lookup per call; the result stays valid until the statement ends.
-const LoadedModule& loadedModule(const std::string& libPath);
+// The module file at `path` as a call in the current statement sees it.
+// Looking a syntax module up once and calling it through the result below
+// saves the lookup per call; the result stays valid until the statement ends.
+const LoadedModule& loadedModule(const std::string& path);
 
 // callLibModule for a module already looked up with loadedModule(libPath).
 std::string callLibModule(const LoadedModule& module, const std::string& libPath,
