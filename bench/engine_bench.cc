@@ -5,8 +5,9 @@
 // scratch application, runs a generated program through CallZEL_Executer and
 // prints statements per second. Statement i uses syntax line i mod L, so it
 // costs (i mod L) * M + 1 syntax module calls and one pack module call. The
-// floor is the same number of bare calls (module loaded once; create, call,
-// destroy each time), and the ratio says how far the engine is from it.
+// floor is the same bare calls with the same texts (module loaded once;
+// create, call, destroy each time), and the ratio says how far the engine
+// is from it.
 // Each program is then compiled and run again, against the source's time.
 // Then it checks that costs stay flat: time per statement for 1,000 and
 // 100,000 statements, and time per byte for statements of 1 KB and 1 MB
@@ -22,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "modules/zel_module.h"
 #include "zel/state.h"
@@ -63,25 +65,39 @@ std::string makeApp(const fs::path& app, int n, int l, int m) {
   return (app / "program.txt").string();
 }
 
-// Seconds for `syntaxCalls` bare syntax module calls and `packCalls` bare
-// pack module calls.
-double floorSeconds(long syntaxCalls, long packCalls) {
+// Seconds for the bare module calls the program at `program` makes, with the
+// texts the engine passes: for statement i, every syntax module is asked
+// with the pattern of each form before form i mod L, then the first one
+// accepts with the pattern of that form; then the pack module runs with the
+// program path and the statement. Modules are loaded once; each call
+// creates, calls and destroys an object.
+double floorSeconds(const std::string& program, int n, int l, int m) {
   void* lib = dlopen((std::string(BENCH_MODULE_DIR) + "/bench_syntax.so").c_str(), RTLD_LAZY);
   void* op = dlopen((std::string(BENCH_MODULE_DIR) + "/bench_op.so").c_str(), RTLD_LAZY);
   auto libCreate = reinterpret_cast<create_lib_t*>(dlsym(lib, "create"));
   auto libDestroy = reinterpret_cast<destroy_lib_t*>(dlsym(lib, "destroy"));
   auto opCreate = reinterpret_cast<create_t*>(dlsym(op, "create"));
   auto opDestroy = reinterpret_cast<destroy_t*>(dlsym(op, "destroy"));
+  std::vector<std::string> patterns, statements, inputs;
+  for (int k = 0; k < l; ++k) {
+    patterns.push_back("f" + std::to_string(k));
+    statements.push_back(patterns.back() + " with an argument");
+    inputs.push_back(program + ";" + statements.back() + ";");
+  }
   size_t sink = 0;
   const auto start = Clock::now();
-  for (long i = 0; i < syntaxCalls; ++i) {
-    LibModuleObject* o = libCreate();
-    sink += o->check("f1", "f0 arg").size();
-    libDestroy(o);
-  }
-  for (long i = 0; i < packCalls; ++i) {
+  for (int i = 0; i < n; ++i) {
+    const int form = i % l;
+    const std::string& statement = statements[form];
+    for (int k = 0; k <= form; ++k) {
+      for (int j = 0; j < (k < form ? m : 1); ++j) {
+        LibModuleObject* o = libCreate();
+        sink += o->check(patterns[k], statement).size();
+        libDestroy(o);
+      }
+    }
     ModuleObject* o = opCreate();
-    sink += o->execute("program.txt;f0 arg;").size();
+    sink += o->execute(inputs[form]).size();
     opDestroy(o);
   }
   const double seconds = secondsSince(start);
@@ -102,9 +118,7 @@ void runCase(const fs::path& scratch, int n, int l, int m) {
   const std::string program = makeApp(app, n, l, m);
   std::string result;
   const double seconds = timeRun(app, program, result);
-  long syntaxCalls = 0;
-  for (int i = 0; i < n; ++i) syntaxCalls += static_cast<long>(i % l) * m + 1;
-  const double floor = floorSeconds(syntaxCalls, n);
+  const double floor = floorSeconds(program, n, l, m);
   std::printf("N=%6d L=%3d M=%d  %10.0f statements/s  %8.2f us/statement  "
               "floor %7.3f us/statement  ratio %6.1fx%s\n",
               n, l, m, n / seconds, seconds / n * 1e6, floor / n * 1e6, seconds / floor,
