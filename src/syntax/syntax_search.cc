@@ -36,6 +36,6 @@ std::string goVerifySyntaxesAll(std::string selector, std::string statement,
   if (isPassedOver(statement)) return resultat;
   if (selector == "*.*") return searchAllPacks(statement, lineNumber);
   myDirPath = selector;
-  resultat = goOpenSyntaxes(selector, statement, lineNumber);
+  resultat = goOpenSyntaxes(std::move(selector), std::move(statement), std::move(lineNumber));
   return resultat;
 }
