@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,9 +55,11 @@ std::string createTemporaryBeside(const std::string& output, std::FILE*& file) {
 
 constexpr size_t kBlock = 1 << 20;
 
-// Writes the block out and empties it. False when writing failed.
+// Writes the block out and empties it. False when writing failed. With no
+// file (a trial compilation) the block is dropped.
 bool flush(std::string& block, std::FILE* out) {
-  const bool written = std::fwrite(block.data(), 1, block.size(), out) == block.size();
+  const bool written =
+      out == nullptr || std::fwrite(block.data(), 1, block.size(), out) == block.size();
   block.clear();
   return written;
 }
@@ -82,8 +85,8 @@ bool addLongCompiledLine(const std::string& line, std::string& block, std::FILE*
   return written;
 }
 
-// Writes one compiled line per source line, a large block at a time.
-// False when writing failed.
+// Writes one compiled line per source line, a large block at a time, to
+// `out`, or nowhere when `out` is null. False when writing or reading failed.
 bool compileLines(std::ifstream& source, std::FILE* out) {
   std::string sourceLine;
   std::string block;
@@ -103,17 +106,25 @@ bool compileLines(std::ifstream& source, std::FILE* out) {
   return written && !source.bad();
 }
 
-// Compiles `source` into `output` through a temporary file that replaces the
-// output only once the whole program is written. Returns the message number.
-std::string compileInto(std::ifstream& source, const std::string& output) {
+bool isDirectory(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Compiles `source` into a temporary file beside `output` that replaces the
+// output only once the whole program is written, so the output appears
+// whole or not at all. A failed compilation removes the old output: it was
+// compiled from an earlier source. Returns the message number, "" when the
+// temporary file cannot be made.
+std::string compileThroughTemporary(std::ifstream& source, const std::string& output) {
   std::FILE* out = nullptr;
   const std::string temporary = createTemporaryBeside(output, out);
-  if (temporary.empty()) return "11";
+  if (temporary.empty()) return "";
   const bool written = compileLines(source, out);
   const bool closed = std::fclose(out) == 0;
   if (ErrorEnCrypt) {
     std::remove(temporary.c_str());
-    std::remove(output.c_str());
+    unlink(output.c_str());  // never a directory: unlink does not remove one
     return "9";
   }
   if (!written || !closed || std::rename(temporary.c_str(), output.c_str()) != 0) {
@@ -121,6 +132,62 @@ std::string compileInto(std::ifstream& source, const std::string& output) {
     return "11";
   }
   return "10";
+}
+
+// An existing regular file at `path` opened for writing, untouched so far;
+// null when there is none or it cannot be written. Opened without waiting,
+// so that a pipe at the path cannot hold the compiler.
+std::FILE* openExistingForWriting(const std::string& path) {
+  const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat info;
+  std::FILE* file = nullptr;
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && fcntl(fd, F_SETFL, 0) == 0) {
+    file = fdopen(fd, "wb");
+  }
+  if (file == nullptr) close(fd);
+  return file;
+}
+
+// Empties a file opened for writing, what is still buffered included.
+bool empty(std::FILE* file) {
+  return std::fflush(file) == 0 && ftruncate(fileno(file), 0) == 0;
+}
+
+// Compiles `source` straight into the existing file at `output`, for a
+// writable file in a directory where no temporary file can be made. This
+// cannot be atomic, so the file is only truncated once a trial compilation
+// has read the whole source and found every line compilable: a failed
+// compilation (message 9) leaves the old file as it was, since it cannot be
+// removed from such a directory either. What remains unguarded is a write
+// or read that fails half-way (a full disk: message 11, the file partly
+// written) and a source that changes between the two passes so that a line
+// no longer compiles (message 9, the file emptied).
+std::string compileDirectly(std::ifstream& source, const std::string& output) {
+  std::FILE* out = openExistingForWriting(output);
+  if (out == nullptr) return "11";
+  const bool readable = compileLines(source, nullptr);
+  source.clear();
+  if (ErrorEnCrypt || !readable || !source.seekg(0)) {  // seekg: the source is read twice
+    std::fclose(out);
+    return ErrorEnCrypt ? "9" : "11";
+  }
+  const bool written = empty(out) && compileLines(source, out);
+  if (ErrorEnCrypt) {
+    empty(out);
+    std::fclose(out);
+    return "9";
+  }
+  const bool closed = std::fclose(out) == 0;
+  return written && closed ? "10" : "11";
+}
+
+// Compiles `source` into `output`. Returns the message number.
+std::string compileInto(std::ifstream& source, const std::string& output) {
+  // A directory at the output path is never written over nor removed.
+  if (isDirectory(output)) return "11";
+  const std::string number = compileThroughTemporary(source, output);
+  return number.empty() ? compileDirectly(source, output) : number;
 }
 
 std::string finish(std::string result) {
@@ -146,5 +213,8 @@ std::string CallZEL_Compiler(std::string sourcePath, std::string outputSuffix) {
     return finish(goReplace(goResponseLANG("4"), ":E1:", sourcePath));
   }
   const std::string number = compileInto(source, output);
+  // Only message 11 names the output; messages 9 and 10 are shown as the
+  // catalogue writes them, ":E1:" included.
+  if (number != "11") return finish(goResponseLANG(number));
   return finish(goReplace(goResponseLANG(number), ":E1:", output));
 }

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <filesystem>
 #include <fstream>
@@ -129,6 +133,16 @@ TEST_F(CompilerTest, NeverLosesTheSourceOrAnOldCompiledProgram) {
   std::filesystem::create_directories(app_.path() + "/dir.txt");
   EXPECT_EQ(compile(app_.path() + "/dir.txt"), "M4 " + app_.path() + "/dir.txt");
 
+  // A source that is a link to its own output, by name or by inode.
+  const std::string target = app_.write("linked.zel", "a line of thirteen or more bytes\n");
+  std::filesystem::create_symlink(target, app_.path() + "/linked.txt");
+  EXPECT_EQ(compile(app_.path() + "/linked.txt"), "M11 " + target);
+  app_.write("hard.zel", "a line of thirteen or more bytes\n");
+  std::filesystem::create_hard_link(app_.path() + "/hard.zel", app_.path() + "/hard.txt");
+  EXPECT_EQ(compile(app_.path() + "/hard.txt"), "M11 " + app_.path() + "/hard.zel");
+  EXPECT_EQ(readFile(target), "a line of thirteen or more bytes\n");
+  EXPECT_EQ(readFile(app_.path() + "/hard.zel"), "a line of thirteen or more bytes\n");
+
   // An output directory that does not exist: message 11, nothing written.
   EXPECT_EQ(compile(app_.write("prog.txt", "x"), "/missing/out.zel"),
             "M11 " + app_.path() + "/prog/missing/out.zel");
@@ -137,6 +151,93 @@ TEST_F(CompilerTest, NeverLosesTheSourceOrAnOldCompiledProgram) {
   EXPECT_EQ(compile(app_.write("gone.txt", "a line of thirteen or more bytes")), "M10");
   EXPECT_EQ(readFile(old), goEnCryptZEL(goBase64("a line of thirteen or more bytes")) + "-;\n");
   EXPECT_TRUE(noTemporaryFiles());
+}
+
+TEST_F(CompilerTest, OnlyMessages4And11NameAPath) {
+  // Catalogues are stored files: ":E1:" in messages 9 and 10 is shown as
+  // written. A directory at the output path is never written nor removed.
+  app_.write("node_modules/zel_linux/lang.conf",
+             ":4:M4 :E1:\n:9:M9 :E1:\n:10:M10 :E1:\n:11:M11 :E1:\n");
+  const std::string good = "a line of thirteen or more bytes\n";
+  const std::string tooShort = good + "twelve bytes\n";
+  const std::string at = app_.path() + "/";
+  constexpr int kNoDirectory = -1;
+  struct Case {
+    std::string source, content;  // no content: no source file
+    int outputDirEntries;         // a directory at the output path, with 0 or 1 entries
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"missing.txt", "", kNoDirectory, "M4 " + at + "missing.txt"},
+      {"short.txt", tooShort, kNoDirectory, "M9 :E1:"},
+      {"good.txt", good, kNoDirectory, "M10 :E1:"},
+      {"self", good, kNoDirectory, "M11 " + at + "self"},
+      {"dir1.txt", good, 0, "M11 " + at + "dir1.zel"},
+      {"dir2.txt", good, 1, "M11 " + at + "dir2.zel"},
+      {"dir3.txt", tooShort, 0, "M11 " + at + "dir3.zel"},
+      {"dir4.txt", tooShort, 1, "M11 " + at + "dir4.zel"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    if (!c.content.empty()) app_.write(c.source, c.content);
+    const std::string dir = at + goReplace(c.source, ".txt", ".zel");
+    if (c.outputDirEntries >= 0) std::filesystem::create_directory(dir);
+    if (c.outputDirEntries > 0) app_.write(dir.substr(at.size()) + "/kept", "x");
+    EXPECT_EQ(compile(at + c.source), c.expected);
+    EXPECT_EQ(readFile("requests.log"), c.expected + "\n");
+    if (c.outputDirEntries < 0) continue;
+    EXPECT_TRUE(std::filesystem::is_directory(dir));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), c.outputDirEntries);
+    if (c.outputDirEntries > 0) EXPECT_EQ(readFile(dir + "/kept"), "x");
+  }
+  EXPECT_EQ(readFile(at + "self"), good);
+  EXPECT_TRUE(noTemporaryFiles());
+}
+
+// Where no temporary file can be made beside the output, a writable output
+// file is written directly, and only with a whole compiled program. Root
+// writes anywhere, so the compilations run in a child process as an
+// ordinary user.
+TEST_F(CompilerTest, WritableFileInAReadOnlyDirectory) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string good = "a line of thirteen or more bytes";
+  const std::string old = "old compiled program\n";
+  struct Case {
+    std::string name, source;
+    mode_t outputMode;  // 0: no output file
+    std::string expected, outputAfter;
+  };
+  const Case cases[] = {
+      {"good", good + "\n\n", 0666, "M10", compiled(good) + "\n-;\n"},
+      {"short", good + "\ntwelve bytes\n", 0666, "M9", old},
+      {"readonly", good, 0444, "M11 " + app_.path() + "/ro/readonly.zel", old},
+      {"absent", good, 0, "M11 " + app_.path() + "/ro/absent.zel", ""},
+  };
+  for (const Case& c : cases) {
+    app_.write("ro/" + c.name + ".txt", c.source);
+    if (c.outputMode == 0) continue;
+    const std::string output = app_.write("ro/" + c.name + ".zel", old);
+    chmod(output.c_str(), c.outputMode);
+  }
+  const std::string dir = app_.path() + "/ro";
+  chmod(app_.path().c_str(), 0755);
+  chmod(dir.c_str(), 0555);
+  EXPECT_EXIT(
+      {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) std::exit(2);
+        bool right = true;
+        for (const Case& c : cases) {
+          const std::string result = compile(dir + "/" + c.name + ".txt");
+          const std::string after = readFile(dir + "/" + c.name + ".zel");
+          if (result != c.expected || after != c.outputAfter) {
+            std::fprintf(stderr, "%s: %s / %s\n", c.name.c_str(), result.c_str(), after.c_str());
+            right = false;
+          }
+        }
+        std::exit(right ? 3 : 1);
+      },
+      ::testing::ExitedWithCode(3), "");
+  chmod(dir.c_str(), 0755);
 }
 
 TEST_F(CompilerTest, CompiledProgramRunsLikeItsSource) {

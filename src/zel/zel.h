@@ -27,10 +27,14 @@ std::string CallZEL_Commandes(std::string appDir, std::string statement,
 // Compiles the script at sourcePath into a compiled program whose path is
 // sourcePath with every ".txt", then every ".db", replaced by outputSuffix.
 // Returns message 10 on success; 9 when a line of 1 to 12 bytes cannot be
-// enciphered (no file is left at the output path); 4 when the source cannot
-// be opened and 11 when the output cannot be written or is the source itself
-// (the output path is then left as it was). The output only ever appears
-// whole. The result is also written to ./requests.log.
+// enciphered (no file is left at the output path, unless its directory
+// cannot be written); 4 (naming the source) when the source cannot be
+// opened and 11 (naming the output) when the output cannot be written, is a
+// directory or is the source itself (the output path is then left as it
+// was). Messages 9 and 10 are returned as the catalogue has them. The output
+// appears whole or not at all, except for an existing writable file in a
+// directory that cannot be written: that file is written over directly. The
+// result is also written to ./requests.log.
 std::string CallZEL_Compiler(std::string sourcePath, std::string outputSuffix);
 
 // Reads statements from standard input, word by word, and runs each one
