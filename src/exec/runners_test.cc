@@ -95,8 +95,8 @@ TEST_F(RunnerTest, CompiledStatementsSpanLinesAsInTheSource) {
   // Source lines without ";" continue into the next statement, and skipped
   // source lines are skipped, exactly as the script runner treats them.
   const std::string source[] = {"## a long comment line", "say this statement is",
-                                "", "(ZE) ## also skipped", " spread over lines;",
-                                "say that is all, folks;"};
+                                "", "(ZE) ## also skipped", ":s:demo.zel, a header-like line",
+                                " spread over lines;", "say that is all, folks;"};
   std::string plain, zel;
   for (const auto& l : source) {
     plain += l + "\n";
@@ -106,10 +106,10 @@ TEST_F(RunnerTest, CompiledStatementsSpanLinesAsInTheSource) {
   const std::vector<std::string> fromSource = statements();
   searchCalls.clear();
   goLoadZEL(app_.write("prog.zel", zel), syntax_);
-  EXPECT_EQ(statements(), (Lines{"say this statement is spread over lines @5",
-                                 "say that is all, folks @6"}));
-  EXPECT_EQ(fromSource, (Lines{"say this statement is spread over lines; @5",
-                               "say that is all, folks; @6"}));
+  EXPECT_EQ(statements(), (Lines{"say this statement is spread over lines @6",
+                                 "say that is all, folks @7"}));
+  EXPECT_EQ(fromSource, (Lines{"say this statement is spread over lines; @6",
+                               "say that is all, folks; @7"}));
 }
 
 TEST_F(RunnerTest, FirstResultIsHeldBackByTheScriptRunnerOnly) {

@@ -75,6 +75,11 @@ TEST_F(DiskChangeTest, SyntaxModuleAddedAndRemoved) {
   EXPECT_EQ(command("print x;"), ran("print x;"));
   std::filesystem::remove_all(app_.syntaxModuleDir());
   EXPECT_EQ(command("print x;"), "M4 ./korrin_linux");
+  // The directory made again is a new directory to watch.
+  std::filesystem::create_directory(app_.syntaxModuleDir());
+  EXPECT_EQ(command("print x;"), noForm());
+  app_.installSyntaxModule("accept_all");
+  EXPECT_EQ(command("print x;"), ran("print x;"));
 }
 
 TEST_F(DiskChangeTest, SyntaxModuleMadeUnreadable) {

@@ -58,6 +58,16 @@ TEST_F(EntriesTest, CommandesRunsOneStatement) {
             "M4 " + app_.modules() + "*.*/printer.so");
 }
 
+TEST_F(EntriesTest, CommandesNeverRunsAModuleForAComment) {
+  // Even when the previous result reads like an acceptance: the comment's
+  // syntax answer is that result, and it stays the result.
+  for (const std::string comment : {"// a comment;", "## note;", "<- back;", "' quoted;", ";"}) {
+    resultat = "(TRUEZEL)printer";
+    EXPECT_EQ(CallZEL_Commandes(app_.path(), comment, syntax_), "(TRUEZEL)printer") << comment;
+  }
+  EXPECT_EQ(app_.keywordCalls(), "");
+}
+
 TEST(PackName, IsTheLastComponentWithoutSuffixes) {
   EXPECT_EQ(packName("a/b/demo.zel"), "demo");
   EXPECT_EQ(packName("demo.txt"), "demo");
