@@ -22,28 +22,66 @@ function makeApp() {
   return app;
 }
 
-// Each worker runs its own statements and reports every wrong result.
+// Each worker runs its own statements and, now and then, compiles its own
+// source, reporting every wrong result. The compiled program must match the
+// one compiled alone beforehand (or be absent, for the failing source).
 const workerSource = `
+  const fs = require('node:fs');
   const { parentPort, workerData } = require('node:worker_threads');
   const zel = require(workerData.root);
+  const { source, output, reference, compiled } = workerData.compile;
+  const expectedOutput = fs.existsSync(reference) ? fs.readFileSync(reference) : null;
   const wrong = [];
   for (let i = 0; i < workerData.calls; i++) {
     const statement = 'print worker ' + workerData.id + ' call ' + i + ';';
     const result = zel.Commandes(workerData.app, statement, workerData.syntax);
     const expected = 'ran ' + workerData.syntax + ';' + statement;
     if (result !== expected) wrong.push(result);
+    if (i % 25 !== 0) continue;
+    const message = zel.Compiler(source, '.zel');
+    if (message !== compiled) wrong.push(source + ': ' + message);
+    const written = fs.existsSync(output) ? fs.readFileSync(output) : null;
+    const same = written === null ? expectedOutput === null
+                                  : expectedOutput !== null && written.equals(expectedOutput);
+    if (!same) wrong.push(output + ' differs');
   }
   parentPort.postMessage(wrong);
 `;
 
-test('many Commandes calls from several workers at once all come out right', async () => {
+// A source for each worker, with long lines (written piece by piece) among
+// short ones; the first one holds a line too short to compile.
+function writeSources(app, count) {
+  const sources = [];
+  for (let id = 0; id < count; id++) {
+    const long = ('worker ' + id + ' ').repeat(12000 + 1000 * id);
+    const lines = ['## source of worker ' + id, '', 'print worker ' + id + ';', long, long + ' again;'];
+    if (id === 0) lines.push('twelve bytes');
+    sources.push(path.join(app, 'worker' + id + '.txt'));
+    fs.writeFileSync(sources[id], lines.join('\n') + '\n');
+  }
+  return sources;
+}
+
+test('Commandes and Compiler calls from several workers at once all come out right', { timeout: 120000 }, async () => {
   const app = makeApp();
+  const cwd = process.cwd();
   try {
+    process.chdir(app);  // the request log goes to the working directory
     const syntax = path.join(app, 'node_modules', 'calc.zel');
+    const zel = require(root);
+    zel.Commandes(app, 'print first;', syntax);  // the catalogue is the application's
+    const compiles = writeSources(app, 6).map((source) => {
+      const reference = source.replace('.txt', '-alone.txt');
+      fs.copyFileSync(source, reference);
+      const compiled = zel.Compiler(reference, '.zel');
+      return { source, output: source.replace('.txt', '.zel'), reference: reference.replace('.txt', '.zel'), compiled };
+    });
+    assert.match(compiles[0].compiled, /^Compilation failed/);
+    assert.strictEqual(compiles[1].compiled, 'Compilation complete.');
     const runs = [];
     for (let id = 0; id < 6; id++) {
       const worker = new Worker(workerSource, {
-        eval: true, workerData: { root, app, syntax, id, calls: 300 },
+        eval: true, workerData: { root, app, syntax, id, calls: 300, compile: compiles[id] },
       });
       runs.push(new Promise((resolve, reject) => {
         worker.once('message', resolve);
@@ -53,6 +91,7 @@ test('many Commandes calls from several workers at once all come out right', asy
     const wrong = (await Promise.all(runs)).flat();
     assert.deepStrictEqual(wrong.slice(0, 3), []);
   } finally {
+    process.chdir(cwd);
     fs.rmSync(app, { recursive: true, force: true });
   }
 });
