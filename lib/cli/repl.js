@@ -66,6 +66,9 @@ function repl(args) {
     }
     prompt();
   });
+  if (terminal) {
+    process.stdout.write(`zel repl: pack ${syntax}; ":s:NAME.zel;" switches pack, Ctrl-D ends.\n`);
+  }
   prompt();
   return new Promise((resolve) => {
     lines.on('close', () => {
