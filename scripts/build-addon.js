@@ -13,7 +13,8 @@ function hasProgram(name) {
 }
 
 function cmake(args) {
-  const child = spawnSync('cmake', args, { cwd: root, stdio: 'inherit' });
+  // Build output goes to standard error: "npm pack --json" owns standard output.
+  const child = spawnSync('cmake', args, { cwd: root, stdio: ['ignore', 2, 2] });
   if (child.error) throw new Error(`cannot run cmake: ${child.error.message}`);
   if (child.status !== 0) throw new Error(`cmake ${args[0]} failed with status ${child.status}`);
 }

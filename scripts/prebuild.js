@@ -16,4 +16,4 @@ for (const name of ['zel.node', 'zel-probe']) {
   fs.chmodSync(temporary, 0o755);
   fs.renameSync(temporary, path.join(target, name));
 }
-process.stdout.write(`zel: prebuilt add-on in ${path.relative(root, target)}\n`);
+process.stderr.write(`zel: prebuilt add-on in ${path.relative(root, target)}\n`);
