@@ -81,4 +81,4 @@ function repl(args) {
   });
 }
 
-module.exports = { usage, command: repl, statementCutter, declaredSyntax };
+module.exports = { usage, command: repl };
