@@ -1,3 +1,3 @@
 'use strict';
 // The add-on's exports: Compiler, Executer and Commandes.
-module.exports = require('./build/Release/zel.node');
+module.exports = require('./lib/addon').load();

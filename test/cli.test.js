@@ -122,3 +122,68 @@ test('a module built with the kit alone loads and answers', () => {
     fs.rmSync(build, { recursive: true, force: true });
   }
 });
+
+test('arguments: --app=DIR, "--" before a statement, --version, strict errors with status 2', () => {
+  const version = require('../package.json').version;
+  const cases = [
+    { args: ['--version'], status: 0, stdout: `${version}\n` },
+    { args: ['exec', '--app=' + app, '--syntax=calculator.zel', 'set depth to 3;'], status: 0, stdout: 'depth = 3\n' },
+    { args: ['exec', '--syntax', 'calculator.zel', '--app', app, '--', '--help'], status: 0,
+      stdout: /^(?!usage)/ },
+    { args: ['run', '--app'], status: 2, stderr: /^zel run: --app needs a value\n/ },
+    { args: ['run', 'a.txt', 'b.txt'], status: 2, stderr: /^zel run: unexpected argument b\.txt\n/ },
+    { args: ['init', app, '--lang', 'de'], status: 2, stderr: /unknown language de/ },
+    { args: ['repl', '--color'], status: 2, stderr: /^zel repl: unknown option --color\n/ },
+    { args: ['--bogus'], status: 2, stderr: /^zel: unknown option --bogus\n/ },
+  ];
+  for (const { args, status, stdout, stderr } of cases) {
+    const r = zel(args);
+    assert.strictEqual(r.status, status, `${args.join(' ')}: ${r.stderr}`);
+    if (typeof stdout === 'string') assert.strictEqual(r.stdout, stdout, args.join(' '));
+    else if (stdout) assert.match(r.stdout, stdout, args.join(' '));
+    if (stderr) assert.match(r.stderr, stderr, args.join(' '));
+  }
+});
+
+test('repl through a pipe: declarations, statements over lines, results in order, status 0', () => {
+  const input = 'set width to 7;\n:s:calculator.zel;\nset width\n  to 7; add 3\nto width ;\nsay left open';
+  const r = spawnSync(process.execPath, [zelBin, 'repl', '--app', app], { input, encoding: 'utf8' });
+  assert.strictEqual(r.status, 0, r.stderr);
+  // Before the declaration every pack is tried ("*.*"); after it, the one named.
+  // The form is found, but "*.*" names no module directory.
+  assert.strictEqual(r.stdout, `File not found: ${app}/node_modules/*.*/vars.so\nwidth = 7\nwidth = 10\n`);
+  assert.match(r.stderr, /unfinished statement left out: say left open $/m);
+});
+
+test('init and add-pack lay out an application home that runs the sample', () => {
+  const home = fs.mkdtempSync(path.join(os.tmpdir(), 'zel-home-'));
+  const pack = path.join(root, 'build', 'packs', 'calculator');
+  try {
+    assert.strictEqual(zel(['init', home, '--lang', 'fr']).status, 0);
+    const lang = path.join(home, 'node_modules', 'zel_linux', 'lang.conf');
+    assert.deepStrictEqual(fs.readFileSync(lang), fs.readFileSync(path.join(root, 'lang', 'lang.fr.conf')));
+    assert.ok(fs.statSync(path.join(home, 'node_modules', 'korrin_linux')).isDirectory());
+    // Another catalogue is kept unless --force is given.
+    assert.strictEqual(zel(['init', home]).status, 1);
+    assert.strictEqual(zel(['init', home, '--force']).status, 0);
+    assert.deepStrictEqual(fs.readFileSync(lang), fs.readFileSync(path.join(root, 'lang', 'lang.conf')));
+
+    const added = zel(['add-pack', pack, '--app', home]);
+    assert.strictEqual(added.stdout, `Installed 5 file(s) into ${path.join(home, 'node_modules')}\n`);
+    fs.copyFileSync(path.join(sampleSource, 'program.txt'), path.join(home, 'program.txt'));
+    assert.strictEqual(zel(['run', 'program.txt'], home).stdout, expectedRun);
+
+    // A changed file stops the whole install; --force puts the pack's back.
+    const syntax = path.join(home, 'node_modules', 'calculator.zel');
+    fs.writeFileSync(syntax, 'say <text> (say)\n');
+    const refused = zel(['add-pack', pack, '--app', home]);
+    assert.strictEqual(refused.status, 1);
+    assert.match(refused.stderr, /calculator\.zel differs from the pack's; --force replaces it/);
+    assert.strictEqual(fs.readFileSync(syntax, 'utf8'), 'say <text> (say)\n');
+    assert.strictEqual(zel(['add-pack', pack, '--app', home, '--force']).status, 0);
+    assert.strictEqual(zel(['run', 'program.txt'], home).stdout, expectedRun);
+    assert.match(zel(['add-pack', path.join(root, 'lang'), '--app', home]).stderr, /should hold one NAME\.zel file, not 0/);
+  } finally {
+    fs.rmSync(home, { recursive: true, force: true });
+  }
+});

@@ -1,8 +1,7 @@
 #include "exec/runners.h"
 
 #include <fstream>
-
-#include <boost/lexical_cast.hpp>
+#include <string>
 
 #include "compile/cipher.h"
 #include "exec/statement.h"
@@ -38,7 +37,7 @@ bool runLine(const std::string& programPath, const std::string& syntaxPath,
   if (isPassedOver(line)) return false;
   const StatementScope statement;
   const std::string answer =
-      syntaxAnswer(syntaxPath, line, boost::lexical_cast<std::string>(lineNumber));
+      syntaxAnswer(syntaxPath, line, std::to_string(lineNumber));
   line = withoutStatementMarkers(std::move(line));
   if (!isAccepted(answer)) return false;
   runAcceptedStatement(syntaxPath, answer, programPath + ";" + line);

@@ -4,8 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
-
-#include <boost/lexical_cast.hpp>
+#include <string>
 
 namespace {
 
@@ -101,7 +100,7 @@ std::string MyFirstIndexOf(const std::string& text, std::string set) {
 }
 
 std::string goGetSizeWORD(std::string word, std::string text) {
-  return boost::lexical_cast<std::string>(countOccurrences(word, text));
+  return std::to_string(countOccurrences(word, text));
 }
 
 int goGetSizeWORDINT(std::string word, std::string text) {

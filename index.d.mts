@@ -1,0 +1,6 @@
+// Type declarations for the ES module entry: the same functions as the
+// CommonJS entry, as named exports and as the default export.
+import zel from './index.js';
+
+export { Compiler, Executer, Commandes } from './index.js';
+export default zel;

@@ -1,0 +1,5 @@
+// The ES module entry: the CommonJS exports, each under its own name.
+import zel from './index.js';
+
+export const { Compiler, Executer, Commandes } = zel;
+export default zel;
