@@ -10,6 +10,7 @@
 #include "support/lang.h"
 #include "support/request_log.h"
 #include "support/text.h"
+#include "zel/outcome.h"
 #include "zel/state.h"
 #include "zel/zel.h"
 
@@ -123,8 +124,9 @@ std::string compileInto(std::ifstream& source, const std::string& output) {
   return "10";
 }
 
-std::string finish(std::string result) {
+std::string finish(int number, std::string result) {
   resultat = std::move(result);
+  recordMessage(number);
   goAddToLog(resultat);
   return resultat;
 }
@@ -133,18 +135,19 @@ std::string finish(std::string result) {
 
 std::string CallZEL_Compiler(std::string sourcePath, std::string outputSuffix) {
   const std::lock_guard<std::recursive_mutex> lock(engineMutex());
+  beginOutcome();
   myAppFile = sourcePath;
   myDataFile = outputSuffix;
   ErrorEnCrypt = false;
   const std::string output = outputPathOf(sourcePath, outputSuffix);
   // Compiling a file onto itself would destroy the source.
   if (sameFile(sourcePath, output)) {
-    return finish(goReplace(goResponseLANG("11"), ":E1:", output));
+    return finish(11, goReplace(goResponseLANG("11"), ":E1:", output));
   }
   std::ifstream source;
   if (!openForReading(sourcePath, source)) {
-    return finish(goReplace(goResponseLANG("4"), ":E1:", sourcePath));
+    return finish(4, goReplace(goResponseLANG("4"), ":E1:", sourcePath));
   }
   const std::string number = compileInto(source, output);
-  return finish(goReplace(goResponseLANG(number), ":E1:", output));
+  return finish(std::stoi(number), goReplace(goResponseLANG(number), ":E1:", output));
 }
