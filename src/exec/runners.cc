@@ -81,7 +81,10 @@ std::string goLoadScript(std::string programPath, std::string syntaxPath) {
     line = withoutLineBreaks(std::move(line));
     if (!runLine(programPath, syntaxPath, lineNumber)) continue;
     // A stop answer ends the run with message 12 as its result.
-    if (runEnding()) break;
+    if (runEnding()) {
+      noteRunEnded();
+      break;
+    }
     // The first non-empty module result of the process is held back.
     if (FirstResponse.empty()) {
       FirstResponse = resultat;
@@ -130,7 +133,10 @@ std::string goLoadZEL(std::string programPath, std::string syntaxPath) {
     }
     line = withoutLineBreaks(std::move(line));
     if (!runLine(programPath, syntaxPath, lineNumber)) continue;
-    if (runEnding()) break;
+    if (runEnding()) {
+      noteRunEnded();
+      break;
+    }
     if (FirstResponse.empty()) FirstResponse = resultat;
   }
   releaseLongLineRoom();
