@@ -51,33 +51,34 @@ function checkOptions(options, extra = []) {
   return options;
 }
 
-// What a call resolves to.
-function outcomeOf(raw) {
-  return {
-    result: raw.result, stopped: raw.stopped, message: raw.message, line: raw.line,
-    failed: raw.failed,
-  };
-}
-
 // The promise API over one add-on binding (its hidden startCall).
 function promiseApi(binding) {
   const queue = [];
   let active = null;
 
-  function settle(job, raw) {
+  // The add-on's callback: flags 1 failed, 2 stopped, 4 cancelled, 8 threw;
+  // message and line are 0 when there is none.
+  function settle(job, result, message, line, flags, error, modulePath) {
     active = null;
     if (job.timer) clearTimeout(job.timer);
     if (job.signal) job.signal.removeEventListener('abort', job.onAbort);
-    if (raw.threw) {
-      job.reject(new ZelError(raw.error, {
-        code: 'ZEL_MODULE_THREW', modulePath: raw.modulePath || null, line: raw.line,
+    if (flags & 8) {
+      job.reject(new ZelError(error, {
+        code: 'ZEL_MODULE_THREW', modulePath: modulePath || null, line: line || null,
       }));
-    } else if (raw.cancelled) {
+    } else if (flags & 4) {
       job.reject(job.ended === 'timeout' ? timeoutError(job.timeout) : abortError(job.signal));
     } else {
-      job.resolve(outcomeOf(raw));
+      job.resolve({
+        result, stopped: (flags & 2) !== 0, message: message || null, line: line || null,
+        failed: (flags & 1) !== 0,
+      });
     }
     next();
+  }
+
+  function cancel() {
+    binding.cancelCall();
   }
 
   function next() {
@@ -85,12 +86,12 @@ function promiseApi(binding) {
     const job = queue.shift();
     active = job;
     const [a, b, c] = job.args;
-    job.cancel = binding.startCall(KIND[job.kind], a, b, c, (raw) => settle(job, raw));
+    binding.startCall(KIND[job.kind], a, b, c, settle.bind(null, job));
     // A time limit counts from the moment the call reaches the engine.
     if (job.timeout !== undefined) {
       job.timer = setTimeout(() => {
         job.ended = 'timeout';
-        job.cancel();
+        cancel();
       }, job.timeout);
     }
   }
@@ -106,7 +107,7 @@ function promiseApi(binding) {
       job.onAbort = () => {
         if (job === active) {
           job.ended = 'abort';
-          job.cancel();
+          cancel();
           return;
         }
         // Still waiting: it never reaches the engine.

@@ -1,8 +1,9 @@
 // The Node.js binding: registers the add-on "zel" and its three exports,
 // Compiler, Executer and Commandes. Each export turns its arguments into
 // texts with JavaScript's own string conversion, calls one engine entry and
-// returns the engine's result text as a string. A hidden fourth function,
-// startCall, runs an entry on the libuv pool for the promise API (lib/).
+// returns the engine's result text as a string. Two hidden functions,
+// startCall and cancelCall, run an entry on the libuv pool for the promise
+// API (lib/promise.js).
 #include <napi.h>
 
 #include <atomic>
@@ -106,19 +107,22 @@ class EngineCall : public Napi::AsyncWorker {
     });
   }
 
+  // callback(result, message, line, flags, error, modulePath): plain values
+  // are cheaper to hand over than an object; lib/promise.js builds the
+  // outcome. flags: 1 failed, 2 stopped, 4 cancelled, 8 threw.
   std::vector<napi_value> GetResult(Napi::Env env) override {
     const Outcome& o = outcome_;
-    Napi::Object out = Napi::Object::New(env);
-    out.Set("result", Napi::String::New(env, o.result.data(), o.result.size()));
-    out.Set("message", o.message ? Napi::Value(Napi::Number::New(env, o.message)) : env.Null());
-    out.Set("line", o.line ? Napi::Value(Napi::Number::New(env, o.line)) : env.Null());
-    out.Set("failed", Napi::Boolean::New(env, o.failed));
-    out.Set("stopped", Napi::Boolean::New(env, o.stopped));
-    out.Set("cancelled", Napi::Boolean::New(env, o.cancelled));
-    out.Set("threw", Napi::Boolean::New(env, o.threw));
-    out.Set("error", Napi::String::New(env, o.error));
-    out.Set("modulePath", Napi::String::New(env, o.modulePath));
-    return {out};
+    const int flags = (o.failed ? 1 : 0) | (o.stopped ? 2 : 0) | (o.cancelled ? 4 : 0) |
+                      (o.threw ? 8 : 0);
+    std::vector<napi_value> values = {
+        Napi::String::New(env, o.result.data(), o.result.size()),
+        Napi::Number::New(env, o.message), Napi::Number::New(env, o.line),
+        Napi::Number::New(env, flags)};
+    if (o.threw) {
+      values.push_back(Napi::String::New(env, o.error));
+      values.push_back(Napi::String::New(env, o.modulePath));
+    }
+    return values;
   }
 
  private:
@@ -128,9 +132,24 @@ class EngineCall : public Napi::AsyncWorker {
   Outcome outcome_;
 };
 
+// The cancel flag of the call a JavaScript thread has at the engine. Its
+// queue (lib/promise.js) lets one call at a time reach the engine, so one
+// flag per thread is enough.
+struct ThreadCalls {
+  std::shared_ptr<std::atomic<bool>> cancel;
+};
+
+ThreadCalls& threadCalls(Napi::Env env) {
+  ThreadCalls* calls = env.GetInstanceData<ThreadCalls>();
+  if (calls == nullptr) {
+    calls = new ThreadCalls;
+    env.SetInstanceData(calls);
+  }
+  return *calls;
+}
+
 // startCall(kind, a, b, c, callback): queues one engine call (kind 0 run,
-// 1 exec, 2 compile; strings checked by the caller) and returns a function
-// that asks a program run to end before its next statement.
+// 1 exec, 2 compile; the caller checks that a, b and c are strings).
 Napi::Value StartCall(const Napi::CallbackInfo& info) {
   const Napi::Env env = info.Env();
   if (info.Length() < 5 || !info[0].IsNumber() || !info[4].IsFunction()) {
@@ -143,12 +162,19 @@ Napi::Value StartCall(const Napi::CallbackInfo& info) {
     args.push_back(info[i].IsString() ? info[i].As<Napi::String>().Utf8Value() : "");
   }
   auto cancel = std::make_shared<std::atomic<bool>>(false);
+  threadCalls(env).cancel = cancel;
   auto* call = new EngineCall(info[4].As<Napi::Function>(),
                               static_cast<EngineCall::Kind>(kind), std::move(args), cancel);
   call->Queue();
-  return Napi::Function::New(env, [cancel](const Napi::CallbackInfo&) {
-    cancel->store(true, std::memory_order_relaxed);
-  });
+  return env.Undefined();
+}
+
+// cancelCall(): asks the program run this thread started last to end before
+// its next statement. Harmless once that call has ended.
+Napi::Value CancelCall(const Napi::CallbackInfo& info) {
+  ThreadCalls& calls = threadCalls(info.Env());
+  if (calls.cancel) calls.cancel->store(true, std::memory_order_relaxed);
+  return info.Env().Undefined();
 }
 
 Napi::Object Init(Napi::Env env, Napi::Object exports) {
@@ -158,7 +184,9 @@ Napi::Object Init(Napi::Env env, Napi::Object exports) {
   exports.Set("Executer", Napi::Function::New(env, Executer));
   exports.Set("Commandes", Napi::Function::New(env, Commandes));
   // Not enumerable: the classic surface stays the three exports above.
-  exports.DefineProperty(Napi::PropertyDescriptor::Function(env, exports, "startCall", StartCall));
+  exports.DefineProperties({
+      Napi::PropertyDescriptor::Function(env, exports, "startCall", StartCall),
+      Napi::PropertyDescriptor::Function(env, exports, "cancelCall", CancelCall)});
   return exports;
 }
 
