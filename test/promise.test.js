@@ -186,9 +186,12 @@ test('a throwing module rejects with ZelError carrying its path and line', async
 
 test('calls made at once run one at a time in call order', async () => {
   const first = (await zel.exec(app, 'count first;', syntax)).result.match(/^call (\d+)/)[1];
+  // A long run first, so that the calls after it all wait for the engine.
+  const long = zel.run(app, longProgram(20000));
   const promises = Array.from({ length: 20 }, (_, i) => (i % 2
     ? zel.exec(app, `count ${i};`, syntax)
     : zel.run(app, program(`count${i}.txt`, [`count ${i};`]))));
+  await long;
   const results = (await Promise.all(promises)).map((o) => o.result.replace(/;.*;/, ';'));
   const expected = Array.from({ length: 20 }, (_, i) => `call ${Number(first) + 1 + i}: ` +
     (i % 2 ? `${syntax};count ${i};` : `${path.join(app, `count${i}.txt`)};count ${i};`).replace(/;.*;/, ';'));
