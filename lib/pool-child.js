@@ -4,6 +4,8 @@
 const zel = require('..');
 
 const controllers = new Map();
+// The engine loaded: the parent stops counting failed starts.
+process.send({ ready: true });
 
 function errorFields(error) {
   return {

@@ -43,6 +43,10 @@ function createPool({ size = os.availableParallelism ? os.availableParallelism()
     slot.child = child;
     slot.job = null;
     child.on('message', (reply) => {
+      if (reply.ready) {
+        slot.failures = 0;
+        return;
+      }
       const job = slot.job;
       if (!job || reply.id !== job.id) return;
       slot.job = null;
@@ -61,7 +65,16 @@ function createPool({ size = os.availableParallelism ? os.availableParallelism()
         job.reject(new ZelError(`zel pool: the child running this call ended (${signal || code})`,
           { code: 'ZEL_CHILD_DIED' }));
       }
-      if (!closing) startChild(slot);
+      // A child that keeps dying before it is ready (it cannot load the
+      // add-on, say) is not started again and again.
+      slot.failures = (slot.failures || 0) + 1;
+      if (!closing && slot.failures <= 3) startChild(slot);
+      if (slots.every((s) => !s.child)) {
+        for (const waiting of queue.splice(0)) {
+          waiting.finish();
+          waiting.reject(new Error('zel pool: no child is running'));
+        }
+      }
       dispatch();
     });
   }
