@@ -51,7 +51,8 @@ function checkOptions(options, extra = []) {
   return options;
 }
 
-// The promise API over one add-on binding (its hidden startCall).
+// The promise API over one add-on binding (its hidden startCall and
+// cancelCall).
 function promiseApi(binding) {
   const queue = [];
   let active = null;
