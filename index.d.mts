@@ -2,5 +2,8 @@
 // CommonJS entry, as named exports and as the default export.
 import zel from './index.js';
 
-export { Compiler, Executer, Commandes } from './index.js';
+export {
+  Compiler, Executer, Commandes, run, exec, compile, createPool, ZelError,
+  Outcome, CallOptions, CompileOptions, Pool,
+} from './index.js';
 export default zel;

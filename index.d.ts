@@ -21,3 +21,69 @@ export function Executer(appDir: string, programPath: string): string;
  * result or the reason no form accepted the statement.
  */
 export function Commandes(appDir: string, statement: string, syntaxPath: string): string;
+
+// The promise API, for servers: the engine's work runs off the JavaScript
+// thread, one call at a time in call order.
+
+/** What a promise API call resolves to. */
+export interface Outcome {
+  /** The text the classic export would have returned. */
+  result: string;
+  /** True when a module's stop answer ended the run; `result` is then message 12. */
+  stopped: boolean;
+  /** Catalogue number of `result`, or null when it came from a module or was carried over. */
+  message: number | null;
+  /** Physical line of the program statement that produced `result`, or null. */
+  line: number | null;
+  /** True when `result` reports a failure: a failure message, a refusal or a module the loader refused. */
+  failed: boolean;
+}
+
+export interface CallOptions {
+  /** Ends a program run between two statements; the promise rejects with an AbortError. */
+  signal?: AbortSignal;
+  /** Time limit in milliseconds from the moment the call reaches the engine; rejects with a TimeoutError. */
+  timeout?: number;
+}
+
+export interface CompileOptions extends CallOptions {
+  /** Application directory whose catalogue words the compiler's message. */
+  app?: string;
+}
+
+/** A C++ exception from a module rejects the call with this error. */
+export class ZelError extends Error {
+  /** 'ZEL_MODULE_THREW', or 'ZEL_CHILD_DIED' for a pool child that ended during the call. */
+  code: string;
+  /** The pack module that threw, when known. */
+  modulePath: string | null;
+  /** The program line being run, when there is one. */
+  line: number | null;
+}
+
+/** Runs a program file (plain or compiled). Non-string arguments reject with a TypeError. */
+export function run(appDir: string, programPath: string, options?: CallOptions): Promise<Outcome>;
+
+/** Runs one statement against a syntax file ("*.*" for every pack). */
+export function exec(appDir: string, statement: string, syntaxPath: string,
+  options?: CallOptions): Promise<Outcome>;
+
+/** Compiles a script, as Compiler does. */
+export function compile(sourcePath: string, outputSuffix: string,
+  options?: CompileOptions): Promise<Outcome>;
+
+export interface Pool {
+  readonly size: number;
+  run(appDir: string, programPath: string, options?: CallOptions): Promise<Outcome>;
+  exec(appDir: string, statement: string, syntaxPath: string, options?: CallOptions): Promise<Outcome>;
+  compile(sourcePath: string, outputSuffix: string, options?: CompileOptions): Promise<Outcome>;
+  /** Lets the calls already made finish, then ends every child. */
+  close(): Promise<void>;
+}
+
+/**
+ * Runs calls in `size` child processes (default: one per core), each with an
+ * engine of its own: engine state carries over between the calls one child
+ * runs, never from one child to another.
+ */
+export function createPool(options?: { size?: number }): Pool;

@@ -1,5 +1,7 @@
 // The ES module entry: the CommonJS exports, each under its own name.
 import zel from './index.js';
 
-export const { Compiler, Executer, Commandes } = zel;
+export const {
+  Compiler, Executer, Commandes, run, exec, compile, createPool, ZelError,
+} = zel;
 export default zel;

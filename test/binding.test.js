@@ -41,8 +41,12 @@ const { app, syntax } = makeApp();
 test.after(() => fs.rmSync(app, { recursive: true, force: true }));
 
 test('exports the three functions without names of their own', () => {
-  assert.deepStrictEqual(Object.keys(zel), ['Compiler', 'Executer', 'Commandes']);
-  for (const f of Object.values(zel)) assert.strictEqual(f.name, '');
+  // The promise API follows the classic three.
+  assert.deepStrictEqual(Object.keys(zel),
+    ['Compiler', 'Executer', 'Commandes', 'run', 'exec', 'compile', 'ZelError', 'createPool']);
+  for (const f of [zel.Compiler, zel.Executer, zel.Commandes]) assert.strictEqual(f.name, '');
+  assert.deepStrictEqual(Object.keys(require(path.join(root, 'build', 'Release', 'zel.node'))),
+    ['Compiler', 'Executer', 'Commandes']);
 });
 
 test('arguments are converted as JavaScript converts them to strings', () => {

@@ -55,8 +55,34 @@ test('compile reports the lines too short to compile and fails', () => {
 test('exec runs one statement, and explains a refusal', () => {
   assert.strictEqual(zel(['exec', 'set width to 7;', '--syntax', 'calculator.zel', '--app', app]).stdout,
     'width = 7\n');
-  assert.strictEqual(zel(['exec', 'add ten to width;', '--syntax', 'calculator.zel', '--app', app]).stdout,
-    'Lexical error: "ten" is not a number (the form is: add <number> to <name>)\n');
+  // A refusal is a failure: explained on standard error, exit status 1.
+  const refused = zel(['exec', 'add ten to width;', '--syntax', 'calculator.zel', '--app', app]);
+  assert.deepStrictEqual([refused.status, refused.stdout, refused.stderr], [1, '',
+    'Lexical error: "ten" is not a number (the form is: add <number> to <name>)\n']);
+});
+
+test('run and exec exit 1 on a failed outcome, naming the line; run --timeout', () => {
+  const write = (name, text) => {
+    fs.writeFileSync(path.join(app, name), text);
+    return path.join(app, name);
+  };
+  const failing = [
+    [['run', write('bad.txt', ':s:calculator.zel;\nset a to 1;\n\nfrobnicate a;\n')],
+      /^line 4: .*No syntax module accepted the statement/],
+    [['run', write('nopack.txt', ':s:nothere.zel;\nset a to 1;\n')], /^line 2: Cannot open ".*nothere\.zel"/],
+    [['exec', 'set a to 1;', '--syntax', 'nothere.zel'], /^Cannot open ".*nothere\.zel"/],
+  ];
+  for (const [args, stderr] of failing) {
+    const r = zel([...args, '--app', app]);
+    assert.strictEqual(r.status, 1, args.join(' '));
+    assert.match(r.stderr, stderr);
+  }
+  const lines = Array.from({ length: 200000 }, (_, i) => `set n to ${i};`).join('\n');
+  const long = write('long.txt', `:s:calculator.zel;\n${lines}\n`);
+  const timedOut = zel(['run', long, '--app', app, '--timeout', '50']);
+  assert.strictEqual(timedOut.status, 1);
+  assert.match(timedOut.stderr, /timed out after 50 ms/);
+  assert.strictEqual(zel(['run', long, '--app', app, '--timeout', 'soon']).status, 2);
 });
 
 test('help, bad arguments and a missing program', () => {
@@ -128,8 +154,9 @@ test('arguments: --app=DIR, "--" before a statement, --version, strict errors wi
   const cases = [
     { args: ['--version'], status: 0, stdout: `${version}\n` },
     { args: ['exec', '--app=' + app, '--syntax=calculator.zel', 'set depth to 3;'], status: 0, stdout: 'depth = 3\n' },
-    { args: ['exec', '--syntax', 'calculator.zel', '--app', app, '--', '--help'], status: 0,
-      stdout: /^(?!usage)/ },
+    // "--help" after "--" is a statement: run, and refused, not the usage text.
+    { args: ['exec', '--syntax', 'calculator.zel', '--app', app, '--', '--help'], status: 1,
+      stdout: '', stderr: /accepted the statement/ },
     { args: ['run', '--app'], status: 2, stderr: /^zel run: --app needs a value\n/ },
     { args: ['run', 'a.txt', 'b.txt'], status: 2, stderr: /^zel run: unexpected argument b\.txt\n/ },
     { args: ['init', app, '--lang', 'de'], status: 2, stderr: /unknown language de/ },

@@ -11,6 +11,7 @@
 #include "support/lang.h"
 #include "support/request_log.h"
 #include "support/text.h"
+#include "zel/outcome.h"
 #include "zel/state.h"
 #include "zel/zel.h"
 
@@ -190,8 +191,9 @@ std::string compileInto(std::ifstream& source, const std::string& output) {
   return number.empty() ? compileDirectly(source, output) : number;
 }
 
-std::string finish(std::string result) {
+std::string finish(int number, std::string result) {
   resultat = std::move(result);
+  recordMessage(number);
   goAddToLog(resultat);
   return resultat;
 }
@@ -200,21 +202,22 @@ std::string finish(std::string result) {
 
 std::string CallZEL_Compiler(std::string sourcePath, std::string outputSuffix) {
   const std::lock_guard<std::recursive_mutex> lock(engineMutex());
+  beginOutcome();
   myAppFile = sourcePath;
   myDataFile = outputSuffix;
   ErrorEnCrypt = false;
   const std::string output = outputPathOf(sourcePath, outputSuffix);
   // Compiling a file onto itself would destroy the source.
   if (sameFile(sourcePath, output)) {
-    return finish(goReplace(goResponseLANG("11"), ":E1:", output));
+    return finish(11, goReplace(goResponseLANG("11"), ":E1:", output));
   }
   std::ifstream source;
   if (!openForReading(sourcePath, source)) {
-    return finish(goReplace(goResponseLANG("4"), ":E1:", sourcePath));
+    return finish(4, goReplace(goResponseLANG("4"), ":E1:", sourcePath));
   }
   const std::string number = compileInto(source, output);
   // Only message 11 names the output; messages 9 and 10 are shown as the
   // catalogue writes them, ":E1:" included.
-  if (number != "11") return finish(goResponseLANG(number));
-  return finish(goReplace(goResponseLANG(number), ":E1:", output));
+  if (number != "11") return finish(std::stoi(number), goResponseLANG(number));
+  return finish(11, goReplace(goResponseLANG(number), ":E1:", output));
 }

@@ -9,6 +9,7 @@
 #include "support/lang.h"
 #include "support/text.h"
 #include "syntax/syntax_search.h"
+#include "zel/outcome.h"
 #include "zel/state.h"
 
 namespace {
@@ -36,6 +37,7 @@ bool runLine(const std::string& programPath, const std::string& syntaxPath,
   // nothing.
   if (isPassedOver(line)) return false;
   const StatementScope statement;
+  setStatementLine(lineNumber);
   const std::string answer =
       syntaxAnswer(syntaxPath, line, std::to_string(lineNumber));
   line = withoutStatementMarkers(std::move(line));
@@ -56,6 +58,7 @@ void releaseLongLineRoom() {
 
 std::string programOpenFailure(const std::string& programPath) {
   resultat = goReplace(goResponseLANG("1"), ":E1:", programPath);
+  recordMessage(1);
   return resultat;
 }
 
@@ -66,12 +69,21 @@ std::string goLoadScript(std::string programPath, std::string syntaxPath) {
   dataToSave.clear();
   int lineNumber = 0;
   while (std::getline(file, line)) {
+    if (runEnding()) {
+      noteRunEnded();
+      break;
+    }
     ++lineNumber;
     if (line.empty() || containsAny(line, {"##", "==-;", "\n\t", ":s:"})) continue;
     if (hasCipherMarker(line)) line = base64_decode(decipherLine(line));
     if (!completeStatement()) continue;
     line = withoutLineBreaks(std::move(line));
     if (!runLine(programPath, syntaxPath, lineNumber)) continue;
+    // A stop answer ends the run with message 12 as its result.
+    if (runEnding()) {
+      noteRunEnded();
+      break;
+    }
     // The first non-empty module result of the process is held back.
     if (FirstResponse.empty()) {
       FirstResponse = resultat;
@@ -91,6 +103,10 @@ std::string goLoadZEL(std::string programPath, std::string syntaxPath) {
   std::string unterminated;
   int lineNumber = 0;
   while (std::getline(file, line)) {
+    if (runEnding()) {
+      noteRunEnded();
+      break;
+    }
     ++lineNumber;
     if (!completeStatement()) continue;
     if (line.empty() || containsAny(line, {"##", "==-;", "\n\t"})) continue;
@@ -116,6 +132,10 @@ std::string goLoadZEL(std::string programPath, std::string syntaxPath) {
     }
     line = withoutLineBreaks(std::move(line));
     if (!runLine(programPath, syntaxPath, lineNumber)) continue;
+    if (runEnding()) {
+      noteRunEnded();
+      break;
+    }
     if (FirstResponse.empty()) FirstResponse = resultat;
   }
   releaseLongLineRoom();

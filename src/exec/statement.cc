@@ -1,12 +1,11 @@
 #include "exec/statement.h"
 
-#include <cstdlib>
-
 #include "modules/module_call.h"
 #include "support/disk_watch.h"
 #include "support/lang.h"
 #include "support/text.h"
 #include "syntax/syntax_search.h"
+#include "zel/outcome.h"
 #include "zel/state.h"
 
 std::string packName(const std::string& syntaxPath) {
@@ -83,5 +82,5 @@ void applyStopTest() {
   // failure text, would end the host process.
   if (stop.empty() || stop == catalogFailureText()) return;
   resultat = goResponseLANG("12");
-  std::exit(0);
+  stopRun();
 }

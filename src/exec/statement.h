@@ -35,8 +35,9 @@ void runDirectStatement(const std::string& syntaxPath,
                         const std::string& moduleStatement);
 
 // Stop test: when resultat is exactly the stop answer (catalogue message 21),
-// stores message 12 in resultat and ends the process with exit status 0. An
-// empty message 21, or a catalogue that cannot be read, never stops.
+// stores message 12 in resultat and ends the process with exit status 0, or
+// only the run when the call came through runCall (zel/outcome.h). An empty
+// message 21, or a catalogue that cannot be read, never stops.
 void applyStopTest();
 
 #endif  // ZEL_EXEC_STATEMENT_H_

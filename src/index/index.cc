@@ -1,14 +1,23 @@
 // The Node.js binding: registers the add-on "zel" and its three exports,
 // Compiler, Executer and Commandes. Each export turns its arguments into
 // texts with JavaScript's own string conversion, calls one engine entry and
-// returns the engine's result text as a string.
+// returns the engine's result text as a string. Two hidden functions,
+// startCall and cancelCall, run an entry on the libuv pool for the promise
+// API (lib/promise.js).
 #include <napi.h>
 
-#include <exception>
+#include <atomic>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "zel/outcome.h"
+#include "zel/state.h"
 #include "zel/zel.h"
+
+// libuv's default loop is the main thread's; the node binary exports it.
+extern "C" struct uv_loop_s* uv_default_loop(void);
 
 namespace {
 
@@ -24,25 +33,38 @@ std::string argumentText(const Napi::CallbackInfo& info, size_t i) {
   return text.Utf8Value();
 }
 
+// Ends the process after a stop answer as the host would: on the main
+// thread through process.exit(0), so that 'exit' handlers run; from a worker
+// thread the whole process ends with status 0.
+void endProcessAfterStop(Napi::Env env) {
+  uv_loop_s* loop = nullptr;
+  const bool mainThread = napi_get_uv_event_loop(env, &loop) == napi_ok &&
+                          loop == uv_default_loop();
+  if (mainThread && !env.IsExceptionPending()) {
+    const Napi::Value process = env.Global().Get("process");
+    if (process.IsObject()) {
+      const Napi::Value exit = process.As<Napi::Object>().Get("exit");
+      if (exit.IsFunction()) exit.As<Napi::Function>().Call(process, {Napi::Number::New(env, 0)});
+    }
+  }
+  std::exit(0);
+}
+
 template <class Entry>
 Napi::Value callEngine(const Napi::CallbackInfo& info, size_t argumentCount, Entry entry) {
   const Napi::Env env = info.Env();
   std::vector<std::string> texts;
   for (size_t i = 0; i < argumentCount; ++i) texts.push_back(argumentText(info, i));
-  std::string result;
   // An exception escaping the engine (thrown by a module, or an allocation
   // failure) becomes a JavaScript Error instead of aborting the host.
-  try {
-    result = entry(texts);
-  } catch (const std::exception& e) {
-    if (!env.IsExceptionPending()) Napi::Error::New(env, e.what()).ThrowAsJavaScriptException();
-  } catch (...) {
-    if (!env.IsExceptionPending()) {
-      Napi::Error::New(env, "zel: unknown exception in the engine").ThrowAsJavaScriptException();
-    }
+  std::atomic<bool> neverCancelled{false};
+  const Outcome outcome = runCall(neverCancelled, [&] { return entry(texts); });
+  if (outcome.stopped) endProcessAfterStop(env);
+  if (outcome.threw && !env.IsExceptionPending()) {
+    Napi::Error::New(env, outcome.error).ThrowAsJavaScriptException();
   }
   if (env.IsExceptionPending()) return env.Undefined();
-  return Napi::String::New(env, result.data(), result.size());
+  return Napi::String::New(env, outcome.result.data(), outcome.result.size());
 }
 
 Napi::Value Compiler(const Napi::CallbackInfo& info) {
@@ -63,12 +85,108 @@ Napi::Value Commandes(const Napi::CallbackInfo& info) {
   });
 }
 
+// One promise API call: runs an entry on a libuv pool thread, then hands the
+// outcome to a JavaScript callback.
+class EngineCall : public Napi::AsyncWorker {
+ public:
+  enum Kind { kRun = 0, kExec = 1, kCompile = 2 };
+
+  EngineCall(const Napi::Function& callback, Kind kind, std::vector<std::string> args,
+             std::shared_ptr<std::atomic<bool>> cancel)
+      : Napi::AsyncWorker(callback, "zel"), kind_(kind), args_(std::move(args)),
+        cancel_(std::move(cancel)) {}
+
+  void Execute() override {
+    outcome_ = runCall(*cancel_, [this] {
+      const std::vector<std::string>& a = args_;
+      if (kind_ == kRun) return CallZEL_Executer(a[0], a[1]);
+      if (kind_ == kExec) return CallZEL_Commandes(a[0], a[1], a[2]);
+      // The application directory first, for the catalogue of the messages.
+      if (!a[2].empty()) myAbsolutePathDirApp = a[2];
+      return CallZEL_Compiler(a[0], a[1]);
+    });
+  }
+
+  // callback(result, message, line, flags, error, modulePath): plain values
+  // are cheaper to hand over than an object; lib/promise.js builds the
+  // outcome. flags: 1 failed, 2 stopped, 4 cancelled, 8 threw.
+  std::vector<napi_value> GetResult(Napi::Env env) override {
+    const Outcome& o = outcome_;
+    const int flags = (o.failed ? 1 : 0) | (o.stopped ? 2 : 0) | (o.cancelled ? 4 : 0) |
+                      (o.threw ? 8 : 0);
+    std::vector<napi_value> values = {
+        Napi::String::New(env, o.result.data(), o.result.size()),
+        Napi::Number::New(env, o.message), Napi::Number::New(env, o.line),
+        Napi::Number::New(env, flags)};
+    if (o.threw) {
+      values.push_back(Napi::String::New(env, o.error));
+      values.push_back(Napi::String::New(env, o.modulePath));
+    }
+    return values;
+  }
+
+ private:
+  Kind kind_;
+  std::vector<std::string> args_;
+  std::shared_ptr<std::atomic<bool>> cancel_;
+  Outcome outcome_;
+};
+
+// The cancel flag of the call a JavaScript thread has at the engine. Its
+// queue (lib/promise.js) lets one call at a time reach the engine, so one
+// flag per thread is enough.
+struct ThreadCalls {
+  std::shared_ptr<std::atomic<bool>> cancel;
+};
+
+ThreadCalls& threadCalls(Napi::Env env) {
+  ThreadCalls* calls = env.GetInstanceData<ThreadCalls>();
+  if (calls == nullptr) {
+    calls = new ThreadCalls;
+    env.SetInstanceData(calls);
+  }
+  return *calls;
+}
+
+// startCall(kind, a, b, c, callback): queues one engine call (kind 0 run,
+// 1 exec, 2 compile; the caller checks that a, b and c are strings).
+Napi::Value StartCall(const Napi::CallbackInfo& info) {
+  const Napi::Env env = info.Env();
+  if (info.Length() < 5 || !info[0].IsNumber() || !info[4].IsFunction()) {
+    Napi::TypeError::New(env, "startCall(kind, a, b, c, callback)").ThrowAsJavaScriptException();
+    return env.Undefined();
+  }
+  const int kind = info[0].As<Napi::Number>().Int32Value();
+  std::vector<std::string> args;
+  for (size_t i = 1; i <= 3; ++i) {
+    args.push_back(info[i].IsString() ? info[i].As<Napi::String>().Utf8Value() : "");
+  }
+  auto cancel = std::make_shared<std::atomic<bool>>(false);
+  threadCalls(env).cancel = cancel;
+  auto* call = new EngineCall(info[4].As<Napi::Function>(),
+                              static_cast<EngineCall::Kind>(kind), std::move(args), cancel);
+  call->Queue();
+  return env.Undefined();
+}
+
+// cancelCall(): asks the program run this thread started last to end before
+// its next statement. Harmless once that call has ended.
+Napi::Value CancelCall(const Napi::CallbackInfo& info) {
+  ThreadCalls& calls = threadCalls(info.Env());
+  if (calls.cancel) calls.cancel->store(true, std::memory_order_relaxed);
+  return info.Env().Undefined();
+}
+
 Napi::Object Init(Napi::Env env, Napi::Object exports) {
   // The functions carry no names of their own; they are reached only as
   // properties of the exports object.
   exports.Set("Compiler", Napi::Function::New(env, Compiler));
   exports.Set("Executer", Napi::Function::New(env, Executer));
   exports.Set("Commandes", Napi::Function::New(env, Commandes));
+  // Not enumerable: the classic surface stays the three exports above.
+  exports.DefineProperties({
+      Napi::PropertyDescriptor::Function(env, exports, "startCall", StartCall),
+      Napi::PropertyDescriptor::Function(env, exports, "cancelCall", CancelCall)});
   return exports;
 }
 

@@ -7,6 +7,7 @@
 #include "support/disk_watch.h"
 #include "support/lang.h"
 #include "support/text.h"
+#include "zel/outcome.h"
 #include "zel/state.h"
 
 namespace {
@@ -94,9 +95,23 @@ const LoadedModule& loadedModule(const std::string& path) {
 
 std::string callModule(const std::string& modulePath, const std::string& input) {
   ModuleSlots<ModuleObject> slots{handle, openZEL, closeZEL, ps};
-  return loadAndCall(loadedModule(modulePath), modulePath, slots, [&](ModuleObject* object) {
+  const LoadedModule& module = loadedModule(modulePath);
+  // Named in the call record while it runs, for the report of an exception.
+  callOutcome().modulePath.assign(modulePath);
+  bool called = false;
+  std::string result = loadAndCall(module, modulePath, slots, [&](ModuleObject* object) {
+    called = true;
     return object->execute(input);
   });
+  callOutcome().modulePath.clear();
+  if (called) {
+    recordModuleResult();
+  } else if (!module.readable) {
+    recordMessage(4);
+  } else {
+    recordUnnumberedFailure();
+  }
+  return result;
 }
 
 std::string callLibModule(const LoadedModule& module, const std::string& libPath,

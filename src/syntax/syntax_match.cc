@@ -8,6 +8,7 @@
 #include "support/disk_watch.h"
 #include "support/lang.h"
 #include "support/text.h"
+#include "zel/outcome.h"
 #include "zel/state.h"
 
 namespace {
@@ -90,11 +91,13 @@ void askSyntaxModules(Match& match) {
   ModuleDirectory& directory = *match.directory;
   if (!directory.missingResult.empty()) {
     resultat = directory.missingResult;
+    recordMessage(4);
     return;
   }
   for (SyntaxModule& module : directory.modules) {
     if (module.path.empty()) {
       resultat = directory.noExtensionResult;
+      recordMessage(19);
       continue;
     }
     // The directory entry lives for one generation, as the module's does.
@@ -153,10 +156,13 @@ void decideRefusal(const Match& match) {
     const std::string& answer = lineSyntaxesExistLib;
     if (contains(answer, "(NM)")) {
       resultat = goReplace(answer, "(NM)", "");
+      recordUnnumberedFailure();
     } else if (contains(answer, "(LEX)")) {
       resultat = goReplace(goResponseLANG("2"), ":E1:", goReplace(answer, "(LEX)", ""));
+      recordMessage(2);
     } else if (contains(answer, "(NF)")) {
       resultat = goReplace(goResponseLANG("3"), ":E1:", match.statement);
+      recordMessage(3);
     }
   } else if (contains(resultat, "(MDNF)")) {
     resultat = goReplace(resultat, "(MDNF)",
@@ -165,9 +171,11 @@ void decideRefusal(const Match& match) {
     resultat = goReplace(resultat, "(MDLIB)", "");
   } else {
     resultat = goReplace(goResponseLANG("18"), ":E1:", match.statement);
+    recordMessage(18);
   }
   if (match.refusedForm) {
     resultat = goReplace(goResponseLANG("14"), ":E1:", match.form->pattern);
+    recordMessage(14);
   }
 }
 
@@ -199,6 +207,7 @@ std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
   const std::vector<SyntaxForm>* forms = syntaxForms(syntaxPath);
   if (forms == nullptr) {
     resultat = goReplace(goResponseLANG("1"), ":E1:", syntaxPath);
+    recordMessage(1);
     return resultat;
   }
   Match match;

@@ -4,6 +4,7 @@
 #include "support/lang.h"
 #include "support/text.h"
 #include "syntax/syntax_match.h"
+#include "zel/outcome.h"
 #include "zel/state.h"
 
 namespace {
@@ -14,11 +15,13 @@ std::string searchAllPacks(const std::string& statement, const std::string& line
   const DirListing& listing = listDirectory(myDirPath);
   if (!listing.exists) {
     resultat = goReplace(goResponseLANG("1"), ":E1:", myDirPath);
+    recordMessage(1);
     return resultat;
   }
   for (const std::vector<std::string>& pieces : listing.pieces) {
     if (pieces.size() < 2) {
       resultat = goResponseLANG("20");
+      recordMessage(20);
       continue;
     }
     if (pieces[1] != "zel") continue;

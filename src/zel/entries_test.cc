@@ -1,13 +1,16 @@
 // The engine entries end to end: real syntax modules, packs and modules.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 
 #include "compile/cipher.h"
 #include "exec/statement.h"
 #include "support/lang.h"
 #include "support/test_app.h"
+#include "zel/outcome.h"
 #include "zel/state.h"
 #include "zel/zel.h"
 
@@ -130,6 +133,31 @@ TEST(FreshProcess, FirstModuleResultIsHeldBack) {
         std::exit(fresh && first.empty() && second == expected ? 3 : 1);
       },
       ::testing::ExitedWithCode(3), "");
+}
+
+// Under runCall a stop answer or a cancel request ends the run (not the
+// process), and the record tells how the result came about.
+TEST_F(EntriesTest, RunCallRecordsHowEachRunEnded) {
+  const std::string prog = app_.write("prog.txt",
+      ":s:calc.zel;\nprint one;\n\nstop now;\nprint never;\n");
+  const std::string missing = app_.path() + "/missing.txt";
+  std::atomic<bool> cancel{false};
+  const Outcome stopped = runCall(cancel, [&] { return CallZEL_Executer(app_.path(), prog); });
+  EXPECT_EQ(stopped.result, "M12");
+  EXPECT_EQ(std::make_tuple(stopped.message, stopped.line, stopped.stopped, stopped.cancelled),
+            std::make_tuple(12, 4, true, false));
+  EXPECT_EQ(app_.keywordCalls().find("print never"), std::string::npos);
+
+  const Outcome opened = runCall(cancel, [&] { return CallZEL_Executer(app_.path(), missing); });
+  EXPECT_EQ(std::make_tuple(opened.message, opened.line, opened.failed, opened.stopped),
+            std::make_tuple(1, 0, true, false));
+
+  // Cancelled before the run starts: no statement reaches a syntax module.
+  const std::string callsBefore = app_.keywordCalls();
+  cancel = true;
+  const Outcome cancelled = runCall(cancel, [&] { return CallZEL_Executer(app_.path(), prog); });
+  EXPECT_TRUE(cancelled.cancelled);
+  EXPECT_EQ(app_.keywordCalls(), callsBefore);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "compile/cipher.h"
 #include "exec/runners.h"
+#include "zel/outcome.h"
 #include "zel/state.h"
 #include "zel/zel.h"
 
@@ -26,6 +27,7 @@ std::string syntaxPathOf(std::string header) {
 
 std::string CallZEL_Executer(std::string appDir, std::string programPath) {
   const std::lock_guard<std::recursive_mutex> lock(engineMutex());
+  beginOutcome();
   myAbsolutePathDirApp = std::move(appDir);
   std::ifstream file;
   if (!openForReading(programPath, file)) return programOpenFailure(programPath);

@@ -1,0 +1,216 @@
+'use strict';
+// The promise API: outcomes, the stop answer, cancellation, module
+// exceptions, call order and an event loop left free during long runs.
+const test = require('node:test');
+const assert = require('node:assert');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { spawnSync } = require('node:child_process');
+const { Worker } = require('node:worker_threads');
+
+const root = path.join(__dirname, '..');
+const zel = require(root);
+const fixtures = path.join(root, 'build', 'test', 'fixtures');
+
+const catalog = (prefix) => [
+  ':1:M1 :E1:', ':2:M2 :E1:', ':3:M3 :E1:', ':4:M4 :E1:', ':9:M9', ':10:M10', ':11:M11 :E1:',
+  ':12:M12', ':14:M14 :E1:', ':18:M18 :E1:', ':19:M19', ':20:M20', ':21:STOP-NOW', '',
+].join('\n').replace(/:M/g, `:${prefix}`);
+
+// A scratch application whose "calc" pack has one form per fixture module.
+function makeApp(prefix = 'M') {
+  const app = fs.mkdtempSync(path.join(os.tmpdir(), 'zel-promise-'));
+  const put = (rel, from) => {
+    const target = path.join(app, 'node_modules', rel);
+    fs.mkdirSync(path.dirname(target), { recursive: true });
+    fs.copyFileSync(path.join(fixtures, from + '.so'), target);
+  };
+  put('korrin_linux/keyword_syntax.so', 'keyword_syntax');
+  put('calc/printer.so', 'echo_module');
+  put('calc/counter.so', 'counter_module');
+  put('calc/halt.so', 'stop_module');
+  put('calc/thrower.so', 'throwing_module');
+  // A file that is there but is no shared object: the loader refuses it.
+  fs.writeFileSync(path.join(app, 'node_modules', 'calc', 'broken.so'), 'not a shared object');
+  fs.mkdirSync(path.join(app, 'node_modules', 'zel_linux'), { recursive: true });
+  fs.writeFileSync(path.join(app, 'node_modules', 'zel_linux', 'lang.conf'), catalog(prefix));
+  const syntax = path.join(app, 'node_modules', 'calc.zel');
+  fs.writeFileSync(syntax, 'print (printer)\ncount (counter)\nstop (halt)\nboom (thrower)\n' +
+    'gone (missing)\nbroken (broken)\n');
+  const program = (name, lines) => {
+    const file = path.join(app, name);
+    fs.writeFileSync(file, [':s:calc.zel;', ...lines].join('\n') + '\n');
+    return file;
+  };
+  // A script to compile: no line is too short to encipher.
+  const source = (name, lines) => {
+    const file = path.join(app, name);
+    fs.writeFileSync(file, lines.join('\n') + '\n');
+    return file;
+  };
+  return { app, syntax, program, source };
+}
+
+const { app, syntax, program, source } = makeApp();
+const other = makeApp('N');
+test.after(() => {
+  fs.rmSync(app, { recursive: true, force: true });
+  fs.rmSync(other.app, { recursive: true, force: true });
+});
+
+// A program of n statements that each call the printer.
+function longProgram(n) {
+  return program(`long${n}.txt`, Array.from({ length: n }, (_, i) => `print ${i};`));
+}
+
+test('each outcome kind carries its message number and line', async () => {
+  const cases = [
+    ['a module result', () => zel.exec(app, 'print x;', syntax),
+      { result: `ran ${syntax};print x;`, message: null, line: null, failed: false }],
+    ['a program file that cannot be opened', () => zel.run(app, path.join(app, 'none.txt')),
+      { result: `M1 ${path.join(app, 'none.txt')}`, message: 1, line: null, failed: true }],
+    ['a statement no form accepts, on its line',
+      () => zel.run(app, program('nf.txt', ['print a;', '', 'nf such;'])),
+      { result: 'M3 nf such', message: 3, line: 4, failed: true }],
+    ['a lexical error', () => zel.exec(app, 'lex word;', syntax),
+      { result: 'M2 bad word in lex word', message: 2, line: null, failed: true }],
+    ['a module that cannot be found, on its line',
+      () => zel.run(app, program('gone.txt', ['print a;', 'gone now;'])),
+      { result: `M4 ${path.join(app, 'node_modules', 'calc', 'missing.so')}`, message: 4, line: 3, failed: true }],
+    ['a pack that cannot be opened', () => zel.exec(app, 'print x;', path.join(app, 'nopack.zel')),
+      { result: `M1 ${path.join(app, 'nopack.zel')}`, message: 1, line: null, failed: true }],
+    ['a module the loader refuses', () => zel.exec(app, 'broken x;', syntax),
+      { message: null, line: null, failed: true }],
+    ['a finished compilation', () => zel.compile(source('ok.txt', [':s:calc.zel; header', 'print a long enough line;']), '.zel'),
+      { result: 'M10', message: 10, line: null, failed: false }],
+    ['a failed compilation', () => zel.compile(source('short.txt', ['print a;']), '.zel'),
+      { result: 'M9', message: 9, line: null, failed: true }],
+    ['a compilation with the catalogue of options.app',
+      () => zel.compile(other.source('ok.txt', ['print a long enough line;']), '.zel', { app: other.app }),
+      { result: 'N10', message: 10, line: null, failed: false }],
+  ];
+  // The first module result of a process is held back by a run; spend it.
+  await zel.run(app, program('spend.txt', ['print spend;']));
+  for (const [name, call, expected] of cases) {
+    const outcome = await call();
+    for (const [key, value] of Object.entries(expected)) {
+      assert.deepStrictEqual(outcome[key], value, `${name}: ${key}`);
+    }
+    assert.strictEqual(outcome.stopped, false, name);
+  }
+});
+
+test('arguments that are not strings reject with a TypeError', async () => {
+  const calls = [
+    () => zel.run(app, 42),
+    () => zel.run(undefined, 'p.txt'),
+    () => zel.exec(app, { toString: () => 'print x;' }, syntax),
+    () => zel.exec(app, 'print x;'),
+    () => zel.compile('a.txt', null),
+    () => zel.compile('a.txt', '.zel', { app: 7 }),
+    () => zel.run(app, 'p.txt', { timeout: -1 }),
+    () => zel.run(app, 'p.txt', { signal: {} }),
+  ];
+  for (const call of calls) await assert.rejects(call(), TypeError);
+  // The classic exports keep converting.
+  assert.strictEqual(zel.Commandes(app, { toString: () => 'print 42;' }, syntax),
+    `ran ${syntax};print 42;`);
+});
+
+test('a stop answer ends the run, resolves with stopped and spares the process', async () => {
+  const stopped = await zel.run(app, program('stop.txt', ['print before;', 'stop now;', 'print after;']));
+  assert.deepStrictEqual(stopped, { result: 'M12', stopped: true, message: 12, line: 3, failed: false });
+  assert.strictEqual((await zel.exec(app, 'stop now;', syntax)).stopped, true);
+  // The next call runs normally, and the stop does not carry over.
+  const next = await zel.exec(app, 'print next;', syntax);
+  assert.deepStrictEqual([next.result, next.stopped], [`ran ${syntax};print next;`, false]);
+
+  const worker = new Worker(`
+    const { parentPort, workerData } = require('node:worker_threads');
+    const zel = require(workerData.root);
+    zel.exec(workerData.app, 'stop now;', workerData.syntax).then((o) => parentPort.postMessage(o));
+  `, { eval: true, workerData: { root, app, syntax } });
+  const [fromWorker] = await Promise.all([
+    new Promise((resolve, reject) => { worker.once('message', resolve); worker.once('error', reject); }),
+  ]);
+  assert.strictEqual(fromWorker.stopped, true);
+  assert.strictEqual(await new Promise((resolve) => worker.once('exit', resolve)), 0);
+});
+
+test('the classic stop ends the process with status 0, running exit handlers on the main thread', () => {
+  const stopNow = `require(${JSON.stringify(root)}).Commandes(${JSON.stringify(app)}, 'stop now;', ${JSON.stringify(syntax)})`;
+  const main = spawnSync(process.execPath, ['-e',
+    `process.on('exit', (code) => console.log('exit handler', code)); ${stopNow}; console.log('returned');`,
+  ], { encoding: 'utf8' });
+  assert.deepStrictEqual([main.status, main.stdout], [0, 'exit handler 0\n']);
+  // From a worker the whole process still ends, with status 0.
+  const fromWorker = spawnSync(process.execPath, ['-e', `
+    const { Worker } = require('node:worker_threads');
+    new Worker(${JSON.stringify(stopNow)}, { eval: true }).on('exit', () => console.log('worker gone'));
+    setTimeout(() => { console.log('still here'); process.exit(3); }, 5000);`,
+  ], { encoding: 'utf8' });
+  assert.deepStrictEqual([fromWorker.status, fromWorker.stdout], [0, '']);
+});
+
+test('abort and timeout end a run between two statements; the next call works', async () => {
+  const long = longProgram(200000);
+  await assert.rejects(zel.run(app, long, { timeout: 20 }), { name: 'TimeoutError' });
+  const controller = new AbortController();
+  setTimeout(() => controller.abort(), 20);
+  await assert.rejects(zel.run(app, long, { signal: controller.signal }), { name: 'AbortError' });
+  // Aborted while still waiting in the queue: never reaches the engine.
+  const waiting = new AbortController();
+  const first = assert.rejects(zel.run(app, long, { timeout: 20 }), { name: 'TimeoutError' });
+  const queued = assert.rejects(zel.exec(app, 'count queued;', syntax, { signal: waiting.signal }),
+    { name: 'AbortError' });
+  waiting.abort();
+  await Promise.all([first, queued]);
+  await assert.rejects(zel.exec(app, 'print x;', syntax, { signal: AbortSignal.abort() }), { name: 'AbortError' });
+  const next = await zel.run(app, program('after.txt', ['print after;']));
+  assert.strictEqual(next.result, `ran ${path.join(app, 'after.txt')};print after;`);
+});
+
+test('a throwing module rejects with ZelError carrying its path and line', async () => {
+  const thrown = zel.run(app, program('boom.txt', ['print a;', 'boom now;', 'print b;']));
+  await assert.rejects(thrown, (error) => {
+    assert.ok(error instanceof zel.ZelError);
+    assert.strictEqual(error.code, 'ZEL_MODULE_THREW');
+    assert.strictEqual(error.modulePath, path.join(app, 'node_modules', 'calc', 'thrower.so'));
+    assert.strictEqual(error.line, 3);
+    assert.match(error.message, /module failed on .*boom now;/);
+    return true;
+  });
+  assert.strictEqual((await zel.exec(app, 'print next;', syntax)).result, `ran ${syntax};print next;`);
+});
+
+test('calls made at once run one at a time in call order', async () => {
+  const first = (await zel.exec(app, 'count first;', syntax)).result.match(/^call (\d+)/)[1];
+  // A long run first, so that the calls after it all wait for the engine.
+  const long = zel.run(app, longProgram(20000));
+  const promises = Array.from({ length: 20 }, (_, i) => (i % 2
+    ? zel.exec(app, `count ${i};`, syntax)
+    : zel.run(app, program(`count${i}.txt`, [`count ${i};`]))));
+  await long;
+  const results = (await Promise.all(promises)).map((o) => o.result.replace(/;.*;/, ';'));
+  const expected = Array.from({ length: 20 }, (_, i) => `call ${Number(first) + 1 + i}: ` +
+    (i % 2 ? `${syntax};count ${i};` : `${path.join(app, `count${i}.txt`)};count ${i};`).replace(/;.*;/, ';'));
+  assert.deepStrictEqual(results, expected);
+});
+
+test('the event loop keeps ticking during a long run', async () => {
+  const long = longProgram(200000);
+  let last = process.hrtime.bigint();
+  let longestGap = 0n;
+  const timer = setInterval(() => {
+    const now = process.hrtime.bigint();
+    if (now - last > longestGap) longestGap = now - last;
+    last = now;
+  }, 2);
+  const started = process.hrtime.bigint();
+  await zel.run(app, long);
+  const took = process.hrtime.bigint() - started;
+  clearInterval(timer);
+  // Blocking the loop would make the longest gap the whole run.
+  assert.ok(longestGap * 4n < took, `longest gap ${longestGap} ns in a run of ${took} ns`);
+});
