@@ -33,6 +33,10 @@ struct LoadedModule;
 // saves the lookup per call; the result stays valid until the statement ends.
 const LoadedModule& loadedModule(const std::string& path);
 
+// True when `module` was kept for the current disk generation; when false
+// it must be looked up again for each call.
+bool isCached(const LoadedModule& module);
+
 // callLibModule for a module already looked up with loadedModule(libPath).
 std::string callLibModule(const LoadedModule& module, const std::string& libPath,
                           const std::string& syntaxLine, const std::string& statement);

@@ -35,13 +35,16 @@ struct SyntaxModule {
 // path per entry without an extension, in directory order.
 struct ModuleDirectory {
   uint64_t generation = 0;
+  // cache_use::evictions() when the modules' `loaded` were taken: a module
+  // entry may have left its cache since.
+  uint64_t evictionsSeen = 0;
   std::string missingResult;  // "(MDLIB)" + message 4 when the directory is missing
   std::vector<SyntaxModule> modules;
   std::string noExtensionResult;  // "(MDNF)" + message 19
 };
 
 ModuleDirectory& moduleDirectory() {
-  static auto* cache = new DiskCache<ModuleDirectory>;
+  static auto* cache = new DiskCache<ModuleDirectory>(kCachedApplications);
   const std::string& dir = appPath("/node_modules/korrin_linux/");
   return cachedEntry(*cache, dir, true, [&](ModuleDirectory& entry) {
     const DirListing& listing = listDirectory(dir);
@@ -97,8 +100,15 @@ void askSyntaxModules(Match& match) {
       resultat = directory.noExtensionResult;
       continue;
     }
-    // The directory entry lives for one generation, as the module's does.
-    if (module.loaded == nullptr) module.loaded = &loadedModule(module.path);
+    // The directory entry lives for one generation, as a cached module's
+    // does, unless the module's entry was evicted meanwhile.
+    if (directory.evictionsSeen != cache_use::evictions()) {
+      for (SyntaxModule& m : directory.modules) m.loaded = nullptr;
+      directory.evictionsSeen = cache_use::evictions();
+    }
+    if (module.loaded == nullptr || !isCached(*module.loaded)) {
+      module.loaded = &loadedModule(module.path);
+    }
     lineSyntaxesExistLib =
         callLibModule(*module.loaded, module.path, match.form->pattern, match.statement);
     if (carriesRefusalMarker(lineSyntaxesExistLib)) match.markerSeen = true;
@@ -132,7 +142,8 @@ const std::vector<SyntaxForm>* syntaxForms(const std::string& path) {
     bool opened = false;
     std::vector<SyntaxForm> forms;
   };
-  static auto* cache = new DiskCache<Cached>;
+  // A few packs per application.
+  static auto* cache = new DiskCache<Cached>(8 * kCachedApplications);
   const Cached& cached = cachedEntry(*cache, path, false, [&](Cached& entry) {
     std::ifstream file(path, std::ios::in | std::ios::binary);
     entry.opened = file.is_open();
