@@ -1,5 +1,7 @@
 #include "support/disk_watch.h"
 
+#include "zel/state.h"
+
 #include <fcntl.h>
 #include <sys/epoll.h>
 #include <sys/inotify.h>
@@ -30,6 +32,11 @@ struct WatchRecord {
   int holders;
 };
 
+struct ApplicationRecord {
+  uint32_t id;
+  uint64_t used;  // use stamp of the latest statement or new entry for it
+};
+
 struct Watch {
   bool opened = false;
   bool usable = false;   // inotify and the mount table are both watched
@@ -47,6 +54,13 @@ struct Watch {
   // Watches removed by the engine whose IN_IGNORED has not been read yet:
   // that event is no change.
   std::unordered_set<int> removed;
+  // The application directories the caches hold entries for, and the
+  // caches themselves, to evict an application's entries from each.
+  std::unordered_map<std::string, ApplicationRecord> applications;
+  ApplicationRecord* current = nullptr;  // myAbsolutePathDirApp's, once known
+  std::string currentPath;
+  uint32_t nextApplication = 1;
+  std::vector<cache_use::Evictable*> caches;
 };
 
 Watch& watch() {
@@ -289,7 +303,43 @@ bool holdWatches(const WatchSet& watches, WatchSet& held) {
   return true;
 }
 
+namespace {
+
+// Forgets the least recently used applications beyond the bound, with
+// every cache entry made for them.
+void evictApplications(Watch& w) {
+  while (w.applications.size() > kCachedApplications) {
+    auto oldest = w.applications.end();
+    for (auto it = w.applications.begin(); it != w.applications.end(); ++it) {
+      if (&it->second == w.current) continue;
+      if (oldest == w.applications.end() || it->second.used < oldest->second.used) oldest = it;
+    }
+    const uint32_t id = oldest->second.id;
+    w.applications.erase(oldest);
+    for (cache_use::Evictable* cache : w.caches) cache->evictApplication(id);
+  }
+}
+
+}  // namespace
+
 namespace cache_use {
+
+Evictable::Evictable() { watch().caches.push_back(this); }
+
+uint32_t application() {
+  Watch& w = watch();
+  if (w.current == nullptr || w.currentPath != myAbsolutePathDirApp) {
+    auto added = w.applications.try_emplace(myAbsolutePathDirApp,
+                                            ApplicationRecord{w.nextApplication, 0});
+    if (added.second) ++w.nextApplication;
+    w.current = &added.first->second;
+    w.currentPath = myAbsolutePathDirApp;
+    if (added.second) evictApplications(w);
+  }
+  w.current->used = ++w.useStamp;
+  return w.current->id;
+}
+
 uint64_t stamp() { return ++watch().useStamp; }
 bool pinned(uint64_t stamp) { return stamp >= watch().pinnedFrom; }
 void evicted() { ++watch().evictions; }
@@ -314,6 +364,7 @@ void openStatement(Watch& w) {
   checkForChanges(w);
   // What the outermost statement looks up stays in the caches until it ends.
   if (w.statementDepth++ == 0) w.pinnedFrom = w.useStamp + 1;
+  cache_use::application();
 }
 
 void closeStatement(Watch& w) {

@@ -31,6 +31,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -84,6 +85,21 @@ size_t watchesHeld();
 
 // Bookkeeping shared by the caches below.
 namespace cache_use {
+// What every cache can be asked to give up.
+class Evictable {
+ public:
+  Evictable();  // registers the cache for application evictions
+  // Evicts the entries made for application `app` (an id from
+  // application()) that the statement in progress does not use.
+  virtual void evictApplication(uint32_t app) = 0;
+
+ protected:
+  ~Evictable() = default;
+};
+// The id of the application directory calls are made for now, among the
+// kCachedApplications used last. Taking in a new one evicts the entries of
+// the least recently used one from every cache.
+uint32_t application();
 // A new use stamp, later than every one before.
 uint64_t stamp();
 // True when an entry last used at `stamp` may be in use by the statement
@@ -101,12 +117,13 @@ uint64_t evictions();
 // last are remembered, so that the lookups a statement repeats compare paths
 // instead of hashing them.
 template <class Entry>
-class DiskCache {
+class DiskCache : public cache_use::Evictable {
  public:
   struct Node {
     Entry entry;
     WatchSet watches;   // the watches the entry rests on
     uint64_t used = 0;  // cache_use stamp of the latest lookup
+    uint32_t app = 0;   // the application it was made for
   };
 
   explicit DiskCache(size_t capacity) : capacity_(capacity) {}
@@ -123,7 +140,10 @@ class DiskCache {
     auto inserted = entries_.try_emplace(path);
     auto& item = *inserted.first;
     item.second.used = cache_use::stamp();
-    if (inserted.second) trim();
+    if (inserted.second) {
+      item.second.app = cache_use::application();
+      trim();
+    }
     // Map nodes never move, so these stay valid until the node is evicted.
     recentPaths_[nextRecent_] = &item.first;
     recentNodes_[nextRecent_] = &item.second;
@@ -133,8 +153,26 @@ class DiskCache {
 
   size_t size() const { return entries_.size(); }
 
+  void evictApplication(uint32_t app) override {
+    for (auto it = entries_.begin(); it != entries_.end();) {
+      auto next = std::next(it);
+      if (it->second.app == app && !cache_use::pinned(it->second.used)) evict(it);
+      it = next;
+    }
+  }
+
  private:
   static constexpr int kRecent = 4;
+  using Iterator = typename std::unordered_map<std::string, Node>::iterator;
+
+  void evict(Iterator it) {
+    for (int i = 0; i < kRecent; ++i) {
+      if (recentNodes_[i] == &it->second) recentPaths_[i] = nullptr;
+    }
+    releaseWatches(it->second.watches);
+    entries_.erase(it);
+    cache_use::evicted();
+  }
 
   // Evicts least recently used entries the statement does not use until the
   // cache holds no more than its capacity. Runs only when an entry was
@@ -147,12 +185,7 @@ class DiskCache {
         if (oldest == entries_.end() || it->second.used < oldest->second.used) oldest = it;
       }
       if (oldest == entries_.end()) return;
-      for (int i = 0; i < kRecent; ++i) {
-        if (recentNodes_[i] == &oldest->second) recentPaths_[i] = nullptr;
-      }
-      releaseWatches(oldest->second.watches);
-      entries_.erase(oldest);
-      cache_use::evicted();
+      evict(oldest);
     }
   }
 
