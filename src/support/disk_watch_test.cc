@@ -12,7 +12,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "support/test_app.h"
 #include "zel/state.h"
@@ -227,4 +229,61 @@ TEST_F(DiskChangeTest, MountOverAWatchedDirectory) {
         std::exit(before && mounted && unmounted ? 3 : 1);
       },
       ::testing::ExitedWithCode(3), "");
+}
+
+// The process's resident memory, in kB.
+long residentKb() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+// The inotify watches the process holds, counted in its descriptors' fdinfo.
+size_t inotifyWatches() {
+  size_t count = 0;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(fd.path(), error) != "anon_inode:inotify") continue;
+    std::ifstream info("/proc/self/fdinfo/" + fd.path().filename().string());
+    for (std::string line; std::getline(info, line);) {
+      if (line.rfind("inotify wd:", 0) == 0) ++count;
+    }
+  }
+  return count;
+}
+
+// Thousands of application directories, each served once: the engine keeps
+// watches only for those it caches, and its memory stops growing once the
+// caches are full, whether the directories stay or go.
+TEST(DiskCacheBoundTest, ManyApplicationsKeepWatchesAndMemoryBounded) {
+  FirstResponse = "already set";
+  // One copy of each module, linked into every application, so that the
+  // loader maps it once and only the engine's own memory is measured.
+  TempDir shared;
+  TestApp::copy("keyword_syntax", shared.path() + "/keyword_syntax.so");
+  TestApp::copy("echo_module", shared.path() + "/printer.so");
+  const auto serve = [&](const TestApp& app) {
+    for (const char* module : {"korrin_linux/keyword_syntax.so", "calc/printer.so"}) {
+      const std::string name = app.modules() + module;
+      std::filesystem::create_directories(std::filesystem::path(name).parent_path());
+      std::filesystem::create_hard_link(shared.path() + "/" + std::filesystem::path(name)
+                                            .filename().string(), name);
+    }
+    const std::string syntax = app.syntaxFile("calc", "print (printer)\n");
+    EXPECT_EQ(CallZEL_Commandes(app.path(), "print x;", syntax), "ran " + syntax + ";print x;");
+  };
+  {
+    std::vector<std::unique_ptr<TestApp>> kept;
+    for (int i = 0; i < 300; ++i) serve(*kept.emplace_back(std::make_unique<TestApp>()));
+    // About ten watches for each application cached, none for the others.
+    EXPECT_LE(inotifyWatches(), 12 * kCachedApplications);
+    EXPECT_LE(watchesHeld(), watchLimit());
+  }
+  for (int i = 0; i < 500; ++i) serve(TestApp());
+  const long warm = residentKb();
+  for (int i = 0; i < 2000; ++i) serve(TestApp());
+  EXPECT_LT(residentKb() - warm, 2048);
+  EXPECT_LE(inotifyWatches(), 12 * kCachedApplications);
 }
