@@ -45,9 +45,6 @@ struct Watch {
   int epollFd = -1;      // both of the above, so one call checks both
   uint64_t generation = 1;
   int statementDepth = 0;
-  uint64_t useStamp = 0;
-  uint64_t pinnedFrom = std::numeric_limits<uint64_t>::max();
-  uint64_t evictions = 0;
   uint64_t nextSerial = 1;
   size_t limit = 0;
   std::unordered_map<int, WatchRecord> records;  // by inotify watch number
@@ -246,11 +243,6 @@ bool watchFor(const std::string& path, uint32_t lastDirEvents, uint32_t lastEven
   return true;
 }
 
-EntrySources*& currentSources() {
-  static EntrySources* current = nullptr;
-  return current;
-}
-
 }  // namespace
 
 bool diskCachingWorks() { return usable(watch()); }
@@ -336,26 +328,22 @@ uint32_t application() {
     w.currentPath = myAbsolutePathDirApp;
     if (added.second) evictApplications(w);
   }
-  w.current->used = ++w.useStamp;
+  w.current->used = stamp();
   return w.current->id;
 }
 
-uint64_t stamp() { return ++watch().useStamp; }
-bool pinned(uint64_t stamp) { return stamp >= watch().pinnedFrom; }
-void evicted() { ++watch().evictions; }
-uint64_t evictions() { return watch().evictions; }
+Counters counters;
+
 }  // namespace cache_use
 
-EntrySources::EntrySources(WatchSet& held) : held_(held), outer_(currentSources()) {
-  currentSources() = this;
-}
+EntrySources* EntrySources::building_ = nullptr;
 
-EntrySources::~EntrySources() { currentSources() = outer_; }
+EntrySources::EntrySources(WatchSet& held) : held_(held), outer_(building_) { building_ = this; }
 
-void EntrySources::note(const WatchSet& watches, bool cacheable) {
-  EntrySources* building = currentSources();
-  if (building == nullptr) return;
-  if (!cacheable || !holdWatches(watches, building->held_)) building->cacheable_ = false;
+EntrySources::~EntrySources() { building_ = outer_; }
+
+void EntrySources::rest(const WatchSet& watches, bool cacheable) {
+  if (!cacheable || !holdWatches(watches, held_)) cacheable_ = false;
 }
 
 namespace {
@@ -363,12 +351,14 @@ namespace {
 void openStatement(Watch& w) {
   checkForChanges(w);
   // What the outermost statement looks up stays in the caches until it ends.
-  if (w.statementDepth++ == 0) w.pinnedFrom = w.useStamp + 1;
+  if (w.statementDepth++ == 0) cache_use::counters.pinnedFrom = cache_use::counters.stamp + 1;
   cache_use::application();
 }
 
 void closeStatement(Watch& w) {
-  if (--w.statementDepth == 0) w.pinnedFrom = std::numeric_limits<uint64_t>::max();
+  if (--w.statementDepth == 0) {
+    cache_use::counters.pinnedFrom = std::numeric_limits<uint64_t>::max();
+  }
 }
 
 }  // namespace

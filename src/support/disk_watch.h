@@ -32,6 +32,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <limits>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -100,15 +101,24 @@ class Evictable {
 // kCachedApplications used last. Taking in a new one evicts the entries of
 // the least recently used one from every cache.
 uint32_t application();
+// Counters every lookup touches, kept inline-reachable since they are on
+// the path of every statement.
+struct Counters {
+  uint64_t stamp = 0;
+  // The first stamp of the outermost statement in progress (none: max).
+  uint64_t pinnedFrom = std::numeric_limits<uint64_t>::max();
+  uint64_t evictions = 0;
+};
+extern Counters counters;
 // A new use stamp, later than every one before.
-uint64_t stamp();
+inline uint64_t stamp() { return ++counters.stamp; }
 // True when an entry last used at `stamp` may be in use by the statement
 // in progress (which may hold references to it): it is not evicted then.
-bool pinned(uint64_t stamp);
+inline bool pinned(uint64_t stamp) { return stamp >= counters.pinnedFrom; }
 // Counts an eviction; evictions() tells whether references taken from a
 // cache earlier may have gone.
-void evicted();
-uint64_t evictions();
+inline void evicted() { ++counters.evictions; }
+inline uint64_t evictions() { return counters.evictions; }
 }  // namespace cache_use
 
 // A cache of what was read from disk, by path, holding at most `capacity`
@@ -208,9 +218,14 @@ class EntrySources {
   // False when a source could not be cached.
   bool cacheable() const { return cacheable_; }
   // Tells the entry being built, if any, that it rests on a source.
-  static void note(const WatchSet& watches, bool cacheable);
+  static void note(const WatchSet& watches, bool cacheable) {
+    if (building_ != nullptr) building_->rest(watches, cacheable);
+  }
 
  private:
+  void rest(const WatchSet& watches, bool cacheable);
+
+  static EntrySources* building_;
   WatchSet& held_;
   bool cacheable_ = true;
   EntrySources* outer_;
