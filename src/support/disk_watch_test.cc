@@ -277,7 +277,7 @@ TEST(DiskCacheBoundTest, ManyApplicationsKeepWatchesAndMemoryBounded) {
   {
     std::vector<std::unique_ptr<TestApp>> kept;
     for (int i = 0; i < 300; ++i) serve(*kept.emplace_back(std::make_unique<TestApp>()));
-    // About ten watches for each application cached, none for the others.
+    // About seven watches for each application cached, none for the others.
     EXPECT_LE(inotifyWatches(), 12 * kCachedApplications);
     EXPECT_LE(watchesHeld(), watchLimit());
   }
