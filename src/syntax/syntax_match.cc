@@ -63,6 +63,14 @@ ModuleDirectory& moduleDirectory() {
   });
 }
 
+// Forgets the modules' entries when entries were evicted since they were
+// taken: they may be gone.
+void dropEvictedModules(ModuleDirectory& directory) {
+  if (directory.evictionsSeen == cache_use::evictions()) return;
+  for (SyntaxModule& module : directory.modules) module.loaded = nullptr;
+  directory.evictionsSeen = cache_use::evictions();
+}
+
 // What one syntax file match has found so far.
 struct Match {
   std::string statement;             // stripped of ";" and "(ZE)" once a line was tried
@@ -89,7 +97,10 @@ bool carriesRefusalMarker(const std::string& answer) {
 // order, until one accepts. Only an answer given during this match can
 // accept: a matching answer left over from an earlier match does not count.
 void askSyntaxModules(Match& match) {
-  if (match.directory == nullptr) match.directory = &moduleDirectory();
+  if (match.directory == nullptr) {
+    match.directory = &moduleDirectory();
+    dropEvictedModules(*match.directory);
+  }
   ModuleDirectory& directory = *match.directory;
   if (!directory.missingResult.empty()) {
     resultat = directory.missingResult;
@@ -101,16 +112,15 @@ void askSyntaxModules(Match& match) {
       continue;
     }
     // The directory entry lives for one generation, as a cached module's
-    // does, unless the module's entry was evicted meanwhile.
-    if (directory.evictionsSeen != cache_use::evictions()) {
-      for (SyntaxModule& m : directory.modules) m.loaded = nullptr;
-      directory.evictionsSeen = cache_use::evictions();
-    }
-    if (module.loaded == nullptr || !isCached(*module.loaded)) {
-      module.loaded = &loadedModule(module.path);
+    // does; one that could not be cached is looked up for every call.
+    const LoadedModule* loaded = module.loaded;
+    if (loaded == nullptr) {
+      loaded = &loadedModule(module.path);
+      dropEvictedModules(directory);  // the lookup may have evicted others
+      if (isCached(*loaded)) module.loaded = loaded;
     }
     lineSyntaxesExistLib =
-        callLibModule(*module.loaded, module.path, match.form->pattern, match.statement);
+        callLibModule(*loaded, module.path, match.form->pattern, match.statement);
     if (carriesRefusalMarker(lineSyntaxesExistLib)) match.markerSeen = true;
     if (lineSyntaxesExistLib == match.statement) {
       match.accepted = true;
