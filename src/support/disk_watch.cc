@@ -184,11 +184,13 @@ void pushNames(const std::string& path, std::vector<std::string>& pending) {
 
 // Walks `path` from "/" as the kernel resolves it, watching every directory
 // passed through and, for each symbolic link met, the directory holding it
-// (its entries). Each watch is set before the name under it is looked at, so
-// a change made meanwhile is seen. The last name, when it exists, is watched
-// with `lastEvents` and its directory with `lastDirEvents` (0: none); when a
-// name is missing, the directory where it would appear is watched for its
-// entries. False when a watch cannot be set or there are too many links.
+// (its entries). A directory is watched before the names in it are looked
+// at, and a name is looked at again once it is watched itself, so a change
+// made meanwhile is either seen by a watch or leaves the path uncached. The
+// last name, when it exists, is watched with `lastEvents` and its directory
+// with `lastDirEvents` (0: none); when a name is missing, the directory where
+// it would appear is watched for its entries. False when a watch cannot be
+// set or there are too many links.
 bool watchResolved(Watch& w, const std::string& path, uint32_t lastDirEvents,
                    uint32_t lastEvents, WatchSet& held) {
   if (!addWatch(w, "/", kSelfEvents, held)) return false;
@@ -226,6 +228,13 @@ bool watchResolved(Watch& w, const std::string& path, uint32_t lastDirEvents,
     }
     resolved = next;
     if (!addWatch(w, resolved, pending.empty() ? lastEvents : kSelfEvents, held)) return false;
+    // Replaced between the look and the watch: the watch may be on the new
+    // one while the old one was resolved; not cached then.
+    struct stat watched;
+    if (lstat(resolved.c_str(), &watched) != 0 || watched.st_ino != info.st_ino ||
+        watched.st_dev != info.st_dev) {
+      return false;
+    }
   }
   return true;
 }
