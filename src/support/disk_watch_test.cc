@@ -284,6 +284,12 @@ TEST(DiskCacheBoundTest, ManyApplicationsKeepWatchesAndMemoryBounded) {
   for (int i = 0; i < 500; ++i) serve(TestApp());
   const long warm = residentKb();
   for (int i = 0; i < 2000; ++i) serve(TestApp());
+#ifndef __SANITIZE_ADDRESS__
+  // AddressSanitizer keeps freed memory aside for a while, so the resident
+  // size says nothing there; the ordinary build checks it.
   EXPECT_LT(residentKb() - warm, 2048);
+#else
+  (void)warm;
+#endif
   EXPECT_LE(inotifyWatches(), 12 * kCachedApplications);
 }
