@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "support/disk_watch.h"
 #include "support/lang.h"
@@ -48,7 +49,12 @@ void load(const std::string& path, LoadedModule& module) {
   module.readable = file != nullptr;
   if (file == nullptr) return;
   std::fclose(file);
-  module.handle = dlopen(path.c_str(), RTLD_LAZY);
+  // By the file's real path: the loader hands back an object already loaded
+  // under the same name, so a release switched through a symbolic link would
+  // keep the old release's module.
+  char* real = realpath(path.c_str(), nullptr);
+  module.handle = dlopen(real != nullptr ? real : path.c_str(), RTLD_LAZY);
+  std::free(real);
   if (module.handle == nullptr) {
     module.error = loaderError();
     return;
@@ -89,9 +95,12 @@ std::string loadAndCall(const LoadedModule& module, const std::string& path,
 }  // namespace
 
 const LoadedModule& loadedModule(const std::string& path) {
-  static auto* cache = new DiskCache<LoadedModule>;
+  // The syntax modules and pack modules of each application.
+  static auto* cache = new DiskCache<LoadedModule>(16 * kCachedApplications);
   return cachedEntry(*cache, path, false, [&](LoadedModule& module) { load(path, module); });
 }
+
+bool isCached(const LoadedModule& module) { return module.generation != 0; }
 
 std::string callModule(const std::string& modulePath, const std::string& input) {
   ModuleSlots<ModuleObject> slots{handle, openZEL, closeZEL, ps};

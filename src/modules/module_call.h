@@ -1,13 +1,13 @@
 // Loading and calling one module.
 //
 // Each call: tests that the file can be opened, loads it with dlopen
-// (RTLD_LAZY), looks up "create" and "destroy", creates an object, calls its
-// operation once and destroys the object. Shared objects are never unloaded,
-// so a module's static data lives for the whole process. Failures come back
-// as texts, not errors: message "4" with the path when the file cannot be
-// opened, otherwise the loader's own error text. An exception thrown by the
-// module's operation propagates to the caller and the object is not
-// destroyed.
+// (RTLD_LAZY) by its real path (links resolved), looks up "create" and
+// "destroy", creates an object, calls its operation once and destroys the
+// object. Shared objects are never unloaded, so a module's static data
+// lives for the whole process. Failures come back as texts, not errors:
+// message "4" with the path when the file cannot be opened, otherwise the
+// loader's own error text. An exception thrown by the module's operation
+// propagates to the caller and the object is not destroyed.
 #ifndef ZEL_MODULES_MODULE_CALL_H_
 #define ZEL_MODULES_MODULE_CALL_H_
 
@@ -32,6 +32,10 @@ struct LoadedModule;
 // Looking a syntax module up once and calling it through the result below
 // saves the lookup per call; the result stays valid until the statement ends.
 const LoadedModule& loadedModule(const std::string& path);
+
+// True when `module` was kept for the current disk generation; when false
+// it must be looked up again for each call.
+bool isCached(const LoadedModule& module);
 
 // callLibModule for a module already looked up with loadedModule(libPath).
 std::string callLibModule(const LoadedModule& module, const std::string& libPath,

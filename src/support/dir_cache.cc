@@ -18,7 +18,8 @@ std::vector<std::string> entryNamePieces(const std::string& name) {
 }
 
 const DirListing& listDirectory(const std::string& dir) {
-  static auto* cache = new DiskCache<DirListing>;
+  // node_modules, korrin_linux and a pack directory or two per application.
+  static auto* cache = new DiskCache<DirListing>(4 * kCachedApplications);
   return cachedEntry(*cache, dir, true, [&](DirListing& listing) {
     listing.exists = IsPathExist(dir);
     if (DIR* d = opendir(dir.c_str())) {

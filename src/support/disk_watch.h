@@ -2,65 +2,233 @@
 //
 // The engine keeps what it reads from disk (the catalogue, syntax files,
 // directory listings, loaded modules) in caches, so that a statement costs
-// little more than its module calls. A cache is valid only while nothing
-// that decided its content has changed on disk: each cache remembers the
+// little more than its module calls. A cache entry is valid only while
+// nothing that decided its content has changed: each entry remembers the
 // disk generation it was built in, and the generation moves on whenever a
-// watched directory reports a change (inotify). Where inotify cannot be
-// used, every generation is new, so nothing is ever served from a cache.
+// watch reports a change. What is watched for a path, walking it from "/"
+// as the kernel resolves it:
+//   - every directory passed through: renamed, removed or changed in mode;
+//   - every directory that holds a symbolic link on the way: its entries,
+//     so that a link switched to another target is seen;
+//   - the directory holding the file: its entries; and the file's own
+//     inode: written, changed in mode, removed or moved, so that a write
+//     through another hard link is seen;
+//   - the mount table (/proc/self/mountinfo), so that a mount or unmount
+//     over any directory is seen.
+// A path where one of these cannot be watched is not cached. Where inotify
+// or the mount table cannot be used at all, nothing is ever cached.
 //
-// Checking for changes costs a system call. Outside a statement each check
-// makes one; a statement (StatementScope) checks once when it starts and
-// uses that view until it ends, so changes are seen at the next statement.
+// Each entry holds the watches it rests on; a watch nothing holds any more
+// is removed. Caches keep a bounded number of entries (least recently used
+// out first), and the engine never holds more than watchLimit() watches.
+//
+// Checking for changes costs one system call (epoll_wait over the inotify
+// descriptor and the mount table). Outside a statement each check makes
+// one; a statement (StatementScope) checks once when it starts and uses
+// that view until it ends, so changes are seen at the next statement.
 #ifndef ZEL_SUPPORT_DISK_WATCH_H_
 #define ZEL_SUPPORT_DISK_WATCH_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <limits>
 #include <string>
 #include <unordered_map>
+#include <vector>
+
+// A watch held by a cache entry: the inotify watch number and the serial of
+// the engine's record of it (a number the kernel hands out again after the
+// watch went away is another watch).
+struct WatchRef {
+  int wd;
+  uint64_t serial;
+};
+using WatchSet = std::vector<WatchRef>;
+
+// How many application directories the caches are sized for.
+constexpr size_t kCachedApplications = 64;
+// The most inotify watches the engine ever holds, whatever the quota.
+constexpr size_t kWatchCeiling = 8192;
 
 // The current disk generation. Checks for changes first, unless a statement
 // is in progress.
 uint64_t diskGeneration();
 
-// Watches what decides the content of `path`: its directory (entries
-// created, removed, renamed, written or changed in mode) and every
-// directory above it (renamed, removed or changed in mode). Call it before
-// reading `path`, so that a change made while reading is not missed.
-// Returns false when what is read from `path` must not be cached: a
-// relative path (the working directory may change unseen), no inotify, or
-// a watch that could not be set (caching then stops for the process).
-bool watchPath(const std::string& path);
+// Watches what decides what is read from the file `path` (see above) and
+// adds the watches to `held`. Call it before reading, so that a change made
+// while reading is not missed. Returns false when what is read must not be
+// cached: a relative path (the working directory may change unseen), no
+// inotify or mount table, too many links, or a watch that could not be set.
+bool watchPath(const std::string& path, WatchSet& held);
 
-// Watches a directory's own entries as well as what watchPath watches;
-// returns false as watchPath does.
-bool watchDirectory(const std::string& dir);
+// The same for a directory whose entries are read.
+bool watchDirectory(const std::string& dir, WatchSet& held);
 
-// False once caching has stopped for the process (no inotify, or a watch
-// that could not be set).
+// Gives the watches in `held` back and empties it; a watch nothing holds
+// any more is removed from inotify.
+void releaseWatches(WatchSet& held);
+
+// Adds to `held` another hold on each watch of `watches`. False when one of
+// them is gone (nothing is added then).
+bool holdWatches(const WatchSet& watches, WatchSet& held);
+
+// False when nothing can be cached (no inotify or no mount table).
 bool diskCachingWorks();
 
-// A cache of what was read from disk, by path. Entry needs a `generation`
-// member (0 when new). The few paths looked up last are remembered, so that
-// the lookups a statement repeats compare paths instead of hashing them.
-template <class Entry>
-struct DiskCache {
-  static constexpr int kRecent = 4;
-  std::unordered_map<std::string, Entry> entries;
-  // Map nodes never move, so these stay valid as the map grows.
-  const std::string* recentPaths[kRecent] = {};
-  Entry* recentEntries[kRecent] = {};
-  int nextRecent = 0;
+// The most watches the engine holds at once: a quarter of the user's
+// inotify quota (the lower of fs.inotify.max_user_watches and the user
+// namespace's user.max_inotify_watches), at most kWatchCeiling.
+size_t watchLimit();
 
-  Entry& operator[](const std::string& path) {
+// The number of watches the engine holds now.
+size_t watchesHeld();
+
+// Bookkeeping shared by the caches below.
+namespace cache_use {
+// What every cache can be asked to give up.
+class Evictable {
+ public:
+  Evictable();  // registers the cache for application evictions
+  // Evicts the entries made for application `app` (an id from
+  // application()) that the statement in progress does not use.
+  virtual void evictApplication(uint32_t app) = 0;
+
+ protected:
+  ~Evictable() = default;
+};
+// The id of the application directory calls are made for now, among the
+// kCachedApplications used last. Taking in a new one evicts the entries of
+// the least recently used one from every cache.
+uint32_t application();
+// Counters every lookup touches, kept inline-reachable since they are on
+// the path of every statement.
+struct Counters {
+  uint64_t stamp = 0;
+  // The first stamp of the outermost statement in progress (none: max).
+  uint64_t pinnedFrom = std::numeric_limits<uint64_t>::max();
+  uint64_t evictions = 0;
+};
+extern Counters counters;
+// A new use stamp, later than every one before.
+inline uint64_t stamp() { return ++counters.stamp; }
+// True when an entry last used at `stamp` may be in use by the statement
+// in progress (which may hold references to it): it is not evicted then.
+inline bool pinned(uint64_t stamp) { return stamp >= counters.pinnedFrom; }
+// Counts an eviction; evictions() tells whether references taken from a
+// cache earlier may have gone.
+inline void evicted() { ++counters.evictions; }
+inline uint64_t evictions() { return counters.evictions; }
+}  // namespace cache_use
+
+// A cache of what was read from disk, by path, holding at most `capacity`
+// entries beyond those the statement in progress uses. Entry needs a
+// `generation` member (0 when new or not cacheable). The few paths looked up
+// last are remembered, so that the lookups a statement repeats compare paths
+// instead of hashing them.
+template <class Entry>
+class DiskCache : public cache_use::Evictable {
+ public:
+  struct Node {
+    Entry entry;
+    WatchSet watches;   // the watches the entry rests on
+    uint64_t used = 0;  // cache_use stamp of the latest lookup
+    uint32_t app = 0;   // the application it was made for
+  };
+
+  explicit DiskCache(size_t capacity) : capacity_(capacity) {}
+
+  // The node for `path`, made empty when new. A new node may push the least
+  // recently used ones out.
+  Node& operator[](const std::string& path) {
     for (int i = 0; i < kRecent; ++i) {
-      if (recentPaths[i] != nullptr && *recentPaths[i] == path) return *recentEntries[i];
+      if (recentPaths_[i] != nullptr && *recentPaths_[i] == path) {
+        recentNodes_[i]->used = cache_use::stamp();
+        return *recentNodes_[i];
+      }
     }
-    auto& node = *entries.try_emplace(path).first;
-    recentPaths[nextRecent] = &node.first;
-    recentEntries[nextRecent] = &node.second;
-    nextRecent = (nextRecent + 1) % kRecent;
-    return node.second;
+    auto inserted = entries_.try_emplace(path);
+    auto& item = *inserted.first;
+    item.second.used = cache_use::stamp();
+    if (inserted.second) {
+      item.second.app = cache_use::application();
+      trim();
+    }
+    // Map nodes never move, so these stay valid until the node is evicted.
+    recentPaths_[nextRecent_] = &item.first;
+    recentNodes_[nextRecent_] = &item.second;
+    nextRecent_ = (nextRecent_ + 1) % kRecent;
+    return item.second;
   }
+
+  size_t size() const { return entries_.size(); }
+
+  void evictApplication(uint32_t app) override {
+    for (auto it = entries_.begin(); it != entries_.end();) {
+      auto next = std::next(it);
+      if (it->second.app == app && !cache_use::pinned(it->second.used)) evict(it);
+      it = next;
+    }
+  }
+
+ private:
+  static constexpr int kRecent = 4;
+  using Iterator = typename std::unordered_map<std::string, Node>::iterator;
+
+  void evict(Iterator it) {
+    for (int i = 0; i < kRecent; ++i) {
+      if (recentNodes_[i] == &it->second) recentPaths_[i] = nullptr;
+    }
+    releaseWatches(it->second.watches);
+    entries_.erase(it);
+    cache_use::evicted();
+  }
+
+  // Evicts least recently used entries the statement does not use until the
+  // cache holds no more than its capacity. Runs only when an entry was
+  // added, which already costs a read from disk.
+  void trim() {
+    while (entries_.size() > capacity_) {
+      auto oldest = entries_.end();
+      for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+        if (cache_use::pinned(it->second.used)) continue;
+        if (oldest == entries_.end() || it->second.used < oldest->second.used) oldest = it;
+      }
+      if (oldest == entries_.end()) return;
+      evict(oldest);
+    }
+  }
+
+  size_t capacity_;
+  std::unordered_map<std::string, Node> entries_;
+  const std::string* recentPaths_[kRecent] = {};
+  Node* recentNodes_[kRecent] = {};
+  int nextRecent_ = 0;
+};
+
+// While an entry is being built, the entries it is built from: their
+// watches go to the new entry as well, and one that cannot be cached makes
+// the new entry uncacheable.
+class EntrySources {
+ public:
+  explicit EntrySources(WatchSet& held);
+  ~EntrySources();
+  EntrySources(const EntrySources&) = delete;
+  EntrySources& operator=(const EntrySources&) = delete;
+  // False when a source could not be cached.
+  bool cacheable() const { return cacheable_; }
+  // Tells the entry being built, if any, that it rests on a source.
+  static void note(const WatchSet& watches, bool cacheable) {
+    if (building_ != nullptr) building_->rest(watches, cacheable);
+  }
+
+ private:
+  void rest(const WatchSet& watches, bool cacheable);
+
+  static EntrySources* building_;
+  WatchSet& held_;
+  bool cacheable_ = true;
+  EntrySources* outer_;
 };
 
 // The entry for `path`, rebuilt by `read(entry)` unless it was built in the
@@ -70,16 +238,29 @@ template <class Entry, class Read>
 Entry& cachedEntry(DiskCache<Entry>& cache, const std::string& path, bool isDirectory,
                    Read read) {
   const uint64_t generation = diskGeneration();
-  Entry& entry = cache[path];
-  if (entry.generation != generation) {
-    const bool watched = isDirectory ? watchDirectory(path) : watchPath(path);
-    entry = Entry();
-    read(entry);
-    // `read` may have looked other paths up (an entry built from others);
-    // if one of them could not be watched, neither can this entry be kept.
-    entry.generation = watched && diskCachingWorks() ? generation : 0;
+  auto& node = cache[path];
+  if (node.entry.generation != generation) {
+    WatchSet watches;
+    bool watched;
+    {
+      const EntrySources sources(watches);
+      watched = isDirectory ? watchDirectory(path, watches) : watchPath(path, watches);
+      node.entry = Entry();
+      read(node.entry);
+      watched = watched && sources.cacheable();
+    }
+    // The new watches are taken before the old ones are given back, so that
+    // those both rest on stay in place.
+    releaseWatches(node.watches);
+    if (watched) {
+      node.watches = std::move(watches);
+    } else {
+      releaseWatches(watches);
+    }
+    node.entry.generation = watched ? generation : 0;
   }
-  return entry;
+  EntrySources::note(node.watches, node.entry.generation != 0);
+  return node.entry;
 }
 
 // One statement: checks for changes once when it starts; cache lookups made

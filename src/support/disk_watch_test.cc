@@ -3,12 +3,18 @@
 #include "support/disk_watch.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "support/test_app.h"
 #include "zel/state.h"
@@ -137,3 +143,158 @@ TEST_F(DiskChangeTest, ApplicationsCalledInTurnSeeTheirOwnFiles) {
 }
 
 }  // namespace
+
+// A release switched through a symbolic link, the way deploys do it: a new
+// link renamed over the old one. Each release has its own catalogue and its
+// own syntax module under the same name; the link sits at the application
+// directory itself, one level above it or two.
+TEST(ReleaseLinkTest, NextStatementSeesTheSwitchedRelease) {
+  for (const std::string below : {"", "/site", "/apps/site"}) {
+    SCOPED_TRACE("below the link: " + below);
+    FirstResponse = "already set";
+    TempDir base;
+    for (const std::string release : {"v1", "v2"}) {
+      const std::string app = "releases/" + release + below + "/";
+      base.write(app + "node_modules/zel_linux/lang.conf", ":19:[" + release + "] M19\n");
+      base.write(app + "node_modules/calc.zel", "print (printer)\n");
+      TestApp::copy(release == "v1" ? "keyword_syntax" : "accept_all",
+                    base.path() + "/" + app + "node_modules/korrin_linux/check.so");
+      TestApp::copy("echo_module", base.path() + "/" + app + "node_modules/calc/printer.so");
+    }
+    const std::string current = base.path() + "/current";
+    const auto switchTo = [&](const std::string& release) {
+      std::filesystem::create_symlink("releases/" + release, base.path() + "/next");
+      std::filesystem::rename(base.path() + "/next", current);
+    };
+    const std::string app = current + below;
+    const std::string syntax = app + "/node_modules/calc.zel";
+    const std::string v1 = "(" + app + "/node_modules/korrin_linux/) [v1] M19";
+    const std::string v2 = "ran " + syntax + ";other x;";
+    switchTo("v1");
+    EXPECT_EQ(CallZEL_Commandes(app, "other x;", syntax), v1);
+    switchTo("v2");
+    EXPECT_EQ(CallZEL_Commandes(app, "other x;", syntax), v2);
+    switchTo("v1");
+    EXPECT_EQ(CallZEL_Commandes(app, "other x;", syntax), v1);
+  }
+}
+
+// A catalogue or syntax file that is a second name of a file kept elsewhere,
+// edited in place through that other name.
+TEST_F(DiskChangeTest, EditThroughAnotherHardLink) {
+  struct Case {
+    std::string file;  // relative to the application
+    std::string before, after;
+    std::string statement, seenBefore, seenAfter;
+  };
+  const Case cases[] = {
+      {"node_modules/calc.zel", "print (printer)\n", "say (printer)\n", "say x;", noForm(),
+       ran("say x;")},
+      {"node_modules/zel_linux/lang.conf", ":19:before\n", ":19:after\n", "other x;",
+       noForm("before"), noForm("after")},
+  };
+  TempDir elsewhere;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string kept = elsewhere.write(c.file, c.before);
+    const std::string name = app_.path() + "/" + c.file;
+    std::filesystem::remove(name);
+    std::filesystem::create_hard_link(kept, name);
+    EXPECT_EQ(command(c.statement), c.seenBefore);
+    std::ofstream(kept, std::ios::binary | std::ios::trunc) << c.after;
+    EXPECT_EQ(command(c.statement), c.seenAfter);
+  }
+}
+
+// A directory mounted over the catalogue's directory, and unmounted again.
+// Needs a private mount namespace; skipped where one cannot be made.
+TEST_F(DiskChangeTest, MountOverAWatchedDirectory) {
+  const pid_t probe = fork();
+  if (probe == 0) _exit(unshare(CLONE_NEWNS) == 0 ? 0 : 1);
+  int status = 0;
+  waitpid(probe, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    GTEST_SKIP() << "no private mount namespace here: mounts not tested";
+  }
+  TempDir other;
+  other.write("lang.conf", ":19:mounted\n");
+  const std::string dir = app_.modules() + "zel_linux";
+  EXPECT_EXIT(
+      {
+        // In a re-executed child, so the engine starts in the new namespace.
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+          std::exit(2);
+        }
+        const bool before = command("other x;") == noForm();
+        if (mount(other.path().c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) != 0) std::exit(2);
+        const bool mounted = command("other x;") == noForm("mounted");
+        umount(dir.c_str());
+        const bool unmounted = command("other x;") == noForm();
+        std::exit(before && mounted && unmounted ? 3 : 1);
+      },
+      ::testing::ExitedWithCode(3), "");
+}
+
+// The process's resident memory, in kB.
+long residentKb() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+// The inotify watches the process holds, counted in its descriptors' fdinfo.
+size_t inotifyWatches() {
+  size_t count = 0;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(fd.path(), error) != "anon_inode:inotify") continue;
+    std::ifstream info("/proc/self/fdinfo/" + fd.path().filename().string());
+    for (std::string line; std::getline(info, line);) {
+      if (line.rfind("inotify wd:", 0) == 0) ++count;
+    }
+  }
+  return count;
+}
+
+// Thousands of application directories, each served once: the engine keeps
+// watches only for those it caches, and its memory stops growing once the
+// caches are full, whether the directories stay or go.
+TEST(DiskCacheBoundTest, ManyApplicationsKeepWatchesAndMemoryBounded) {
+  FirstResponse = "already set";
+  // One copy of each module, linked into every application, so that the
+  // loader maps it once and only the engine's own memory is measured.
+  TempDir shared;
+  TestApp::copy("keyword_syntax", shared.path() + "/keyword_syntax.so");
+  TestApp::copy("echo_module", shared.path() + "/printer.so");
+  const auto serve = [&](const TestApp& app) {
+    for (const char* module : {"korrin_linux/keyword_syntax.so", "calc/printer.so"}) {
+      const std::string name = app.modules() + module;
+      std::filesystem::create_directories(std::filesystem::path(name).parent_path());
+      std::filesystem::create_hard_link(shared.path() + "/" + std::filesystem::path(name)
+                                            .filename().string(), name);
+    }
+    const std::string syntax = app.syntaxFile("calc", "print (printer)\n");
+    EXPECT_EQ(CallZEL_Commandes(app.path(), "print x;", syntax), "ran " + syntax + ";print x;");
+  };
+  {
+    std::vector<std::unique_ptr<TestApp>> kept;
+    for (int i = 0; i < 300; ++i) serve(*kept.emplace_back(std::make_unique<TestApp>()));
+    // About seven watches for each application cached, none for the others.
+    EXPECT_LE(inotifyWatches(), 12 * kCachedApplications);
+    EXPECT_LE(watchesHeld(), watchLimit());
+  }
+  for (int i = 0; i < 500; ++i) serve(TestApp());
+  const long warm = residentKb();
+  for (int i = 0; i < 2000; ++i) serve(TestApp());
+#ifndef __SANITIZE_ADDRESS__
+  // AddressSanitizer keeps freed memory aside for a while, so the resident
+  // size says nothing there; the ordinary build checks it.
+  EXPECT_LT(residentKb() - warm, 2048);
+#else
+  (void)warm;
+#endif
+  EXPECT_LE(inotifyWatches(), 12 * kCachedApplications);
+}

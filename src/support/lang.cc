@@ -47,7 +47,7 @@ struct CatalogCache {
 
 // The catalogue at `path`, read afresh unless the cached copy is still valid.
 CatalogCache& catalog(const std::string& path) {
-  static auto* cache = new DiskCache<CatalogCache>;
+  static auto* cache = new DiskCache<CatalogCache>(kCachedApplications);
   return cachedEntry(*cache, path, false, [&](CatalogCache& entry) {
     std::ifstream file(path, std::ios::in | std::ios::binary);
     entry.opened = file.is_open();

@@ -36,13 +36,16 @@ struct SyntaxModule {
 // path per entry without an extension, in directory order.
 struct ModuleDirectory {
   uint64_t generation = 0;
+  // cache_use::evictions() when the modules' `loaded` were taken: a module
+  // entry may have left its cache since.
+  uint64_t evictionsSeen = 0;
   std::string missingResult;  // "(MDLIB)" + message 4 when the directory is missing
   std::vector<SyntaxModule> modules;
   std::string noExtensionResult;  // "(MDNF)" + message 19
 };
 
 ModuleDirectory& moduleDirectory() {
-  static auto* cache = new DiskCache<ModuleDirectory>;
+  static auto* cache = new DiskCache<ModuleDirectory>(kCachedApplications);
   const std::string& dir = appPath("/node_modules/korrin_linux/");
   return cachedEntry(*cache, dir, true, [&](ModuleDirectory& entry) {
     const DirListing& listing = listDirectory(dir);
@@ -59,6 +62,14 @@ ModuleDirectory& moduleDirectory() {
     }
     entry.noExtensionResult = "(MDNF)" + goResponseLANG("19");
   });
+}
+
+// Forgets the modules' entries when entries were evicted since they were
+// taken: they may be gone.
+void dropEvictedModules(ModuleDirectory& directory) {
+  if (directory.evictionsSeen == cache_use::evictions()) return;
+  for (SyntaxModule& module : directory.modules) module.loaded = nullptr;
+  directory.evictionsSeen = cache_use::evictions();
 }
 
 // What one syntax file match has found so far.
@@ -87,7 +98,10 @@ bool carriesRefusalMarker(const std::string& answer) {
 // order, until one accepts. Only an answer given during this match can
 // accept: a matching answer left over from an earlier match does not count.
 void askSyntaxModules(Match& match) {
-  if (match.directory == nullptr) match.directory = &moduleDirectory();
+  if (match.directory == nullptr) {
+    match.directory = &moduleDirectory();
+    dropEvictedModules(*match.directory);
+  }
   ModuleDirectory& directory = *match.directory;
   if (!directory.missingResult.empty()) {
     resultat = directory.missingResult;
@@ -100,10 +114,16 @@ void askSyntaxModules(Match& match) {
       recordMessage(19);
       continue;
     }
-    // The directory entry lives for one generation, as the module's does.
-    if (module.loaded == nullptr) module.loaded = &loadedModule(module.path);
+    // The directory entry lives for one generation, as a cached module's
+    // does; one that could not be cached is looked up for every call.
+    const LoadedModule* loaded = module.loaded;
+    if (loaded == nullptr) {
+      loaded = &loadedModule(module.path);
+      dropEvictedModules(directory);  // the lookup may have evicted others
+      if (isCached(*loaded)) module.loaded = loaded;
+    }
     lineSyntaxesExistLib =
-        callLibModule(*module.loaded, module.path, match.form->pattern, match.statement);
+        callLibModule(*loaded, module.path, match.form->pattern, match.statement);
     if (carriesRefusalMarker(lineSyntaxesExistLib)) match.markerSeen = true;
     if (lineSyntaxesExistLib == match.statement) {
       match.accepted = true;
@@ -135,7 +155,8 @@ const std::vector<SyntaxForm>* syntaxForms(const std::string& path) {
     bool opened = false;
     std::vector<SyntaxForm> forms;
   };
-  static auto* cache = new DiskCache<Cached>;
+  // A few packs per application.
+  static auto* cache = new DiskCache<Cached>(8 * kCachedApplications);
   const Cached& cached = cachedEntry(*cache, path, false, [&](Cached& entry) {
     std::ifstream file(path, std::ios::in | std::ios::binary);
     entry.opened = file.is_open();

@@ -29,13 +29,17 @@ class TestApp : public TempDir {
   std::string modules() const { return path() + "/node_modules/"; }
   std::string syntaxModuleDir() const { return modules() + "korrin_linux/"; }
 
-  // Copies a fixture module into place. A copy is a file of its own, so its
-  // static data starts fresh for this application.
-  std::string install(const std::string& fixture, const std::string& relative) const {
-    const std::string target = path() + "/" + relative;
+  // Copies a fixture module to the full path `target`. A copy is a file of
+  // its own, so its static data starts fresh.
+  static void copy(const std::string& fixture, const std::string& target) {
     std::filesystem::create_directories(std::filesystem::path(target).parent_path());
     std::filesystem::copy_file(std::string(ZEL_FIXTURE_DIR) + "/" + fixture + ".so", target,
                                std::filesystem::copy_options::overwrite_existing);
+  }
+  // Copies a fixture module into place in this application.
+  std::string install(const std::string& fixture, const std::string& relative) const {
+    const std::string target = path() + "/" + relative;
+    copy(fixture, target);
     return target;
   }
   std::string installSyntaxModule(const std::string& fixture) const {
