@@ -37,11 +37,12 @@ bool runLine(const std::string& programPath, const std::string& syntaxPath,
   // nothing.
   if (isPassedOver(line)) return false;
   const StatementScope statement;
-  const std::string answer =
-      syntaxAnswer(syntaxPath, line, boost::lexical_cast<std::string>(lineNumber));
+  // The search leaves its answer in resultat, and whether it accepted in
+  // lastMatch.
+  syntaxAnswer(syntaxPath, line, boost::lexical_cast<std::string>(lineNumber));
   line = withoutStatementMarkers(std::move(line));
-  if (!isAccepted(answer)) return false;
-  runAcceptedStatement(syntaxPath, answer, programPath + ";" + line);
+  if (!isAccepted()) return false;
+  runAcceptedStatement(programPath + ";" + line);
   applyStopTest();
   return true;
 }

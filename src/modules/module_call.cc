@@ -1,8 +1,11 @@
 #include "modules/module_call.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <cstdio>
+#include <unordered_map>
 
 #include "support/disk_watch.h"
 #include "support/lang.h"
@@ -41,17 +44,100 @@ struct LoadedModule {
 
 namespace {
 
+// What identifies the content of a module file: a file written over in
+// place keeps its device and inode but not its size or modification time; a
+// file replaced by rename gets another inode.
+struct FileIdentity {
+  dev_t device;
+  ino_t inode;
+  off_t size;
+  timespec modified;
+};
+
+bool sameFile(const FileIdentity& a, const FileIdentity& b) {
+  return a.device == b.device && a.inode == b.inode && a.size == b.size &&
+         a.modified.tv_sec == b.modified.tv_sec && a.modified.tv_nsec == b.modified.tv_nsec;
+}
+
+bool sameInode(const FileIdentity& a, const FileIdentity& b) {
+  return a.device == b.device && a.inode == b.inode;
+}
+
+// The module file at one path as the loader last mapped it, and how many
+// files have been mapped from that path before.
+struct MappedFile {
+  FileIdentity identity;
+  int version;
+};
+
+// Every module path loaded so far, by the path handed to the loader. Kept
+// for the process: a shared object is never unloaded.
+std::unordered_map<std::string, MappedFile>& mappedFiles() {
+  static auto* files = new std::unordered_map<std::string, MappedFile>;
+  return *files;
+}
+
+// The name the loader gets for version `version` of the file at `path`.
+// The loader answers a name it has seen with the object it mapped then, so
+// a file put in place by rename (a new inode) is loaded under a name of its
+// own: the path with "./" before its last component, once per version.
+// Both names open the same file.
+std::string loaderName(const std::string& path, int version) {
+  const size_t slash = path.rfind('/');
+  if (version == 0 || slash == std::string::npos) return path;
+  std::string name = path.substr(0, slash + 1);
+  for (int i = 0; i < version; ++i) name += "./";
+  return name + path.substr(slash + 1);
+}
+
+// The existence test: true for a regular file that can be opened for
+// reading, whose identity is then in `identity`. Opened without waiting, so
+// that a FIFO does not block.
+bool openableModuleFile(const std::string& path, FileIdentity& identity) {
+  if (holdsNul(path)) return false;
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info;
+  const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  close(fd);
+  identity = {info.st_dev, info.st_ino, info.st_size, info.st_mtim};
+  return regular;
+}
+
+std::string changedOnDiskText(const std::string& path) {
+  return "Module " + path +
+         " changed on disk after this process loaded it, so it is not called: a new process, "
+         "or replacing the file by rename (install, or mv from a temporary name), picks the "
+         "new version up";
+}
+
 // Runs the existence test, loads and resolves, as a call would.
 void load(const std::string& path, LoadedModule& module) {
-  std::FILE* file = std::fopen(path.c_str(), "r");
-  module.readable = file != nullptr;
-  if (file == nullptr) return;
-  std::fclose(file);
-  module.handle = dlopen(path.c_str(), RTLD_LAZY);
+  FileIdentity identity;
+  module.readable = openableModuleFile(path, identity);
+  if (!module.readable) return;
+  // The path handed to the loader, by which what it mapped is recorded.
+  const std::string& opened = path;
+  const auto known = mappedFiles().find(opened);
+  int version = 0;
+  if (known != mappedFiles().end()) {
+    const MappedFile& mapped = known->second;
+    version = mapped.version;
+    if (sameInode(mapped.identity, identity) && !sameFile(mapped.identity, identity)) {
+      // Written over in place: the loader matches the file by its inode and
+      // gives back the object it mapped, whose code and symbol tables are
+      // no longer what the file holds. Calling into it crashes the host.
+      module.error = changedOnDiskText(path);
+      return;
+    }
+    if (!sameInode(mapped.identity, identity)) ++version;  // replaced by rename
+  }
+  module.handle = dlopen(loaderName(opened, version).c_str(), RTLD_LAZY);
   if (module.handle == nullptr) {
     module.error = loaderError();
     return;
   }
+  mappedFiles()[opened] = {identity, version};
   for (void** entry : {&module.create, &module.destroy}) {
     dlerror();
     *entry = dlsym(module.handle, entry == &module.create ? "create" : "destroy");
@@ -65,23 +151,32 @@ void load(const std::string& path, LoadedModule& module) {
 // The steps shared by both kinds of module; `operate` calls the object's
 // operation. The slots are overwritten as each step is reached, so after a
 // failure they hold what was found up to it.
+//
+// The call holds its own object and destroy entry: a module that calls back
+// into the engine during its operation has the nested call write the slots
+// again (and may have the cached entry rebuilt), and reading them back
+// would destroy the nested call's object a second time.
 template <class Object, class Operate>
 std::string loadAndCall(const LoadedModule& module, const std::string& path,
                         ModuleSlots<Object> slots, Operate operate) {
-  if (!module.readable) return goReplace(goResponseLANG("4"), ":E1:", path);
+  if (!module.readable) return goReplace(goResponseLANG("4"), ":E1:", withVisibleNul(path));
   slots.handle = module.handle;
   if (module.handle == nullptr) return module.error;
-  slots.create = reinterpret_cast<Object* (*)()>(module.create);
-  if (module.create == nullptr) return module.error;
-  slots.destroy = reinterpret_cast<void (*)(Object*)>(module.destroy);
-  if (module.destroy == nullptr) return module.error;
+  const auto create = reinterpret_cast<Object* (*)()>(module.create);
+  slots.create = create;
+  if (create == nullptr) return module.error;
+  const auto destroy = reinterpret_cast<void (*)(Object*)>(module.destroy);
+  slots.destroy = destroy;
+  if (destroy == nullptr) return module.error;
 
-  slots.object = slots.create();
+  Object* const object = create();
+  slots.object = object;
   // A module whose create() gives no object cannot be called; report it
   // instead of calling through a null pointer.
-  if (slots.object == nullptr) return path + ": create() returned no object";
-  std::string result = operate(slots.object);
-  slots.destroy(slots.object);
+  if (object == nullptr) return path + ": create() returned no object";
+  // `module` and `path` may not be valid any more once the operation ran.
+  std::string result = operate(object);
+  destroy(object);
   return result;
 }
 

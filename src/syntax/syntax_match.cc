@@ -1,6 +1,7 @@
 #include "syntax/syntax_match.h"
 
 #include <fstream>
+#include <memory>
 
 #include "compile/cipher.h"
 #include "modules/module_call.h"
@@ -34,19 +35,31 @@ struct SyntaxModule {
 // generation: one module per entry that names a syntax module, one without
 // path per entry without an extension, in directory order.
 struct ModuleDirectory {
-  uint64_t generation = 0;
-  std::string missingResult;  // "(MDLIB)" + message 4 when the directory is missing
+  bool missing = false;
+  std::string missingResult;  // message 4 when the directory is missing
   std::vector<SyntaxModule> modules;
-  std::string noExtensionResult;  // "(MDNF)" + message 19
+  std::string noExtensionResult;  // message 19
 };
 
-ModuleDirectory& moduleDirectory() {
-  static auto* cache = new DiskCache<ModuleDirectory>;
+// Matches share the directory as it was when they began: a module that
+// calls back into the engine may have it read afresh, and the match that
+// was asking it goes on with the one it holds.
+using SharedDirectory = std::shared_ptr<ModuleDirectory>;
+
+SharedDirectory moduleDirectory() {
+  struct Cached {
+    uint64_t generation = 0;
+    SharedDirectory directory;
+  };
+  static auto* cache = new DiskCache<Cached>;
   const std::string& dir = appPath("/node_modules/korrin_linux/");
-  return cachedEntry(*cache, dir, true, [&](ModuleDirectory& entry) {
+  return cachedEntry(*cache, dir, true, [&](Cached& cached) {
+    cached.directory = std::make_shared<ModuleDirectory>();
+    ModuleDirectory& entry = *cached.directory;
     const DirListing& listing = listDirectory(dir);
     if (!listing.exists) {
-      entry.missingResult = "(MDLIB)" + goReplace(goResponseLANG("4"), ":E1:", "./korrin_linux");
+      entry.missing = true;
+      entry.missingResult = goReplace(goResponseLANG("4"), ":E1:", "./korrin_linux");
       return;
     }
     for (const std::vector<std::string>& pieces : listing.pieces) {
@@ -56,8 +69,8 @@ ModuleDirectory& moduleDirectory() {
         entry.modules.push_back({withoutLineBreaks(dir + pieces[0] + ".so")});
       }
     }
-    entry.noExtensionResult = "(MDNF)" + goResponseLANG("19");
-  });
+    entry.noExtensionResult = goResponseLANG("19");
+  }).directory;
 }
 
 // What one syntax file match has found so far.
@@ -65,6 +78,10 @@ struct Match {
   std::string statement;             // stripped of ";" and "(ZE)" once a line was tried
   const SyntaxForm* form = nullptr;  // the latest syntax line tried
   bool accepted = false;
+  // What the module directory held, as facts: the refusal is decided from
+  // these, never from markers in a text a module or a user wrote.
+  bool directoryMissing = false;
+  bool noExtensionSeen = false;
   bool markerSeen = false;
   bool statementCarriesZE = false;
   bool refusedForm = false;
@@ -72,7 +89,7 @@ struct Match {
   // for the next form would change nothing.
   bool statementStripped = false;
   // Looked up at the first form; the same for every form of one statement.
-  ModuleDirectory* directory = nullptr;
+  SharedDirectory directory;
 };
 
 // True when a syntax module's answer carries "(NM)", "(NF)" or "(LEX)".
@@ -86,15 +103,17 @@ bool carriesRefusalMarker(const std::string& answer) {
 // order, until one accepts. Only an answer given during this match can
 // accept: a matching answer left over from an earlier match does not count.
 void askSyntaxModules(Match& match) {
-  if (match.directory == nullptr) match.directory = &moduleDirectory();
+  if (match.directory == nullptr) match.directory = moduleDirectory();
   ModuleDirectory& directory = *match.directory;
-  if (!directory.missingResult.empty()) {
+  if (directory.missing) {
     resultat = directory.missingResult;
+    match.directoryMissing = true;
     return;
   }
   for (SyntaxModule& module : directory.modules) {
     if (module.path.empty()) {
       resultat = directory.noExtensionResult;
+      match.noExtensionSeen = true;
       continue;
     }
     // The directory entry lives for one generation, as the module's does.
@@ -125,26 +144,29 @@ void tryForm(const SyntaxForm& form, Match& match) {
 }
 
 // The forms of the syntax file at `path`, read afresh unless the cached
-// ones are still valid. Null when the file cannot be opened.
-const std::vector<SyntaxForm>* syntaxForms(const std::string& path) {
+// ones are still valid. Null when the file cannot be opened. Shared, as the
+// module directory is, so that a match keeps the forms it goes through.
+using SharedForms = std::shared_ptr<const std::vector<SyntaxForm>>;
+
+SharedForms syntaxForms(const std::string& path) {
   struct Cached {
     uint64_t generation = 0;
-    bool opened = false;
-    std::vector<SyntaxForm> forms;
+    SharedForms forms;
   };
   static auto* cache = new DiskCache<Cached>;
-  const Cached& cached = cachedEntry(*cache, path, false, [&](Cached& entry) {
-    std::ifstream file(path, std::ios::in | std::ios::binary);
-    entry.opened = file.is_open();
+  return cachedEntry(*cache, path, false, [&](Cached& entry) {
+    std::ifstream file;
+    if (!openForReading(path, file)) return;
+    auto forms = std::make_shared<std::vector<SyntaxForm>>();
     std::string syntaxLine;
     while (std::getline(file, lineSyntaxesExist)) {
       if (!toSyntaxLine(lineSyntaxesExist, syntaxLine)) continue;
       const std::string pattern = patternText(syntaxLine);
-      entry.forms.push_back({parameterText(syntaxLine), goReplace(pattern, "(ZE)", ""),
-                             contains(pattern, "(ZE)")});
+      forms->push_back({parameterText(syntaxLine), goReplace(pattern, "(ZE)", ""),
+                        contains(pattern, "(ZE)")});
     }
-  });
-  return cached.opened ? &cached.forms : nullptr;
+    entry.forms = std::move(forms);
+  }).forms;
 }
 
 // The result when no syntax module accepted the statement.
@@ -158,11 +180,11 @@ void decideRefusal(const Match& match) {
     } else if (contains(answer, "(NF)")) {
       resultat = goReplace(goResponseLANG("3"), ":E1:", match.statement);
     }
-  } else if (contains(resultat, "(MDNF)")) {
-    resultat = goReplace(resultat, "(MDNF)",
-                         "(" + myAbsolutePathDirApp + "/node_modules/korrin_linux/) ");
-  } else if (contains(resultat, "(MDLIB)")) {
-    resultat = goReplace(resultat, "(MDLIB)", "");
+  } else if (match.noExtensionSeen) {
+    resultat = "(" + myAbsolutePathDirApp + "/node_modules/korrin_linux/) " +
+               match.directory->noExtensionResult;
+  } else if (match.directoryMissing) {
+    resultat = match.directory->missingResult;
   } else {
     resultat = goReplace(goResponseLANG("18"), ":E1:", match.statement);
   }
@@ -196,9 +218,10 @@ std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
                            std::string /*lineNumber*/) {
   // One match is one statement: what it reads from disk is looked up once.
   const StatementScope scope(StatementScope::kJoin);
-  const std::vector<SyntaxForm>* forms = syntaxForms(syntaxPath);
+  const SharedForms forms = holdsNul(syntaxPath) ? nullptr : syntaxForms(syntaxPath);
   if (forms == nullptr) {
-    resultat = goReplace(goResponseLANG("1"), ":E1:", syntaxPath);
+    lastMatch.accepted = false;
+    resultat = goReplace(goResponseLANG("1"), ":E1:", withVisibleNul(syntaxPath));
     return resultat;
   }
   Match match;
@@ -207,7 +230,11 @@ std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
     tryForm(form, match);
     if (match.accepted) break;
   }
+  // Written last, after every module call of this match.
+  lastMatch.accepted = match.accepted;
   if (match.accepted) {
+    lastMatch.syntaxPath = syntaxPath;
+    lastMatch.module = match.form->parameter;
     resultat = "(TRUEZEL)" + match.form->parameter;
   } else {
     decideRefusal(match);
