@@ -2,9 +2,12 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <link.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <unordered_map>
 
 #include "support/disk_watch.h"
@@ -90,18 +93,70 @@ std::string loaderName(const std::string& path, int version) {
   return name + path.substr(slash + 1);
 }
 
-// The existence test: true for a regular file that can be opened for
-// reading, whose identity is then in `identity`. Opened without waiting, so
-// that a FIFO does not block.
-bool openableModuleFile(const std::string& path, FileIdentity& identity) {
-  if (holdsNul(path)) return false;
+// The existence test: a descriptor open on the file at `path` when it is a
+// regular file that can be opened for reading, whose identity is then in
+// `identity`; -1 otherwise. Opened without waiting, so that a FIFO does not
+// block.
+int openModuleFile(const std::string& path, FileIdentity& identity) {
+  if (holdsNul(path)) return -1;
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return -1;
   struct stat info;
-  const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  close(fd);
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return -1;
+  }
   identity = {info.st_dev, info.st_ino, info.st_size, info.st_mtim};
-  return regular;
+  return fd;
+}
+
+// Gives the pages [start, start + length) a private copy of their content
+// with protection `prot`, in one step (the copy is moved over them), so that
+// code running there meanwhile never sees the range unmapped.
+void copyPagesPrivately(uintptr_t start, size_t length, int prot) {
+  void* copy = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (copy == MAP_FAILED) return;
+  std::memcpy(copy, reinterpret_cast<void*>(start), length);
+  if (mprotect(copy, length, prot) != 0 ||
+      mremap(copy, length, length, MREMAP_MAYMOVE | MREMAP_FIXED,
+             reinterpret_cast<void*>(start)) == MAP_FAILED) {
+    munmap(copy, length);
+  }
+}
+
+// Makes the module the loader mapped at `base` independent of its file. The
+// loader maps a shared object's pages from the file, so a file written over
+// in place would change the code of the loaded module under it; the
+// functions the loader calls when the process exits would then crash the
+// host. Each loaded segment gets a private copy, and the part the loader
+// made read-only after relocation is made read-only again.
+void detachFromFile(ElfW(Addr) base) {
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* wanted) {
+        if (info->dlpi_addr != *static_cast<ElfW(Addr)*>(wanted)) return 0;
+        const uintptr_t page = sysconf(_SC_PAGESIZE);
+        for (int i = 0; i < info->dlpi_phnum; ++i) {
+          const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+          const uintptr_t from = info->dlpi_addr + segment.p_vaddr;
+          const uintptr_t start = from & ~(page - 1);
+          if (segment.p_type == PT_LOAD && (segment.p_flags & PF_R) != 0) {
+            const uintptr_t end = (from + segment.p_memsz + page - 1) & ~(page - 1);
+            const int prot = PROT_READ | ((segment.p_flags & PF_W) ? PROT_WRITE : 0) |
+                             ((segment.p_flags & PF_X) ? PROT_EXEC : 0);
+            copyPagesPrivately(start, end - start, prot);
+          }
+        }
+        for (int i = 0; i < info->dlpi_phnum; ++i) {
+          const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+          if (segment.p_type != PT_GNU_RELRO) continue;
+          const uintptr_t from = info->dlpi_addr + segment.p_vaddr;
+          const uintptr_t start = from & ~(page - 1);
+          const uintptr_t end = (from + segment.p_memsz) & ~(page - 1);
+          if (end > start) mprotect(reinterpret_cast<void*>(start), end - start, PROT_READ);
+        }
+        return 1;
+      },
+      &base);
 }
 
 std::string changedOnDiskText(const std::string& path) {
@@ -114,7 +169,8 @@ std::string changedOnDiskText(const std::string& path) {
 // Runs the existence test, loads and resolves, as a call would.
 void load(const std::string& path, LoadedModule& module) {
   FileIdentity identity;
-  module.readable = openableModuleFile(path, identity);
+  const int fd = openModuleFile(path, identity);
+  module.readable = fd >= 0;
   if (!module.readable) return;
   // The path handed to the loader, by which what it mapped is recorded.
   const std::string& opened = path;
@@ -125,17 +181,32 @@ void load(const std::string& path, LoadedModule& module) {
     version = mapped.version;
     if (sameInode(mapped.identity, identity) && !sameFile(mapped.identity, identity)) {
       // Written over in place: the loader matches the file by its inode and
-      // gives back the object it mapped, whose code and symbol tables are
-      // no longer what the file holds. Calling into it crashes the host.
+      // gives back the object it mapped, which no longer matches what the
+      // file holds (its symbols are not the file's).
       module.error = changedOnDiskText(path);
+      close(fd);
       return;
     }
     if (!sameInode(mapped.identity, identity)) ++version;  // replaced by rename
   }
+  const bool newlyMapped = known == mappedFiles().end() || version != known->second.version;
   module.handle = dlopen(loaderName(opened, version).c_str(), RTLD_LAZY);
   if (module.handle == nullptr) {
     module.error = loaderError();
+    close(fd);
     return;
+  }
+  if (newlyMapped) {
+    link_map* map = nullptr;
+    if (dlinfo(module.handle, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr) {
+      detachFromFile(map->l_addr);
+    }
+    // Kept open for the process: the loader knows a file by its inode, and
+    // the detached module no longer holds its file, so the inode of a
+    // removed module could otherwise go to the next file installed, which
+    // the loader would take for the module it already mapped.
+  } else {
+    close(fd);
   }
   mappedFiles()[opened] = {identity, version};
   for (void** entry : {&module.create, &module.destroy}) {
