@@ -199,8 +199,13 @@ void load(const std::string& path, LoadedModule& module) {
     }
     if (!sameInode(mapped.identity, identity)) ++version;  // replaced by rename
   }
-  const bool newlyMapped = known == mappedFiles().end() || version != known->second.version;
-  module.handle = dlopen(loaderName(opened, version).c_str(), RTLD_LAZY);
+  const std::string name = loaderName(opened, version);
+  // Only an object this call maps is detached from its file: one the
+  // process already had (a library linked in, say) may be in use elsewhere.
+  void* loadedBefore = dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  if (loadedBefore != nullptr) dlclose(loadedBefore);  // drops the reference just taken
+  const bool newlyMapped = loadedBefore == nullptr;
+  module.handle = dlopen(name.c_str(), RTLD_LAZY);
   if (module.handle == nullptr) {
     module.error = loaderError();
     close(fd);
