@@ -8,6 +8,8 @@
 
 #include <unordered_set>
 
+#include "support/text.h"
+
 namespace {
 
 // Everything a change of a directory's entries can mean for a cache.
@@ -115,14 +117,14 @@ void watchLinkTarget(const std::string& path) {
 }
 
 bool watchPath(const std::string& path) {
-  if (path.empty() || path[0] != '/') return false;
+  if (path.empty() || path[0] != '/' || holdsNul(path)) return false;
   watchChain(watch(), parentOf(path));
   watchLinkTarget(path);
   return usable(watch());
 }
 
 bool watchDirectory(const std::string& dir) {
-  if (dir.empty() || dir[0] != '/') return false;
+  if (dir.empty() || dir[0] != '/' || holdsNul(dir)) return false;
   std::string d = dir;
   while (d.size() > 1 && d.back() == '/') d.pop_back();
   watchChain(watch(), d);

@@ -27,8 +27,9 @@ uint64_t diskGeneration();
 // directory above it (renamed, removed or changed in mode). Call it before
 // reading `path`, so that a change made while reading is not missed.
 // Returns false when what is read from `path` must not be cached: a
-// relative path (the working directory may change unseen), no inotify, or
-// a watch that could not be set (caching then stops for the process).
+// relative path (the working directory may change unseen), a path holding a
+// NUL byte (never handed to the C library), no inotify, or a watch that
+// could not be set (caching then stops for the process).
 bool watchPath(const std::string& path);
 
 // Watches a directory's own entries as well as what watchPath watches;

@@ -109,6 +109,7 @@ int goGetSizeWORDINT(std::string word, std::string text) {
 }
 
 bool IsPathExist(const std::string& path) {
+  if (holdsNul(path)) return false;
   struct stat info;
   return stat(path.c_str(), &info) == 0;
 }

@@ -40,7 +40,8 @@ std::string goGetSizeWORD(std::string word, std::string text);
 // The same count as an integer.
 int goGetSizeWORDINT(std::string word, std::string text);
 
-// True when stat() succeeds on path (symbolic links followed).
+// True when stat() succeeds on path (symbolic links followed); false for a
+// path holding a NUL byte.
 bool IsPathExist(const std::string& path);
 
 // Opens path for reading in binary mode. Only a regular file (symbolic links
