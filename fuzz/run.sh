@@ -12,7 +12,7 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DZEL_FUZZ=ON >/dev/null
 cmake --build build-fuzz --target fuzz_targets
 export ASAN_OPTIONS=detect_leaks=0
-for target in base64_decode decipher roundtrip catalog syntax runners; do
+for target in base64_decode decipher roundtrip catalog syntax runners boundary; do
   work=build-fuzz/corpus/$target
   mkdir -p "$work"
   echo "== fuzz_$target for ${seconds}s"

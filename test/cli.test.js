@@ -176,9 +176,9 @@ test('repl through a pipe: declarations, statements over lines, results in order
   const input = 'set width to 7;\n:s:calculator.zel;\nset width\n  to 7; add 3\nto width ;\nsay left open';
   const r = spawnSync(process.execPath, [zelBin, 'repl', '--app', app], { input, encoding: 'utf8' });
   assert.strictEqual(r.status, 0, r.stderr);
-  // Before the declaration every pack is tried ("*.*"); after it, the one named.
-  // The form is found, but "*.*" names no module directory.
-  assert.strictEqual(r.stdout, `File not found: ${app}/node_modules/*.*/vars.so\nwidth = 7\nwidth = 10\n`);
+  // Before the declaration every pack is tried ("*.*"), and the accepting
+  // pack's module runs; after it, the pack named.
+  assert.strictEqual(r.stdout, 'width = 7\nwidth = 7\nwidth = 10\n');
   assert.match(r.stderr, /unfinished statement left out: say left open $/m);
 });
 

@@ -65,6 +65,14 @@ TEST_F(CommandLoopTest, DeclarationsChangeTheSyntaxFile) {
                              other + ";print one;]\n");
 }
 
+// With "*.*" each statement runs the module of the pack that accepted it.
+TEST_F(CommandLoopTest, AllPacksRunTheModuleOfTheAcceptingPack) {
+  app_.installPackModule("other", "statement_module", "solo");
+  app_.syntaxFile("other", "print (printer)\nonly (solo)\n");
+  const LoopRun r = runLoop(app_.path(), "*.*", "print first;\nonly second;\n", app_);
+  EXPECT_EQ(r.output, "returned=[]\nresultat=[did only second]\nfirst=[ran *.*;print first;]\n");
+}
+
 TEST_F(CommandLoopTest, UnmatchedStatementsStoreTheAnswer) {
   const LoopRun r = run("print first;\nnm x;\n");
   EXPECT_EQ(r.output, "returned=[]\nresultat=[try another form]\nfirst=[ran " + syntax_ +

@@ -38,11 +38,12 @@ bool runLine(const std::string& programPath, const std::string& syntaxPath,
   if (isPassedOver(line)) return false;
   const StatementScope statement;
   setStatementLine(lineNumber);
-  const std::string answer =
-      syntaxAnswer(syntaxPath, line, std::to_string(lineNumber));
+  // The search leaves its answer in resultat, and whether it accepted in
+  // lastMatch.
+  syntaxAnswer(syntaxPath, line, std::to_string(lineNumber));
   line = withoutStatementMarkers(std::move(line));
-  if (!isAccepted(answer)) return false;
-  runAcceptedStatement(syntaxPath, answer, programPath + ";" + line);
+  if (!isAccepted()) return false;
+  runAcceptedStatement(programPath + ";" + line);
   applyStopTest();
   return true;
 }

@@ -27,37 +27,48 @@ std::string syntaxAnswer(const std::string& syntaxPath,
   return withoutStatementMarkers(goVerifySyntaxesAll(syntaxPath, statement, lineNumber));
 }
 
-bool isAccepted(const std::string& answer) {
-  return answer.find("(TRUEZEL)") != std::string::npos;
+bool isAccepted() {
+  return lastMatch.accepted;
 }
 
 namespace {
 
-// The path of the module an accepted answer names. The latest one is kept:
-// a program's statements mostly name the modules of one pack in turn, and
+// The module path the latest accepted match names: in the pack of the
+// syntax file that accepted the statement. The latest one is kept: a
+// program's statements mostly name the modules of one pack in turn, and
 // working the path out again costs more than checking it is the same.
-const std::string& acceptedModulePath(const std::string& syntaxPath, const std::string& answer) {
-  struct Latest {
-    std::string app, syntax, answer, path;
-  };
-  static auto* latest = new Latest;
-  if (answer != latest->answer || syntaxPath != latest->syntax ||
+struct AcceptedModule {
+  std::string app, syntax, module, path;
+  bool named = false;  // the module name stays inside its pack
+};
+
+const AcceptedModule& acceptedModule() {
+  static auto* latest = new AcceptedModule;
+  if (lastMatch.module != latest->module || lastMatch.syntaxPath != latest->syntax ||
       myAbsolutePathDirApp != latest->app) {
-    const std::string module = goReplace(answer, "(TRUEZEL)", "");
-    latest->path =
-        myAbsolutePathDirApp + "/node_modules/" + packName(syntaxPath) + "/" + module + ".so";
+    latest->path = myAbsolutePathDirApp + "/node_modules/" + packName(lastMatch.syntaxPath) +
+                   "/" + lastMatch.module + ".so";
+    latest->named = isPackModuleName(lastMatch.module);
     latest->app = myAbsolutePathDirApp;
-    latest->syntax = syntaxPath;
-    latest->answer = answer;
+    latest->syntax = lastMatch.syntaxPath;
+    latest->module = lastMatch.module;
   }
-  return latest->path;
+  return *latest;
 }
 
 }  // namespace
 
-void runAcceptedStatement(const std::string& syntaxPath,
-                          const std::string& answer, const std::string& input) {
-  resultat = callModule(acceptedModulePath(syntaxPath, answer), input);
+void runAcceptedStatement(const std::string& input) {
+  const AcceptedModule& module = acceptedModule();
+  // A form's parameter comes from a syntax file, which the header of a
+  // user's program may have chosen: it never names a file outside its pack.
+  if (!module.named) {
+    resultat = goReplace(goResponseLANG("4"), ":E1:", withVisibleNul(module.path));
+    return;
+  }
+  // The module may call back into the engine, which may rebuild the path
+  // held here: callModule uses it only before the module's call.
+  resultat = callModule(module.path, input);
 }
 
 void runDirectStatement(const std::string& syntaxPath,
@@ -65,10 +76,9 @@ void runDirectStatement(const std::string& syntaxPath,
                         const std::string& moduleStatement) {
   const StatementScope scope;
   const std::string answer = syntaxAnswer(syntaxPath, statement, "1");
-  // A comment leaves the result as it was; even when that result names a
-  // module, nothing is run for a comment.
-  if (isAccepted(answer) && !isPassedOver(statement)) {
-    runAcceptedStatement(syntaxPath, answer, syntaxPath + ";" + moduleStatement);
+  // A comment leaves the result as it was; nothing is run for a comment.
+  if (isAccepted() && !isPassedOver(statement)) {
+    runAcceptedStatement(syntaxPath + ";" + moduleStatement);
   } else {
     resultat = answer;
   }

@@ -19,15 +19,19 @@ std::string syntaxAnswer(const std::string& syntaxPath,
                          const std::string& statement,
                          const std::string& lineNumber);
 
-// True when a syntax answer asks for a module to run.
-bool isAccepted(const std::string& answer);
+// True when the latest syntax search accepted its statement (lastMatch).
+// Never read from an answer's text, which may quote the statement.
+bool isAccepted();
 
-// Calls the module that an accepted answer names, in the pack of
-// `syntaxPath`, with `input`; stores its result in resultat.
-void runAcceptedStatement(const std::string& syntaxPath,
-                          const std::string& answer, const std::string& input);
+// Calls the module the latest accepted match names, in the pack of the
+// syntax file that accepted the statement, with `input`; stores its result
+// in resultat. A module name that is empty, absolute, holds a ".." component
+// or a NUL byte is never loaded: the result is then message 4 naming the
+// module path (NUL shown as "\0").
+void runAcceptedStatement(const std::string& input);
 
-// Runs one statement given as text: on acceptance the module gets
+// Runs one statement given as text: on acceptance (for "*.*", by the module
+// of the pack that accepted it) the module gets
 // syntaxPath + ";" + moduleStatement, otherwise the syntax answer becomes the
 // result. Then applies the stop test.
 void runDirectStatement(const std::string& syntaxPath,

@@ -1,13 +1,19 @@
 // Loading and calling one module.
 //
-// Each call: tests that the file can be opened, loads it with dlopen
-// (RTLD_LAZY) by its real path (links resolved), looks up "create" and
-// "destroy", creates an object, calls its operation once and destroys the
-// object. Shared objects are never unloaded, so a module's static data
-// lives for the whole process. Failures come back as texts, not errors:
-// message "4" with the path when the file cannot be opened, otherwise the
-// loader's own error text. An exception thrown by the module's operation
-// propagates to the caller and the object is not destroyed.
+// Each call: tests that the file is a regular file that can be opened,
+// loads it with dlopen (RTLD_LAZY) by its real path (links resolved; a file
+// replaced by rename since it was loaded is loaded afresh, the earlier one
+// staying mapped), looks up "create" and "destroy", creates an object, calls
+// its operation once and destroys that same object (held by the call, so a
+// module may call back into the engine). Shared objects are never unloaded,
+// so a module's static data lives for the whole process. Failures come back
+// as texts, not errors: message "4" with the path when the file cannot be
+// opened, is not a regular file or its path holds a NUL byte (shown as
+// "\0"); a text naming the module when its file was written over in place
+// (same inode, another size or modification time) after this process loaded
+// it; otherwise the loader's own error text. An exception thrown by the
+// module's operation propagates to the caller and the object is not
+// destroyed.
 #ifndef ZEL_MODULES_MODULE_CALL_H_
 #define ZEL_MODULES_MODULE_CALL_H_
 

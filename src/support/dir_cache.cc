@@ -22,7 +22,7 @@ const DirListing& listDirectory(const std::string& dir) {
   static auto* cache = new DiskCache<DirListing>(4 * kCachedApplications);
   return cachedEntry(*cache, dir, true, [&](DirListing& listing) {
     listing.exists = IsPathExist(dir);
-    if (DIR* d = opendir(dir.c_str())) {
+    if (DIR* d = holdsNul(dir) ? nullptr : opendir(dir.c_str())) {
       listing.opened = true;
       while (const dirent* entry = readdir(d)) {
         listing.pieces.push_back(entryNamePieces(entry->d_name));

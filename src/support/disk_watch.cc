@@ -14,6 +14,8 @@
 #include <limits>
 #include <unordered_set>
 
+#include "support/text.h"
+
 namespace {
 
 // A directory's entries: anything created, removed, renamed or written in it.
@@ -242,7 +244,8 @@ bool watchResolved(Watch& w, const std::string& path, uint32_t lastDirEvents,
 bool watchFor(const std::string& path, uint32_t lastDirEvents, uint32_t lastEvents,
               WatchSet& held) {
   Watch& w = watch();
-  if (path.empty() || path[0] != '/' || !usable(w)) return false;
+  // A path holding a NUL byte is never handed to the C library.
+  if (path.empty() || path[0] != '/' || holdsNul(path) || !usable(w)) return false;
   WatchSet taken;
   if (!watchResolved(w, path, lastDirEvents, lastEvents, taken)) {
     releaseWatches(taken);

@@ -58,8 +58,9 @@ uint64_t diskGeneration();
 // Watches what decides what is read from the file `path` (see above) and
 // adds the watches to `held`. Call it before reading, so that a change made
 // while reading is not missed. Returns false when what is read must not be
-// cached: a relative path (the working directory may change unseen), no
-// inotify or mount table, too many links, or a watch that could not be set.
+// cached: a relative path (the working directory may change unseen), a path
+// holding a NUL byte (never handed to the C library), no inotify or mount
+// table, too many links, or a watch that could not be set.
 bool watchPath(const std::string& path, WatchSet& held);
 
 // The same for a directory whose entries are read.

@@ -49,8 +49,8 @@ struct CatalogCache {
 CatalogCache& catalog(const std::string& path) {
   static auto* cache = new DiskCache<CatalogCache>(kCachedApplications);
   return cachedEntry(*cache, path, false, [&](CatalogCache& entry) {
-    std::ifstream file(path, std::ios::in | std::ios::binary);
-    entry.opened = file.is_open();
+    std::ifstream file;
+    entry.opened = openForReading(path, file);
     for (std::string text; std::getline(file, text);) entry.lines.push_back(std::move(text));
   });
 }

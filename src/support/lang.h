@@ -20,7 +20,8 @@ std::string catalogFailureText();
 // dropped, ":EE:" becomes "\n", every key is removed, and ":A1:", ":A2:",
 // ":B1:" become terminal colour codes. ":E1:" is left for the caller.
 // Returns "" when no line holds the key, and a fixed French failure text
-// followed by the catalogue path when the catalogue cannot be opened. The
+// followed by the catalogue path when the catalogue cannot be opened (or is
+// not a regular file). The
 // file is read afresh on every call.
 std::string goResponseLANG(std::string number);
 

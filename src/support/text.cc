@@ -108,15 +108,65 @@ int goGetSizeWORDINT(std::string word, std::string text) {
 }
 
 bool IsPathExist(const std::string& path) {
+  if (holdsNul(path)) return false;
   struct stat info;
   return stat(path.c_str(), &info) == 0;
 }
 
 bool openForReading(const std::string& path, std::ifstream& file) {
+  if (holdsNul(path)) return false;
+  // Opening a FIFO waits for a writer, and a device never ends: only a
+  // regular file is opened at all.
   struct stat info;
-  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return false;
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   file.open(path, std::ios::in | std::ios::binary);
   return file.is_open();
+}
+
+bool holdsNul(const std::string& text) {
+  return text.find('\0') != std::string::npos;
+}
+
+std::string withVisibleNul(std::string text) {
+  return goReplace(std::move(text), std::string(1, '\0'), "\\0");
+}
+
+namespace {
+
+// Calls `visit(component)` for each "/"-separated component of path, empty
+// ones included.
+template <class Visit>
+void forEachComponent(const std::string& path, Visit visit) {
+  size_t start = 0;
+  while (true) {
+    const size_t slash = path.find('/', start);
+    visit(path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+    if (slash == std::string::npos) return;
+    start = slash + 1;
+  }
+}
+
+}  // namespace
+
+bool staysBelow(const std::string& relative) {
+  if (holdsNul(relative) || (!relative.empty() && relative[0] == '/')) return false;
+  int depth = 0;
+  bool climbed = false;
+  forEachComponent(relative, [&](const std::string& component) {
+    if (component.empty() || component == ".") return;
+    depth += component == ".." ? -1 : 1;
+    if (depth < 0) climbed = true;
+  });
+  return !climbed;
+}
+
+bool isPackModuleName(const std::string& name) {
+  if (name.empty() || name[0] == '/' || holdsNul(name)) return false;
+  bool climbs = false;
+  forEachComponent(name, [&](const std::string& component) {
+    if (component == "..") climbs = true;
+  });
+  return !climbs;
 }
 
 std::string withoutLineBreaks(std::string text) {

@@ -40,12 +40,34 @@ std::string goGetSizeWORD(std::string word, std::string text);
 // The same count as an integer.
 int goGetSizeWORDINT(std::string word, std::string text);
 
-// True when stat() succeeds on path (symbolic links followed).
+// True when stat() succeeds on path (symbolic links followed); false for a
+// path holding a NUL byte.
 bool IsPathExist(const std::string& path);
 
-// Opens path for reading in binary mode; false when it cannot be opened or
-// is a directory (which opens but cannot be read).
+// Opens path for reading in binary mode. Only a regular file (symbolic links
+// followed) is opened: false for a path holding a NUL byte, a path that
+// cannot be opened, and a directory, device, FIFO or socket, which would
+// block, never end or not read as a file.
 bool openForReading(const std::string& path, std::ifstream& file);
+
+// True when text holds a NUL byte. The C library would read such a path
+// only up to the NUL, so it is refused before it reaches any file call.
+bool holdsNul(const std::string& text);
+
+// text with every NUL byte written as the two characters "\0", for messages
+// that name a refused path.
+std::string withVisibleNul(std::string text);
+
+// True when the relative path `relative`, resolved lexically (no file
+// system access, symbolic links not followed), stays at or below the
+// directory it is relative to: it is not absolute, holds no NUL byte, and
+// no ".." component climbs above its start ("a/../b" stays, "a/../../b"
+// does not).
+bool staysBelow(const std::string& relative);
+
+// True for a module name that names a file inside its pack's directory:
+// not empty, not absolute, no ".." component and no NUL byte.
+bool isPackModuleName(const std::string& name);
 
 // Removes every "\n\t", then every "\n", then every "\r": the clean-up the
 // readers apply to a line before using it.

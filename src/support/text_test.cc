@@ -80,4 +80,27 @@ TEST(IsPathExist, FollowsTheFileSystem) {
   EXPECT_FALSE(IsPathExist(""));
 }
 
+// Relative paths resolved on their text alone: empty and "." components do
+// not count, ".." climbs one level, and climbing above the start leaves.
+TEST(PathBoundary, LexicalResolution) {
+  const std::string nul(1, '\0');
+  const struct {
+    std::string path;
+    bool staysBelow;
+    bool packModuleName;
+  } cases[] = {
+      {"calc.zel", true, true},          {"sub/inner", true, true},
+      {"a/../b", true, false},           {"a/b/../../c", true, false},
+      {"..", false, false},              {"a/../../b", false, false},
+      {"./../x", false, false},          {"a//..//..", false, false},
+      {"/etc/x", false, false},          {"x" + nul + "y", false, false},
+      {"..x/y..", true, true},           {"", true, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(staysBelow(c.path), c.staysBelow) << withVisibleNul(c.path);
+    EXPECT_EQ(isPackModuleName(c.path), c.packModuleName) << withVisibleNul(c.path);
+  }
+  EXPECT_EQ(withVisibleNul("a" + nul + "b" + nul), "a\\0b\\0");
+}
+
 }  // namespace

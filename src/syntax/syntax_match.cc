@@ -1,6 +1,7 @@
 #include "syntax/syntax_match.h"
 
 #include <fstream>
+#include <memory>
 
 #include "compile/cipher.h"
 #include "modules/module_call.h"
@@ -35,22 +36,34 @@ struct SyntaxModule {
 // generation: one module per entry that names a syntax module, one without
 // path per entry without an extension, in directory order.
 struct ModuleDirectory {
-  uint64_t generation = 0;
+  bool missing = false;
+  std::string missingResult;  // message 4 when the directory is missing
   // cache_use::evictions() when the modules' `loaded` were taken: a module
   // entry may have left its cache since.
   uint64_t evictionsSeen = 0;
-  std::string missingResult;  // "(MDLIB)" + message 4 when the directory is missing
   std::vector<SyntaxModule> modules;
-  std::string noExtensionResult;  // "(MDNF)" + message 19
+  std::string noExtensionResult;  // message 19
 };
 
-ModuleDirectory& moduleDirectory() {
-  static auto* cache = new DiskCache<ModuleDirectory>(kCachedApplications);
+// Matches share the directory as it was when they began: a module that
+// calls back into the engine may have it read afresh, and the match that
+// was asking it goes on with the one it holds.
+using SharedDirectory = std::shared_ptr<ModuleDirectory>;
+
+SharedDirectory moduleDirectory() {
+  struct Cached {
+    uint64_t generation = 0;
+    SharedDirectory directory;
+  };
+  static auto* cache = new DiskCache<Cached>(kCachedApplications);
   const std::string& dir = appPath("/node_modules/korrin_linux/");
-  return cachedEntry(*cache, dir, true, [&](ModuleDirectory& entry) {
+  return cachedEntry(*cache, dir, true, [&](Cached& cached) {
+    cached.directory = std::make_shared<ModuleDirectory>();
+    ModuleDirectory& entry = *cached.directory;
     const DirListing& listing = listDirectory(dir);
     if (!listing.exists) {
-      entry.missingResult = "(MDLIB)" + goReplace(goResponseLANG("4"), ":E1:", "./korrin_linux");
+      entry.missing = true;
+      entry.missingResult = goReplace(goResponseLANG("4"), ":E1:", "./korrin_linux");
       return;
     }
     for (const std::vector<std::string>& pieces : listing.pieces) {
@@ -60,8 +73,8 @@ ModuleDirectory& moduleDirectory() {
         entry.modules.push_back({withoutLineBreaks(dir + pieces[0] + ".so")});
       }
     }
-    entry.noExtensionResult = "(MDNF)" + goResponseLANG("19");
-  });
+    entry.noExtensionResult = goResponseLANG("19");
+  }).directory;
 }
 
 // Forgets the modules' entries when entries were evicted since they were
@@ -77,6 +90,10 @@ struct Match {
   std::string statement;             // stripped of ";" and "(ZE)" once a line was tried
   const SyntaxForm* form = nullptr;  // the latest syntax line tried
   bool accepted = false;
+  // What the module directory held, as facts: the refusal is decided from
+  // these, never from markers in a text a module or a user wrote.
+  bool directoryMissing = false;
+  bool noExtensionSeen = false;
   bool markerSeen = false;
   bool statementCarriesZE = false;
   bool refusedForm = false;
@@ -84,7 +101,7 @@ struct Match {
   // for the next form would change nothing.
   bool statementStripped = false;
   // Looked up at the first form; the same for every form of one statement.
-  ModuleDirectory* directory = nullptr;
+  SharedDirectory directory;
 };
 
 // True when a syntax module's answer carries "(NM)", "(NF)" or "(LEX)".
@@ -99,19 +116,21 @@ bool carriesRefusalMarker(const std::string& answer) {
 // accept: a matching answer left over from an earlier match does not count.
 void askSyntaxModules(Match& match) {
   if (match.directory == nullptr) {
-    match.directory = &moduleDirectory();
+    match.directory = moduleDirectory();
     dropEvictedModules(*match.directory);
   }
   ModuleDirectory& directory = *match.directory;
-  if (!directory.missingResult.empty()) {
+  if (directory.missing) {
     resultat = directory.missingResult;
     recordMessage(4);
+    match.directoryMissing = true;
     return;
   }
   for (SyntaxModule& module : directory.modules) {
     if (module.path.empty()) {
       resultat = directory.noExtensionResult;
       recordMessage(19);
+      match.noExtensionSeen = true;
       continue;
     }
     // The directory entry lives for one generation, as a cached module's
@@ -148,27 +167,30 @@ void tryForm(const SyntaxForm& form, Match& match) {
 }
 
 // The forms of the syntax file at `path`, read afresh unless the cached
-// ones are still valid. Null when the file cannot be opened.
-const std::vector<SyntaxForm>* syntaxForms(const std::string& path) {
+// ones are still valid. Null when the file cannot be opened. Shared, as the
+// module directory is, so that a match keeps the forms it goes through.
+using SharedForms = std::shared_ptr<const std::vector<SyntaxForm>>;
+
+SharedForms syntaxForms(const std::string& path) {
   struct Cached {
     uint64_t generation = 0;
-    bool opened = false;
-    std::vector<SyntaxForm> forms;
+    SharedForms forms;
   };
   // A few packs per application.
   static auto* cache = new DiskCache<Cached>(8 * kCachedApplications);
-  const Cached& cached = cachedEntry(*cache, path, false, [&](Cached& entry) {
-    std::ifstream file(path, std::ios::in | std::ios::binary);
-    entry.opened = file.is_open();
+  return cachedEntry(*cache, path, false, [&](Cached& entry) {
+    std::ifstream file;
+    if (!openForReading(path, file)) return;
+    auto forms = std::make_shared<std::vector<SyntaxForm>>();
     std::string syntaxLine;
     while (std::getline(file, lineSyntaxesExist)) {
       if (!toSyntaxLine(lineSyntaxesExist, syntaxLine)) continue;
       const std::string pattern = patternText(syntaxLine);
-      entry.forms.push_back({parameterText(syntaxLine), goReplace(pattern, "(ZE)", ""),
-                             contains(pattern, "(ZE)")});
+      forms->push_back({parameterText(syntaxLine), goReplace(pattern, "(ZE)", ""),
+                        contains(pattern, "(ZE)")});
     }
-  });
-  return cached.opened ? &cached.forms : nullptr;
+    entry.forms = std::move(forms);
+  }).forms;
 }
 
 // The result when no syntax module accepted the statement.
@@ -185,11 +207,11 @@ void decideRefusal(const Match& match) {
       resultat = goReplace(goResponseLANG("3"), ":E1:", match.statement);
       recordMessage(3);
     }
-  } else if (contains(resultat, "(MDNF)")) {
-    resultat = goReplace(resultat, "(MDNF)",
-                         "(" + myAbsolutePathDirApp + "/node_modules/korrin_linux/) ");
-  } else if (contains(resultat, "(MDLIB)")) {
-    resultat = goReplace(resultat, "(MDLIB)", "");
+  } else if (match.noExtensionSeen) {
+    resultat = "(" + myAbsolutePathDirApp + "/node_modules/korrin_linux/) " +
+               match.directory->noExtensionResult;
+  } else if (match.directoryMissing) {
+    resultat = match.directory->missingResult;
   } else {
     resultat = goReplace(goResponseLANG("18"), ":E1:", match.statement);
     recordMessage(18);
@@ -225,9 +247,10 @@ std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
                            std::string /*lineNumber*/) {
   // One match is one statement: what it reads from disk is looked up once.
   const StatementScope scope(StatementScope::kJoin);
-  const std::vector<SyntaxForm>* forms = syntaxForms(syntaxPath);
+  const SharedForms forms = holdsNul(syntaxPath) ? nullptr : syntaxForms(syntaxPath);
   if (forms == nullptr) {
-    resultat = goReplace(goResponseLANG("1"), ":E1:", syntaxPath);
+    lastMatch.accepted = false;
+    resultat = goReplace(goResponseLANG("1"), ":E1:", withVisibleNul(syntaxPath));
     recordMessage(1);
     return resultat;
   }
@@ -237,7 +260,11 @@ std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
     tryForm(form, match);
     if (match.accepted) break;
   }
+  // Written last, after every module call of this match.
+  lastMatch.accepted = match.accepted;
   if (match.accepted) {
+    lastMatch.syntaxPath = syntaxPath;
+    lastMatch.module = match.form->parameter;
     resultat = "(TRUEZEL)" + match.form->parameter;
   } else {
     decideRefusal(match);

@@ -34,6 +34,9 @@ std::string patternText(const std::string& syntaxLine);
 // the module directory is missing, 18 when no line could be offered, 14 when
 // statement and a form tried both carry "(ZE)", and 1 when the file cannot be
 // opened. `lineNumber` is the caller's line number, not used in the match.
+// The outcome is also recorded in lastMatch (zel/state.h) when the match
+// ends. A syntax path holding a NUL byte is never opened (message 1, the NUL
+// shown as "\0"); only a regular file is read.
 std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
                            std::string lineNumber);
 

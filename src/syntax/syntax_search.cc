@@ -18,7 +18,10 @@ std::string searchAllPacks(const std::string& statement, const std::string& line
     recordMessage(1);
     return resultat;
   }
-  for (const std::vector<std::string>& pieces : listing.pieces) {
+  // By index, and the entry not used after the match: a module that calls
+  // back into the engine may have the directory listed afresh.
+  for (size_t i = 0; i < listing.pieces.size(); ++i) {
+    const std::vector<std::string>& pieces = listing.pieces[i];
     if (pieces.size() < 2) {
       resultat = goResponseLANG("20");
       recordMessage(20);
@@ -27,7 +30,7 @@ std::string searchAllPacks(const std::string& statement, const std::string& line
     if (pieces[1] != "zel") continue;
     const std::string pack = withoutLineBreaks(myDirPath + pieces[0] + ".zel");
     resultat = goOpenSyntaxes(pack, statement, lineNumber);
-    if (resultat.find("(TRUEZEL)") != std::string::npos) break;
+    if (lastMatch.accepted) break;
   }
   return resultat;
 }
@@ -36,6 +39,7 @@ std::string searchAllPacks(const std::string& statement, const std::string& line
 
 std::string goVerifySyntaxesAll(std::string selector, std::string statement,
                                 std::string lineNumber) {
+  lastMatch.accepted = false;
   if (isPassedOver(statement)) return resultat;
   if (selector == "*.*") return searchAllPacks(statement, lineNumber);
   myDirPath = selector;

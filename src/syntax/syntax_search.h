@@ -10,7 +10,9 @@ bool isPassedOver(const std::string& statement);
 
 // Looks `statement` up and returns (and leaves in resultat) the syntax
 // answer: a text holding "(TRUEZEL)" and the module name when a form
-// accepted it, otherwise a message.
+// accepted it, otherwise a message. Whether a form accepted it, which
+// syntax file that was and the module it names are left in lastMatch; the
+// answer's text decides nothing, since a message may quote the statement.
 //
 // Comment statements (beginning with "##", "//", "<-" or "'") and
 // statements shorter than two characters need no syntax: resultat is

@@ -56,9 +56,15 @@ TEST_F(EntriesTest, CommandesRunsOneStatement) {
   EXPECT_EQ(CallZEL_Commandes(app_.path(), "nm x;", syntax_), "try another form");
   EXPECT_EQ(CallZEL_Commandes(app_.path(), "other x;", syntax_),
             "(" + app_.syntaxModuleDir() + ") M19");
-  // "*.*" searches every pack but is also the pack name.
-  EXPECT_EQ(CallZEL_Commandes(app_.path(), "print hi;", "*.*"),
-            "M4 " + app_.modules() + "*.*/printer.so");
+}
+
+// "*.*" runs the module of the pack whose syntax file accepted the
+// statement; the module input still begins with "*.*;".
+TEST_F(EntriesTest, AllPacksRunTheModuleOfTheAcceptingPack) {
+  app_.installPackModule("other", "statement_module", "solo");
+  app_.syntaxFile("other", "only (solo)\n");
+  EXPECT_EQ(CallZEL_Commandes(app_.path(), "print hi;", "*.*"), "ran *.*;print hi;");
+  EXPECT_EQ(CallZEL_Commandes(app_.path(), "only x;", "*.*"), "did only x");
 }
 
 TEST_F(EntriesTest, CommandesNeverRunsAModuleForAComment) {

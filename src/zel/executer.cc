@@ -2,19 +2,30 @@
 
 #include "compile/cipher.h"
 #include "exec/runners.h"
+#include "support/lang.h"
 #include "zel/outcome.h"
 #include "zel/state.h"
 #include "zel/zel.h"
 
 namespace {
 
-// The syntax path a header names: <app>/node_modules/ + the header without
-// its markers and ";", with "//" folded, a leading "C/" made "C:/" and line
-// breaks and tabs dropped.
-std::string syntaxPathOf(std::string header) {
+// The header's text: the header without its markers and ";".
+std::string headerText(std::string header) {
   header = goReplace(std::move(header), "(CZEL)", "");
   header = goReplace(std::move(header), ":s:", "");
-  header = goReplace(std::move(header), ";", "");
+  return goReplace(std::move(header), ";", "");
+}
+
+// The header's text as the syntax path holds it: line breaks and tabs
+// dropped.
+std::string headerRelativePath(const std::string& header) {
+  return goReplace(goReplace(goReplace(header, "\n", ""), "\r", ""), "\t", "");
+}
+
+// The syntax path a header's text names: <app>/node_modules/ + the text,
+// with "//" folded, a leading "C/" made "C:/" and line breaks and tabs
+// dropped.
+std::string syntaxPathOf(const std::string& header) {
   std::string path = myAbsolutePathDirApp + "/node_modules/" + header;
   path = goReplace(std::move(path), "//", "/");
   if (path.compare(0, 2, "C/") == 0) path.insert(1, ":");
@@ -38,8 +49,16 @@ std::string CallZEL_Executer(std::string appDir, std::string programPath) {
     if (compiled) line = decipherStatement(line);
     if (!containsAny(line, {":s:", "(CZEL)"})) continue;
     // The first header of this file decides, whatever earlier calls ran.
-    myAppFile = syntaxPathOf(line);
     file.close();
+    const std::string header = headerText(line);
+    // Program files come from users: a header may only name a syntax file
+    // below node_modules, where the application's author installed packs.
+    const std::string relative = headerRelativePath(header);
+    if (!staysBelow(relative)) {
+      resultat = goReplace(goResponseLANG("1"), ":E1:", withVisibleNul(relative));
+      break;
+    }
+    myAppFile = syntaxPathOf(header);
     resultat = compiled ? goLoadZEL(programPath, myAppFile)
                         : goLoadScript(programPath, myAppFile);
     break;

@@ -14,6 +14,7 @@ std::string lineSyntaxesExist;
 std::string lineSyntaxesExistLib;
 std::string myDirPath;
 bool ErrorEnCrypt = false;
+MatchOutcome lastMatch;
 
 void* handle = nullptr;
 create_t* openZEL = nullptr;

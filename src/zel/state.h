@@ -41,6 +41,17 @@ extern std::string lineSyntaxesExist;
 extern std::string lineSyntaxesExistLib;
 // Syntax location of the pack search in progress.
 extern std::string myDirPath;
+// What the latest syntax search decided. Whether a module runs, and which,
+// is read from here and never from a result text, which may quote what a
+// user wrote. Cleared when a search starts; written by each syntax file
+// match when it ends, so a match that a module's call back into the engine
+// interrupted still leaves its own outcome.
+struct MatchOutcome {
+  bool accepted = false;
+  std::string syntaxPath;  // the syntax file whose form accepted the statement
+  std::string module;      // that form's parameter text: the module's name
+};
+extern MatchOutcome lastMatch;
 // Set when enciphering failed during the compilation in progress.
 extern bool ErrorEnCrypt;
 

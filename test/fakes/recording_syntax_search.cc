@@ -11,6 +11,11 @@ std::string goVerifySyntaxesAll(std::string selector, std::string statement,
                                 std::string lineNumber) {
   searchCalls.push_back({selector, statement, lineNumber});
   resultat = searchAnswer(statement);
+  // An answer the script begins with "(TRUEZEL)" stands for a form of
+  // `selector` that accepted the statement and names the rest as its module.
+  lastMatch.accepted = resultat.rfind("(TRUEZEL)", 0) == 0;
+  lastMatch.syntaxPath = selector;
+  lastMatch.module = lastMatch.accepted ? resultat.substr(9) : "";
   return resultat;
 }
 
