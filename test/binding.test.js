@@ -4,37 +4,21 @@
 const test = require('node:test');
 const assert = require('node:assert');
 const fs = require('node:fs');
-const os = require('node:os');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
 
 const root = path.join(__dirname, '..');
 const zel = require(root);
-const fixtures = path.join(root, 'build', 'test', 'fixtures');
-
-const catalog = [
-  ':1:M1 :E1:', ':2:M2 :E1:', ':3:M3 :E1:', ':4:M4 :E1:', ':9:M9', ':10:M10', ':11:M11 :E1:',
-  ':12:M12', ':14:M14 :E1:', ':18:M18 :E1:', ':19:M19', ':20:M20', ':21:STOP-NOW', ':35:M35', '',
-].join('\n');
+const { makeScratchApp } = require('./support/scratch_app');
 
 // A scratch application with a "calc" pack: print, add, stop and boom forms.
 function makeApp() {
-  const app = fs.mkdtempSync(path.join(os.tmpdir(), 'zel-node-'));
-  const put = (rel, from) => {
-    const target = path.join(app, 'node_modules', rel);
-    fs.mkdirSync(path.dirname(target), { recursive: true });
-    fs.copyFileSync(path.join(fixtures, from + '.so'), target);
-  };
-  put('korrin_linux/keyword_syntax.so', 'keyword_syntax');
-  put('calc/printer.so', 'echo_module');
-  put('calc/adder.so', 'statement_module');
-  put('calc/halt.so', 'stop_module');
-  put('calc/thrower.so', 'throwing_module');
-  fs.mkdirSync(path.join(app, 'node_modules', 'zel_linux'), { recursive: true });
-  fs.writeFileSync(path.join(app, 'node_modules', 'zel_linux', 'lang.conf'), catalog);
-  const syntax = path.join(app, 'node_modules', 'calc.zel');
-  fs.writeFileSync(syntax, 'print (printer)\nadd (adder)\nstop (halt)\nboom (thrower)\n42 (printer)\n');
-  return { app, syntax };
+  return makeScratchApp({
+    tag: 'node',
+    modules: { printer: 'echo_module', adder: 'statement_module', halt: 'stop_module',
+      thrower: 'throwing_module' },
+    forms: 'print (printer)\nadd (adder)\nstop (halt)\nboom (thrower)\n42 (printer)\n',
+  });
 }
 
 const { app, syntax } = makeApp();

@@ -4,29 +4,19 @@
 const test = require('node:test');
 const assert = require('node:assert');
 const fs = require('node:fs');
-const os = require('node:os');
 const path = require('node:path');
 
 const root = path.join(__dirname, '..');
 const zel = require(root);
-const fixtures = path.join(root, 'build', 'test', 'fixtures');
+const { makeScratchApp } = require('./support/scratch_app');
 
 function makeApp() {
-  const app = fs.mkdtempSync(path.join(os.tmpdir(), 'zel-pool-'));
-  const put = (rel, from) => {
-    const target = path.join(app, 'node_modules', rel);
-    fs.mkdirSync(path.dirname(target), { recursive: true });
-    fs.copyFileSync(path.join(fixtures, from + '.so'), target);
-  };
-  put('korrin_linux/keyword_syntax.so', 'keyword_syntax');
-  put('calc/pid.so', 'pid_module');
-  put('calc/crash.so', 'crash_module');
-  put('calc/halt.so', 'stop_module');
-  fs.mkdirSync(path.join(app, 'node_modules', 'zel_linux'), { recursive: true });
-  fs.writeFileSync(path.join(app, 'node_modules', 'zel_linux', 'lang.conf'), ':12:M12\n:21:STOP-NOW\n');
-  const syntax = path.join(app, 'node_modules', 'calc.zel');
-  fs.writeFileSync(syntax, 'pid (pid)\ncrash (crash)\nstop (halt)\n');
-  return { app, syntax };
+  return makeScratchApp({
+    tag: 'pool',
+    modules: { pid: 'pid_module', crash: 'crash_module', halt: 'stop_module' },
+    forms: 'pid (pid)\ncrash (crash)\nstop (halt)\n',
+    catalog: ':12:M12\n:21:STOP-NOW\n',
+  });
 }
 
 const { app, syntax } = makeApp();

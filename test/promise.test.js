@@ -4,40 +4,26 @@
 const test = require('node:test');
 const assert = require('node:assert');
 const fs = require('node:fs');
-const os = require('node:os');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
 const { Worker } = require('node:worker_threads');
 
 const root = path.join(__dirname, '..');
 const zel = require(root);
-const fixtures = path.join(root, 'build', 'test', 'fixtures');
-
-const catalog = (prefix) => [
-  ':1:M1 :E1:', ':2:M2 :E1:', ':3:M3 :E1:', ':4:M4 :E1:', ':9:M9', ':10:M10', ':11:M11 :E1:',
-  ':12:M12', ':14:M14 :E1:', ':18:M18 :E1:', ':19:M19', ':20:M20', ':21:STOP-NOW', '',
-].join('\n').replace(/:M/g, `:${prefix}`);
+const { testCatalog, makeScratchApp } = require('./support/scratch_app');
 
 // A scratch application whose "calc" pack has one form per fixture module.
 function makeApp(prefix = 'M') {
-  const app = fs.mkdtempSync(path.join(os.tmpdir(), 'zel-promise-'));
-  const put = (rel, from) => {
-    const target = path.join(app, 'node_modules', rel);
-    fs.mkdirSync(path.dirname(target), { recursive: true });
-    fs.copyFileSync(path.join(fixtures, from + '.so'), target);
-  };
-  put('korrin_linux/keyword_syntax.so', 'keyword_syntax');
-  put('calc/printer.so', 'echo_module');
-  put('calc/counter.so', 'counter_module');
-  put('calc/halt.so', 'stop_module');
-  put('calc/thrower.so', 'throwing_module');
+  const { app, syntax } = makeScratchApp({
+    tag: 'promise',
+    modules: { printer: 'echo_module', counter: 'counter_module', halt: 'stop_module',
+      thrower: 'throwing_module' },
+    forms: 'print (printer)\ncount (counter)\nstop (halt)\nboom (thrower)\n' +
+      'gone (missing)\nbroken (broken)\n',
+    catalog: testCatalog(prefix),
+  });
   // A file that is there but is no shared object: the loader refuses it.
   fs.writeFileSync(path.join(app, 'node_modules', 'calc', 'broken.so'), 'not a shared object');
-  fs.mkdirSync(path.join(app, 'node_modules', 'zel_linux'), { recursive: true });
-  fs.writeFileSync(path.join(app, 'node_modules', 'zel_linux', 'lang.conf'), catalog(prefix));
-  const syntax = path.join(app, 'node_modules', 'calc.zel');
-  fs.writeFileSync(syntax, 'print (printer)\ncount (counter)\nstop (halt)\nboom (thrower)\n' +
-    'gone (missing)\nbroken (broken)\n');
   const program = (name, lines) => {
     const file = path.join(app, name);
     fs.writeFileSync(file, [':s:calc.zel;', ...lines].join('\n') + '\n');
