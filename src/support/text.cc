@@ -1,7 +1,9 @@
 #include "support/text.h"
 
+#include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <string>
@@ -116,11 +118,20 @@ bool IsPathExist(const std::string& path) {
 bool openForReading(const std::string& path, std::ifstream& file) {
   if (holdsNul(path)) return false;
   // Opening a FIFO waits for a writer, and a device never ends: only a
-  // regular file is opened at all.
+  // regular file is read. The path is opened without waiting and checked on
+  // the descriptor, then read through that descriptor, so a file swapped
+  // for a FIFO between the check and the read cannot block the engine.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
   struct stat info;
-  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  file.open(path, std::ios::in | std::ios::binary);
-  return file.is_open();
+  const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  if (regular) {
+    file.open("/proc/self/fd/" + std::to_string(fd), std::ios::in | std::ios::binary);
+    // Without /proc, by the path just checked.
+    if (!file.is_open()) file.open(path, std::ios::in | std::ios::binary);
+  }
+  close(fd);
+  return regular && file.is_open();
 }
 
 bool holdsNul(const std::string& text) {
