@@ -6,13 +6,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <vector>
 
 #include "compile/cipher.h"
-#include "support/lang.h"
 #include "support/request_log.h"
 #include "support/text.h"
 #include "zel/outcome.h"
 #include "zel/state.h"
+#include "zel/entries.h"
 #include "zel/zel.h"
 
 namespace {
@@ -88,21 +89,30 @@ bool addLongCompiledLine(const std::string& line, std::string& block, std::FILE*
 
 // Writes one compiled line per source line, a large block at a time, to
 // `out`, or nowhere when `out` is null. False when writing or reading failed.
-bool compileLines(std::ifstream& source, std::FILE* out) {
+// ErrorEnCrypt tells whether a line could not be enciphered; the numbers of
+// such lines go to `failedLines` when it is given.
+bool compileLines(std::ifstream& source, std::FILE* out, std::vector<int>* failedLines) {
   std::string sourceLine;
   std::string block;
   // Room for a full block and the compiled text of one more piece or line.
   block.reserve(2 * kBlock);
   bool written = true;
-  while (std::getline(source, sourceLine)) {
+  bool failed = false;
+  for (int number = 1; std::getline(source, sourceLine); ++number) {
+    ErrorEnCrypt = false;
     if (sourceLine.size() > kBlock / 16) {
       written = addLongCompiledLine(sourceLine, block, out) && written;
     } else {
       appendCompiledLine(sourceLine, block);
     }
+    if (ErrorEnCrypt) {
+      failed = true;
+      if (failedLines != nullptr) failedLines->push_back(number);
+    }
     block += '\n';
     if (block.size() >= kBlock) written = flush(block, out) && written;
   }
+  ErrorEnCrypt = failed;
   written = flush(block, out) && written;
   return written && !source.bad();
 }
@@ -117,22 +127,23 @@ bool isDirectory(const std::string& path) {
 // whole or not at all. A failed compilation removes the old output: it was
 // compiled from an earlier source. Returns the message number, "" when the
 // temporary file cannot be made.
-std::string compileThroughTemporary(std::ifstream& source, const std::string& output) {
+Message compileThroughTemporary(std::ifstream& source, const std::string& output,
+                                std::vector<int>& failedLines) {
   std::FILE* out = nullptr;
   const std::string temporary = createTemporaryBeside(output, out);
-  if (temporary.empty()) return "";
-  const bool written = compileLines(source, out);
+  if (temporary.empty()) return kNoMessage;
+  const bool written = compileLines(source, out, &failedLines);
   const bool closed = std::fclose(out) == 0;
   if (ErrorEnCrypt) {
     std::remove(temporary.c_str());
     unlink(output.c_str());  // never a directory: unlink does not remove one
-    return "9";
+    return kCompileFailed;
   }
   if (!written || !closed || std::rename(temporary.c_str(), output.c_str()) != 0) {
     std::remove(temporary.c_str());
-    return "11";
+    return kCannotWrite;
   }
-  return "10";
+  return kCompiled;
 }
 
 // An existing regular file at `path` opened for writing, untouched so far;
@@ -164,60 +175,80 @@ bool empty(std::FILE* file) {
 // or read that fails half-way (a full disk: message 11, the file partly
 // written) and a source that changes between the two passes so that a line
 // no longer compiles (message 9, the file emptied).
-std::string compileDirectly(std::ifstream& source, const std::string& output) {
+Message compileDirectly(std::ifstream& source, const std::string& output,
+                        std::vector<int>& failedLines) {
   std::FILE* out = openExistingForWriting(output);
-  if (out == nullptr) return "11";
-  const bool readable = compileLines(source, nullptr);
+  if (out == nullptr) return kCannotWrite;
+  const bool readable = compileLines(source, nullptr, &failedLines);
   source.clear();
   if (ErrorEnCrypt || !readable || !source.seekg(0)) {  // seekg: the source is read twice
     std::fclose(out);
-    return ErrorEnCrypt ? "9" : "11";
+    return ErrorEnCrypt ? kCompileFailed : kCannotWrite;
   }
-  const bool written = empty(out) && compileLines(source, out);
+  const bool written = empty(out) && compileLines(source, out, nullptr);
   if (ErrorEnCrypt) {
     empty(out);
     std::fclose(out);
-    return "9";
+    return kCompileFailed;
   }
   const bool closed = std::fclose(out) == 0;
-  return written && closed ? "10" : "11";
+  return written && closed ? kCompiled : kCannotWrite;
 }
 
-// Compiles `source` into `output`. Returns the message number.
-std::string compileInto(std::ifstream& source, const std::string& output) {
+// Compiles `source` into `output`. Returns the message that tells how it
+// went; the lines that cannot be enciphered go to `failedLines`.
+Message compileInto(std::ifstream& source, const std::string& output,
+                    std::vector<int>& failedLines) {
   // A directory at the output path is never written over nor removed.
-  if (isDirectory(output)) return "11";
-  const std::string number = compileThroughTemporary(source, output);
-  return number.empty() ? compileDirectly(source, output) : number;
+  if (isDirectory(output)) return kCannotWrite;
+  const Message message = compileThroughTemporary(source, output, failedLines);
+  if (message != kNoMessage) return message;
+  failedLines.clear();
+  return compileDirectly(source, output, failedLines);
 }
 
-std::string finish(int number, std::string result) {
-  resultat = std::move(result);
-  recordMessage(number);
-  goAddToLog(resultat);
+// Stores the compilation's result and writes it to the request log.
+std::string finish(Call& call, Result result, bool counts = true) {
+  call.store(std::move(result), counts);
+  call.outcome.logSkipped = !goAddToLog(resultat).empty();
   return resultat;
 }
 
 }  // namespace
 
-std::string CallZEL_Compiler(std::string sourcePath, std::string outputSuffix) {
-  const std::lock_guard<std::recursive_mutex> lock(engineMutex());
-  beginOutcome();
+std::string compileScript(Call& call, std::string sourcePath, std::string outputSuffix) {
   myAppFile = sourcePath;
   myDataFile = outputSuffix;
   ErrorEnCrypt = false;
   const std::string output = outputPathOf(sourcePath, outputSuffix);
+  call.outcome.output = output;
+  // No path holding a NUL byte reaches the C library: the library would
+  // stop at the NUL and write a file the caller never named.
+  if (holdsNul(sourcePath)) {
+    return finish(call, call.message(kFileNotFound, withVisibleNul(sourcePath)));
+  }
   // Compiling a file onto itself would destroy the source.
-  if (sameFile(sourcePath, output)) {
-    return finish(11, goReplace(goResponseLANG("11"), ":E1:", output));
+  if (holdsNul(output) || sameFile(sourcePath, output)) {
+    return finish(call, call.message(kCannotWrite, withVisibleNul(output)));
   }
   std::ifstream source;
   if (!openForReading(sourcePath, source)) {
-    return finish(4, goReplace(goResponseLANG("4"), ":E1:", sourcePath));
+    return finish(call, call.message(kFileNotFound, sourcePath));
   }
-  const std::string number = compileInto(source, output);
+  std::vector<int> failedLines;
+  const Message message = compileInto(source, output, failedLines);
   // Only message 11 names the output; messages 9 and 10 are shown as the
   // catalogue writes them, ":E1:" included.
-  if (number != "11") return finish(std::stoi(number), goResponseLANG(number));
-  return finish(11, goReplace(goResponseLANG(number), ":E1:", output));
+  if (message == kCannotWrite) return finish(call, call.message(message, output));
+  Result result = call.message(message);
+  // Each line that cannot be enciphered is a failure of its own.
+  for (const int number : failedLines) call.addFailure(result, number);
+  return finish(call, std::move(result), failedLines.empty());
+}
+
+std::string CallZEL_Compiler(std::string sourcePath, std::string outputSuffix) {
+  const std::lock_guard<std::recursive_mutex> lock(engineMutex());
+  Call call;
+  call.setApp(myAbsolutePathDirApp);
+  return compileScript(call, std::move(sourcePath), std::move(outputSuffix));
 }

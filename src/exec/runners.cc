@@ -6,7 +6,6 @@
 #include "compile/cipher.h"
 #include "exec/statement.h"
 #include "support/disk_watch.h"
-#include "support/lang.h"
 #include "support/text.h"
 #include "syntax/syntax_search.h"
 #include "zel/outcome.h"
@@ -31,20 +30,23 @@ bool completeStatement() {
 
 // Runs the statement in `line` if the syntax search accepts it. Returns true
 // when a module was called; `line` loses its "(ZE)" and "(CZEL)" markers.
-bool runLine(const std::string& programPath, const std::string& syntaxPath,
+bool runLine(Call& call, const std::string& programPath, const std::string& syntaxPath,
              int lineNumber) {
   // A comment is never run, whatever the previous result holds, and costs
   // nothing.
   if (isPassedOver(line)) return false;
-  const StatementScope statement;
-  setStatementLine(lineNumber);
-  // The search leaves its answer in resultat, and whether it accepted in
-  // lastMatch.
-  syntaxAnswer(syntaxPath, line, std::to_string(lineNumber));
+  const StatementScope statement(call.app());
+  call.setLine(lineNumber);
+  SyntaxMatch match = searchStatement(call, syntaxPath, line);
+  const bool header = isHeaderLine(line);
   line = withoutStatementMarkers(std::move(line));
-  if (!isAccepted()) return false;
-  runAcceptedStatement(programPath + ";" + line);
-  applyStopTest();
+  // The search's answer is the result until a module gives one; a program's
+  // header line that no form accepts is not counted as a failure.
+  const bool accepted = match.accepted;
+  call.store(std::move(match.result), !header);
+  if (!accepted) return false;
+  call.store(runAcceptedStatement(call, match, programPath + ";" + line));
+  applyStopTest(call);
   return true;
 }
 
@@ -57,21 +59,20 @@ void releaseLongLineRoom() {
 
 }  // namespace
 
-std::string programOpenFailure(const std::string& programPath) {
-  resultat = goReplace(goResponseLANG("1"), ":E1:", programPath);
-  recordMessage(1);
+std::string programOpenFailure(Call& call, const std::string& programPath) {
+  call.store(call.message(kCannotOpen, programPath));
   return resultat;
 }
 
-std::string goLoadScript(std::string programPath, std::string syntaxPath) {
+std::string runScript(Call& call, const std::string& programPath, const std::string& syntaxPath) {
   std::ifstream file;
-  if (!openForReading(programPath, file)) return programOpenFailure(programPath);
+  if (!openForReading(programPath, file)) return programOpenFailure(call, programPath);
   // A run never continues a statement left unterminated by an earlier run.
   dataToSave.clear();
   int lineNumber = 0;
   while (std::getline(file, line)) {
     if (runEnding()) {
-      noteRunEnded();
+      noteRunEnded(call);
       break;
     }
     ++lineNumber;
@@ -79,14 +80,14 @@ std::string goLoadScript(std::string programPath, std::string syntaxPath) {
     if (hasCipherMarker(line)) line = base64_decode(decipherLine(line));
     if (!completeStatement()) continue;
     line = withoutLineBreaks(std::move(line));
-    if (!runLine(programPath, syntaxPath, lineNumber)) continue;
+    if (!runLine(call, programPath, syntaxPath, lineNumber)) continue;
     // A stop answer ends the run with message 12 as its result.
     if (runEnding()) {
-      noteRunEnded();
+      noteRunEnded(call);
       break;
     }
     // The first non-empty module result of the process is held back.
-    if (FirstResponse.empty()) {
+    if (call.holdsBackFirstResult && FirstResponse.empty()) {
       FirstResponse = resultat;
       resultat.clear();
     }
@@ -95,9 +96,10 @@ std::string goLoadScript(std::string programPath, std::string syntaxPath) {
   return resultat;
 }
 
-std::string goLoadZEL(std::string programPath, std::string syntaxPath) {
+std::string runCompiled(Call& call, const std::string& programPath,
+                        const std::string& syntaxPath) {
   std::ifstream file;
-  if (!openForReading(programPath, file)) return programOpenFailure(programPath);
+  if (!openForReading(programPath, file)) return programOpenFailure(call, programPath);
   dataToSave.clear();
   // Plain text of compiled lines that had no ";" in the source: the start of
   // a statement that goes on over the next lines, as it did in the source.
@@ -105,7 +107,7 @@ std::string goLoadZEL(std::string programPath, std::string syntaxPath) {
   int lineNumber = 0;
   while (std::getline(file, line)) {
     if (runEnding()) {
-      noteRunEnded();
+      noteRunEnded(call);
       break;
     }
     ++lineNumber;
@@ -132,13 +134,33 @@ std::string goLoadZEL(std::string programPath, std::string syntaxPath) {
       unterminated.clear();
     }
     line = withoutLineBreaks(std::move(line));
-    if (!runLine(programPath, syntaxPath, lineNumber)) continue;
+    if (!runLine(call, programPath, syntaxPath, lineNumber)) continue;
     if (runEnding()) {
-      noteRunEnded();
+      noteRunEnded(call);
       break;
     }
-    if (FirstResponse.empty()) FirstResponse = resultat;
+    if (call.holdsBackFirstResult && FirstResponse.empty()) FirstResponse = resultat;
   }
   releaseLongLineRoom();
   return resultat;
+}
+
+namespace {
+
+// A call for the application of the latest Executer or Commandes call.
+template <class Runner>
+std::string classicRun(Runner run, const std::string& programPath, const std::string& syntaxPath) {
+  Call call;
+  call.setApp(myAbsolutePathDirApp);
+  return run(call, programPath, syntaxPath);
+}
+
+}  // namespace
+
+std::string goLoadScript(std::string programPath, std::string syntaxPath) {
+  return classicRun(runScript, programPath, syntaxPath);
+}
+
+std::string goLoadZEL(std::string programPath, std::string syntaxPath) {
+  return classicRun(runCompiled, programPath, syntaxPath);
 }

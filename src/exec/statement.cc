@@ -2,10 +2,8 @@
 
 #include "modules/module_call.h"
 #include "support/disk_watch.h"
-#include "support/lang.h"
 #include "support/text.h"
 #include "syntax/syntax_search.h"
-#include "zel/outcome.h"
 #include "zel/state.h"
 
 std::string packName(const std::string& syntaxPath) {
@@ -21,76 +19,85 @@ std::string withoutStatementMarkers(std::string text) {
   return goReplace(std::move(text), "(CZEL)", "");
 }
 
-std::string syntaxAnswer(const std::string& syntaxPath,
-                         const std::string& statement,
-                         const std::string& lineNumber) {
-  return withoutStatementMarkers(goVerifySyntaxesAll(syntaxPath, statement, lineNumber));
+bool isHeaderLine(const std::string& statement) {
+  return containsAny(statement, {":s:", "(CZEL)"});
 }
 
-bool isAccepted() {
-  return lastMatch.accepted;
+SyntaxMatch searchStatement(const Call& call, const std::string& syntaxPath,
+                            const std::string& statement) {
+  SyntaxMatch match = searchSyntax(call, syntaxPath, statement);
+  keepLastAnswer(match);
+  return match;
 }
 
 namespace {
 
-// The module path the latest accepted match names: in the pack of the
-// syntax file that accepted the statement. The latest one is kept: a
-// program's statements mostly name the modules of one pack in turn, and
-// working the path out again costs more than checking it is the same.
+// The module path an accepted match names: in the pack of the syntax file
+// that accepted the statement. The latest one is kept: a program's
+// statements mostly name the modules of one pack in turn, and working the
+// path out again costs more than checking it is the same.
 struct AcceptedModule {
   std::string app, syntax, module, path;
   bool named = false;  // the module name stays inside its pack
 };
 
-const AcceptedModule& acceptedModule() {
+const AcceptedModule& acceptedModule(const std::string& app, const SyntaxMatch& match) {
   static auto* latest = new AcceptedModule;
-  if (lastMatch.module != latest->module || lastMatch.syntaxPath != latest->syntax ||
-      myAbsolutePathDirApp != latest->app) {
-    latest->path = myAbsolutePathDirApp + "/node_modules/" + packName(lastMatch.syntaxPath) +
-                   "/" + lastMatch.module + ".so";
-    latest->named = isPackModuleName(lastMatch.module);
-    latest->app = myAbsolutePathDirApp;
-    latest->syntax = lastMatch.syntaxPath;
-    latest->module = lastMatch.module;
+  if (match.module != latest->module || match.syntaxPath != latest->syntax ||
+      app != latest->app) {
+    latest->path = app + "/node_modules/" + packName(match.syntaxPath) + "/" + match.module + ".so";
+    latest->named = isPackModuleName(match.module);
+    latest->app = app;
+    latest->syntax = match.syntaxPath;
+    latest->module = match.module;
   }
   return *latest;
 }
 
 }  // namespace
 
-void runAcceptedStatement(const std::string& input) {
-  const AcceptedModule& module = acceptedModule();
+Result runAcceptedStatement(const Call& call, const SyntaxMatch& match,
+                            const std::string& input) {
+  const AcceptedModule& module = acceptedModule(call.app(), match);
   // A form's parameter comes from a syntax file, which the header of a
   // user's program may have chosen: it never names a file outside its pack.
-  if (!module.named) {
-    resultat = goReplace(goResponseLANG("4"), ":E1:", withVisibleNul(module.path));
-    return;
-  }
+  if (!module.named) return call.message(kFileNotFound, withVisibleNul(module.path));
   // The module may call back into the engine, which may rebuild the path
-  // held here: callModule uses it only before the module's call.
-  resultat = callModule(module.path, input);
-}
-
-void runDirectStatement(const std::string& syntaxPath,
-                        const std::string& statement,
-                        const std::string& moduleStatement) {
-  const StatementScope scope;
-  const std::string answer = syntaxAnswer(syntaxPath, statement, "1");
-  // A comment leaves the result as it was; nothing is run for a comment.
-  if (isAccepted() && !isPassedOver(statement)) {
-    runAcceptedStatement(syntaxPath + ";" + moduleStatement);
-  } else {
-    resultat = answer;
+  // held here: it is read again only when the module could not be called.
+  ModuleAnswer answered = runPackModule(call.app(), module.path, input);
+  switch (answered.kind) {
+    case ModuleAnswer::kAnswered:
+      return answer(std::move(answered.text));
+    case ModuleAnswer::kUnreadable:
+      return call.message(kFileNotFound, withVisibleNul(module.path));
+    default:
+      return refusal(std::move(answered.text));
   }
-  applyStopTest();
 }
 
-void applyStopTest() {
-  const std::string stop = goResponseLANG("21");
-  if (resultat != stop) return;
+void runDirectStatement(Call& call, const std::string& syntaxPath,
+                        const std::string& statement, const std::string& moduleStatement) {
+  const StatementScope scope(call.app());
+  SyntaxMatch match = searchStatement(call, syntaxPath, statement);
+  if (match.accepted) {
+    call.store(std::move(match.result));
+    call.store(runAcceptedStatement(call, match, syntaxPath + ";" + moduleStatement));
+  } else if (match.passedOver) {
+    // A comment: the result as it was, without its markers.
+    call.store(answer(withoutStatementMarkers(resultat)));
+  } else {
+    match.result.text = withoutStatementMarkers(std::move(match.result.text));
+    call.store(std::move(match.result));
+  }
+  applyStopTest(call);
+}
+
+bool applyStopTest(Call& call) {
+  const Result stop = call.message(kStopAnswer);
+  if (resultat != stop.text) return false;
   // Without a real stop answer every empty result, or the catalogue's own
   // failure text, would end the host process.
-  if (stop.empty() || stop == catalogFailureText()) return;
-  resultat = goResponseLANG("12");
-  stopRun();
+  if (stop.text.empty() || stop.noCatalog) return false;
+  stopRun(call);
+  return true;
 }

@@ -3,7 +3,8 @@
 // texts with JavaScript's own string conversion, calls one engine entry and
 // returns the engine's result text as a string. Two hidden functions,
 // startCall and cancelCall, run an entry on the libuv pool for the promise
-// API (lib/promise.js).
+// API (lib/promise.js); those calls are isolated: each starts from a clean
+// engine state and leaves the classic exports' state as it found it.
 #include <napi.h>
 
 #include <atomic>
@@ -12,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "zel/entries.h"
 #include "zel/outcome.h"
 #include "zel/state.h"
-#include "zel/zel.h"
 
 // libuv's default loop is the main thread's; the node binary exports it.
 extern "C" struct uv_loop_s* uv_default_loop(void);
@@ -58,7 +59,8 @@ Napi::Value callEngine(const Napi::CallbackInfo& info, size_t argumentCount, Ent
   // An exception escaping the engine (thrown by a module, or an allocation
   // failure) becomes a JavaScript Error instead of aborting the host.
   std::atomic<bool> neverCancelled{false};
-  const Outcome outcome = runCall(neverCancelled, [&] { return entry(texts); });
+  const Outcome outcome =
+      runCall(neverCancelled, false, [&](Call& call) { return entry(call, texts); });
   if (outcome.stopped) endProcessAfterStop(env);
   if (outcome.threw && !env.IsExceptionPending()) {
     Napi::Error::New(env, outcome.error).ThrowAsJavaScriptException();
@@ -68,21 +70,54 @@ Napi::Value callEngine(const Napi::CallbackInfo& info, size_t argumentCount, Ent
 }
 
 Napi::Value Compiler(const Napi::CallbackInfo& info) {
-  return callEngine(info, 2, [](std::vector<std::string>& t) {
-    return CallZEL_Compiler(t[0], t[1]);
+  return callEngine(info, 2, [](Call& call, std::vector<std::string>& t) {
+    // The catalogue of the latest Executer or Commandes call.
+    call.setApp(myAbsolutePathDirApp);
+    return compileScript(call, t[0], t[1]);
   });
 }
 
 Napi::Value Executer(const Napi::CallbackInfo& info) {
-  return callEngine(info, 2, [](std::vector<std::string>& t) {
-    return CallZEL_Executer(t[0], t[1]);
+  return callEngine(info, 2, [](Call& call, std::vector<std::string>& t) {
+    return executeProgram(call, t[0], t[1]);
   });
 }
 
 Napi::Value Commandes(const Napi::CallbackInfo& info) {
-  return callEngine(info, 3, [](std::vector<std::string>& t) {
-    return CallZEL_Commandes(t[0], t[1], t[2]);
+  return callEngine(info, 3, [](Call& call, std::vector<std::string>& t) {
+    return executeStatement(call, t[0], t[1], t[2]);
   });
+}
+
+// The outcome as lib/promise.js reads it: { result, message, line, failed,
+// stopped, cancelled, threw, noCatalog, error, modulePath, output,
+// logSkipped, diagnostics: [{ line, message, text }] }; message and line
+// are 0 when there is none.
+Napi::Object outcomeObject(Napi::Env env, const Outcome& o) {
+  const Napi::Object object = Napi::Object::New(env);
+  object.Set("result", Napi::String::New(env, o.result.data(), o.result.size()));
+  object.Set("message", o.message);
+  object.Set("line", o.line);
+  for (const auto& [name, value] : {std::pair<const char*, bool>{"failed", o.failed},
+                                    {"stopped", o.stopped}, {"cancelled", o.cancelled},
+                                    {"threw", o.threw}, {"noCatalog", o.noCatalog},
+                                    {"logSkipped", o.logSkipped}}) {
+    object.Set(name, value);
+  }
+  object.Set("error", o.error);
+  object.Set("modulePath", o.modulePath);
+  object.Set("output", o.output);
+  Napi::Array diagnostics = Napi::Array::New(env, o.diagnostics.size());
+  for (size_t i = 0; i < o.diagnostics.size(); ++i) {
+    const Diagnostic& d = o.diagnostics[i];
+    Napi::Object entry = Napi::Object::New(env);
+    entry.Set("line", d.line);
+    entry.Set("message", d.message);
+    entry.Set("text", Napi::String::New(env, d.text.data(), d.text.size()));
+    diagnostics.Set(static_cast<uint32_t>(i), entry);
+  }
+  object.Set("diagnostics", diagnostics);
+  return object;
 }
 
 // One promise API call: runs an entry on a libuv pool thread, then hands the
@@ -96,33 +131,23 @@ class EngineCall : public Napi::AsyncWorker {
       : Napi::AsyncWorker(callback, "zel"), kind_(kind), args_(std::move(args)),
         cancel_(std::move(cancel)) {}
 
+  // Isolated: the call starts from a clean engine state, and the classic
+  // exports' state is put back as it was.
   void Execute() override {
-    outcome_ = runCall(*cancel_, [this] {
+    outcome_ = runCall(*cancel_, true, [this](Call& call) {
       const std::vector<std::string>& a = args_;
-      if (kind_ == kRun) return CallZEL_Executer(a[0], a[1]);
-      if (kind_ == kExec) return CallZEL_Commandes(a[0], a[1], a[2]);
-      // The application directory first, for the catalogue of the messages.
-      if (!a[2].empty()) myAbsolutePathDirApp = a[2];
-      return CallZEL_Compiler(a[0], a[1]);
+      if (kind_ == kRun) return executeProgram(call, a[0], a[1]);
+      if (kind_ == kExec) return executeStatement(call, a[0], a[1], a[2]);
+      // The messages come from the catalogue of the application in a[2], or
+      // from the catalogue file a[3] when no application is given.
+      myAbsolutePathDirApp = a[2];
+      call.setApp(a[2], a[2].empty() ? a[3] : "");
+      return compileScript(call, a[0], a[1]);
     });
   }
 
-  // callback(result, message, line, flags, error, modulePath): plain values
-  // are cheaper to hand over than an object; lib/promise.js builds the
-  // outcome. flags: 1 failed, 2 stopped, 4 cancelled, 8 threw.
   std::vector<napi_value> GetResult(Napi::Env env) override {
-    const Outcome& o = outcome_;
-    const int flags = (o.failed ? 1 : 0) | (o.stopped ? 2 : 0) | (o.cancelled ? 4 : 0) |
-                      (o.threw ? 8 : 0);
-    std::vector<napi_value> values = {
-        Napi::String::New(env, o.result.data(), o.result.size()),
-        Napi::Number::New(env, o.message), Napi::Number::New(env, o.line),
-        Napi::Number::New(env, flags)};
-    if (o.threw) {
-      values.push_back(Napi::String::New(env, o.error));
-      values.push_back(Napi::String::New(env, o.modulePath));
-    }
-    return values;
+    return {outcomeObject(env, outcome_)};
   }
 
  private:
@@ -148,22 +173,24 @@ ThreadCalls& threadCalls(Napi::Env env) {
   return *calls;
 }
 
-// startCall(kind, a, b, c, callback): queues one engine call (kind 0 run,
-// 1 exec, 2 compile; the caller checks that a, b and c are strings).
+// startCall(kind, a, b, c, d, callback): queues one engine call (kind 0
+// run, 1 exec, 2 compile; the caller checks that a to d are strings) and
+// hands callback(outcome) the outcome object.
 Napi::Value StartCall(const Napi::CallbackInfo& info) {
   const Napi::Env env = info.Env();
-  if (info.Length() < 5 || !info[0].IsNumber() || !info[4].IsFunction()) {
-    Napi::TypeError::New(env, "startCall(kind, a, b, c, callback)").ThrowAsJavaScriptException();
+  if (info.Length() < 6 || !info[0].IsNumber() || !info[5].IsFunction()) {
+    Napi::TypeError::New(env, "startCall(kind, a, b, c, d, callback)")
+        .ThrowAsJavaScriptException();
     return env.Undefined();
   }
   const int kind = info[0].As<Napi::Number>().Int32Value();
   std::vector<std::string> args;
-  for (size_t i = 1; i <= 3; ++i) {
+  for (size_t i = 1; i <= 4; ++i) {
     args.push_back(info[i].IsString() ? info[i].As<Napi::String>().Utf8Value() : "");
   }
   auto cancel = std::make_shared<std::atomic<bool>>(false);
   threadCalls(env).cancel = cancel;
-  auto* call = new EngineCall(info[4].As<Napi::Function>(),
+  auto* call = new EngineCall(info[5].As<Napi::Function>(),
                               static_cast<EngineCall::Kind>(kind), std::move(args), cancel);
   call->Queue();
   return env.Undefined();

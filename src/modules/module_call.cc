@@ -248,71 +248,78 @@ void load(const std::string& path, LoadedModule& module) {
 // The call holds its own object and destroy entry: a module that calls back
 // into the engine during its operation has the nested call write the slots
 // again (and may have the cached entry rebuilt), and reading them back
-// would destroy the nested call's object a second time.
+// would destroy the nested call's object a second time. `path` must stay
+// valid until the call returns: an exception leaving the module is noted
+// with it.
 template <class Object, class Operate>
-std::string loadAndCall(const LoadedModule& module, const std::string& path,
-                        ModuleSlots<Object> slots, Operate operate) {
-  if (!module.readable) return goReplace(goResponseLANG("4"), ":E1:", withVisibleNul(path));
+ModuleAnswer loadAndCall(const LoadedModule& module, const std::string& path,
+                         ModuleSlots<Object> slots, Operate operate) {
+  if (!module.readable) return {ModuleAnswer::kUnreadable, ""};
   slots.handle = module.handle;
-  if (module.handle == nullptr) return module.error;
+  if (module.handle == nullptr) return {ModuleAnswer::kRefused, module.error};
   const auto create = reinterpret_cast<Object* (*)()>(module.create);
   slots.create = create;
-  if (create == nullptr) return module.error;
+  if (create == nullptr) return {ModuleAnswer::kRefused, module.error};
   const auto destroy = reinterpret_cast<void (*)(Object*)>(module.destroy);
   slots.destroy = destroy;
-  if (destroy == nullptr) return module.error;
+  if (destroy == nullptr) return {ModuleAnswer::kRefused, module.error};
 
   Object* const object = create();
   slots.object = object;
   // A module whose create() gives no object cannot be called; report it
   // instead of calling through a null pointer.
-  if (object == nullptr) return path + ": create() returned no object";
-  // `module` and `path` may not be valid any more once the operation ran.
-  std::string result = operate(object);
+  if (object == nullptr) return {ModuleAnswer::kRefused, path + ": create() returned no object"};
+  ModuleAnswer answer{ModuleAnswer::kAnswered, ""};
+  try {
+    answer.text = operate(object);
+  } catch (...) {
+    noteThrowingModule(path);
+    throw;
+  }
   destroy(object);
-  return result;
+  return answer;
+}
+
+// The classic text of a module call: message 4 (from the catalogue of the
+// latest application) naming the path when the file cannot be opened.
+std::string classicText(ModuleAnswer answer, const std::string& path) {
+  if (answer.kind != ModuleAnswer::kUnreadable) return std::move(answer.text);
+  return goReplace(goResponseLANG("4"), ":E1:", withVisibleNul(path));
 }
 
 }  // namespace
 
-const LoadedModule& loadedModule(const std::string& path) {
+const LoadedModule& loadedModule(const std::string& app, const std::string& path) {
   // The syntax modules and pack modules of each application.
   static auto* cache = new DiskCache<LoadedModule>(16 * kCachedApplications);
-  return cachedEntry(*cache, path, false, [&](LoadedModule& module) { load(path, module); });
+  return cachedEntry(*cache, app, path, false,
+                     [&](LoadedModule& module) { load(path, module); });
 }
 
 bool isCached(const LoadedModule& module) { return module.generation != 0; }
 
-std::string callModule(const std::string& modulePath, const std::string& input) {
+ModuleAnswer runPackModule(const std::string& app, const std::string& modulePath,
+                           const std::string& input) {
   ModuleSlots<ModuleObject> slots{handle, openZEL, closeZEL, ps};
-  const LoadedModule& module = loadedModule(modulePath);
-  // Named in the call record while it runs, for the report of an exception.
-  callOutcome().modulePath.assign(modulePath);
-  bool called = false;
-  std::string result = loadAndCall(module, modulePath, slots, [&](ModuleObject* object) {
-    called = true;
-    return object->execute(input);
-  });
-  callOutcome().modulePath.clear();
-  if (called) {
-    recordModuleResult();
-  } else if (!module.readable) {
-    recordMessage(4);
-  } else {
-    recordUnnumberedFailure();
-  }
-  return result;
+  return loadAndCall(loadedModule(app, modulePath), modulePath, slots,
+                     [&](ModuleObject* object) { return object->execute(input); });
 }
 
-std::string callLibModule(const LoadedModule& module, const std::string& libPath,
-                          const std::string& syntaxLine, const std::string& statement) {
+ModuleAnswer askSyntaxModule(const LoadedModule& module, const std::string& libPath,
+                             const std::string& syntaxLine, const std::string& statement) {
   ModuleSlots<LibModuleObject> slots{handleLib, openZELLib, closeZELLib, psLib};
   return loadAndCall(module, libPath, slots, [&](LibModuleObject* object) {
     return object->check(syntaxLine, statement);
   });
 }
 
+std::string callModule(const std::string& modulePath, const std::string& input) {
+  return classicText(runPackModule(myAbsolutePathDirApp, modulePath, input), modulePath);
+}
+
 std::string callLibModule(const std::string& libPath, const std::string& syntaxLine,
                           const std::string& statement) {
-  return callLibModule(loadedModule(libPath), libPath, syntaxLine, statement);
+  return classicText(askSyntaxModule(loadedModule(myAbsolutePathDirApp, libPath), libPath,
+                                     syntaxLine, statement),
+                     libPath);
 }

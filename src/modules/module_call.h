@@ -12,39 +12,54 @@
 // "\0"); a text naming the module when its file was written over in place
 // (same inode, another size or modification time) after this process loaded
 // it; otherwise the loader's own error text. An exception thrown by the
-// module's operation propagates to the caller and the object is not
-// destroyed.
+// module's operation propagates to the caller (noted with the module's path,
+// zel/outcome.h) and the object is not destroyed.
 #ifndef ZEL_MODULES_MODULE_CALL_H_
 #define ZEL_MODULES_MODULE_CALL_H_
 
 #include <string>
 
-// Runs a pack module: returns execute(input) of a fresh object from the
-// shared object at modulePath, or a failure text. Uses handle, openZEL,
-// closeZEL and ps.
-std::string callModule(const std::string& modulePath, const std::string& input);
-
-// Asks a syntax module: returns check(syntaxLine, statement) of a fresh
-// object from the shared object at libPath, or a failure text. Uses
-// handleLib, openZELLib, closeZELLib and psLib.
-std::string callLibModule(const std::string& libPath, const std::string& syntaxLine,
-                          const std::string& statement);
+// What one module call gave.
+struct ModuleAnswer {
+  enum Kind {
+    kAnswered,    // the module's operation ran; text is its answer
+    kUnreadable,  // the file cannot be opened (or is no regular file); text is ""
+    kRefused,     // not called: text is the loader's text, or the engine's
+  } kind;
+  std::string text;
+};
 
 // What loading a module's file gave (the existence test, the handle and
 // entries, or the loader's text), kept for one disk generation.
 struct LoadedModule;
 
-// The module file at `path` as a call in the current statement sees it.
-// Looking a syntax module up once and calling it through the result below
-// saves the lookup per call; the result stays valid until the statement ends.
-const LoadedModule& loadedModule(const std::string& path);
+// The module file at `path` (of the application `app`) as a call in the
+// current statement sees it. Looking a syntax module up once and calling it
+// through the result below saves the lookup per call; the result stays
+// valid until the statement ends.
+const LoadedModule& loadedModule(const std::string& app, const std::string& path);
 
 // True when `module` was kept for the current disk generation; when false
 // it must be looked up again for each call.
 bool isCached(const LoadedModule& module);
 
-// callLibModule for a module already looked up with loadedModule(libPath).
-std::string callLibModule(const LoadedModule& module, const std::string& libPath,
-                          const std::string& syntaxLine, const std::string& statement);
+// Runs a pack module of the application `app`: execute(input) of a fresh
+// object from the shared object at modulePath. Uses handle, openZEL,
+// closeZEL and ps.
+ModuleAnswer runPackModule(const std::string& app, const std::string& modulePath,
+                           const std::string& input);
+
+// Asks a syntax module already looked up with loadedModule: check(syntaxLine,
+// statement) of a fresh object. Uses handleLib, openZELLib, closeZELLib and
+// psLib.
+ModuleAnswer askSyntaxModule(const LoadedModule& module, const std::string& libPath,
+                             const std::string& syntaxLine, const std::string& statement);
+
+// The classic calls, for the application of the latest Executer or
+// Commandes call: the answer, or a failure text (message 4 naming the path
+// when the file cannot be opened).
+std::string callModule(const std::string& modulePath, const std::string& input);
+std::string callLibModule(const std::string& libPath, const std::string& syntaxLine,
+                          const std::string& statement);
 
 #endif  // ZEL_MODULES_MODULE_CALL_H_

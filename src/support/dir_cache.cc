@@ -17,10 +17,10 @@ std::vector<std::string> entryNamePieces(const std::string& name) {
   return pieces;
 }
 
-const DirListing& listDirectory(const std::string& dir) {
+const DirListing& listDirectory(const std::string& app, const std::string& dir) {
   // node_modules, korrin_linux and a pack directory or two per application.
   static auto* cache = new DiskCache<DirListing>(4 * kCachedApplications);
-  return cachedEntry(*cache, dir, true, [&](DirListing& listing) {
+  return cachedEntry(*cache, app, dir, true, [&](DirListing& listing) {
     listing.exists = IsPathExist(dir);
     if (DIR* d = holdsNul(dir) ? nullptr : opendir(dir.c_str())) {
       listing.opened = true;

@@ -19,8 +19,9 @@ struct DirListing {
 // out ("." and ".." have none, ".bin" has one).
 std::vector<std::string> entryNamePieces(const std::string& name);
 
-// The listing of `dir` as opendir/readdir give it now; served from the cache
-// while nothing under the directory has changed.
-const DirListing& listDirectory(const std::string& dir);
+// The listing of `dir` as opendir/readdir give it now, for the application
+// `app`; served from the cache while nothing under the directory has
+// changed.
+const DirListing& listDirectory(const std::string& app, const std::string& dir);
 
 #endif  // ZEL_SUPPORT_DIR_CACHE_H_

@@ -1,7 +1,5 @@
 #include "support/disk_watch.h"
 
-#include "zel/state.h"
-
 #include <fcntl.h>
 #include <sys/epoll.h>
 #include <sys/inotify.h>
@@ -56,7 +54,7 @@ struct Watch {
   // The application directories the caches hold entries for, and the
   // caches themselves, to evict an application's entries from each.
   std::unordered_map<std::string, ApplicationRecord> applications;
-  ApplicationRecord* current = nullptr;  // myAbsolutePathDirApp's, once known
+  ApplicationRecord* current = nullptr;  // the application used last
   std::string currentPath;
   uint32_t nextApplication = 1;
   std::vector<cache_use::Evictable*> caches;
@@ -330,14 +328,13 @@ namespace cache_use {
 
 Evictable::Evictable() { watch().caches.push_back(this); }
 
-uint32_t application() {
+uint32_t application(const std::string& app) {
   Watch& w = watch();
-  if (w.current == nullptr || w.currentPath != myAbsolutePathDirApp) {
-    auto added = w.applications.try_emplace(myAbsolutePathDirApp,
-                                            ApplicationRecord{w.nextApplication, 0});
+  if (w.current == nullptr || w.currentPath != app) {
+    auto added = w.applications.try_emplace(app, ApplicationRecord{w.nextApplication, 0});
     if (added.second) ++w.nextApplication;
     w.current = &added.first->second;
-    w.currentPath = myAbsolutePathDirApp;
+    w.currentPath = app;
     if (added.second) evictApplications(w);
   }
   w.current->used = stamp();
@@ -360,11 +357,11 @@ void EntrySources::rest(const WatchSet& watches, bool cacheable) {
 
 namespace {
 
-void openStatement(Watch& w) {
+void openStatement(Watch& w, const std::string& app) {
   checkForChanges(w);
   // What the outermost statement looks up stays in the caches until it ends.
   if (w.statementDepth++ == 0) cache_use::counters.pinnedFrom = cache_use::counters.stamp + 1;
-  cache_use::application();
+  cache_use::application(app);
 }
 
 void closeStatement(Watch& w) {
@@ -375,10 +372,13 @@ void closeStatement(Watch& w) {
 
 }  // namespace
 
-StatementScope::StatementScope() : opened_(true) { openStatement(watch()); }
+StatementScope::StatementScope(const std::string& app) : opened_(true) {
+  openStatement(watch(), app);
+}
 
-StatementScope::StatementScope(Join) : opened_(watch().statementDepth == 0) {
-  if (opened_) openStatement(watch());
+StatementScope::StatementScope(const std::string& app, Join)
+    : opened_(watch().statementDepth == 0) {
+  if (opened_) openStatement(watch(), app);
 }
 
 StatementScope::~StatementScope() {

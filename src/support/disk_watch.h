@@ -98,10 +98,10 @@ class Evictable {
  protected:
   ~Evictable() = default;
 };
-// The id of the application directory calls are made for now, among the
-// kCachedApplications used last. Taking in a new one evicts the entries of
+// The id of the application directory `app`, among the kCachedApplications
+// used last, marked as used now. Taking in a new one evicts the entries of
 // the least recently used one from every cache.
-uint32_t application();
+uint32_t application(const std::string& app);
 // Counters every lookup touches, kept inline-reachable since they are on
 // the path of every statement.
 struct Counters {
@@ -139,9 +139,9 @@ class DiskCache : public cache_use::Evictable {
 
   explicit DiskCache(size_t capacity) : capacity_(capacity) {}
 
-  // The node for `path`, made empty when new. A new node may push the least
-  // recently used ones out.
-  Node& operator[](const std::string& path) {
+  // The node for `path`, made empty when new (for the application `app`).
+  // A new node may push the least recently used ones out.
+  Node& node(const std::string& app, const std::string& path) {
     for (int i = 0; i < kRecent; ++i) {
       if (recentPaths_[i] != nullptr && *recentPaths_[i] == path) {
         recentNodes_[i]->used = cache_use::stamp();
@@ -152,7 +152,7 @@ class DiskCache : public cache_use::Evictable {
     auto& item = *inserted.first;
     item.second.used = cache_use::stamp();
     if (inserted.second) {
-      item.second.app = cache_use::application();
+      item.second.app = cache_use::application(app);
       trim();
     }
     // Map nodes never move, so these stay valid until the node is evicted.
@@ -232,14 +232,15 @@ class EntrySources {
   EntrySources* outer_;
 };
 
-// The entry for `path`, rebuilt by `read(entry)` unless it was built in the
-// current disk generation. `read` gets a fresh entry; the path (a directory
-// when `isDirectory`) is watched before it runs.
+// The entry for `path`, made for the application `app`, rebuilt by
+// `read(entry)` unless it was built in the current disk generation. `read`
+// gets a fresh entry; the path (a directory when `isDirectory`) is watched
+// before it runs.
 template <class Entry, class Read>
-Entry& cachedEntry(DiskCache<Entry>& cache, const std::string& path, bool isDirectory,
-                   Read read) {
+Entry& cachedEntry(DiskCache<Entry>& cache, const std::string& app, const std::string& path,
+                   bool isDirectory, Read read) {
   const uint64_t generation = diskGeneration();
-  auto& node = cache[path];
+  auto& node = cache.node(app, path);
   if (node.entry.generation != generation) {
     WatchSet watches;
     bool watched;
@@ -264,17 +265,18 @@ Entry& cachedEntry(DiskCache<Entry>& cache, const std::string& path, bool isDire
   return node.entry;
 }
 
-// One statement: checks for changes once when it starts; cache lookups made
-// until it ends use that view. Scopes may nest (a module calling back into
-// the engine); each one checks again when it starts.
+// One statement of the application `app`: checks for changes once when it
+// starts; cache lookups made until it ends use that view. Scopes may nest (a
+// module calling back into the engine); each one checks again when it
+// starts.
 class StatementScope {
  public:
-  StatementScope();
+  explicit StatementScope(const std::string& app);
   // Joins the statement in progress when there is one (no check); opens a
   // statement otherwise. For steps that are run inside a statement and also
   // on their own.
   enum Join { kJoin };
-  explicit StatementScope(Join);
+  StatementScope(const std::string& app, Join);
   ~StatementScope();
   StatementScope(const StatementScope&) = delete;
   StatementScope& operator=(const StatementScope&) = delete;

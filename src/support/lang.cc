@@ -27,12 +27,12 @@ std::string expand(std::string text, const std::string& key) {
 
 }  // namespace
 
-std::string catalogPath() {
-  return myAbsolutePathDirApp + "/node_modules/zel_linux/lang.conf";
+std::string catalogPathOf(const std::string& app) {
+  return app + "/node_modules/zel_linux/lang.conf";
 }
 
-std::string catalogFailureText() {
-  return "Lecture des reponses impossible (LANG).\n    ->" + catalogPath();
+std::string catalogFailureText(const std::string& catalog) {
+  return "Lecture des reponses impossible (LANG).\n    ->" + catalog;
 }
 
 namespace {
@@ -46,9 +46,9 @@ struct CatalogCache {
 };
 
 // The catalogue at `path`, read afresh unless the cached copy is still valid.
-CatalogCache& catalog(const std::string& path) {
+CatalogCache& catalog(const std::string& app, const std::string& path) {
   static auto* cache = new DiskCache<CatalogCache>(kCachedApplications);
-  return cachedEntry(*cache, path, false, [&](CatalogCache& entry) {
+  return cachedEntry(*cache, app, path, false, [&](CatalogCache& entry) {
     std::ifstream file;
     entry.opened = openForReading(path, file);
     for (std::string text; std::getline(file, text);) entry.lines.push_back(std::move(text));
@@ -57,20 +57,37 @@ CatalogCache& catalog(const std::string& path) {
 
 }  // namespace
 
-std::string goResponseLANG(std::string number) {
-  CatalogCache& cache = catalog(appPath("/node_modules/zel_linux/lang.conf"));
-  if (!cache.opened) return catalogFailureText();
+bool lookupMessage(const std::string& app, const std::string& catalogFile,
+                   const std::string& number, std::string& text) {
+  CatalogCache& cache = catalog(app, catalogFile);
+  if (!cache.opened) {
+    text = catalogFailureText(catalogFile);
+    return false;
+  }
   const auto known = cache.messages.find(number);
-  if (known != cache.messages.end()) return known->second;
+  if (known != cache.messages.end()) {
+    text = known->second;
+    return true;
+  }
   const std::string key = ":" + number + ":";
   std::string message;
-  for (const std::string& text : cache.lines) {
-    if (text.empty() || text == "-;") continue;
-    if (text.find(key) == std::string::npos) continue;
-    lineLang = text;
-    message = expand(text, key);
+  for (const std::string& line : cache.lines) {
+    if (line.empty() || line == "-;") continue;
+    if (line.find(key) == std::string::npos) continue;
+    lineLang = line;
+    message = expand(line, key);
     break;
   }
-  cache.messages.emplace(number, message);
-  return message;
+  text = cache.messages.emplace(number, std::move(message)).first->second;
+  return true;
+}
+
+std::string catalogPath() { return catalogPathOf(myAbsolutePathDirApp); }
+
+std::string catalogFailureText() { return catalogFailureText(catalogPath()); }
+
+std::string goResponseLANG(std::string number) {
+  std::string text;
+  lookupMessage(myAbsolutePathDirApp, catalogPath(), number, text);
+  return text;
 }

@@ -1,28 +1,38 @@
 // Message catalogue.
 //
-// Every text the engine reports is a numbered line of the catalogue
-// myAbsolutePathDirApp + "/node_modules/zel_linux/lang.conf", so wording and
-// language change without rebuilding.
+// Every text the engine reports is a numbered line of a catalogue file,
+// <app>/node_modules/zel_linux/lang.conf, so wording and language change
+// without rebuilding. The catalogue is kept in the disk caches
+// (support/disk_watch.h): an edit takes effect at the next statement.
 #ifndef ZEL_SUPPORT_LANG_H_
 #define ZEL_SUPPORT_LANG_H_
 
 #include <string>
 
-// Path of the catalogue below the current application directory.
-std::string catalogPath();
+// The catalogue path of the application in `app`.
+std::string catalogPathOf(const std::string& app);
 
-// What goResponseLANG answers when the catalogue cannot be opened.
-std::string catalogFailureText();
+// What a lookup answers when the catalogue at `catalog` cannot be opened: a
+// fixed French text followed by the catalogue path.
+std::string catalogFailureText(const std::string& catalog);
 
-// Looks message `number` up (decimal text, matched as the key ":number:").
-// The first line in file order that holds the key anywhere wins (lines that
-// are exactly "" or "-;" are never examined); its line breaks and "\r" are
+// Looks message `number` up (decimal text, matched as the key ":number:")
+// in the catalogue file `catalog`, cached for the application `app`. The
+// first line in file order that holds the key anywhere wins (lines that are
+// exactly "" or "-;" are never examined); its line breaks and "\r" are
 // dropped, ":EE:" becomes "\n", every key is removed, and ":A1:", ":A2:",
 // ":B1:" become terminal colour codes. ":E1:" is left for the caller.
-// Returns "" when no line holds the key, and a fixed French failure text
-// followed by the catalogue path when the catalogue cannot be opened (or is
-// not a regular file). The
-// file is read afresh on every call.
+// `text` is "" when no line holds the key. Returns false, with the failure
+// text in `text`, when the catalogue cannot be opened (or is not a regular
+// file).
+bool lookupMessage(const std::string& app, const std::string& catalog,
+                   const std::string& number, std::string& text);
+
+// The same for the application of the latest Executer or Commandes call
+// (myAbsolutePathDirApp): its catalogue path, failure text, and message
+// `number` (or the failure text).
+std::string catalogPath();
+std::string catalogFailureText();
 std::string goResponseLANG(std::string number);
 
 #endif  // ZEL_SUPPORT_LANG_H_

@@ -37,12 +37,10 @@ struct SyntaxModule {
 // path per entry without an extension, in directory order.
 struct ModuleDirectory {
   bool missing = false;
-  std::string missingResult;  // message 4 when the directory is missing
   // cache_use::evictions() when the modules' `loaded` were taken: a module
   // entry may have left its cache since.
   uint64_t evictionsSeen = 0;
   std::vector<SyntaxModule> modules;
-  std::string noExtensionResult;  // message 19
 };
 
 // Matches share the directory as it was when they began: a module that
@@ -50,20 +48,23 @@ struct ModuleDirectory {
 // was asking it goes on with the one it holds.
 using SharedDirectory = std::shared_ptr<ModuleDirectory>;
 
-SharedDirectory moduleDirectory() {
+std::string moduleDirectoryOf(const std::string& app) {
+  return app + "/node_modules/korrin_linux/";
+}
+
+SharedDirectory moduleDirectory(const std::string& app) {
   struct Cached {
     uint64_t generation = 0;
     SharedDirectory directory;
   };
   static auto* cache = new DiskCache<Cached>(kCachedApplications);
-  const std::string& dir = appPath("/node_modules/korrin_linux/");
-  return cachedEntry(*cache, dir, true, [&](Cached& cached) {
+  const std::string dir = moduleDirectoryOf(app);
+  return cachedEntry(*cache, app, dir, true, [&](Cached& cached) {
     cached.directory = std::make_shared<ModuleDirectory>();
     ModuleDirectory& entry = *cached.directory;
-    const DirListing& listing = listDirectory(dir);
+    const DirListing& listing = listDirectory(app, dir);
     if (!listing.exists) {
       entry.missing = true;
-      entry.missingResult = goReplace(goResponseLANG("4"), ":E1:", "./korrin_linux");
       return;
     }
     for (const std::vector<std::string>& pieces : listing.pieces) {
@@ -73,7 +74,6 @@ SharedDirectory moduleDirectory() {
         entry.modules.push_back({withoutLineBreaks(dir + pieces[0] + ".so")});
       }
     }
-    entry.noExtensionResult = goResponseLANG("19");
   }).directory;
 }
 
@@ -87,9 +87,14 @@ void dropEvictedModules(ModuleDirectory& directory) {
 
 // What one syntax file match has found so far.
 struct Match {
+  Match(const Call& forCall, std::string text) : call(forCall), statement(std::move(text)) {}
+
+  const Call& call;
   std::string statement;             // stripped of ";" and "(ZE)" once a line was tried
   const SyntaxForm* form = nullptr;  // the latest syntax line tried
   bool accepted = false;
+  bool moduleAsked = false;
+  std::string lastAnswer;            // the latest syntax module answer
   // What the module directory held, as facts: the refusal is decided from
   // these, never from markers in a text a module or a user wrote.
   bool directoryMissing = false;
@@ -111,25 +116,30 @@ bool carriesRefusalMarker(const std::string& answer) {
   return containsAny(answer, {"(NM)", "(NF)", "(LEX)"});
 }
 
+// The answer a syntax module gave, as the match reads it: a module that
+// cannot be opened answers with message 4 naming it, one the loader refuses
+// with the loader's text.
+std::string answerText(const Match& match, ModuleAnswer answer, const std::string& path) {
+  if (answer.kind != ModuleAnswer::kUnreadable) return std::move(answer.text);
+  return match.call.message(kFileNotFound, withVisibleNul(path)).text;
+}
+
 // Offers the statement to every syntax module for one pattern, in directory
 // order, until one accepts. Only an answer given during this match can
 // accept: a matching answer left over from an earlier match does not count.
 void askSyntaxModules(Match& match) {
+  const std::string& app = match.call.app();
   if (match.directory == nullptr) {
-    match.directory = moduleDirectory();
+    match.directory = moduleDirectory(app);
     dropEvictedModules(*match.directory);
   }
   ModuleDirectory& directory = *match.directory;
   if (directory.missing) {
-    resultat = directory.missingResult;
-    recordMessage(4);
     match.directoryMissing = true;
     return;
   }
   for (SyntaxModule& module : directory.modules) {
     if (module.path.empty()) {
-      resultat = directory.noExtensionResult;
-      recordMessage(19);
       match.noExtensionSeen = true;
       continue;
     }
@@ -137,14 +147,16 @@ void askSyntaxModules(Match& match) {
     // does; one that could not be cached is looked up for every call.
     const LoadedModule* loaded = module.loaded;
     if (loaded == nullptr) {
-      loaded = &loadedModule(module.path);
+      loaded = &loadedModule(app, module.path);
       dropEvictedModules(directory);  // the lookup may have evicted others
       if (isCached(*loaded)) module.loaded = loaded;
     }
-    lineSyntaxesExistLib =
-        callLibModule(*loaded, module.path, match.form->pattern, match.statement);
-    if (carriesRefusalMarker(lineSyntaxesExistLib)) match.markerSeen = true;
-    if (lineSyntaxesExistLib == match.statement) {
+    match.moduleAsked = true;
+    match.lastAnswer = answerText(
+        match, askSyntaxModule(*loaded, module.path, match.form->pattern, match.statement),
+        module.path);
+    if (carriesRefusalMarker(match.lastAnswer)) match.markerSeen = true;
+    if (match.lastAnswer == match.statement) {
       match.accepted = true;
       return;
     }
@@ -171,14 +183,14 @@ void tryForm(const SyntaxForm& form, Match& match) {
 // module directory is, so that a match keeps the forms it goes through.
 using SharedForms = std::shared_ptr<const std::vector<SyntaxForm>>;
 
-SharedForms syntaxForms(const std::string& path) {
+SharedForms syntaxForms(const std::string& app, const std::string& path) {
   struct Cached {
     uint64_t generation = 0;
     SharedForms forms;
   };
   // A few packs per application.
   static auto* cache = new DiskCache<Cached>(8 * kCachedApplications);
-  return cachedEntry(*cache, path, false, [&](Cached& entry) {
+  return cachedEntry(*cache, app, path, false, [&](Cached& entry) {
     std::ifstream file;
     if (!openForReading(path, file)) return;
     auto forms = std::make_shared<std::vector<SyntaxForm>>();
@@ -194,32 +206,33 @@ SharedForms syntaxForms(const std::string& path) {
 }
 
 // The result when no syntax module accepted the statement.
-void decideRefusal(const Match& match) {
+Result refusalOf(const Match& match) {
+  const Call& call = match.call;
+  Result result;
   if (match.markerSeen) {
-    const std::string& answer = lineSyntaxesExistLib;
+    const std::string& answer = match.lastAnswer;
     if (contains(answer, "(NM)")) {
-      resultat = goReplace(answer, "(NM)", "");
-      recordUnnumberedFailure();
+      result = refusal(goReplace(answer, "(NM)", ""));
     } else if (contains(answer, "(LEX)")) {
-      resultat = goReplace(goResponseLANG("2"), ":E1:", goReplace(answer, "(LEX)", ""));
-      recordMessage(2);
+      result = call.message(kLexicalError, goReplace(answer, "(LEX)", ""));
     } else if (contains(answer, "(NF)")) {
-      resultat = goReplace(goResponseLANG("3"), ":E1:", match.statement);
-      recordMessage(3);
+      result = call.message(kNotRecognised, match.statement);
+    } else {
+      // An earlier answer carried a refusal, the last one none: the scan's
+      // own text stands, with the marker the scan put in front of it.
+      result = call.message(kNotAccepted);
+      result.text.insert(0, "(MDNF)");
     }
   } else if (match.noExtensionSeen) {
-    resultat = "(" + myAbsolutePathDirApp + "/node_modules/korrin_linux/) " +
-               match.directory->noExtensionResult;
+    result = call.message(kNotAccepted);
+    result.text.insert(0, "(" + moduleDirectoryOf(call.app()) + ") ");
   } else if (match.directoryMissing) {
-    resultat = match.directory->missingResult;
+    result = call.message(kFileNotFound, "./korrin_linux");
   } else {
-    resultat = goReplace(goResponseLANG("18"), ":E1:", match.statement);
-    recordMessage(18);
+    result = call.message(kNoSyntaxLine, match.statement);
   }
-  if (match.refusedForm) {
-    resultat = goReplace(goResponseLANG("14"), ":E1:", match.form->pattern);
-    recordMessage(14);
-  }
+  if (match.refusedForm) result = call.message(kMarkedForm, match.form->pattern);
+  return result;
 }
 
 }  // namespace
@@ -243,31 +256,44 @@ std::string patternText(const std::string& syntaxLine) {
   return goReplace(std::move(pattern), raw + ")", "");
 }
 
-std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
-                           std::string /*lineNumber*/) {
+SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
+                            std::string statement) {
   // One match is one statement: what it reads from disk is looked up once.
-  const StatementScope scope(StatementScope::kJoin);
-  const SharedForms forms = holdsNul(syntaxPath) ? nullptr : syntaxForms(syntaxPath);
+  const StatementScope scope(call.app(), StatementScope::kJoin);
+  SyntaxMatch outcome;
+  const SharedForms forms = holdsNul(syntaxPath) ? nullptr : syntaxForms(call.app(), syntaxPath);
   if (forms == nullptr) {
-    lastMatch.accepted = false;
-    resultat = goReplace(goResponseLANG("1"), ":E1:", withVisibleNul(syntaxPath));
-    recordMessage(1);
-    return resultat;
+    outcome.result = call.message(kCannotOpen, withVisibleNul(syntaxPath));
+    return outcome;
   }
-  Match match;
-  match.statement = std::move(statement);
+  Match match(call, std::move(statement));
   for (const SyntaxForm& form : *forms) {
     tryForm(form, match);
     if (match.accepted) break;
   }
-  // Written last, after every module call of this match.
-  lastMatch.accepted = match.accepted;
+  outcome.accepted = match.accepted;
+  outcome.moduleAsked = match.moduleAsked;
   if (match.accepted) {
-    lastMatch.syntaxPath = syntaxPath;
-    lastMatch.module = match.form->parameter;
-    resultat = "(TRUEZEL)" + match.form->parameter;
+    outcome.syntaxPath = syntaxPath;
+    outcome.module = match.form->parameter;
+    outcome.result = answer("(TRUEZEL)" + match.form->parameter);
   } else {
-    decideRefusal(match);
+    outcome.result = refusalOf(match);
   }
+  outcome.lastAnswer = std::move(match.lastAnswer);
+  return outcome;
+}
+
+void keepLastAnswer(SyntaxMatch& match) {
+  if (match.moduleAsked) lineSyntaxesExistLib = std::move(match.lastAnswer);
+}
+
+std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
+                           std::string /*lineNumber*/) {
+  Call call;
+  call.setApp(myAbsolutePathDirApp);
+  SyntaxMatch match = matchSyntaxFile(call, syntaxPath, std::move(statement));
+  keepLastAnswer(match);
+  resultat = std::move(match.result.text);
   return resultat;
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "support/dir_cache.h"  // entryNamePieces
+#include "zel/outcome.h"
 
 // Classifies a raw syntax file line. Returns true and sets `syntaxLine` when
 // the line is a syntax line: enciphered lines are read back (up to their
@@ -26,17 +27,39 @@ std::string parameterText(const std::string& syntaxLine);
 // parameter (and the space before it). "(ZE)" is still in it.
 std::string patternText(const std::string& syntaxLine);
 
-// Matches `statement` against the syntax file at `syntaxPath`. Returns, and
-// leaves in resultat, "(TRUEZEL)" + the parameter text of the first syntax
-// line that a syntax module accepted, or else the message that fits: the
-// module's own text for "(NM)", message 2 for "(LEX)", 3 for "(NF)", the
-// module directory in parentheses + message 19 when no module accepted, 4 when
-// the module directory is missing, 18 when no line could be offered, 14 when
-// statement and a form tried both carry "(ZE)", and 1 when the file cannot be
-// opened. `lineNumber` is the caller's line number, not used in the match.
-// The outcome is also recorded in lastMatch (zel/state.h) when the match
-// ends. A syntax path holding a NUL byte is never opened (message 1, the NUL
-// shown as "\0"); only a regular file is read.
+// What matching a statement against syntax files decided.
+struct SyntaxMatch {
+  bool accepted = false;
+  bool passedOver = false;   // a comment, or a text too short to hold a form: nothing was asked
+  bool moduleAsked = false;  // some syntax module was asked (lastAnswer is its answer)
+  std::string syntaxPath;    // the syntax file whose form accepted the statement
+  std::string module;        // that form's parameter text: the module's name
+  std::string lastAnswer;    // the latest syntax module answer
+  // "(TRUEZEL)" + the module's name on acceptance; otherwise the message
+  // that fits: the module's own text for "(NM)", message 2 for "(LEX)", 3
+  // for "(NF)", the module directory in parentheses + message 19 when no
+  // module accepted ("(MDNF)" + message 19 when an earlier answer carried a
+  // refusal and the last one none), 4 when the module directory is
+  // missing, 18 when no line could be offered, 14 when statement and a form
+  // tried both carry "(ZE)", and 1 when the file cannot be opened.
+  Result result;
+};
+
+// Matches `statement` against the syntax file at `syntaxPath` for the
+// call's application: every syntax line in file order, each offered to
+// every syntax module in directory order, until one answers with the
+// statement itself. A syntax path holding a NUL byte is never opened
+// (message 1, the NUL shown as "\0"); only a regular file is read.
+SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
+                            std::string statement);
+
+// Keeps the match's last syntax module answer in lineSyntaxesExistLib, as
+// the classic state has it, when a module was asked.
+void keepLastAnswer(SyntaxMatch& match);
+
+// The classic match, for the application of the latest Executer or
+// Commandes call: returns the match's result text and leaves it in
+// resultat. `lineNumber` is not used.
 std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
                            std::string lineNumber);
 

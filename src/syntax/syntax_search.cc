@@ -1,48 +1,69 @@
 #include "syntax/syntax_search.h"
 
 #include "support/dir_cache.h"
-#include "support/lang.h"
 #include "support/text.h"
-#include "syntax/syntax_match.h"
-#include "zel/outcome.h"
 #include "zel/state.h"
 
 namespace {
 
 // Tries every pack of the application in directory order until one accepts.
-std::string searchAllPacks(const std::string& statement, const std::string& lineNumber) {
-  myDirPath = myAbsolutePathDirApp + "/node_modules/";
-  const DirListing& listing = listDirectory(myDirPath);
+SyntaxMatch searchAllPacks(const Call& call, const std::string& statement) {
+  myDirPath = call.app() + "/node_modules/";
+  SyntaxMatch match;
+  const DirListing& listing = listDirectory(call.app(), myDirPath);
   if (!listing.exists) {
-    resultat = goReplace(goResponseLANG("1"), ":E1:", myDirPath);
-    recordMessage(1);
-    return resultat;
+    match.result = call.message(kCannotOpen, myDirPath);
+    return match;
+  }
+  // A directory that cannot be listed leaves the result as it was, and the
+  // statement cannot run.
+  if (!listing.opened) {
+    match.result = refusal(resultat);
+    return match;
   }
   // By index, and the entry not used after the match: a module that calls
   // back into the engine may have the directory listed afresh.
+  const std::string dir = myDirPath;
   for (size_t i = 0; i < listing.pieces.size(); ++i) {
     const std::vector<std::string>& pieces = listing.pieces[i];
     if (pieces.size() < 2) {
-      resultat = goResponseLANG("20");
-      recordMessage(20);
+      match.result = call.message(kNoExtension);
       continue;
     }
     if (pieces[1] != "zel") continue;
-    const std::string pack = withoutLineBreaks(myDirPath + pieces[0] + ".zel");
-    resultat = goOpenSyntaxes(pack, statement, lineNumber);
-    if (lastMatch.accepted) break;
+    SyntaxMatch tried = matchSyntaxFile(call, withoutLineBreaks(dir + pieces[0] + ".zel"), statement);
+    // The last module answer carries over from one pack to the next.
+    if (!tried.moduleAsked && match.moduleAsked) {
+      tried.moduleAsked = true;
+      tried.lastAnswer = std::move(match.lastAnswer);
+    }
+    match = std::move(tried);
+    if (match.accepted) break;
   }
-  return resultat;
+  return match;
 }
 
 }  // namespace
 
-std::string goVerifySyntaxesAll(std::string selector, std::string statement,
-                                std::string lineNumber) {
-  lastMatch.accepted = false;
-  if (isPassedOver(statement)) return resultat;
-  if (selector == "*.*") return searchAllPacks(statement, lineNumber);
+SyntaxMatch searchSyntax(const Call& call, const std::string& selector,
+                         const std::string& statement) {
+  if (isPassedOver(statement)) {
+    SyntaxMatch match;
+    match.passedOver = true;
+    return match;
+  }
+  if (selector == "*.*") return searchAllPacks(call, statement);
   myDirPath = selector;
-  resultat = goOpenSyntaxes(std::move(selector), std::move(statement), std::move(lineNumber));
+  return matchSyntaxFile(call, selector, statement);
+}
+
+std::string goVerifySyntaxesAll(std::string selector, std::string statement,
+                                std::string /*lineNumber*/) {
+  Call call;
+  call.setApp(myAbsolutePathDirApp);
+  SyntaxMatch match = searchSyntax(call, selector, statement);
+  if (match.passedOver) return resultat;
+  keepLastAnswer(match);
+  resultat = std::move(match.result.text);
   return resultat;
 }

@@ -4,22 +4,28 @@
 
 #include <string>
 
+#include "syntax/syntax_match.h"
+
 // True for a statement that needs no syntax: a comment (beginning with
 // "##", "//", "<-" or "'") or a text shorter than two characters.
 bool isPassedOver(const std::string& statement);
 
-// Looks `statement` up and returns (and leaves in resultat) the syntax
-// answer: a text holding "(TRUEZEL)" and the module name when a form
-// accepted it, otherwise a message. Whether a form accepted it, which
-// syntax file that was and the module it names are left in lastMatch; the
-// answer's text decides nothing, since a message may quote the statement.
-//
-// Comment statements (beginning with "##", "//", "<-" or "'") and
-// statements shorter than two characters need no syntax: resultat is
-// returned unchanged and no module is asked. `selector` names one syntax
-// file, used as it is, or is "*.*": then every pack (an entry "name.zel" of
-// <app>/node_modules/) is tried in directory order until one accepts.
-// `lineNumber` is the caller's line number in decimal.
+// Looks `statement` up for the call's application and returns what was
+// decided: whether a form accepted it, which syntax file that was and the
+// module it names, never read from a text (a message may quote what a user
+// wrote). `selector` names one syntax file, used as it is, or is "*.*":
+// then every pack (an entry "name.zel" of <app>/node_modules/) is tried in
+// directory order until one accepts; when none does, the result is the last
+// pack's, or message 20 when an entry without an extension came after it,
+// or message 1 when node_modules is missing. A statement that is passed
+// over asks nothing (result empty, passedOver set).
+SyntaxMatch searchSyntax(const Call& call, const std::string& selector,
+                         const std::string& statement);
+
+// The classic search, for the application of the latest Executer or
+// Commandes call: returns the result text and leaves it in resultat; for a
+// statement that is passed over, resultat as it was. `lineNumber` is the
+// caller's line number in decimal, not used.
 std::string goVerifySyntaxesAll(std::string selector, std::string statement,
                                 std::string lineNumber);
 

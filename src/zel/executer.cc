@@ -2,7 +2,7 @@
 
 #include "compile/cipher.h"
 #include "exec/runners.h"
-#include "support/lang.h"
+#include "zel/entries.h"
 #include "zel/outcome.h"
 #include "zel/state.h"
 #include "zel/zel.h"
@@ -25,8 +25,8 @@ std::string headerRelativePath(const std::string& header) {
 // The syntax path a header's text names: <app>/node_modules/ + the text,
 // with "//" folded, a leading "C/" made "C:/" and line breaks and tabs
 // dropped.
-std::string syntaxPathOf(const std::string& header) {
-  std::string path = myAbsolutePathDirApp + "/node_modules/" + header;
+std::string syntaxPathOf(const std::string& app, const std::string& header) {
+  std::string path = app + "/node_modules/" + header;
   path = goReplace(std::move(path), "//", "/");
   if (path.compare(0, 2, "C/") == 0) path.insert(1, ":");
   path = goReplace(std::move(path), "\n", "");
@@ -36,13 +36,14 @@ std::string syntaxPathOf(const std::string& header) {
 
 }  // namespace
 
-std::string CallZEL_Executer(std::string appDir, std::string programPath) {
-  const std::lock_guard<std::recursive_mutex> lock(engineMutex());
-  beginOutcome();
-  myAbsolutePathDirApp = std::move(appDir);
+std::string executeProgram(Call& call, std::string appDir, std::string programPath) {
+  myAbsolutePathDirApp = appDir;
+  call.setApp(std::move(appDir));
   std::ifstream file;
-  if (!openForReading(programPath, file)) return programOpenFailure(programPath);
+  if (!openForReading(programPath, file)) return programOpenFailure(call, programPath);
+  int lineNumber = 0;
   while (std::getline(file, line)) {
+    ++lineNumber;
     line = goReplace(std::move(line), "\r", "");
     if (line.empty() || containsAny(line, {"##", "==-;"})) continue;
     const bool compiled = hasCipherMarker(line);
@@ -55,13 +56,20 @@ std::string CallZEL_Executer(std::string appDir, std::string programPath) {
     // below node_modules, where the application's author installed packs.
     const std::string relative = headerRelativePath(header);
     if (!staysBelow(relative)) {
-      resultat = goReplace(goResponseLANG("1"), ":E1:", withVisibleNul(relative));
+      call.setLine(lineNumber);
+      call.store(call.message(kCannotOpen, withVisibleNul(relative)));
       break;
     }
-    myAppFile = syntaxPathOf(header);
-    resultat = compiled ? goLoadZEL(programPath, myAppFile)
-                        : goLoadScript(programPath, myAppFile);
+    myAppFile = syntaxPathOf(call.app(), header);
+    resultat = compiled ? runCompiled(call, programPath, myAppFile)
+                        : runScript(call, programPath, myAppFile);
     break;
   }
   return resultat;
+}
+
+std::string CallZEL_Executer(std::string appDir, std::string programPath) {
+  const std::lock_guard<std::recursive_mutex> lock(engineMutex());
+  Call call;
+  return executeProgram(call, std::move(appDir), std::move(programPath));
 }

@@ -4,27 +4,29 @@
 #include <exception>
 #include <mutex>
 
+#include "support/lang.h"
+#include "support/text.h"
 #include "zel/state.h"
 
 namespace {
 
-// The record lives as long as the process, like the rest of the engine state.
-Outcome& record() {
-  static auto* outcome = new Outcome;
-  return *outcome;
-}
-
-int statementLine = 0;
 bool stopEndsRun = false;
+// Set by a stop answer under runCall, so that the run that ends on it is
+// recorded as stopped rather than cancelled (the answer may come from a
+// call nested in a module's).
+bool stopRequested = false;
+std::string throwingModule;
 
 // Never set: native callers cannot cancel.
 std::atomic<bool> neverEnds{false};
 
 // The messages that report something that went wrong: a file, pack, module
 // or form not found or not usable, or a compilation that failed.
-bool isFailureMessage(int number) {
+bool isFailureMessage(Message number) {
   switch (number) {
-    case 1: case 2: case 3: case 4: case 9: case 11: case 14: case 18: case 19: case 20:
+    case kCannotOpen: case kLexicalError: case kNotRecognised: case kFileNotFound:
+    case kCompileFailed: case kCannotWrite: case kMarkedForm: case kNoSyntaxLine:
+    case kNotAccepted: case kNoExtension:
       return true;
     default:
       return false;
@@ -35,73 +37,144 @@ bool isFailureMessage(int number) {
 
 std::atomic<bool>* runEndFlag = &neverEnds;
 
-Outcome& callOutcome() { return record(); }
+Result answer(std::string text) { return {std::move(text), kNoMessage, false, false}; }
 
-void beginOutcome() {
-  Outcome& o = record();
-  o.message = 0;
-  o.line = 0;
-  o.failed = o.stopped = o.cancelled = o.threw = false;
-  o.error.clear();
-  o.modulePath.clear();
-  statementLine = 0;
+Result refusal(std::string text) { return {std::move(text), kNoMessage, true, false}; }
+
+void Call::setApp(std::string app, std::string catalog) {
+  app_ = std::move(app);
+  catalog_ = catalog.empty() ? catalogPathOf(app_) : std::move(catalog);
 }
 
-void setStatementLine(int line) { statementLine = line; }
-
-void recordMessage(int number) {
-  Outcome& o = record();
-  o.message = number;
-  o.line = statementLine;
-  o.failed = isFailureMessage(number);
+Result Call::message(Message number) const {
+  Result result;
+  result.message = number;
+  result.noCatalog = !lookupMessage(app_, catalog_, std::to_string(number), result.text);
+  result.failed = isFailureMessage(number) || result.noCatalog;
+  return result;
 }
 
-void recordModuleResult() {
-  Outcome& o = record();
-  o.message = 0;
-  o.line = statementLine;
-  o.failed = false;
+Result Call::message(Message number, const std::string& fill) const {
+  Result result = message(number);
+  result.text = goReplace(std::move(result.text), ":E1:", fill);
+  return result;
 }
 
-void recordUnnumberedFailure() {
-  recordModuleResult();
-  record().failed = true;
+void Call::store(Result result, bool counts) {
+  outcome.message = result.message;
+  outcome.line = line_;
+  if (result.failed && counts) addFailure(result, line_);
+  resultat = std::move(result.text);
 }
 
-void noteRunEnded() {
-  if (!record().stopped) record().cancelled = true;
+void Call::addFailure(const Result& failure, int line) {
+  outcome.failed = true;
+  if (failure.noCatalog) outcome.noCatalog = true;
+  if (outcome.diagnostics.size() < kMaxDiagnostics) {
+    outcome.diagnostics.push_back({line, failure.message, failure.text});
+  } else {
+    ++outcome.omitted;
+  }
 }
 
-void stopRun() {
-  recordMessage(12);
-  record().stopped = true;
+void noteRunEnded(Call& call) {
+  if (stopRequested) {
+    call.outcome.stopped = true;
+  } else {
+    call.outcome.cancelled = true;
+  }
+}
+
+void stopRun(Call& call) {
+  call.store(call.message(kProgramEnded));
+  call.outcome.stopped = true;
   if (!stopEndsRun) std::exit(0);
+  stopRequested = true;
   runEndFlag->store(true, std::memory_order_relaxed);
 }
 
-Outcome runCall(std::atomic<bool>& cancel, const std::function<std::string()>& entry) {
+void noteThrowingModule(const std::string& path) { throwingModule = path; }
+
+namespace {
+
+// The process-wide state a classic call leaves for the next one.
+struct ClassicState {
+  std::string app, result, line, appFile, dataFile, pending, first, langLine, syntaxLine,
+      lastAnswer, dirPath;
+  bool encryptError = false;
+};
+
+// Moves the classic state out, leaving it as a fresh process has it.
+ClassicState takeClassicState() {
+  ClassicState s{std::move(myAbsolutePathDirApp), std::move(resultat), std::move(line),
+                 std::move(myAppFile), std::move(myDataFile), std::move(dataToSave),
+                 std::move(FirstResponse), std::move(lineLang), std::move(lineSyntaxesExist),
+                 std::move(lineSyntaxesExistLib), std::move(myDirPath), ErrorEnCrypt};
+  for (std::string* text : {&myAbsolutePathDirApp, &resultat, &line, &myAppFile, &myDataFile,
+                            &dataToSave, &FirstResponse, &lineLang, &lineSyntaxesExist,
+                            &lineSyntaxesExistLib, &myDirPath}) {
+    text->clear();
+  }
+  ErrorEnCrypt = false;
+  return s;
+}
+
+void putClassicState(ClassicState& s) {
+  myAbsolutePathDirApp = std::move(s.app);
+  resultat = std::move(s.result);
+  line = std::move(s.line);
+  myAppFile = std::move(s.appFile);
+  myDataFile = std::move(s.dataFile);
+  dataToSave = std::move(s.pending);
+  FirstResponse = std::move(s.first);
+  lineLang = std::move(s.langLine);
+  lineSyntaxesExist = std::move(s.syntaxLine);
+  lineSyntaxesExistLib = std::move(s.lastAnswer);
+  myDirPath = std::move(s.dirPath);
+  ErrorEnCrypt = s.encryptError;
+}
+
+// Records an exception that left the entry: the line being run and the
+// module it came through.
+void recordThrow(Call& call, const char* what) {
+  call.outcome.threw = true;
+  call.outcome.error = what;
+  call.outcome.line = call.line();
+  call.outcome.modulePath = throwingModule;
+}
+
+}  // namespace
+
+Outcome runCall(std::atomic<bool>& cancel, bool isolated,
+                const std::function<std::string(Call&)>& entry) {
   const std::lock_guard<std::recursive_mutex> lock(engineMutex());
   // Saved and put back, so that a module calling back into the engine
   // leaves its caller's settings as they were.
   std::atomic<bool>* const savedFlag = runEndFlag;
   const bool savedStop = stopEndsRun;
+  const bool savedRequest = stopRequested;
   runEndFlag = &cancel;
   stopEndsRun = true;
-  Outcome out;
+  stopRequested = false;
+  throwingModule.clear();
+  ClassicState classic;
+  if (isolated) classic = takeClassicState();
+  Call call;
+  call.holdsBackFirstResult = !isolated;
   try {
-    std::string result = entry();
-    out = record();
-    out.result = std::move(result);
+    call.outcome.result = entry(call);
   } catch (const std::exception& e) {
-    out = record();
-    out.threw = true;
-    out.error = e.what();
+    recordThrow(call, e.what());
   } catch (...) {
-    out = record();
-    out.threw = true;
-    out.error = "zel: unknown exception in the engine";
+    recordThrow(call, "zel: unknown exception in the engine");
   }
+  if (isolated) putClassicState(classic);
   runEndFlag = savedFlag;
   stopEndsRun = savedStop;
-  return out;
+  stopRequested = savedRequest;
+  if (call.outcome.omitted > 0) {
+    call.outcome.diagnostics.push_back(
+        {0, kNoMessage, std::to_string(call.outcome.omitted) + " more failures left out"});
+  }
+  return std::move(call.outcome);
 }

@@ -1,49 +1,125 @@
-// How an engine call came to its result.
+// How an engine call comes to its result.
 //
-// The engine records, where it stores a result, which catalogue message the
-// result is, the physical line of the statement that produced it, and
-// whether a stop answer or a cancel request ended the run. Callers that want
-// the stop answer to end the run rather than the process, or that may cancel
-// a run, call the entry through runCall.
+// Every engine step returns what it produced as a value, a Result: the text,
+// the catalogue message it is (a named constant; none for a module's answer)
+// and whether it reports a failure. The step's caller hands it to
+// Call::store, the one place that writes both the classic process-wide
+// result text (resultat) and the call's own record: the message and line of
+// the latest result, and every failure in order. Each entry call has a
+// record of its own, so a module calling back into the engine leaves its
+// caller's record alone.
 #ifndef ZEL_ZEL_OUTCOME_H_
 #define ZEL_ZEL_OUTCOME_H_
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
+
+// The catalogue messages the engine reports, by number.
+enum Message : int {
+  kNoMessage = 0,
+  kCannotOpen = 1,       // a program, syntax file or pack directory cannot be opened
+  kLexicalError = 2,     // a syntax module's "(LEX)" answer
+  kNotRecognised = 3,    // a syntax module's "(NF)" answer
+  kFileNotFound = 4,     // a module (or the compiler's source) cannot be opened
+  kCompileFailed = 9,    // a source line of 1 to 12 bytes cannot be enciphered
+  kCompiled = 10,
+  kCannotWrite = 11,     // the compiled program cannot be written
+  kProgramEnded = 12,    // the stop answer ended the program
+  kMarkedForm = 14,      // statement and form both carry "(ZE)"
+  kNoSyntaxLine = 18,    // no syntax line could be offered to a syntax module
+  kNotAccepted = 19,     // no syntax module accepted the statement
+  kNoExtension = 20,     // an entry without extension among the packs
+  kStopAnswer = 21,
+  kLogNotWritten = 35,
+};
+
+// What one engine step produced.
+struct Result {
+  std::string text;
+  Message message = kNoMessage;  // the catalogue message `text` is
+  bool failed = false;           // the text reports a failure
+  bool noCatalog = false;        // a message was asked for but the catalogue cannot be read
+};
+
+// A module's (or a syntax search's) own answer: no message, no failure.
+Result answer(std::string text);
+// A failure whose text is no catalogue message: a syntax module's refusal,
+// the loader's text for a module it could not load.
+Result refusal(std::string text);
+
+// One failure of a call: the line it happened on (0 when none), its
+// message (kNoMessage when its text is no catalogue message) and its text.
+struct Diagnostic {
+  int line;
+  int message;
+  std::string text;
+};
+
+// A call lists at most this many failures; the rest are only counted.
+constexpr size_t kMaxDiagnostics = 100;
 
 struct Outcome {
   std::string result;      // the text the entry returned
-  int message = 0;         // catalogue number of the result; 0 when none
+  int message = 0;         // catalogue number of the latest result; 0 when none
   int line = 0;            // physical line of the statement behind it; 0 when none
-  bool failed = false;     // a failure message, or a module the loader refused
+  bool failed = false;     // some step of the call failed (see diagnostics)
   bool stopped = false;    // a stop answer ended the run
   bool cancelled = false;  // a cancel request ended the run before its end
   bool threw = false;      // a module (or the engine) threw; see error
+  bool noCatalog = false;  // a message was needed and the catalogue cannot be read
   std::string error;       // what() of the exception
-  std::string modulePath;  // the pack module being called when it threw; "" if unknown
+  std::string modulePath;  // the module being called when it threw; "" if unknown
+  std::string output;      // a compilation's output path
+  bool logSkipped = false; // a compilation whose request log line could not be written
+  std::vector<Diagnostic> diagnostics;
+  size_t omitted = 0;      // failures beyond kMaxDiagnostics
 };
 
-// The record of the entry call in progress, or of the latest one.
-Outcome& callOutcome();
+// One engine call in progress: the application it works for, the
+// catalogue its messages come from, and its record.
+class Call {
+ public:
+  Call() = default;
+  Call(const Call&) = delete;
+  Call& operator=(const Call&) = delete;
 
-// Clears the record; every entry calls it when it starts.
-void beginOutcome();
+  // The application directory, and the catalogue: <app>/node_modules/
+  // zel_linux/lang.conf unless `catalog` names another file.
+  void setApp(std::string app, std::string catalog = "");
+  const std::string& app() const { return app_; }
+  const std::string& catalog() const { return catalog_; }
 
-// The statement at physical line `line` of a program is being run; messages
-// recorded from now on carry that line.
-void setStatementLine(int line);
+  // The text of catalogue message `number`, every ":E1:" replaced by
+  // `fill`; the catalogue's failure text when it cannot be read.
+  Result message(Message number) const;
+  Result message(Message number, const std::string& fill) const;
 
-// resultat now holds the text of catalogue message `number`. Records the
-// number, the current statement line and whether the message is a failure.
-void recordMessage(int number);
+  // The physical line of the statement being run (0: none). Results stored
+  // from now on, and an exception thrown meanwhile, carry it.
+  void setLine(int line) { line_ = line; }
+  int line() const { return line_; }
 
-// resultat now holds a module's answer (or was emptied): no message.
-void recordModuleResult();
+  // Stores a step's result: resultat takes its text, the record its
+  // message and the current line, and a failure is added to the record's
+  // failures (unless `counts` is false: a program's header line).
+  void store(Result result, bool counts = true);
+  // Adds a failure to the record without storing it as the result.
+  void addFailure(const Result& failure, int line);
 
-// resultat now holds a failure text that is no catalogue message: the
-// loader's text for a module it could not load, or a syntax module's refusal.
-void recordUnnumberedFailure();
+  // The classic entries hold the first module result of the process back
+  // (FirstResponse); isolated calls hold nothing back.
+  bool holdsBackFirstResult = true;
+
+  Outcome outcome;
+
+ private:
+  std::string app_;
+  std::string catalog_;
+  int line_ = 0;
+};
 
 // True when the run in progress must end before its next statement: a stop
 // answer under runCall, or a cancel request. One load of a flag.
@@ -52,17 +128,27 @@ inline bool runEnding() { return runEndFlag->load(std::memory_order_relaxed); }
 
 // The runners call this when they leave a run early because runEnding() was
 // set before a statement: records a cancel unless a stop ended the run.
-void noteRunEnded();
+void noteRunEnded(Call& call);
 
-// The stop answer was found (resultat already holds message 12). Ends the
-// process with exit status 0, unless the caller is runCall: the run then
-// ends before its next statement and the record says stopped.
-void stopRun();
+// The stop answer was found: stores message 12. Ends the process with exit
+// status 0, unless the caller is runCall: the run then ends before its next
+// statement and the record says stopped.
+void stopRun(Call& call);
 
-// Runs `entry` under the engine lock. A stop answer ends the run instead of
-// the process; setting `cancel` (from any thread) ends a program run before
-// its next statement. Exceptions are caught and recorded. Returns the record
-// with the entry's result.
-Outcome runCall(std::atomic<bool>& cancel, const std::function<std::string()>& entry);
+// Names the module being called when an exception leaves it, for the
+// record of the call that catches it (runCall). Called while the exception
+// propagates.
+void noteThrowingModule(const std::string& path);
+
+// Runs `entry` under the engine lock with a fresh record. A stop answer
+// ends the run instead of the process; setting `cancel` (from any thread)
+// ends a program run before its next statement. Exceptions are caught and
+// recorded with the line being run. An `isolated` call starts from a clean
+// engine state (no result, nothing held back, no application directory)
+// and puts the process-wide state back as it found it, so the classic
+// entries see only what classic calls left. Returns the record with the
+// entry's result.
+Outcome runCall(std::atomic<bool>& cancel, bool isolated,
+                const std::function<std::string(Call&)>& entry);
 
 #endif  // ZEL_ZEL_OUTCOME_H_

@@ -1,7 +1,5 @@
 #include "zel/state.h"
 
-#include <deque>
-
 std::string myAbsolutePathDirApp;
 std::string resultat;
 std::string line;
@@ -14,7 +12,6 @@ std::string lineSyntaxesExist;
 std::string lineSyntaxesExistLib;
 std::string myDirPath;
 bool ErrorEnCrypt = false;
-MatchOutcome lastMatch;
 
 void* handle = nullptr;
 create_t* openZEL = nullptr;
@@ -36,25 +33,4 @@ std::recursive_mutex& engineMutex() {
   // the engine while the process exits.
   static std::recursive_mutex* mutex = new std::recursive_mutex;
   return *mutex;
-}
-
-const std::string& appPath(const char* suffix) {
-  struct Built {
-    std::string suffix;
-    std::string app;
-    std::string path;
-  };
-  // A handful, one per suffix in use; a deque keeps earlier texts in place.
-  static auto* built = new std::deque<Built>;
-  for (Built& b : *built) {
-    if (b.suffix == suffix) {
-      if (b.app != myAbsolutePathDirApp) {
-        b.app = myAbsolutePathDirApp;
-        b.path = myAbsolutePathDirApp + suffix;
-      }
-      return b.path;
-    }
-  }
-  built->push_back({suffix, myAbsolutePathDirApp, myAbsolutePathDirApp + suffix});
-  return built->back().path;
 }

@@ -1,10 +1,14 @@
 // Process-wide engine state.
 //
-// Every engine operation works directly on these variables; there is no
-// per-call context. Each is defined once (state.cc), created when the engine
-// is loaded and kept until the process ends. No entry resets any of them
-// when it starts, so results, the pending statement text and the last syntax
-// module answer carry over from one call to the next.
+// The classic exports work on these variables: each is defined once
+// (state.cc), created when the engine is loaded and kept until the process
+// ends. No classic entry resets any of them when it starts, so results, the
+// first result held back and the last syntax module answer carry over from
+// one call to the next. Engine steps return their results as values
+// (zel/outcome.h); the variables are written from those values where the
+// classic behaviour needs them. A call made through runCall as isolated
+// (the promise API) starts from them empty and puts them back as it found
+// them.
 #ifndef ZEL_ZEL_STATE_H_
 #define ZEL_ZEL_STATE_H_
 
@@ -16,11 +20,6 @@
 // Application directory given to the latest Executer or Commandes call;
 // prefix of every path built with "/node_modules/".
 extern std::string myAbsolutePathDirApp;
-// myAbsolutePathDirApp + suffix ("/node_modules/" for instance), kept from
-// one call to the next while the application directory stays the same:
-// statements build the same few paths again and again. The text stays valid,
-// and changes only when a call finds another application directory.
-const std::string& appPath(const char* suffix);
 // Result text of the latest operation; the entries return a copy of it.
 extern std::string resultat;
 // Line buffer of the program file readers.
@@ -41,17 +40,6 @@ extern std::string lineSyntaxesExist;
 extern std::string lineSyntaxesExistLib;
 // Syntax location of the pack search in progress.
 extern std::string myDirPath;
-// What the latest syntax search decided. Whether a module runs, and which,
-// is read from here and never from a result text, which may quote what a
-// user wrote. Cleared when a search starts; written by each syntax file
-// match when it ends, so a match that a module's call back into the engine
-// interrupted still leaves its own outcome.
-struct MatchOutcome {
-  bool accepted = false;
-  std::string syntaxPath;  // the syntax file whose form accepted the statement
-  std::string module;      // that form's parameter text: the module's name
-};
-extern MatchOutcome lastMatch;
 // Set when enciphering failed during the compilation in progress.
 extern bool ErrorEnCrypt;
 

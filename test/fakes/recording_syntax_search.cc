@@ -1,22 +1,24 @@
 #include "fakes/recording_syntax_search.h"
 
+#include <string>
+
 #include "syntax/syntax_search.h"
-#include "zel/state.h"
 
 std::vector<SearchCall> searchCalls;
 std::function<std::string(const std::string&)> searchAnswer =
     [](const std::string&) { return std::string("(TRUEZEL)echo"); };
 
-std::string goVerifySyntaxesAll(std::string selector, std::string statement,
-                                std::string lineNumber) {
-  searchCalls.push_back({selector, statement, lineNumber});
-  resultat = searchAnswer(statement);
+SyntaxMatch searchSyntax(const Call& call, const std::string& selector,
+                         const std::string& statement) {
+  searchCalls.push_back({selector, statement, std::to_string(call.line())});
+  SyntaxMatch match;
+  match.result = answer(searchAnswer(statement));
   // An answer the script begins with "(TRUEZEL)" stands for a form of
   // `selector` that accepted the statement and names the rest as its module.
-  lastMatch.accepted = resultat.rfind("(TRUEZEL)", 0) == 0;
-  lastMatch.syntaxPath = selector;
-  lastMatch.module = lastMatch.accepted ? resultat.substr(9) : "";
-  return resultat;
+  match.accepted = match.result.text.rfind("(TRUEZEL)", 0) == 0;
+  match.syntaxPath = selector;
+  match.module = match.accepted ? match.result.text.substr(9) : "";
+  return match;
 }
 
 void PrintTo(const SearchCall& call, std::ostream* out) {

@@ -1,0 +1,24 @@
+// The engine entries with the call they work in: what CallZEL_Executer,
+// CallZEL_Commandes and CallZEL_Compiler (zel.h) run, for callers that keep
+// the call's record (runCall, zel/outcome.h). The caller holds the engine
+// lock.
+#ifndef ZEL_ZEL_ENTRIES_H_
+#define ZEL_ZEL_ENTRIES_H_
+
+#include <string>
+
+#include "zel/outcome.h"
+
+// CallZEL_Executer: sets the call's application to appDir.
+std::string executeProgram(Call& call, std::string appDir, std::string programPath);
+
+// CallZEL_Commandes: sets the call's application to appDir.
+std::string executeStatement(Call& call, std::string appDir, std::string statement,
+                             std::string syntaxPath);
+
+// CallZEL_Compiler, with the messages of the call's catalogue (setApp
+// first). The record holds the output path, and one failure per source
+// line that cannot be enciphered.
+std::string compileScript(Call& call, std::string sourcePath, std::string outputSuffix);
+
+#endif  // ZEL_ZEL_ENTRIES_H_
