@@ -4,8 +4,13 @@
 // and go to the engine one at a time, in the order they were made, so that
 // at most one pool thread is ever busy with (or waiting for) the engine and
 // the host's file system, DNS and crypto work never queue behind programs.
+// Each call is isolated: it starts from a clean engine state, and its
+// result is what its own statements produced.
+const path = require('node:path');
 
 const KIND = { run: 0, exec: 1, compile: 2 };
+// The catalogue a compilation without options.app takes its messages from.
+const shippedCatalog = path.join(__dirname, '..', 'lang', 'lang.conf');
 
 // A C++ exception thrown by a module (or the engine) during a call.
 class ZelError extends Error {
@@ -51,29 +56,44 @@ function checkOptions(options, extra = []) {
   return options;
 }
 
+// What a call resolves to, from the engine's record of it.
+function outcomeOf(kind, record) {
+  const outcome = {
+    result: record.result, stopped: record.stopped, message: record.message || null,
+    line: record.line || null, failed: record.failed,
+    diagnostics: record.diagnostics.map((d) => ({
+      line: d.line || null, message: d.message || null, text: d.text,
+    })),
+  };
+  // A message was needed and the catalogue cannot be read.
+  if (record.noCatalog) outcome.code = 'ZEL_NO_CATALOGUE';
+  if (kind === 'compile') {
+    outcome.output = record.output;
+    outcome.logged = !record.logSkipped;
+  }
+  return outcome;
+}
+
 // The promise API over one add-on binding (its hidden startCall and
 // cancelCall).
 function promiseApi(binding) {
   const queue = [];
   let active = null;
 
-  // The add-on's callback: flags 1 failed, 2 stopped, 4 cancelled, 8 threw;
-  // message and line are 0 when there is none.
-  function settle(job, result, message, line, flags, error, modulePath) {
+  // The add-on's callback, with the engine's record of the call (message
+  // and line are 0 when there is none).
+  function settle(job, record) {
     active = null;
     if (job.timer) clearTimeout(job.timer);
     if (job.signal) job.signal.removeEventListener('abort', job.onAbort);
-    if (flags & 8) {
-      job.reject(new ZelError(error, {
-        code: 'ZEL_MODULE_THREW', modulePath: modulePath || null, line: line || null,
+    if (record.threw) {
+      job.reject(new ZelError(record.error, {
+        code: 'ZEL_MODULE_THREW', modulePath: record.modulePath || null, line: record.line || null,
       }));
-    } else if (flags & 4) {
+    } else if (record.cancelled) {
       job.reject(job.ended === 'timeout' ? timeoutError(job.timeout) : abortError(job.signal));
     } else {
-      job.resolve({
-        result, stopped: (flags & 2) !== 0, message: message || null, line: line || null,
-        failed: (flags & 1) !== 0,
-      });
+      job.resolve(outcomeOf(job.kind, record));
     }
     next();
   }
@@ -87,7 +107,7 @@ function promiseApi(binding) {
     const job = queue.shift();
     active = job;
     const [a, b, c] = job.args;
-    binding.startCall(KIND[job.kind], a, b, c, settle.bind(null, job));
+    binding.startCall(KIND[job.kind], a, b, c, shippedCatalog, settle.bind(null, job));
     // A time limit counts from the moment the call reaches the engine.
     if (job.timeout !== undefined) {
       job.timer = setTimeout(() => {

@@ -68,8 +68,8 @@ test('run and exec exit 1 on a failed outcome, naming the line; run --timeout', 
   };
   const failing = [
     [['run', write('bad.txt', ':s:calculator.zel;\nset a to 1;\n\nfrobnicate a;\n')],
-      /^line 4: .*No syntax module accepted the statement/],
-    [['run', write('nopack.txt', ':s:nothere.zel;\nset a to 1;\n')], /^line 2: Cannot open ".*nothere\.zel"/],
+      /^\S*bad\.txt:4: .*No syntax module accepted the statement/],
+    [['run', write('nopack.txt', ':s:nothere.zel;\nset a to 1;\n')], /^\S*nopack\.txt:2: Cannot open ".*nothere\.zel"/],
     [['exec', 'set a to 1;', '--syntax', 'nothere.zel'], /^Cannot open ".*nothere\.zel"/],
   ];
   for (const [args, stderr] of failing) {

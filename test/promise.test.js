@@ -68,9 +68,9 @@ test('each outcome kind carries its message number and line', async () => {
       { result: `M1 ${path.join(app, 'nopack.zel')}`, message: 1, line: null, failed: true }],
     ['a module the loader refuses', () => zel.exec(app, 'broken x;', syntax),
       { message: null, line: null, failed: true }],
-    ['a finished compilation', () => zel.compile(source('ok.txt', [':s:calc.zel; header', 'print a long enough line;']), '.zel'),
+    ['a finished compilation', () => zel.compile(source('ok.txt', [':s:calc.zel; header', 'print a long enough line;']), '.zel', { app }),
       { result: 'M10', message: 10, line: null, failed: false }],
-    ['a failed compilation', () => zel.compile(source('short.txt', ['print a;']), '.zel'),
+    ['a failed compilation', () => zel.compile(source('short.txt', ['print a;']), '.zel', { app }),
       { result: 'M9', message: 9, line: null, failed: true }],
     ['a compilation with the catalogue of options.app',
       () => zel.compile(other.source('ok.txt', ['print a long enough line;']), '.zel', { app: other.app }),
@@ -106,7 +106,8 @@ test('arguments that are not strings reject with a TypeError', async () => {
 
 test('a stop answer ends the run, resolves with stopped and spares the process', async () => {
   const stopped = await zel.run(app, program('stop.txt', ['print before;', 'stop now;', 'print after;']));
-  assert.deepStrictEqual(stopped, { result: 'M12', stopped: true, message: 12, line: 3, failed: false });
+  assert.deepStrictEqual(stopped,
+    { result: 'M12', stopped: true, message: 12, line: 3, failed: false, diagnostics: [] });
   assert.strictEqual((await zel.exec(app, 'stop now;', syntax)).stopped, true);
   // The next call runs normally, and the stop does not carry over.
   const next = await zel.exec(app, 'print next;', syntax);

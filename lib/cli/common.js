@@ -83,35 +83,6 @@ function print(text) {
   if (text !== '') process.stdout.write(text.endsWith('\n') ? text : text + '\n');
 }
 
-function isFile(file) {
-  return fs.existsSync(file) && fs.statSync(file).isFile();
-}
-
-// Prints what a run or exec call came to; resolves to the exit status: 1 for
-// a failed outcome (printed with its line on standard error), 0 otherwise.
-async function report(call, command) {
-  let outcome;
-  try {
-    outcome = await call;
-  } catch (error) {
-    if (error.name === 'TimeoutError' || error.name === 'ZelError') {
-      const where = error.line
-        ? ` (line ${error.line}${error.modulePath ? `, ${error.modulePath}` : ''})`
-        : '';
-      process.stderr.write(`zel ${command}: ${error.message}${where}\n`);
-      return 1;
-    }
-    throw error;
-  }
-  if (outcome.stopped) return 0;
-  if (outcome.failed) {
-    process.stderr.write((outcome.line ? `line ${outcome.line}: ` : '') + outcome.result + '\n');
-    return 1;
-  }
-  print(outcome.result);
-  return 0;
-}
-
 module.exports = {
-  UsageError, HelpRequest, parse, appDir, syntaxPath, addon, api, print, isFile, report,
+  UsageError, HelpRequest, parse, appDir, syntaxPath, addon, api, print,
 };

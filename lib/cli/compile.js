@@ -1,49 +1,47 @@
 'use strict';
 const fs = require('node:fs');
 const path = require('node:path');
-const { UsageError, parse, appDir, addon, print, isFile } = require('./common');
+const { UsageError, parse, appDir, api, print } = require('./common');
 
 const usage = `usage: zel compile SOURCE [SUFFIX] [--app DIR]
 
 Compiles the script SOURCE. The output path is SOURCE with every ".txt" and
 ".db" replaced by SUFFIX (default ".zel"). Messages come from the catalogue
-of the application in DIR. Exits with status 1 when the compilation failed.`;
+of the application in DIR. Exits with status 1 when the compilation failed,
+naming each line that is too short to compile (a compiled line needs 13
+bytes or more).`;
 
-// Source lines that cannot be compiled: 1 to 12 bytes, other than a lone
-// carriage return.
-function shortLines(source) {
-  const lines = fs.readFileSync(source).toString('latin1').split('\n');
-  if (lines[lines.length - 1] === '') lines.pop();
-  return lines
-    .map((line, i) => ({ line, number: i + 1 }))
-    .filter(({ line }) => line.length >= 1 && line.length <= 12 && line !== '\r');
+// The text of the source lines numbered `numbers` (1 for the first line).
+function sourceLines(source, numbers) {
+  let lines = [];
+  try {
+    lines = fs.readFileSync(source).toString('latin1').split('\n');
+  } catch {
+    // Named by number only.
+  }
+  return numbers.map((number) => ({ number, text: lines[number - 1] }));
 }
 
-function compile(args) {
+async function compile(args) {
   const { values, positionals } = parse(args, { app: { type: 'string' } }, 2);
   if (positionals.length < 1) throw new UsageError('compile needs a SOURCE');
   const app = appDir(values);
   const source = path.resolve(positionals[0]);
   const suffix = positionals.length > 1 ? positionals[1] : '.zel';
-  const output = source.split('.txt').join(suffix).split('.db').join(suffix);
-  const zel = addon();
-  // A comment statement runs nothing; it tells the engine which application's
-  // catalogue the compiler's messages come from.
-  zel.Commandes(app, '## zel compile', '*.*');
-  const before = fs.existsSync(output) ? fs.statSync(output).ino : null;
-  const result = zel.Compiler(source, suffix);
-  // A successful compilation always puts a new file in place.
-  const after = fs.existsSync(output) ? fs.statSync(output).ino : null;
-  const compiled = after !== null && after !== before && output !== source;
-  if (compiled) {
-    print(result);
+  const outcome = await api().compile(source, suffix, { app });
+  if (!outcome.logged) {
+    process.stderr.write('zel compile: note: ./requests.log was not written (it is a link, ' +
+      'not a regular file, or cannot be written)\n');
+  }
+  if (!outcome.failed) {
+    print(outcome.result);
     return 0;
   }
-  process.stderr.write(result + '\n');
-  if (isFile(source)) {
-    for (const { line, number } of shortLines(source)) {
-      process.stderr.write(`  line ${number} is too short to compile: ${JSON.stringify(line)}\n`);
-    }
+  process.stderr.write(outcome.result + '\n');
+  const tooShort = outcome.diagnostics.filter((d) => d.line !== null).map((d) => d.line);
+  for (const { number, text } of sourceLines(source, tooShort)) {
+    const shown = text === undefined ? '' : `: ${JSON.stringify(text)}`;
+    process.stderr.write(`  line ${number} is too short to compile${shown}\n`);
   }
   return 1;
 }

@@ -1,18 +1,21 @@
 'use strict';
 const path = require('node:path');
-const { UsageError, parse, appDir, api, report } = require('./common');
+const { UsageError, parse, appDir, api } = require('./common');
+const { report } = require('./report');
 
-const usage = `usage: zel run PROGRAM [--app DIR] [--timeout MS]
+const usage = `usage: zel run PROGRAM [--app DIR] [--timeout MS] [--json]
 
 Runs the program file PROGRAM. Its first line holding ":s:" names the syntax
 pack, below DIR/node_modules. Prints the result of the last statement, if any.
-A program that ends through the stop answer exits with status 0. When the
-result is a failure (the program, its pack, a statement's form or a module
-not found or not loadable), prints it with its line to standard error and
-exits with status 1; also when the program runs longer than MS milliseconds.`;
+Each statement that failed (the program, its pack, a statement's form or a
+module not found, not loadable or refused) is printed to standard error as
+PROGRAM:LINE: TEXT, and the exit status is then 1, also when the program
+ends through the stop answer afterwards; otherwise it is 0. The run goes on
+past a failing statement. Exits with status 1 when the program runs longer
+than MS milliseconds. --json prints the whole outcome as JSON instead.`;
 
 function run(args) {
-  const options = { app: { type: 'string' }, timeout: { type: 'string' } };
+  const options = { app: { type: 'string' }, timeout: { type: 'string' }, json: { type: 'boolean' } };
   const { values, positionals } = parse(args, options, 1);
   if (positionals.length !== 1) throw new UsageError('run needs a PROGRAM');
   const app = appDir(values);
@@ -24,7 +27,8 @@ function run(args) {
     timeout = Number(values.timeout);
   }
   const program = path.resolve(positionals[0]);
-  return report(api().run(app, program, { timeout }), 'run');
+  return report(api().run(app, program, { timeout }),
+    { command: 'run', program: positionals[0], app, json: values.json });
 }
 
 module.exports = { usage, command: run };

@@ -92,6 +92,10 @@ TEST_F(SyntaxMatchTest, RefusalAnswersOfTheLastModuleDecide) {
   EXPECT_EQ(match("nm x;"), "try another form");
   EXPECT_EQ(match("lex x;"), "M2 bad word in lex x");
   EXPECT_EQ(match("nf x;"), "M3 nf x");
+  // An earlier answer carried a refusal, the last one none: the scan's own
+  // text, with the marker the scan put in front of it.
+  const std::string marked = app_.syntaxFile("marked", "marked (x)\nother (y)\n");
+  EXPECT_EQ(goOpenSyntaxes(marked, "zzz q;", "1"), "(MDNF)M19");
 }
 
 TEST_F(SyntaxMatchTest, NoAcceptanceNamesTheModuleDirectory) {

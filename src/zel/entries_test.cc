@@ -10,6 +10,7 @@
 #include "exec/statement.h"
 #include "support/lang.h"
 #include "support/test_app.h"
+#include "zel/entries.h"
 #include "zel/outcome.h"
 #include "zel/state.h"
 #include "zel/zel.h"
@@ -148,20 +149,23 @@ TEST_F(EntriesTest, RunCallRecordsHowEachRunEnded) {
       ":s:calc.zel;\nprint one;\n\nstop now;\nprint never;\n");
   const std::string missing = app_.path() + "/missing.txt";
   std::atomic<bool> cancel{false};
-  const Outcome stopped = runCall(cancel, [&] { return CallZEL_Executer(app_.path(), prog); });
+  const auto run = [&](const std::string& program) {
+    return runCall(cancel, false, [&](Call& c) { return executeProgram(c, app_.path(), program); });
+  };
+  const Outcome stopped = run(prog);
   EXPECT_EQ(stopped.result, "M12");
   EXPECT_EQ(std::make_tuple(stopped.message, stopped.line, stopped.stopped, stopped.cancelled),
             std::make_tuple(12, 4, true, false));
   EXPECT_EQ(app_.keywordCalls().find("print never"), std::string::npos);
 
-  const Outcome opened = runCall(cancel, [&] { return CallZEL_Executer(app_.path(), missing); });
+  const Outcome opened = run(missing);
   EXPECT_EQ(std::make_tuple(opened.message, opened.line, opened.failed, opened.stopped),
             std::make_tuple(1, 0, true, false));
 
   // Cancelled before the run starts: no statement reaches a syntax module.
   const std::string callsBefore = app_.keywordCalls();
   cancel = true;
-  const Outcome cancelled = runCall(cancel, [&] { return CallZEL_Executer(app_.path(), prog); });
+  const Outcome cancelled = run(prog);
   EXPECT_TRUE(cancelled.cancelled);
   EXPECT_EQ(app_.keywordCalls(), callsBefore);
 }

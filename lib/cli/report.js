@@ -1,0 +1,58 @@
+'use strict';
+// Printing what a run or exec call came to. Failures go to standard error,
+// one line each, as PROGRAM:LINE: TEXT (TEXT alone when no program line is
+// concerned); the result goes to standard output unless it is the last
+// failure already shown. The exit status is 1 when anything failed.
+const path = require('node:path');
+const { print } = require('./common');
+
+// "PROGRAM:LINE: " for a failure on a program line, "" otherwise.
+function located(program, line) {
+  return program && line ? `${program}:${line}: ` : '';
+}
+
+// What an error that ended the call says, with the module it came from.
+function describe(error) {
+  if (error.name === 'ZelError' && error.modulePath) {
+    return `the module ${error.modulePath} threw: ${error.message}`;
+  }
+  return error.message;
+}
+
+function errorFields(error) {
+  const { name, message, code = null, modulePath = null, line = null } = error;
+  return { name, message, code, modulePath, line };
+}
+
+// Prints the outcome of `call` (a promise of one); resolves to the exit
+// status. `program` names the program file in failure lines; `app` is the
+// application directory; `json` prints the whole outcome as JSON instead.
+async function report(call, { command, program = null, app, json = false }) {
+  let outcome;
+  try {
+    outcome = await call;
+  } catch (error) {
+    if (!['TimeoutError', 'AbortError', 'ZelError'].includes(error.name)) throw error;
+    if (json) process.stdout.write(JSON.stringify({ error: errorFields(error) }) + '\n');
+    else process.stderr.write(`zel ${command}: ${located(program, error.line)}${describe(error)}\n`);
+    return 1;
+  }
+  if (json) {
+    process.stdout.write(JSON.stringify(outcome) + '\n');
+    return outcome.failed ? 1 : 0;
+  }
+  for (const { line, text } of outcome.diagnostics) {
+    process.stderr.write(`${located(program, line)}${text}\n`);
+  }
+  if (outcome.code === 'ZEL_NO_CATALOGUE') {
+    const catalogue = path.join(app, 'node_modules', 'zel_linux', 'lang.conf');
+    process.stderr.write(`zel ${command}: the message catalogue ${catalogue} cannot be read; ` +
+      `"zel init ${app}" lays one out\n`);
+  }
+  const last = outcome.diagnostics[outcome.diagnostics.length - 1];
+  const shown = last && last.text === outcome.result && last.line === outcome.line;
+  if (!outcome.stopped && !shown) print(outcome.result);
+  return outcome.failed ? 1 : 0;
+}
+
+module.exports = { report };

@@ -1,0 +1,144 @@
+'use strict';
+// Every promise or pool call's outcome is its own: nothing crosses from one
+// caller to the next, every failure is reported with its line, and the
+// classic exports keep returning what they returned before.
+const test = require('node:test');
+const assert = require('node:assert');
+const fs = require('node:fs');
+const path = require('node:path');
+const { spawnSync } = require('node:child_process');
+
+const root = path.join(__dirname, '..');
+const zel = require(root);
+const { makeScratchApp } = require('./support/scratch_app');
+
+const { app, syntax } = makeScratchApp({
+  tag: 'outcome',
+  modules: { printer: 'echo_module', thrower: 'throwing_module', again: 'reentrant_module' },
+  forms: 'print (printer)\nboom (thrower)\nreenter (again)\nleave (../calc/printer)\n' +
+    'broken (broken)\n',
+});
+fs.writeFileSync(path.join(app, 'node_modules', 'calc', 'broken.so'), 'not a shared object');
+fs.writeFileSync(path.join(app, 'node_modules', 'zzz.zel'), 'zzz (nothing)\n');
+const bare = makeScratchApp({ tag: 'outcome-bare', modules: {}, forms: 'print (printer)\n' });
+fs.rmSync(path.join(bare.app, 'node_modules', 'zel_linux'), { recursive: true });
+test.after(() => {
+  for (const dir of [app, bare.app]) fs.rmSync(dir, { recursive: true, force: true });
+});
+
+function file(name, lines) {
+  const target = path.join(app, name);
+  fs.writeFileSync(target, lines.join('\n') + '\n');
+  return target;
+}
+const program = (name, lines) => file(name, [':s:calc.zel;', ...lines]);
+
+test('two callers alternating never see each other\'s texts', async (t) => {
+  const pool = zel.createPool({ size: 1 });
+  t.after(() => pool.close());
+  // What each caller runs; the comment, the headerless program and the
+  // comment statement produce nothing of their own.
+  const steps = (who, api) => [
+    () => api.exec(app, `print secret-${who};`, syntax),
+    () => api.run(app, file(`comment-${who}.txt`, [':s:calc.zel;', '## nothing here;'])),
+    () => api.run(app, program(`fail-${who}.txt`, [`nf secret-${who};`])),
+    () => api.exec(app, '## a comment;', syntax),
+    () => api.run(app, file(`none-${who}.txt`, ['no header;'])),
+  ];
+  for (const api of [zel, pool]) {
+    const seen = { a: [], b: [] };
+    const a = steps('a', api);
+    const b = steps('b', api);
+    for (let i = 0; i < a.length; i++) {
+      seen.a.push(JSON.stringify(await a[i]()));
+      seen.b.push(JSON.stringify(await b[i]()));
+    }
+    assert.ok(!seen.b.some((text) => text.includes('secret-a')), seen.b.join('\n'));
+    assert.ok(!seen.a.slice(1).some((text) => text.includes('secret-b')), seen.a.join('\n'));
+    // A call with nothing of its own to say says nothing.
+    assert.deepStrictEqual(seen.b.slice(3).map((text) => JSON.parse(text).result), ['', '']);
+  }
+});
+
+test('each failure kind is reported with its message and line', async () => {
+  const compiledHeader = path.join(app, 'compiled.txt');
+  fs.writeFileSync(compiledHeader, ':s:calc.zel; a header long enough\nprint a long enough line;\n');
+  await zel.compile(compiledHeader, '.zel', { app });
+  const many = program('many.txt', Array.from({ length: 150 }, (_, i) => `nf ${i};`));
+  // [name, call, { failed, message, line, diagnostics: [[line, message], ...] }]
+  const rows = [
+    ['a header leaving node_modules', () => zel.run(app, file('up.txt', ['## x', ':s:../../etc/x.zel;', 'print a;'])),
+      { failed: true, message: 1, line: 2, diagnostics: [[2, 1]] }],
+    ['a module name leaving its pack', () => zel.run(app, program('leave.txt', ['', 'leave now;'])),
+      { failed: true, message: 4, line: 3, diagnostics: [[3, 4]] }],
+    ['a statement no form accepts, before others', () => zel.run(app, program('nf.txt', ['nf x;', 'print a;'])),
+      { failed: true, message: null, line: 3, diagnostics: [[2, 3]] }],
+    ['a syntax module\'s refusal', () => zel.run(app, program('nm.txt', ['nm x;'])),
+      { failed: true, message: null, line: 2, diagnostics: [[2, null]] }],
+    ['a module the loader refuses', () => zel.exec(app, 'broken x;', syntax),
+      { failed: true, message: null, line: null, diagnostics: [[null, null]] }],
+    ['a plain (CZEL) header line', () => zel.run(app, file('czel.txt', ['(CZEL)calc.zel;', 'print a;'])),
+      { failed: false, message: null, line: 2, diagnostics: [] }],
+    ['a compiled program\'s header line', () => zel.run(app, path.join(app, 'compiled.zel')),
+      { failed: false, message: null, line: 2, diagnostics: [] }],
+    ['"*.*" with one pack that accepts', () => zel.exec(app, 'print x;', '*.*'),
+      { failed: false, message: null, line: null, diagnostics: [] }],
+    ['a module calling back into the engine', () => zel.run(app, program('re.txt', ['reenter nf inner;'])),
+      { failed: false, message: null, line: 2, diagnostics: [] }],
+    ['lines too short to compile', () => zel.compile(file('short.txt', ['print a long line;', 'x;', 'y;']), '.zel', { app }),
+      { failed: true, message: 9, line: null, diagnostics: [[2, 9], [3, 9]] }],
+    ['a missing catalogue', () => zel.exec(bare.app, 'print x;', bare.syntax),
+      { failed: true, message: 4, line: null, diagnostics: [[null, 4]], code: 'ZEL_NO_CATALOGUE' }],
+    ['more than 100 failures', () => zel.run(app, many),
+      { failed: true, message: 3, line: 151, diagnostics: [...Array.from({ length: 100 }, (_, i) => [i + 2, 3]), [null, null]] }],
+  ];
+  for (const [name, call, expected] of rows) {
+    const outcome = await call();
+    const { diagnostics, ...rest } = expected;
+    for (const [key, value] of Object.entries(rest)) assert.deepStrictEqual(outcome[key], value, `${name}: ${key}`);
+    assert.deepStrictEqual(outcome.diagnostics.map((d) => [d.line, d.message]), diagnostics, name);
+  }
+  const last = (await zel.run(app, many)).diagnostics.at(-1);
+  assert.strictEqual(last.text, '50 more failures left out');
+  await assert.rejects(zel.run(app, program('throw.txt', ['boom now;', 'print a;'])), { line: 2 });
+});
+
+test('the command line reports each failure and exits 1', () => {
+  const zelBin = path.join(root, 'bin', 'zel');
+  const cli = (args) => spawnSync(process.execPath, [zelBin, ...args, '--app', app], { encoding: 'utf8', cwd: app });
+  const failing = cli(['run', 'nf.txt']);
+  assert.deepStrictEqual([failing.status, failing.stderr, failing.stdout],
+    [1, 'nf.txt:2: M3 nf x\n', `ran ${path.join(app, 'nf.txt')};print a;\n`]);
+  const json = cli(['run', 'up.txt', '--json']);
+  assert.strictEqual(json.status, 1);
+  assert.deepStrictEqual(JSON.parse(json.stdout).diagnostics, [{ line: 2, message: 1, text: 'M1 ../../etc/x.zel' }]);
+  assert.strictEqual(cli(['run', 'czel.txt']).status, 0);
+  const noCatalogue = spawnSync(process.execPath, [zelBin, 'exec', 'print x;', '--syntax', 'calc.zel', '--app', bare.app],
+    { encoding: 'utf8' });
+  assert.strictEqual(noCatalogue.status, 1);
+  assert.match(noCatalogue.stderr, /lang\.conf cannot be read; "zel init .*" lays one out/);
+});
+
+test('promise calls between classic calls change nothing the classic calls return', () => {
+  // Classic calls in a fresh process, with and without promise calls
+  // between them: the first module result is held back and results carry
+  // over, as they always did.
+  const script = (interleave) => `
+    const zel = require(${JSON.stringify(root)});
+    const [app, syntax, prog, nothing] = ${JSON.stringify([app, syntax, program('classic.txt', ['print classic;']),
+      file('nothing.txt', ['no header;'])])};
+    const between = ${interleave} ? () => zel.exec(app, 'print promise;', syntax) : async () => {};
+    (async () => {
+      const out = [];
+      for (const call of [() => zel.Executer(app, prog), () => zel.Executer(app, nothing),
+        () => zel.Commandes(app, 'nf x;', syntax), () => zel.Executer(app, nothing), () => zel.Executer(app, prog)]) {
+        out.push(call());
+        await between();
+      }
+      console.log(JSON.stringify(out));
+    })();`;
+  const runs = [false, true].map((interleave) =>
+    spawnSync(process.execPath, ['-e', script(interleave)], { encoding: 'utf8' }).stdout);
+  assert.deepStrictEqual(JSON.parse(runs[0]), ['', '', 'M3 nf x', 'M3 nf x', `ran ${path.join(app, 'classic.txt')};print classic;`]);
+  assert.strictEqual(runs[1], runs[0]);
+});
