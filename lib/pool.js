@@ -110,6 +110,22 @@ function createPool({ size = defaultSize(), killAfter = 2000 } = {}) {
     job.timers.push(setTimeout(() => kill(job, reason), Math.min(ms, MAX_DELAY)));
   }
 
+  // Hands `job` to the free child of `slot`. A call the channel cannot
+  // carry rejects alone and leaves the child free (the checks in call() keep
+  // every field serialisable; this keeps one oversight from stalling a child).
+  function send(slot, job) {
+    try {
+      slot.child.send({ id: job.id, kind: job.kind, args: job.args, options: job.options });
+    } catch (error) {
+      job.finish();
+      job.reject(error);
+      return;
+    }
+    slot.job = job;
+    job.slot = slot;
+    if (job.timeout !== undefined) killLater(job, 'timeout', job.timeout + killAfter);
+  }
+
   // Hands waiting calls to free children, in call order.
   function dispatch() {
     if (slots.every((s) => !s.child)) {
@@ -119,14 +135,7 @@ function createPool({ size = defaultSize(), killAfter = 2000 } = {}) {
       }
     }
     for (const slot of slots) {
-      if (queue.length === 0) break;
-      if (usable(slot.child) && !slot.job) {
-        const job = queue.shift();
-        slot.job = job;
-        job.slot = slot;
-        slot.child.send({ id: job.id, kind: job.kind, args: job.args, options: job.options });
-        if (job.timeout !== undefined) killLater(job, 'timeout', job.timeout + killAfter);
-      }
+      while (queue.length > 0 && usable(slot.child) && !slot.job) send(slot, queue.shift());
     }
     if (closing && queue.length === 0 && slots.every((s) => !s.job)) closing.drained();
   }
