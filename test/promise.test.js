@@ -158,7 +158,7 @@ test('abort and timeout end a run between two statements; the next call works', 
 });
 
 test('a call aborted while it waits in the queue never runs', async () => {
-  const count = async () => Number((await zel.exec(app, 'count now;', syntax)).result.match(/^call (\d+)/)[1]);
+  const count = async () => Number((await zel.exec(app, 'count n;', syntax)).result.match(/^call (\d+)/)[1]);
   const before = await count();
   const waiting = new AbortController();
   const first = zel.run(app, longProgram(20000));
