@@ -81,9 +81,20 @@ export interface Pool {
   close(): Promise<void>;
 }
 
+export interface PoolOptions {
+  /** Number of child processes, a positive integer (default: one per core). */
+  size?: number;
+  /**
+   * Milliseconds a call may keep running past its timeout or the abort of its
+   * signal before its child is killed and replaced (default 2000); the call
+   * then rejects with the TimeoutError or AbortError.
+   */
+  killAfter?: number;
+}
+
 /**
- * Runs calls in `size` child processes (default: one per core), each with an
- * engine of its own: engine state carries over between the calls one child
- * runs, never from one child to another.
+ * Runs calls in `size` child processes, each with an engine of its own:
+ * engine state carries over between the calls one child runs, never from one
+ * child to another. Bad options throw a TypeError.
  */
-export function createPool(options?: { size?: number }): Pool;
+export function createPool(options?: PoolOptions): Pool;

@@ -4,19 +4,15 @@
 // call at a time; calls wait in the pool's queue for the first free child.
 // Engine state carries over between the calls one child runs, never from one
 // child to another. A child that dies is replaced; only the call it was
-// running fails.
+// running fails. Timeouts and aborts act between statements in the child; a
+// call still running killAfter ms past them has its child killed instead.
 const { fork } = require('node:child_process');
 const os = require('node:os');
 const path = require('node:path');
 const { ZelError } = require('./promise');
+const { MAX_DELAY, abortError, timeoutError, checkMilliseconds, checkCall } = require('./errors');
 
 const childScript = path.join(__dirname, 'pool-child.js');
-
-function checkString(value, name) {
-  if (typeof value !== 'string') {
-    throw new TypeError(`The "${name}" argument must be a string; received ${typeof value}`);
-  }
-}
 
 // Rebuilds in the parent the error a child sent back.
 function errorFrom(fields) {
@@ -31,8 +27,28 @@ function errorFrom(fields) {
   return error;
 }
 
-function createPool({ size = os.availableParallelism ? os.availableParallelism() : os.cpus().length } = {}) {
+// The error of a call whose child ended while running it: the pool's own
+// kill after a timeout or an abort, or anything else.
+function endedError(job, signal, code) {
+  if (job.ended === 'timeout') return timeoutError(job.timeout);
+  if (job.ended === 'abort') return abortError(job.signal);
+  return new ZelError(`zel pool: the child running this call ended (${signal || code})`,
+    { code: 'ZEL_CHILD_DIED' });
+}
+
+// A child that can take a call or a message: started, not killed, and with
+// its channel open (a child that died is disconnected before its exit event).
+function usable(child) {
+  return child !== null && child.connected && !child.killed;
+}
+
+function defaultSize() {
+  return os.availableParallelism ? os.availableParallelism() : os.cpus().length;
+}
+
+function createPool({ size = defaultSize(), killAfter = 2000 } = {}) {
   if (!Number.isInteger(size) || size < 1) throw new TypeError('size must be a positive integer');
+  checkMilliseconds(killAfter, 'killAfter');
   const queue = [];
   const slots = [];
   let nextId = 0;
@@ -42,85 +58,120 @@ function createPool({ size = os.availableParallelism ? os.availableParallelism()
     const child = fork(childScript, [], { stdio: ['ignore', 'inherit', 'inherit', 'ipc'], execArgv: [] });
     slot.child = child;
     slot.job = null;
-    child.on('message', (reply) => {
-      if (reply.ready) {
-        slot.failures = 0;
-        return;
-      }
-      const job = slot.job;
-      if (!job || reply.id !== job.id) return;
-      slot.job = null;
+    child.on('message', (reply) => onMessage(slot, child, reply));
+    child.on('exit', (code, signal) => onExit(slot, child, code, signal));
+    // A message that cannot be written (EPIPE) means the child is dying: its
+    // exit rejects its call. Unheard, the error would end the host.
+    child.on('error', () => {});
+  }
+
+  function onMessage(slot, child, reply) {
+    // A killed child's late reply is ignored: its call already ran too long.
+    if (slot.child !== child || child.killed) return;
+    if (reply.ready) {
+      slot.failures = 0;
+      return;
+    }
+    const job = slot.job;
+    if (!job || reply.id !== job.id) return;
+    slot.job = null;
+    job.finish();
+    if (reply.error) job.reject(errorFrom(reply.error));
+    else job.resolve(reply.outcome);
+    dispatch();
+  }
+
+  function onExit(slot, child, code, signal) {
+    if (slot.child !== child) return;
+    slot.child = null;
+    const job = slot.job;
+    slot.job = null;
+    if (job) {
       job.finish();
-      if (reply.error) job.reject(errorFrom(reply.error));
-      else job.resolve(reply.outcome);
-      dispatch();
-    });
-    child.on('exit', (code, signal) => {
-      if (slot.child !== child) return;
-      slot.child = null;
-      const job = slot.job;
-      slot.job = null;
-      if (job) {
-        job.finish();
-        job.reject(new ZelError(`zel pool: the child running this call ended (${signal || code})`,
-          { code: 'ZEL_CHILD_DIED' }));
-      }
-      // A child that keeps dying before it is ready (it cannot load the
-      // add-on, say) is not started again and again.
-      slot.failures = (slot.failures || 0) + 1;
-      if (!closing && slot.failures <= 3) startChild(slot);
-      if (slots.every((s) => !s.child)) {
-        for (const waiting of queue.splice(0)) {
-          waiting.finish();
-          waiting.reject(new Error('zel pool: no child is running'));
-        }
-      }
-      dispatch();
-    });
+      job.reject(endedError(job, signal, code));
+    }
+    // A child that keeps dying before it is ready (it cannot load the
+    // add-on, say) is not started again and again.
+    slot.failures = (slot.failures || 0) + 1;
+    if (!closing && slot.failures <= 3) startChild(slot);
+    dispatch();
+  }
+
+  // Kills the child running `job`, which went `reason` ('timeout' or
+  // 'abort') killAfter ms ago; its exit rejects the call and starts a new one.
+  function kill(job, reason) {
+    const slot = job.slot;
+    if (slot.job !== job || !usable(slot.child)) return;
+    job.ended = reason;
+    slot.child.kill('SIGKILL');
+  }
+
+  function killLater(job, reason, ms) {
+    job.timers.push(setTimeout(() => kill(job, reason), Math.min(ms, MAX_DELAY)));
+  }
+
+  // Hands `job` to the free child of `slot`. A call the channel cannot
+  // carry rejects alone and leaves the child free (the checks in call() keep
+  // every field serialisable; this keeps one oversight from stalling a child).
+  function send(slot, job) {
+    try {
+      slot.child.send({ id: job.id, kind: job.kind, args: job.args, options: job.options });
+    } catch (error) {
+      job.finish();
+      job.reject(error);
+      return;
+    }
+    slot.job = job;
+    job.slot = slot;
+    if (job.timeout !== undefined) killLater(job, 'timeout', job.timeout + killAfter);
   }
 
   // Hands waiting calls to free children, in call order.
   function dispatch() {
-    for (const slot of slots) {
-      if (queue.length === 0) break;
-      if (slot.child && !slot.job) {
-        const job = queue.shift();
-        slot.job = job;
-        job.slot = slot;
-        slot.child.send({ id: job.id, kind: job.kind, args: job.args, options: job.options });
+    if (slots.every((s) => !s.child)) {
+      for (const waiting of queue.splice(0)) {
+        waiting.finish();
+        waiting.reject(new Error('zel pool: no child is running'));
       }
+    }
+    for (const slot of slots) {
+      while (queue.length > 0 && usable(slot.child) && !slot.job) send(slot, queue.shift());
     }
     if (closing && queue.length === 0 && slots.every((s) => !s.job)) closing.drained();
   }
 
-  function call(kind, names, args, options = {}) {
+  // The call is checked here as the promise API checks it; the child gets
+  // only the options it reads, never the signal: the parent relays aborts.
+  function call(kind, args, options) {
+    let signal;
+    let sent;
     try {
       if (closing) throw new Error('zel pool: the pool is closed');
-      names.forEach((name, i) => checkString(args[i], name));
-      if (options === null || typeof options !== 'object') {
-        throw new TypeError('The "options" argument must be an object');
-      }
+      ({ signal, ...sent } = checkCall(kind, args, options));
     } catch (error) {
       return Promise.reject(error);
     }
-    const { signal, ...rest } = options;
-    // A signal cannot cross to the child: the parent relays the abort.
     return new Promise((resolve, reject) => {
       if (signal && signal.aborted) {
-        reject(new DOMException('The zel call was aborted', 'AbortError', { cause: signal.reason }));
+        reject(abortError(signal));
         return;
       }
-      const job = { id: nextId++, kind, args, options: rest, resolve, reject, slot: null };
+      const job = { id: nextId++, kind, args, options: sent, timeout: sent.timeout, signal,
+        resolve, reject, slot: null, timers: [] };
       const onAbort = () => {
         if (job.slot) {
-          job.slot.child.send({ cancel: job.id });
+          if (usable(job.slot.child)) job.slot.child.send({ cancel: job.id });
+          killLater(job, 'abort', killAfter);
           return;
         }
         queue.splice(queue.indexOf(job), 1);
-        reject(new DOMException('The zel call was aborted', 'AbortError', { cause: signal.reason }));
+        reject(abortError(signal));
         dispatch();
       };
-      job.finish = () => { if (signal) signal.removeEventListener('abort', onAbort); };
+      job.finish = () => {
+        if (signal) signal.removeEventListener('abort', onAbort);
+        job.timers.forEach(clearTimeout);
+      };
       if (signal) signal.addEventListener('abort', onAbort, { once: true });
       queue.push(job);
       dispatch();
@@ -128,19 +179,18 @@ function createPool({ size = os.availableParallelism ? os.availableParallelism()
   }
 
   for (let i = 0; i < size; i++) {
-    const slot = {};
+    const slot = { child: null, job: null, failures: 0 };
     slots.push(slot);
     startChild(slot);
   }
 
   return {
     size,
-    run: (appDir, programPath, options) =>
-      call('run', ['appDir', 'programPath'], [appDir, programPath], options),
+    run: (appDir, programPath, options) => call('run', [appDir, programPath], options),
     exec: (appDir, statement, syntaxPath, options) =>
-      call('exec', ['appDir', 'statement', 'syntaxPath'], [appDir, statement, syntaxPath], options),
+      call('exec', [appDir, statement, syntaxPath], options),
     compile: (sourcePath, outputSuffix, options) =>
-      call('compile', ['sourcePath', 'outputSuffix'], [sourcePath, outputSuffix], options),
+      call('compile', [sourcePath, outputSuffix], options),
     // Lets the calls already made finish, then ends every child and waits
     // until each has exited.
     close() {
@@ -155,12 +205,13 @@ function createPool({ size = os.availableParallelism ? os.availableParallelism()
   };
 }
 
+// Closes a child's channel, which ends it, and waits for its exit.
 function endChild(slot) {
   const child = slot.child;
   if (!child) return Promise.resolve();
   return new Promise((resolve) => {
     child.once('exit', () => resolve());
-    child.disconnect();
+    if (child.connected) child.disconnect();
   });
 }
 

@@ -8,6 +8,8 @@
 // result is what its own statements produced.
 const path = require('node:path');
 
+const { abortError, timeoutError, checkCall } = require('./errors');
+
 const KIND = { run: 0, exec: 1, compile: 2 };
 // The catalogue a compilation without options.app takes its messages from.
 const shippedCatalog = path.join(__dirname, '..', 'lang', 'lang.conf');
@@ -21,39 +23,6 @@ class ZelError extends Error {
     this.modulePath = modulePath;
     this.line = line;
   }
-}
-
-function abortError(signal) {
-  return new DOMException('The zel call was aborted', 'AbortError', { cause: signal.reason });
-}
-
-function timeoutError(ms) {
-  return new DOMException(`The zel call timed out after ${ms} ms`, 'TimeoutError');
-}
-
-function checkString(value, name) {
-  if (typeof value !== 'string') {
-    throw new TypeError(`The "${name}" argument must be a string; received ${typeof value}`);
-  }
-}
-
-// The options every call takes; `extra` names the string options of one call.
-function checkOptions(options, extra = []) {
-  if (options === undefined) return {};
-  if (options === null || typeof options !== 'object') {
-    throw new TypeError('The "options" argument must be an object');
-  }
-  const { signal, timeout } = options;
-  if (signal !== undefined && !(signal instanceof AbortSignal)) {
-    throw new TypeError('options.signal must be an AbortSignal');
-  }
-  if (timeout !== undefined && !(Number.isFinite(timeout) && timeout >= 0)) {
-    throw new TypeError('options.timeout must be a non-negative number of milliseconds');
-  }
-  for (const name of extra) {
-    if (options[name] !== undefined) checkString(options[name], `options.${name}`);
-  }
-  return options;
 }
 
 // What a call resolves to, from the engine's record of it.
@@ -142,10 +111,9 @@ function promiseApi(binding) {
   }
 
   // Bad arguments reject the promise with a TypeError; nothing is queued.
-  function call(kind, names, args, options, extraOptions) {
+  function call(kind, args, options) {
     try {
-      names.forEach((name, i) => checkString(args[i], name));
-      const checked = checkOptions(options, extraOptions);
+      const checked = checkCall(kind, args, options);
       const engineArgs = kind === 'compile' ? [...args, checked.app || ''] : args;
       return enqueue(kind, engineArgs, checked);
     } catch (error) {
@@ -153,12 +121,11 @@ function promiseApi(binding) {
     }
   }
 
-  const run = (appDir, programPath, options) =>
-    call('run', ['appDir', 'programPath'], [appDir, programPath, ''], options);
+  const run = (appDir, programPath, options) => call('run', [appDir, programPath, ''], options);
   const exec = (appDir, statement, syntaxPath, options) =>
-    call('exec', ['appDir', 'statement', 'syntaxPath'], [appDir, statement, syntaxPath], options);
+    call('exec', [appDir, statement, syntaxPath], options);
   const compile = (sourcePath, outputSuffix, options) =>
-    call('compile', ['sourcePath', 'outputSuffix'], [sourcePath, outputSuffix], options, ['app']);
+    call('compile', [sourcePath, outputSuffix], options);
 
   return { run, exec, compile };
 }

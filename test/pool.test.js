@@ -1,6 +1,7 @@
 'use strict';
 // createPool: calls spread over child processes, a child that dies is
-// replaced, and closing leaves no child behind.
+// replaced, a call that runs on too long loses its child, no option a caller
+// passes breaks the pool, and closing leaves no child behind.
 const test = require('node:test');
 const assert = require('node:assert');
 const fs = require('node:fs');
@@ -13,8 +14,8 @@ const { makeScratchApp } = require('./support/scratch_app');
 function makeApp() {
   return makeScratchApp({
     tag: 'pool',
-    modules: { pid: 'pid_module', crash: 'crash_module', halt: 'stop_module' },
-    forms: 'pid (pid)\ncrash (crash)\nstop (halt)\n',
+    modules: { pid: 'pid_module', crash: 'crash_module', halt: 'stop_module', nap: 'sleep_module' },
+    forms: 'pid (pid)\ncrash (crash)\nstop (halt)\nsleep (nap)\n',
     catalog: ':12:M12\n:21:STOP-NOW\n',
   });
 }
@@ -61,4 +62,65 @@ test('a pool spreads calls over its children, survives a crash and closes them a
   await pool.close();
   for (const pid of pids) assert.strictEqual(alive(pid), false, `child ${pid} still running`);
   await assert.rejects(pool.exec(app, 'pid;', syntax), /closed/);
+});
+
+test('a child that crashes again and again is replaced each time it was ready', async (t) => {
+  const pool = zel.createPool({ size: 1 });
+  t.after(() => pool.close());
+  for (let i = 0; i < 5; i++) {
+    await assert.rejects(pool.exec(app, 'crash now;', syntax), { code: 'ZEL_CHILD_DIED' });
+    assert.match((await pool.exec(app, 'pid;', syntax)).result, /^pid /, `after crash ${i + 1}`);
+  }
+});
+
+test('close lets the running and waiting calls finish', async () => {
+  const pool = zel.createPool({ size: 1 });
+  const calls = [pool.exec(app, 'sleep 300;', syntax), pool.exec(app, 'pid;', syntax)];
+  const closed = pool.close();
+  const [slept, pid] = await Promise.all(calls);
+  assert.deepStrictEqual([slept.result, pid.result.startsWith('pid ')], ['slept 300', true]);
+  await closed;
+});
+
+test('options are checked in the parent: a bad call rejects alone, its child free or busy', async (t) => {
+  for (const bad of [{ size: 0 }, { killAfter: -1 }, { killAfter: '5' }]) {
+    assert.throws(() => zel.createPool(bad), TypeError);
+  }
+  const pool = zel.createPool({ size: 1 });
+  t.after(() => pool.close());
+  const circular = {};
+  circular.self = circular;
+  const badCalls = [
+    () => pool.exec(app, 'pid;', syntax, { timeout: 1n }),
+    () => pool.exec(app, 'pid;', syntax, { timeout: 2 ** 31 }),
+    () => pool.run(app, 'p.txt', { signal: circular }),
+    () => pool.compile('a.txt', '.zel', { app: circular }),
+    () => pool.exec(app, 'pid;', syntax, null),
+  ];
+  for (const busy of [false, true]) {
+    const running = busy ? pool.exec(app, 'sleep 200;', syntax) : null;
+    for (const call of badCalls) await assert.rejects(call(), TypeError);
+    // Options the pool does not read are never sent to the child.
+    const ignored = pool.exec(app, 'pid;', syntax, { tag: 1n, circular });
+    if (running) assert.strictEqual((await running).result, 'slept 200');
+    assert.match((await ignored).result, /^pid /);
+  }
+  await pool.close();
+});
+
+test('a call still running killAfter ms past its timeout or abort loses its child', async (t) => {
+  const pool = zel.createPool({ size: 1, killAfter: 200 });
+  t.after(() => pool.close());
+  for (const [name, options] of [['TimeoutError', () => ({ timeout: 100 })],
+    ['AbortError', () => ({ signal: AbortSignal.timeout(100) })]]) {
+    const before = pidOf(await pool.exec(app, 'pid;', syntax));
+    const started = Date.now();
+    const stuck = pool.exec(app, 'sleep 20000;', syntax, options())
+      .catch((error) => ({ error, took: Date.now() - started }));
+    const [ended, next] = await Promise.all([stuck, pool.exec(app, 'pid;', syntax)]);
+    assert.strictEqual(ended.error && ended.error.name, name);
+    assert.ok(ended.took >= 290, `${name} after ${ended.took} ms, before timeout + killAfter`);
+    assert.ok(pidOf(next) !== before && !alive(before), `${name}: the child was not replaced`);
+  }
+  await pool.close();
 });

@@ -158,6 +158,17 @@ test('abort and timeout end a run between two statements; the next call works', 
   assert.strictEqual(next.result, `ran ${path.join(app, 'after.txt')};print after;`);
 });
 
+test('a call aborted while it waits in the queue never runs', async () => {
+  const count = async () => Number((await zel.exec(app, 'count n;', syntax)).result.match(/^call (\d+)/)[1]);
+  const before = await count();
+  const waiting = new AbortController();
+  const first = zel.run(app, longProgram(20000));
+  const queued = zel.exec(app, 'count queued;', syntax, { signal: waiting.signal });
+  waiting.abort();
+  await Promise.all([first, assert.rejects(queued, { name: 'AbortError' })]);
+  assert.strictEqual(await count(), before + 1);
+});
+
 test('a throwing module rejects with ZelError carrying its path and line', async () => {
   const thrown = zel.run(app, program('boom.txt', ['print a;', 'boom now;', 'print b;']));
   await assert.rejects(thrown, (error) => {

@@ -1,0 +1,64 @@
+'use strict';
+// The argument checks and errors the promise API (lib/promise.js) and the
+// pool (lib/pool.js) share, so that a call is judged the same way by both.
+
+// The longest delay a Node.js timer honours; a longer one fires at once.
+const MAX_DELAY = 2 ** 31 - 1;
+
+// The string arguments of each call, and the string options it takes.
+const SIGNATURES = {
+  run: { names: ['appDir', 'programPath'], extra: [] },
+  exec: { names: ['appDir', 'statement', 'syntaxPath'], extra: [] },
+  compile: { names: ['sourcePath', 'outputSuffix'], extra: ['app'] },
+};
+
+function abortError(signal) {
+  return new DOMException('The zel call was aborted', 'AbortError', { cause: signal.reason });
+}
+
+function timeoutError(ms) {
+  return new DOMException(`The zel call timed out after ${ms} ms`, 'TimeoutError');
+}
+
+function checkString(value, name) {
+  if (typeof value !== 'string') {
+    throw new TypeError(`The "${name}" argument must be a string; received ${typeof value}`);
+  }
+}
+
+// A delay a timer can wait: a finite number from 0 to MAX_DELAY.
+function checkMilliseconds(value, name) {
+  if (!(Number.isFinite(value) && value >= 0 && value <= MAX_DELAY)) {
+    throw new TypeError(`${name} must be a number of milliseconds from 0 to ${MAX_DELAY}`);
+  }
+}
+
+// Throws a TypeError for a bad argument or option of call `kind`. Returns a
+// new object holding only the options that call reads (signal, timeout and
+// its string options), so that nothing else a caller passes goes further.
+function checkCall(kind, args, options) {
+  const { names, extra } = SIGNATURES[kind];
+  names.forEach((name, i) => checkString(args[i], name));
+  if (options === undefined) return {};
+  if (options === null || typeof options !== 'object') {
+    throw new TypeError('The "options" argument must be an object');
+  }
+  const known = {};
+  const { signal, timeout } = options;
+  if (signal !== undefined) {
+    if (!(signal instanceof AbortSignal)) throw new TypeError('options.signal must be an AbortSignal');
+    known.signal = signal;
+  }
+  if (timeout !== undefined) {
+    checkMilliseconds(timeout, 'options.timeout');
+    known.timeout = timeout;
+  }
+  for (const name of extra) {
+    if (options[name] === undefined) continue;
+    checkString(options[name], `options.${name}`);
+    known[name] = options[name];
+  }
+  return known;
+}
+
+module.exports = { MAX_DELAY, abortError, timeoutError, checkMilliseconds, checkCall };
