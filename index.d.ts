@@ -25,18 +25,35 @@ export function Commandes(appDir: string, statement: string, syntaxPath: string)
 // The promise API, for servers: the engine's work runs off the JavaScript
 // thread, one call at a time in call order.
 
-/** What a promise API call resolves to. */
+/** One failure of a call. */
+export interface Diagnostic {
+  /** Physical line of the program statement that failed, or null. */
+  line: number | null;
+  /** Catalogue number of `text`, or null when it is no catalogue message. */
+  message: number | null;
+  text: string;
+}
+
+/** What a promise API call resolves to. Each call is isolated: nothing of another call's result. */
 export interface Outcome {
-  /** The text the classic export would have returned. */
+  /** The text the call's own statements produced (the last one's); '' when none did. */
   result: string;
   /** True when a module's stop answer ended the run; `result` is then message 12. */
   stopped: boolean;
-  /** Catalogue number of `result`, or null when it came from a module or was carried over. */
+  /** Catalogue number of `result`, or null when it came from a module. */
   message: number | null;
   /** Physical line of the program statement that produced `result`, or null. */
   line: number | null;
-  /** True when `result` reports a failure: a failure message, a refusal or a module the loader refused. */
+  /** True when any step of the call failed (see `diagnostics`). */
   failed: boolean;
+  /** Every failure, in order: at most 100, then one entry giving the count left out. */
+  diagnostics: Diagnostic[];
+  /** 'ZEL_NO_CATALOGUE' when a message was needed and the catalogue cannot be read. */
+  code?: 'ZEL_NO_CATALOGUE';
+  /** A compilation's output path. */
+  output?: string;
+  /** For a compilation: whether ./requests.log was written. */
+  logged?: boolean;
 }
 
 export interface CallOptions {
