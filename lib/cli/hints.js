@@ -9,7 +9,7 @@ const exportsAdvice = 'end its source with ZEL_EXPORT_MODULE(Class) for a pack m
 // [pattern of the failure text, advice], the first match wins.
 const hints = [
   [/undefined symbol: (create|destroy)\b.*C\+\+ name/,
-    'a module exports "create" and "destroy" with C names: declare them extern "C", or ' + exportsAdvice],
+    'the engine looks up "create" and "destroy" by their C names: declare them extern "C", or ' + exportsAdvice],
   [/undefined symbol: (create|destroy)$/m,
     `a module exports the C functions "create" and "destroy": ${exportsAdvice} ` +
     '(written by hand, they need extern "C" and default visibility)'],

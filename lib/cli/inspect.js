@@ -61,7 +61,7 @@ function loadProblem({ kind, file, where }) {
   if (!child.signal && child.status === 0 && answer === 'ok') return null;
   if (!child.signal && child.status === 1 && answer) {
     const text = answer.startsWith(`${file}: `) ? answer.slice(file.length + 2) : answer;
-    const hint = hintFor(answer);
+    const hint = hintFor(`${file}: ${text}`);
     return `${file}: ${text}${named}${hint ? `; ${hint}` : ''}`;
   }
   let how = `crashed (${child.signal}) while being loaded and its object made`;
