@@ -178,6 +178,21 @@ test('check names each mistake of a pack author with its file, its line and what
   }
 });
 
+test('hints: advice for the failure texts a run or exec reports, none for others', () => {
+  const { hintFor } = require('../lib/cli/hints');
+  const rows = [
+    ['line 3: /app/node_modules/calc/say.so: undefined symbol: create', /ZEL_EXPORT_MODULE\(Class\)/],
+    ['line 3: File not found: /app/node_modules/calc/noparen <text>.so', /names no module/],
+    ['File not found: /app/node_modules/calc/say.so', /"zel add-pack"/],
+    ['/app/node_modules/calc/say.so: invalid ELF header', /not a shared object/],
+    ['Lexical error: "ten" is not a number', null],
+  ];
+  for (const [text, advice] of rows) {
+    if (advice) assert.match(hintFor(text) || '', advice, text);
+    else assert.strictEqual(hintFor(text), null, text);
+  }
+});
+
 test('add-pack refuses a pack that fails the check, unless --force', () => {
   const home = fs.mkdtempSync(path.join(os.tmpdir(), 'zel-home-'));
   try {

@@ -22,6 +22,10 @@ const hints = [
   [/create\(\) (threw|returned no object)/,
     'create() must return a new object of the module\'s class: ZEL_EXPORT_MODULE(Class) writes it ' +
     'for a class whose default constructor does not throw'],
+  // The engine takes a whole form for its module when the form has no "(module)".
+  [/File not found: .*\/[^/]*[<> ][^/]*\.so"?$/m,
+    'the form that accepted the statement names no module: end its line in the .zel file with ' +
+    'the module that runs it in parentheses ("zel check" names the line)'],
   [/\.so"?: file not found|File not found: .*\.so"?$|cannot open shared object file/m,
     'build the module and install its pack with "zel add-pack", or correct the module named ' +
     'in parentheses at the end of the form'],
