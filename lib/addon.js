@@ -23,6 +23,17 @@ function nativeFile(name) {
   return nativeFiles(name)[0] || null;
 }
 
+// The built sample calculator pack, laid out for "zel add-pack": a local
+// build's first, then the one shipped under prebuilds/. Null when neither
+// exists.
+function examplePack() {
+  const dirs = [
+    path.join(root, 'build', 'packs', 'calculator'),
+    path.join(root, 'prebuilds', platformDir, 'packs', 'calculator'),
+  ];
+  return dirs.find((dir) => fs.existsSync(path.join(dir, 'calculator.zel'))) || null;
+}
+
 // Loads the add-on: the first copy that loads wins, so a prebuilt add-on that
 // this system cannot load gives way to a local build. Throws when none loads.
 function load() {
@@ -39,4 +50,4 @@ function load() {
     'Rebuild it with "npm rebuild zel" (needs a C++17 compiler and CMake).');
 }
 
-module.exports = { root, nativeFile, load };
+module.exports = { root, nativeFile, examplePack, load };

@@ -1,6 +1,7 @@
 'use strict';
-// Builds the add-on and the probe from source, alone: no tests, benchmarks
-// or sample, so a C++17 compiler, CMake and the npm packages are enough.
+// Builds the add-on, the probe and the sample calculator pack from source,
+// alone: no tests or benchmarks, so a C++17 compiler, CMake and the npm
+// packages are enough.
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
@@ -20,16 +21,17 @@ function cmake(args) {
 }
 
 // Configures `buildDir` (once) and builds zel.node and zel-probe into
-// `buildDir`/Release. Throws when CMake is missing or the build fails.
+// `buildDir`/Release and the calculator pack into `buildDir`/packs/calculator.
+// Returns `buildDir`. Throws when CMake is missing or the build fails.
 function buildAddon(buildDir) {
   if (!fs.existsSync(path.join(buildDir, 'CMakeCache.txt'))) {
     const generator = hasProgram('ninja') ? ['-G', 'Ninja'] : [];
     cmake(['-S', root, '-B', buildDir, ...generator, '-DCMAKE_BUILD_TYPE=Release',
       '-DZEL_ADDON_ONLY=ON', `-DZEL_NODE_EXECUTABLE=${process.execPath}`]);
   }
-  cmake(['--build', buildDir, '--target', 'zel_addon', 'zel_probe',
+  cmake(['--build', buildDir, '--target', 'zel_addon', 'zel_probe', 'calculator_pack',
     '--parallel', String(os.cpus().length)]);
-  return path.join(buildDir, 'Release');
+  return buildDir;
 }
 
 module.exports = { root, buildAddon };

@@ -121,13 +121,94 @@ test('check passes on the sample and names what is wrong otherwise', () => {
     fs.writeFileSync(lang, fs.readFileSync(lang, 'utf8').replace(/^:4:.*\n/m, ':4:No file\n'));
     const r = zel(['check', '--app', broken]);
     assert.strictEqual(r.status, 1);
-    assert.match(r.stdout, /PROBLEM .*calculator\/vars\.so: file not found or not readable/);
-    // The loader's own text: it names the file and what is wrong with it.
-    assert.match(r.stdout, /PROBLEM .*calculator\/say\.so: .*calculator\/say\.so: \S/);
-    assert.match(r.stdout, /PROBLEM message 4 lacks the :E1: placeholder/);
+    assert.match(r.stdout, /^\/.*calculator\/vars\.so: file not found or not readable/m);
+    // The loader's own text, after the file it names.
+    assert.match(r.stdout, /^\/.*calculator\/say\.so: \S.* \(named by calculator\.zel:6\)/m);
+    assert.match(r.stdout, /lang\.conf:4: message 4 lacks the :E1: placeholder/);
     assert.match(r.stdout, /3 problem\(s\) found\n$/);
   } finally {
     fs.rmSync(broken, { recursive: true, force: true });
+  }
+});
+
+test('check names each mistake of a pack author with its file, its line and what to do', () => {
+  const fixture = (name) => path.join(root, 'build', 'test', 'fixtures', `${name}.so`);
+  const at = (dir, ...names) => path.join(dir, 'node_modules', ...names);
+  const vars = (dir) => at(dir, 'calculator', 'vars.so');
+  const asVars = (name) => (dir) => fs.copyFileSync(fixture(name), vars(dir));
+  // The line of the sample's pack that `text` first appears on.
+  const lineOf = (dir, text) => fs.readFileSync(at(dir, 'calculator.zel'), 'utf8').split('\n')
+    .findIndex((l) => l.includes(text)) + 1;
+  const varsSays = (what) => (dir) => `${vars(dir)}: ${what} (named by calculator.zel:${lineOf(dir, '(vars)')})`;
+  const exportsAdvice = /; .*ZEL_EXPORT_MODULE\(Class\) .*ZEL_EXPORT_SYNTAX_MODULE\(Class\)/;
+  // [mistake, how to make it, the start of the line check prints, what the line goes on to say]
+  const rows = [
+    ['missing create', asVars('no_create'), varsSays('undefined symbol: create'), exportsAdvice],
+    ['mangled create (no extern "C")', asVars('mangled_create'),
+      varsSays('undefined symbol: create (it exports the C++ name _Z6createv instead)'),
+      /: declare them extern "C", or end/],
+    ['missing destroy', asVars('no_destroy'), varsSays('undefined symbol: destroy'), exportsAdvice],
+    ['a form without (module)', (dir) => fs.appendFileSync(at(dir, 'calculator.zel'), 'noparen <text>\n'),
+      (dir) => `${at(dir, 'calculator.zel')}:${lineOf(dir, 'noparen')}: the form "noparen <text>" names no module`,
+      /in parentheses/],
+    ['a module whose constructor aborts', asVars('abort_module'),
+      (dir) => `${vars(dir)}: crashed (SIGABRT) while being loaded`, /named by calculator\.zel:\d/],
+    ['a syntax module that crashes on load',
+      (dir) => fs.copyFileSync(fixture('crash_on_load'), at(dir, 'korrin_linux', 'crash.so')),
+      (dir) => `${at(dir, 'korrin_linux', 'crash.so')}: crashed (SIGSEGV) while being loaded`, /static data/],
+    ['a missing module file', (dir) => fs.rmSync(vars(dir)), varsSays('file not found or not readable'),
+      /"zel add-pack"/],
+    ['a catalogue missing a message', (dir) => {
+      const lang = at(dir, 'zel_linux', 'lang.conf');
+      fs.writeFileSync(lang, fs.readFileSync(lang, 'utf8').replace(/^:35:.*\n/m, ''));
+    }, (dir) => `${at(dir, 'zel_linux', 'lang.conf')}: message 35 is missing`, /add a line ":35:TEXT"/],
+  ];
+  for (const [mistake, make, start, advice] of rows) {
+    const dir = copyOfSample();
+    try {
+      make(dir);
+      const r = zel(['check', '--app', dir]);
+      const line = r.stdout.split('\n').find((l) => l.startsWith(start(dir))) || r.stdout;
+      assert.deepStrictEqual([r.status, line.startsWith(start(dir))], [1, true], `${mistake}:\n${r.stdout}`);
+      assert.match(line, advice, mistake);
+      assert.match(r.stdout, /\n1 problem\(s\) found\n$/, mistake);
+    } finally {
+      fs.rmSync(dir, { recursive: true, force: true });
+    }
+  }
+});
+
+test('hints: advice for the failure texts a run or exec reports, none for others', () => {
+  const { hintFor } = require('../lib/cli/hints');
+  const rows = [
+    ['line 3: /app/node_modules/calc/say.so: undefined symbol: create', /ZEL_EXPORT_MODULE\(Class\)/],
+    ['line 3: File not found: /app/node_modules/calc/noparen <text>.so', /names no module/],
+    ['File not found: /app/node_modules/calc/say.so', /"zel add-pack"/],
+    ['/app/node_modules/calc/say.so: invalid ELF header', /not a shared object/],
+    ['Lexical error: "ten" is not a number', null],
+  ];
+  for (const [text, advice] of rows) {
+    if (advice) assert.match(hintFor(text) || '', advice, text);
+    else assert.strictEqual(hintFor(text), null, text);
+  }
+});
+
+test('add-pack refuses a pack that fails the check, unless --force', () => {
+  const home = fs.mkdtempSync(path.join(os.tmpdir(), 'zel-home-'));
+  try {
+    const pack = path.join(home, 'pack');
+    fs.cpSync(path.join(root, 'build', 'packs', 'calculator'), pack, { recursive: true });
+    const fixture = path.join(root, 'build', 'test', 'fixtures', 'no_create.so');
+    fs.copyFileSync(fixture, path.join(pack, 'calculator', 'say.so'));
+    assert.strictEqual(zel(['init', home]).status, 0);
+    const refused = zel(['add-pack', pack, '--app', home]);
+    assert.strictEqual(refused.status, 1);
+    assert.match(refused.stderr, /^\/.*\/say\.so: undefined symbol: create \(named by calculator\.zel:\d+\); /m);
+    assert.strictEqual(fs.existsSync(path.join(home, 'node_modules', 'calculator.zel')), false);
+    assert.strictEqual(zel(['add-pack', pack, '--app', home, '--force']).status, 0);
+    assert.ok(fs.existsSync(path.join(home, 'node_modules', 'calculator.zel')));
+  } finally {
+    fs.rmSync(home, { recursive: true, force: true });
   }
 });
 
@@ -153,6 +234,7 @@ test('arguments: --app=DIR, "--" before a statement, --version, strict errors wi
   const version = require('../package.json').version;
   const cases = [
     { args: ['--version'], status: 0, stdout: `${version}\n` },
+    { args: [], status: 2, stdout: /^usage: zel COMMAND/ },
     { args: ['exec', '--app=' + app, '--syntax=calculator.zel', 'set depth to 3;'], status: 0, stdout: 'depth = 3\n' },
     // "--help" after "--" is a statement: run, and refused, not the usage text.
     { args: ['exec', '--syntax', 'calculator.zel', '--app', app, '--', '--help'], status: 1,

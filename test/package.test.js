@@ -43,6 +43,19 @@ function assertRunsSample(project) {
     `import { Executer } from 'zel'; Executer(${args});`], project), expectedRun);
 }
 
+// A wrap for projectWith and run: the command runs in a private mount
+// namespace where each existing path of `paths` has `cover` mounted over it
+// and `guard` holds, when this process may make one.
+function hiding(t, what, paths, cover, guard) {
+  if (spawnSync('unshare', ['-m', 'true']).status !== 0) {
+    t.diagnostic(`cannot make a mount namespace: ${what} stay visible`);
+    return (args, command = 'npm') => [command, args];
+  }
+  const mounts = paths.filter((file) => fs.existsSync(file)).map((file) => `mount --bind ${cover} ${file}`);
+  return (args, command = 'npm') => ['unshare', ['-m', '--propagation', 'private', 'sh', '-c',
+    [...mounts, guard, 'exec "$@"'].join(' && '), 'sh', command, ...args]];
+}
+
 function snapshot(dir) {
   return fs.readdirSync(dir, { recursive: true }).sort().map((name) => {
     const file = path.join(dir, name);
@@ -56,10 +69,12 @@ const tarball = path.join(work, packed.filename);
 
 test('the tarball holds what a user needs and no test, fuzz or benchmark file', () => {
   const listed = JSON.parse(sh('npm', ['pack', '--dry-run', '--json'], root))[0].files.map((f) => f.path);
-  assert.deepStrictEqual(listed.filter((f) => /^(test|fuzz|bench|examples)\/|_test\.cc$|^build/.test(f)), []);
+  assert.deepStrictEqual(listed.filter((f) => /^(test|fuzz|bench)\/|^examples\/(?!calculator\/)|_test\.cc$|^build/.test(f)), []);
   for (const needed of ['prebuilds/linux-x64/zel.node', 'prebuilds/linux-x64/zel-probe', 'index.js',
     'index.mjs', 'index.d.ts', 'index.d.mts', 'lib/addon.js', 'bin/zel', 'scripts/install.js',
-    'CMakeLists.txt', 'cmake/ZelModule.cmake', 'src/modules/zel_module.h', 'lang/lang.fr.conf', 'README.md']) {
+    'CMakeLists.txt', 'cmake/ZelModule.cmake', 'src/modules/zel_module.h', 'lang/lang.fr.conf', 'README.md',
+    'prebuilds/linux-x64/packs/calculator/calculator.zel', 'prebuilds/linux-x64/packs/calculator/korrin_linux/forms.so',
+    'examples/calculator/CMakeLists.txt', 'examples/calculator/program.txt']) {
     assert.ok(listed.includes(needed), `${needed} is missing from the tarball`);
   }
 });
@@ -106,19 +121,39 @@ test('without the prebuilt add-on, the install builds it from source without Goo
   const sourceOnly = path.join(work, 'zel-source.tgz');
   sh('tar', ['-czf', sourceOnly, '-C', unpacked, 'package']);
 
-  // GoogleTest and Boost hidden under empty directories in a private mount
-  // namespace, when this process may make one.
-  const hidden = ['/usr/include/gtest', '/usr/include/boost', '/usr/lib/x86_64-linux-gnu/cmake/GTest']
-    .filter((dir) => fs.existsSync(dir));
+  // GoogleTest and Boost hidden under empty directories.
   const empty = fs.mkdtempSync(path.join(work, 'empty-'));
-  const canHide = spawnSync('unshare', ['-m', 'true']).status === 0;
-  if (!canHide) t.diagnostic('cannot make a mount namespace: GoogleTest and Boost stay visible');
-  const wrap = (args) => (!canHide ? ['npm', args] : ['unshare', ['-m', '--propagation', 'private', 'sh', '-c',
-    [...hidden.map((dir) => `mount --bind ${empty} ${dir}`), 'test ! -e /usr/include/gtest/gtest.h',
-      'exec npm "$@"'].join(' && '), 'sh', ...args]]);
+  const hidden = ['/usr/include/gtest', '/usr/include/boost', '/usr/lib/x86_64-linux-gnu/cmake/GTest'];
+  const wrap = hiding(t, 'GoogleTest and Boost', hidden, empty, 'test ! -e /usr/include/gtest/gtest.h');
   const project = projectWith(path.join(work, 'source'), sourceOnly, wrap);
   const installed = path.join(project, 'node_modules', 'zel');
   assert.ok(fs.existsSync(path.join(installed, 'build', 'Release', 'zel.node')));
   assert.ok(!fs.existsSync(path.join(installed, 'prebuilds')));
+  assertRunsSample(project);
+  // The sample pack is built from its sources too.
+  sh('npx', ['zel', 'init', 'home', '--example'], project);
+  assert.strictEqual(sh('npx', ['zel', 'run', 'home/program.txt', '--app', 'home'], project), expectedRun);
+});
+
+test('without a compiler: the tarball installs, and init --example lays out a home that runs', (t) => {
+  const compilers = ['g++', 'c++', 'cc', 'gcc', 'clang', 'clang++'].map((name) => path.join('/usr/bin', name))
+    .filter((file) => fs.existsSync(file)).map((file) => fs.realpathSync(file));
+  const wrap = hiding(t, 'the compilers', [...new Set(compilers)], '/dev/null',
+    '! g++ --version >/dev/null 2>&1 && ! c++ --version >/dev/null 2>&1 && ! clang --version >/dev/null 2>&1');
+  const project = projectWith(path.join(work, 'no-compiler'), tarball, wrap);
+  sh(...wrap(['zel', 'init', 'home', '--example'], 'npx'), project);
+  const run = wrap(['zel', 'run', 'home/program.txt', '--app', 'home'], 'npx');
+  assert.strictEqual(sh(...run, project), expectedRun);
+});
+
+test('installed by path from a checkout without build outputs, the add-on is built and loads', () => {
+  // The repository's files as a checkout has them, in a folder named zel.
+  const checkout = path.join(work, 'zel');
+  const files = sh('git', ['ls-files', '-z', '--cached', '--others', '--exclude-standard'], root).split('\0');
+  for (const file of files.filter((f) => f && fs.existsSync(path.join(root, f)))) {
+    fs.cpSync(path.join(root, file), path.join(checkout, file));
+  }
+  const project = projectWith(path.join(work, 'by-path'), '../zel');
+  assert.ok(fs.existsSync(path.join(checkout, 'build', 'Release', 'zel.node')));
   assertRunsSample(project);
 });

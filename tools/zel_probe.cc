@@ -1,28 +1,39 @@
-// zel-probe: the native half of "zel check".
+// zel-probe: the native half of "zel check" and "zel add-pack".
 //
 //   zel-probe list APP          what the application has installed, a line
 //                               each, fields separated by tabs:
 //                                 pack <path>
 //                                 syntax-module <path>
-//                                 module <path> <pack path>
-//                                 message <number> ok|missing|no-E1|unreadable
+//                                 message <number> ok|missing|no-E1|unreadable <line>
 //                                 stop-answer <text>
+//                               (<line> is the catalogue line that holds the
+//                               message, 0 when none does).
+//   zel-probe forms PACK DIR    the forms of the syntax pack file PACK, read as
+//                               the engine reads them, with the modules they
+//                               name looked for in DIR:
+//                                 module <path> <line>
+//                                 no-module <line> <syntax line>
+//                                 outside-module <line> <module name>
 //   zel-probe load KIND PATH    loads one module as the engine would (KIND is
-//                               "module" or "syntax-module"), without calling
-//                               it; prints "ok" or the loader's error text.
+//                               "module" or "syntax-module"), then creates
+//                               and destroys one object, without calling it;
+//                               prints "ok" and exits 0, or prints what is
+//                               wrong and exits 1.
 //
-// "zel check" runs each load in a process of its own, so a module that
-// crashes while loading cannot take the check down with it.
+// The callers run each load in a process of its own, so that a module that
+// crashes while loading, or while its object is made, is reported as such.
 #include <dirent.h>
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <exception>
 #include <fstream>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "exec/statement.h"
+#include "modules/zel_module.h"
 #include "support/lang.h"
 #include "support/text.h"
 #include "syntax/syntax_match.h"
@@ -46,27 +57,47 @@ std::vector<std::string> entriesWith(const std::string& dir, const std::string& 
   return paths;
 }
 
-void listModulesOf(const std::string& app, const std::string& pack, std::set<std::string>& seen) {
+int forms(const std::string& pack, const std::string& moduleDir) {
   std::ifstream file(pack, std::ios::binary);
+  std::set<std::string> seen;
   std::string raw, syntaxLine;
-  while (std::getline(file, raw)) {
+  for (int line = 1; std::getline(file, raw); ++line) {
     if (!toSyntaxLine(raw, syntaxLine)) continue;
-    const std::string module = app + "/node_modules/" + packName(pack) + "/" +
-                               parameterText(syntaxLine) + ".so";
-    if (seen.insert(module).second) std::printf("module\t%s\t%s\n", module.c_str(), pack.c_str());
+    const std::string name = parameterText(syntaxLine);
+    if (syntaxLine.find('(') == std::string::npos) {
+      std::printf("no-module\t%d\t%s\n", line, syntaxLine.c_str());
+    } else if (!isPackModuleName(name)) {
+      std::printf("outside-module\t%d\t%s\n", line, withVisibleNul(name).c_str());
+    } else if (seen.insert(name).second) {
+      std::printf("module\t%s/%s.so\t%d\n", moduleDir.c_str(), name.c_str(), line);
+    }
   }
+  return 0;
+}
+
+// The line of the catalogue the engine takes message `number` from (the
+// first one holding ":<number>:"), or 0.
+int catalogueLine(const std::vector<std::string>& lines, const std::string& number) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].empty() || lines[i] == "-;") continue;
+    if (lines[i].find(":" + number + ":") != std::string::npos) return static_cast<int>(i + 1);
+  }
+  return 0;
 }
 
 void listMessages() {
   const char* numbers[] = {"1", "2", "3", "4", "9", "10", "11", "12", "14", "18", "19", "20", "21", "35"};
   const std::set<std::string> filled = {"1", "2", "3", "4", "11", "14", "18"};
+  std::ifstream file(catalogPath(), std::ios::binary);
+  std::vector<std::string> lines;
+  for (std::string text; std::getline(file, text);) lines.push_back(text);
   for (const char* n : numbers) {
     const std::string text = goResponseLANG(n);
     const char* state = text == catalogFailureText() ? "unreadable"
                         : text.empty()               ? "missing"
                         : filled.count(n) && text.find(":E1:") == std::string::npos ? "no-E1"
                                                                                      : "ok";
-    std::printf("message\t%s\t%s\n", n, state);
+    std::printf("message\t%s\t%s\t%d\n", n, state, catalogueLine(lines, n));
   }
   std::printf("stop-answer\t%s\n", goResponseLANG("21").c_str());
 }
@@ -74,10 +105,8 @@ void listMessages() {
 int list(const std::string& app) {
   myAbsolutePathDirApp = app;
   const std::string modules = app + "/node_modules/";
-  std::set<std::string> seen;
   for (const std::string& pack : entriesWith(modules, "zel")) {
     std::printf("pack\t%s\n", pack.c_str());
-    listModulesOf(app, pack, seen);
   }
   for (const std::string& lib : entriesWith(modules + "korrin_linux/", "so")) {
     std::printf("syntax-module\t%s\n", lib.c_str());
@@ -86,27 +115,61 @@ int list(const std::string& app) {
   return 0;
 }
 
-int load(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "r");
-  if (f == nullptr) {
-    std::printf("file not found or not readable\n");
-    return 1;
+// The C++ name a module exports for `entry` when it was declared without
+// extern "C", or null when it does not export that either.
+const char* mangledEntry(void* handle, const std::string& entry, bool syntaxModule) {
+  const char* name = entry == "create"   ? "_Z6createv"
+                     : syntaxModule      ? "_Z7destroyP15LibModuleObject"
+                                         : "_Z7destroyP12ModuleObject";
+  return dlsym(handle, name) != nullptr ? name : nullptr;
+}
+
+// Creates one object through `create` and gives it back to `destroy`, as the
+// engine does around each call. Returns "" or what went wrong.
+template <class Object>
+std::string createAndDestroy(void* create, void* destroy) {
+  Object* object = nullptr;
+  try {
+    object = reinterpret_cast<Object* (*)()>(create)();
+  } catch (const std::exception& error) {
+    return std::string("create() threw an exception: ") + error.what();
+  } catch (...) {
+    return "create() threw an exception";
   }
-  std::fclose(f);
+  if (object == nullptr) return "create() returned no object";
+  reinterpret_cast<void (*)(Object*)>(destroy)(object);
+  return "";
+}
+
+std::string loadProblem(const std::string& path, bool syntaxModule) {
+  if (std::FILE* f = std::fopen(path.c_str(), "r")) {
+    std::fclose(f);
+  } else {
+    return "file not found or not readable";
+  }
   void* handle = dlopen(path.c_str(), RTLD_LAZY);
-  if (handle == nullptr) {
-    std::printf("%s\n", dlerror());
-    return 1;
-  }
-  for (const char* entry : {"create", "destroy"}) {
+  if (handle == nullptr) return dlerror();
+  void* entries[2] = {nullptr, nullptr};
+  const char* names[2] = {"create", "destroy"};
+  for (int i = 0; i < 2; ++i) {
     dlerror();
-    if (dlsym(handle, entry) == nullptr) {
-      std::printf("%s\n", dlerror());
-      return 1;
+    entries[i] = dlsym(handle, names[i]);
+    if (entries[i] != nullptr) continue;
+    std::string text = dlerror();
+    if (const char* mangled = mangledEntry(handle, names[i], syntaxModule)) {
+      text += std::string(" (it exports the C++ name ") + mangled + " instead)";
     }
+    return text;
   }
-  std::printf("ok\n");
-  return 0;
+  return syntaxModule ? createAndDestroy<LibModuleObject>(entries[0], entries[1])
+                      : createAndDestroy<ModuleObject>(entries[0], entries[1]);
+}
+
+int load(const std::string& kind, const std::string& path) {
+  const std::string problem = loadProblem(path, kind == "syntax-module");
+  std::printf("%s\n", problem.empty() ? "ok" : problem.c_str());
+  std::fflush(stdout);
+  return problem.empty() ? 0 : 1;
 }
 
 }  // namespace
@@ -114,7 +177,8 @@ int load(const std::string& path) {
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 2 && args[0] == "list") return list(args[1]);
-  if (args.size() == 3 && args[0] == "load") return load(args[2]);
-  std::fprintf(stderr, "usage: zel-probe list APP | zel-probe load KIND PATH\n");
+  if (args.size() == 3 && args[0] == "forms") return forms(args[1], args[2]);
+  if (args.size() == 3 && args[0] == "load") return load(args[1], args[2]);
+  std::fprintf(stderr, "usage: zel-probe list APP | zel-probe forms PACK DIR | zel-probe load KIND PATH\n");
   return 2;
 }

@@ -3,6 +3,7 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { UsageError, parse, appDir } = require('./common');
 const { installFiles } = require('./files');
+const { packProblems } = require('./inspect');
 
 const usage = `usage: zel add-pack PACK [--app DIR] [--force]
 
@@ -10,8 +11,12 @@ Installs a built pack into the application home DIR (see "zel init"). PACK
 is a directory laid out by zel_add_pack (cmake/ZelModule.cmake): NAME.zel,
 the pack's modules in NAME/, and its syntax modules in korrin_linux/. They
 go to DIR/node_modules/NAME.zel, DIR/node_modules/NAME/ and
-DIR/node_modules/korrin_linux/. Nothing is installed when a file there
-differs from the pack's, unless --force is given.`;
+DIR/node_modules/korrin_linux/.
+
+The pack is checked first, as "zel check" would: its forms, and each of its
+modules loaded in a process of its own. Nothing is installed when a problem
+is found, or when a file there differs from the pack's, unless --force is
+given.`;
 
 // Every file below `dir`, as paths relative to `base`.
 function filesBelow(dir, base) {
@@ -48,9 +53,15 @@ function addPack(args) {
     process.stderr.write(`zel add-pack: ${modules} does not exist; run "zel init" first\n`);
     return 1;
   }
-  const copies = packFiles(pack).map((file) => ({
-    from: path.join(pack, file), to: path.join(modules, file),
-  }));
+  const files = packFiles(pack);
+  const problems = packProblems(pack, files[0]);
+  for (const problem of problems) process.stderr.write(`${problem}\n`);
+  if (problems.length && !values.force) {
+    process.stderr.write(`zel add-pack: ${problems.length} problem(s) in ${pack}; nothing installed ` +
+      '(--force installs it anyway)\n');
+    return 1;
+  }
+  const copies = files.map((file) => ({ from: path.join(pack, file), to: path.join(modules, file) }));
   const result = installFiles(copies, values.force);
   for (const file of result.conflicts) {
     process.stderr.write(`zel add-pack: ${file} differs from the pack's; --force replaces it\n`);
@@ -61,4 +72,4 @@ function addPack(args) {
   return 0;
 }
 
-module.exports = { usage, command: addPack };
+module.exports = { usage, command: addPack, packFiles };

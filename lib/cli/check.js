@@ -1,64 +1,65 @@
 'use strict';
 const path = require('node:path');
-const { spawnSync } = require('node:child_process');
-const { nativeFile } = require('../addon');
 const { parse, appDir } = require('./common');
+const { probeRows, formsOf, loadProblem } = require('./inspect');
 
 const usage = `usage: zel check [--app DIR]
 
-Lists the syntax packs installed in DIR/node_modules, loads every syntax
-module and every module the packs name (each in a process of its own), and
-checks the message catalogue. Exits with status 1 when something is wrong.`;
+Lists the syntax packs installed in DIR/node_modules and reads their forms,
+loads every syntax module and every module the packs name (each in a
+process of its own, making and destroying one object), and checks the
+message catalogue. Each problem is a line "FILE:LINE: what is wrong; what
+to do" (a module file has no LINE). Exits with status 1 when it finds any.`;
 
-function probe(args) {
-  const probePath = nativeFile('zel-probe');
-  if (!probePath) {
-    process.stderr.write('zel: zel-probe is not built; run "npm run build" first\n');
-    process.exit(1);
-  }
-  const child = spawnSync(probePath, args, { encoding: 'utf8' });
-  if (child.error) {
-    process.stderr.write(`zel: cannot run ${probePath}: ${child.error.message}\n`);
-    process.exit(1);
-  }
-  return child;
-}
-
+// What a message's state in the catalogue means, and what to do.
 const messageProblems = {
-  missing: 'is missing',
-  'no-E1': 'lacks the :E1: placeholder',
-  unreadable: 'cannot be read: the catalogue is missing or unreadable',
+  missing: (n) => `message ${n} is missing; add a line ":${n}:TEXT" ` +
+    '(lang/lang.conf in the zel package has every message), or run "zel init DIR --force"',
+  'no-E1': (n) => `message ${n} lacks the :E1: placeholder; put :E1: where the message ` +
+    'names what it is about, as lang/lang.conf in the zel package does',
+  unreadable: () => 'cannot be read: the catalogue is missing or unreadable; "zel init DIR" installs it',
 };
 
 function check(args) {
   const { values } = parse(args, { app: { type: 'string' } }, 0);
-  const app = appDir(values);
-  const rows = probe(['list', app]).stdout.split('\n').filter(Boolean).map((l) => l.split('\t'));
+  const modules = path.join(appDir(values), 'node_modules');
+  const rows = probeRows(['list', path.dirname(modules)]);
   let problems = 0;
   const problem = (text) => {
     problems++;
-    process.stdout.write(`  PROBLEM ${text}\n`);
+    process.stdout.write(`${text}\n`);
   };
 
-  const packs = rows.filter((r) => r[0] === 'pack');
-  process.stdout.write(`Syntax packs in ${path.join(app, 'node_modules')}:\n`);
-  if (packs.length === 0) problem('no syntax pack (no NAME.zel file)');
-  for (const [, pack] of packs) process.stdout.write(`  ${path.basename(pack)}\n`);
-
-  process.stdout.write('Modules:\n');
-  const libs = rows.filter((r) => r[0] === 'syntax-module');
-  if (libs.length === 0) problem('no syntax module in node_modules/korrin_linux');
-  for (const [kind, file] of [...libs, ...rows.filter((r) => r[0] === 'module')]) {
-    const loaded = probe(['load', kind, file]);
-    const answer = (loaded.stdout || '').trim() || `crashed while loading (${loaded.signal || loaded.status})`;
-    if (answer === 'ok') process.stdout.write(`  ok      ${file}\n`);
-    else problem(`${file}: ${answer}`);
+  const packs = rows.filter((r) => r[0] === 'pack').map((r) => r[1]);
+  process.stdout.write(`Syntax packs in ${modules}:\n`);
+  if (packs.length === 0) {
+    problem(`${modules}: no syntax pack (no NAME.zel file); install one with "zel add-pack PACK --app DIR"`);
+  }
+  const toLoad = rows.filter((r) => r[0] === 'syntax-module').map((r) => ({ kind: r[0], file: r[1] }));
+  if (toLoad.length === 0) {
+    problem(`${path.join(modules, 'korrin_linux')}: no syntax module; packs bring theirs in ` +
+      'korrin_linux/, installed with "zel add-pack PACK --app DIR"');
+  }
+  for (const pack of packs) {
+    process.stdout.write(`  ${path.basename(pack)}\n`);
+    const forms = formsOf(pack, path.join(modules, path.basename(pack, '.zel')));
+    forms.problems.forEach(problem);
+    toLoad.push(...forms.modules);
   }
 
-  process.stdout.write(`Catalogue ${path.join(app, 'node_modules', 'zel_linux', 'lang.conf')}:\n`);
+  process.stdout.write('Modules:\n');
+  for (const module of toLoad) {
+    const found = loadProblem(module);
+    if (found) problem(found);
+    else process.stdout.write(`  ok      ${module.file}\n`);
+  }
+
+  const catalogue = path.join(modules, 'zel_linux', 'lang.conf');
+  process.stdout.write(`Catalogue ${catalogue}:\n`);
   const messages = rows.filter((r) => r[0] === 'message');
-  for (const [, number, state] of messages) {
-    if (state !== 'ok') problem(`message ${number} ${messageProblems[state]}`);
+  for (const [, number, state, line] of messages) {
+    if (state !== 'ok') problem(`${catalogue}${line !== '0' ? `:${line}` : ''}: ${messageProblems[state](number)}`);
+    if (state === 'unreadable') break;
   }
   if (messages.every((r) => r[2] === 'ok')) process.stdout.write('  ok      every message\n');
 

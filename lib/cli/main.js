@@ -23,7 +23,7 @@ Commands:
   compile SOURCE [SUFFIX] [--app DIR]      compile a script (SUFFIX defaults to .zel)
   check [--app DIR]                        check the packs, modules and catalogue
   repl [--syntax PACK] [--app DIR]         run statements typed or piped in
-  init DIR [--lang en|fr]                  lay out an application home in DIR
+  init DIR [--lang en|fr] [--example]      lay out an application home in DIR
   add-pack PACK [--app DIR] [--force]      install a built pack into a home
 
 DIR is the application directory, the one holding node_modules; it defaults

@@ -18,6 +18,22 @@
 // add-on (g++/libstdc++ with the default _GLIBCXX_USE_CXX11_ABI=1), and the
 // operation must stay the first virtual function of the class.
 //
+// What a module meets depends on how the host called the engine:
+//
+//                    classic exports              promise API (run, exec),
+//                    (Executer, Commandes)        and a pool's children
+//   thread           the JavaScript thread that   a libuv pool thread, never
+//                    called the export            the JavaScript thread
+//   stop answer      ends the whole process,      ends the run only: it
+//                    status 0, host included      resolves with stopped: true
+//   exception from   a JavaScript Error thrown    the promise rejects with a
+//   execute/check    by the export                ZelError (code
+//                                                 ZEL_MODULE_THREW, the
+//                                                 module's path, the line)
+//
+// Either way the engine makes one call at a time, and an object whose call
+// threw is not destroyed.
+//
 // Writing a module:
 //
 //   #include "zel_module.h"
@@ -26,6 +42,10 @@
 //     std::string execute(std::string input) override { return "hello"; }
 //   };
 //   ZEL_EXPORT_MODULE(Hello)
+//
+// The engine looks "create" and "destroy" up by their C names: without the
+// export macros below, declare them extern "C" with default visibility.
+// "zel check" loads each module as the engine would and says what is wrong.
 #ifndef ZEL_MODULES_ZEL_MODULE_H_
 #define ZEL_MODULES_ZEL_MODULE_H_
 
@@ -54,9 +74,11 @@ class LibModuleObject {
 };
 
 // The stop answer of the catalogues shipped with zel (message 21). A pack
-// module that returns exactly this text ends the program, and the process,
-// with exit status 0. An application whose catalogue changes message 21
-// must have its modules return the new text instead.
+// module that returns exactly this text ends the program. Under the classic
+// exports it also ends the process, host included, with exit status 0;
+// under the promise API only the run ends, resolving with stopped: true. An
+// application whose catalogue changes message 21 must have its modules
+// return the new text instead.
 #define ZEL_STOP_ANSWER "<<zel:stop-program:7c1e>>"
 
 // The statement part of a pack module's input ("<path>;<statement>"): what
