@@ -113,6 +113,11 @@ test('the command line reports each failure and exits 1', () => {
   assert.strictEqual(json.status, 1);
   assert.deepStrictEqual(JSON.parse(json.stdout).diagnostics, [{ line: 2, message: 1, text: 'M1 ../../etc/x.zel' }]);
   assert.strictEqual(cli(['run', 'czel.txt']).status, 0);
+  // Advice follows a failure a pack author can mend, and a refused
+  // statement is quoted.
+  const broken = cli(['exec', 'broken x;', '--syntax', 'calc.zel']);
+  assert.match(broken.stderr, /\n {2}hint: this file is not a shared object/);
+  assert.match(cli(['exec', 'frob x;', '--syntax', 'calc.zel']).stderr, /\n {2}the statement: "frob x;"\n$/);
   const noCatalogue = spawnSync(process.execPath, [zelBin, 'exec', 'print x;', '--syntax', 'calc.zel', '--app', bare.app],
     { encoding: 'utf8' });
   assert.strictEqual(noCatalogue.status, 1);

@@ -18,7 +18,7 @@ function exec(args) {
   if (!values.syntax) throw new UsageError('exec needs --syntax PACK');
   const app = appDir(values);
   return report(api().exec(app, positionals[0], syntaxPath(app, values.syntax)),
-    { command: 'exec', app, json: values.json });
+    { command: 'exec', statement: positionals[0], app, json: values.json });
 }
 
 module.exports = { usage, command: exec };

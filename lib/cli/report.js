@@ -5,6 +5,7 @@
 // failure already shown. The exit status is 1 when anything failed.
 const path = require('node:path');
 const { print } = require('./common');
+const { hintFor } = require('./hints');
 
 // "PROGRAM:LINE: " for a failure on a program line, "" otherwise.
 function located(program, line) {
@@ -25,9 +26,10 @@ function errorFields(error) {
 }
 
 // Prints the outcome of `call` (a promise of one); resolves to the exit
-// status. `program` names the program file in failure lines; `app` is the
-// application directory; `json` prints the whole outcome as JSON instead.
-async function report(call, { command, program = null, app, json = false }) {
+// status. `program` names the program file in failure lines, or
+// `statement` is the one statement run; `app` is the application
+// directory; `json` prints the whole outcome as JSON instead.
+async function report(call, { command, program = null, statement = null, app, json = false }) {
   let outcome;
   try {
     outcome = await call;
@@ -41,8 +43,16 @@ async function report(call, { command, program = null, app, json = false }) {
     process.stdout.write(JSON.stringify(outcome) + '\n');
     return outcome.failed ? 1 : 0;
   }
-  for (const { line, text } of outcome.diagnostics) {
+  // Advice on what to do follows the first failure it applies to.
+  const hinted = new Set();
+  for (const { line, message, text } of outcome.diagnostics) {
     process.stderr.write(`${located(program, line)}${text}\n`);
+    if (statement !== null && message === 19) {
+      process.stderr.write(`  the statement: ${JSON.stringify(statement)}\n`);
+    }
+    const hint = hintFor(text);
+    if (hint && !hinted.has(hint)) process.stderr.write(`  hint: ${hint}\n`);
+    hinted.add(hint);
   }
   if (outcome.code === 'ZEL_NO_CATALOGUE') {
     const catalogue = path.join(app, 'node_modules', 'zel_linux', 'lang.conf');
