@@ -28,26 +28,45 @@ bool completeStatement() {
   return true;
 }
 
+// What a run keeps from one statement to the next.
+struct Run {
+  Call& call;
+  const std::string& programPath;
+  const std::string& syntaxPath;
+  std::string input;  // the module input, built in place for each statement
+};
+
 // Runs the statement in `line` if the syntax search accepts it. Returns true
 // when a module was called; `line` loses its "(ZE)" and "(CZEL)" markers.
-bool runLine(Call& call, const std::string& programPath, const std::string& syntaxPath,
-             int lineNumber) {
+bool runLine(Run& run, int lineNumber) {
   // A comment is never run, whatever the previous result holds, and costs
   // nothing.
   if (isPassedOver(line)) return false;
+  Call& call = run.call;
   const StatementScope statement(call.app());
   call.setLine(lineNumber);
-  SyntaxMatch match = searchStatement(call, syntaxPath, line);
-  const bool header = isHeaderLine(line);
-  line = withoutStatementMarkers(std::move(line));
+  SyntaxMatch match = searchStatement(call, run.syntaxPath, line);
   // The search's answer is the result until a module gives one; a program's
   // header line that no form accepts is not counted as a failure.
-  const bool accepted = match.accepted;
-  call.store(std::move(match.result), !header);
-  if (!accepted) return false;
-  call.store(runAcceptedStatement(call, match, programPath + ";" + line));
+  const bool header = !match.accepted && isHeaderLine(line);
+  line = withoutStatementMarkers(std::move(line));
+  if (!match.accepted) {
+    call.store(std::move(match.result), !header);
+    return false;
+  }
+  call.store(std::move(match.result));
+  run.input.assign(run.programPath).append(1, ';').append(line);
+  call.store(runAcceptedStatement(call, match, run.input));
   applyStopTest(call);
   return true;
+}
+
+// True when `text` may hold one of the markers the readers look for: each
+// of them ("##", "==-;", "\n\t", ":s:", and the cipher markers, which begin
+// with "-") holds one of these characters. Most statements hold none, and
+// one scan settles them.
+bool mayHoldMarker(const std::string& text) {
+  return text.find_first_of("#=\n:-") != std::string::npos;
 }
 
 // The line buffer grows to the longest line a run reads (a compiled line is
@@ -67,6 +86,7 @@ std::string programOpenFailure(Call& call, const std::string& programPath) {
 std::string runScript(Call& call, const std::string& programPath, const std::string& syntaxPath) {
   std::ifstream file;
   if (!openForReading(programPath, file)) return programOpenFailure(call, programPath);
+  Run run{call, programPath, syntaxPath, {}};
   // A run never continues a statement left unterminated by an earlier run.
   dataToSave.clear();
   int lineNumber = 0;
@@ -76,11 +96,14 @@ std::string runScript(Call& call, const std::string& programPath, const std::str
       break;
     }
     ++lineNumber;
-    if (line.empty() || containsAny(line, {"##", "==-;", "\n\t", ":s:"})) continue;
-    if (hasCipherMarker(line)) line = base64_decode(decipherLine(line));
+    if (line.empty()) continue;
+    if (mayHoldMarker(line)) {
+      if (containsAny(line, {"##", "==-;", "\n\t", ":s:"})) continue;
+      if (hasCipherMarker(line)) line = base64_decode(decipherLine(line));
+    }
     if (!completeStatement()) continue;
     line = withoutLineBreaks(std::move(line));
-    if (!runLine(call, programPath, syntaxPath, lineNumber)) continue;
+    if (!runLine(run, lineNumber)) continue;
     // A stop answer ends the run with message 12 as its result.
     if (runEnding()) {
       noteRunEnded(call);
@@ -100,6 +123,7 @@ std::string runCompiled(Call& call, const std::string& programPath,
                         const std::string& syntaxPath) {
   std::ifstream file;
   if (!openForReading(programPath, file)) return programOpenFailure(call, programPath);
+  Run run{call, programPath, syntaxPath, {}};
   dataToSave.clear();
   // Plain text of compiled lines that had no ";" in the source: the start of
   // a statement that goes on over the next lines, as it did in the source.
@@ -134,7 +158,7 @@ std::string runCompiled(Call& call, const std::string& programPath,
       unterminated.clear();
     }
     line = withoutLineBreaks(std::move(line));
-    if (!runLine(call, programPath, syntaxPath, lineNumber)) continue;
+    if (!runLine(run, lineNumber)) continue;
     if (runEnding()) {
       noteRunEnded(call);
       break;

@@ -43,12 +43,12 @@ struct AcceptedModule {
 
 const AcceptedModule& acceptedModule(const std::string& app, const SyntaxMatch& match) {
   static auto* latest = new AcceptedModule;
-  if (match.module != latest->module || match.syntaxPath != latest->syntax ||
+  if (match.module != latest->module || match.syntaxFile() != latest->syntax ||
       app != latest->app) {
-    latest->path = app + "/node_modules/" + packName(match.syntaxPath) + "/" + match.module + ".so";
+    latest->path = app + "/node_modules/" + packName(match.syntaxFile()) + "/" + match.module + ".so";
     latest->named = isPackModuleName(match.module);
     latest->app = app;
-    latest->syntax = match.syntaxPath;
+    latest->syntax = match.syntaxFile();
     latest->module = match.module;
   }
   return *latest;
@@ -93,11 +93,10 @@ void runDirectStatement(Call& call, const std::string& syntaxPath,
 }
 
 bool applyStopTest(Call& call) {
-  const Result stop = call.message(kStopAnswer);
-  if (resultat != stop.text) return false;
+  const std::string* stop = call.messageText(kStopAnswer);
   // Without a real stop answer every empty result, or the catalogue's own
   // failure text, would end the host process.
-  if (stop.text.empty() || stop.noCatalog) return false;
+  if (stop == nullptr || stop->empty() || resultat != *stop) return false;
   stopRun(call);
   return true;
 }

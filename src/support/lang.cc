@@ -57,18 +57,12 @@ CatalogCache& catalog(const std::string& app, const std::string& path) {
 
 }  // namespace
 
-bool lookupMessage(const std::string& app, const std::string& catalogFile,
-                   const std::string& number, std::string& text) {
+const std::string* cachedMessage(const std::string& app, const std::string& catalogFile,
+                                 const std::string& number) {
   CatalogCache& cache = catalog(app, catalogFile);
-  if (!cache.opened) {
-    text = catalogFailureText(catalogFile);
-    return false;
-  }
+  if (!cache.opened) return nullptr;
   const auto known = cache.messages.find(number);
-  if (known != cache.messages.end()) {
-    text = known->second;
-    return true;
-  }
+  if (known != cache.messages.end()) return &known->second;
   const std::string key = ":" + number + ":";
   std::string message;
   for (const std::string& line : cache.lines) {
@@ -78,8 +72,14 @@ bool lookupMessage(const std::string& app, const std::string& catalogFile,
     message = expand(line, key);
     break;
   }
-  text = cache.messages.emplace(number, std::move(message)).first->second;
-  return true;
+  return &cache.messages.emplace(number, std::move(message)).first->second;
+}
+
+bool lookupMessage(const std::string& app, const std::string& catalogFile,
+                   const std::string& number, std::string& text) {
+  const std::string* message = cachedMessage(app, catalogFile, number);
+  text = message != nullptr ? *message : catalogFailureText(catalogFile);
+  return message != nullptr;
 }
 
 std::string catalogPath() { return catalogPathOf(myAbsolutePathDirApp); }

@@ -28,6 +28,12 @@ std::string catalogFailureText(const std::string& catalog);
 bool lookupMessage(const std::string& app, const std::string& catalog,
                    const std::string& number, std::string& text);
 
+// The same lookup without a copy: the text as the cache holds it, valid
+// until the next lookup in the caches; null when the catalogue cannot be
+// opened.
+const std::string* cachedMessage(const std::string& app, const std::string& catalog,
+                                 const std::string& number);
+
 // The same for the application of the latest Executer or Commandes call
 // (myAbsolutePathDirApp): its catalogue path, failure text, and message
 // `number` (or the failure text).

@@ -1,5 +1,6 @@
 #include "syntax/syntax_match.h"
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 
@@ -48,17 +49,14 @@ struct ModuleDirectory {
 // was asking it goes on with the one it holds.
 using SharedDirectory = std::shared_ptr<ModuleDirectory>;
 
-std::string moduleDirectoryOf(const std::string& app) {
-  return app + "/node_modules/korrin_linux/";
-}
-
-SharedDirectory moduleDirectory(const std::string& app) {
+SharedDirectory moduleDirectory(const Call& call) {
   struct Cached {
     uint64_t generation = 0;
     SharedDirectory directory;
   };
   static auto* cache = new DiskCache<Cached>(kCachedApplications);
-  const std::string dir = moduleDirectoryOf(app);
+  const std::string& app = call.app();
+  const std::string& dir = call.syntaxModuleDir();
   return cachedEntry(*cache, app, dir, true, [&](Cached& cached) {
     cached.directory = std::make_shared<ModuleDirectory>();
     ModuleDirectory& entry = *cached.directory;
@@ -130,7 +128,7 @@ std::string answerText(const Match& match, ModuleAnswer answer, const std::strin
 void askSyntaxModules(Match& match) {
   const std::string& app = match.call.app();
   if (match.directory == nullptr) {
-    match.directory = moduleDirectory(app);
+    match.directory = moduleDirectory(match.call);
     dropEvictedModules(*match.directory);
   }
   ModuleDirectory& directory = *match.directory;
@@ -167,12 +165,13 @@ void askSyntaxModules(Match& match) {
 void tryForm(const SyntaxForm& form, Match& match) {
   match.form = &form;
   if (!match.statementStripped) {
-    match.statement = goReplace(std::move(match.statement), ";", "");
+    std::string& text = match.statement;
+    text.erase(std::remove(text.begin(), text.end(), ';'), text.end());
     if (contains(match.statement, "(ZE)")) match.statementCarriesZE = true;
   }
   if (match.statementCarriesZE && form.patternCarriesZE) match.refusedForm = true;
   if (!match.statementStripped) {
-    match.statement = goReplace(std::move(match.statement), "(ZE)", "");
+    if (match.statementCarriesZE) match.statement = goReplace(std::move(match.statement), "(ZE)", "");
     match.statementStripped = !contains(match.statement, ";") && !contains(match.statement, "(ZE)");
   }
   askSyntaxModules(match);
@@ -225,7 +224,7 @@ Result refusalOf(const Match& match) {
     }
   } else if (match.noExtensionSeen) {
     result = call.message(kNotAccepted);
-    result.text.insert(0, "(" + moduleDirectoryOf(call.app()) + ") ");
+    result.text.insert(0, "(" + call.syntaxModuleDir() + ") ");
   } else if (match.directoryMissing) {
     result = call.message(kFileNotFound, "./korrin_linux");
   } else {
@@ -257,7 +256,7 @@ std::string patternText(const std::string& syntaxLine) {
 }
 
 SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
-                            std::string statement) {
+                            const std::string& statement) {
   // One match is one statement: what it reads from disk is looked up once.
   const StatementScope scope(call.app(), StatementScope::kJoin);
   SyntaxMatch outcome;
@@ -266,7 +265,7 @@ SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
     outcome.result = call.message(kCannotOpen, withVisibleNul(syntaxPath));
     return outcome;
   }
-  Match match(call, std::move(statement));
+  Match match(call, statement);
   for (const SyntaxForm& form : *forms) {
     tryForm(form, match);
     if (match.accepted) break;
@@ -274,7 +273,7 @@ SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
   outcome.accepted = match.accepted;
   outcome.moduleAsked = match.moduleAsked;
   if (match.accepted) {
-    outcome.syntaxPath = syntaxPath;
+    outcome.setSyntaxFile(syntaxPath);
     outcome.module = match.form->parameter;
     outcome.result = answer("(TRUEZEL)" + match.form->parameter);
   } else {
@@ -292,7 +291,7 @@ std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
                            std::string /*lineNumber*/) {
   Call call;
   call.setApp(myAbsolutePathDirApp);
-  SyntaxMatch match = matchSyntaxFile(call, syntaxPath, std::move(statement));
+  SyntaxMatch match = matchSyntaxFile(call, syntaxPath, statement);
   keepLastAnswer(match);
   resultat = std::move(match.result.text);
   return resultat;

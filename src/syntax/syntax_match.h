@@ -32,8 +32,7 @@ struct SyntaxMatch {
   bool accepted = false;
   bool passedOver = false;   // a comment, or a text too short to hold a form: nothing was asked
   bool moduleAsked = false;  // some syntax module was asked (lastAnswer is its answer)
-  std::string syntaxPath;    // the syntax file whose form accepted the statement
-  std::string module;        // that form's parameter text: the module's name
+  std::string module;        // the accepting form's parameter text: the module's name
   std::string lastAnswer;    // the latest syntax module answer
   // "(TRUEZEL)" + the module's name on acceptance; otherwise the message
   // that fits: the module's own text for "(NM)", message 2 for "(LEX)", 3
@@ -43,15 +42,30 @@ struct SyntaxMatch {
   // missing, 18 when no line could be offered, 14 when statement and a form
   // tried both carry "(ZE)", and 1 when the file cannot be opened.
   Result result;
+
+  // The syntax file whose form accepted the statement.
+  const std::string& syntaxFile() const { return path_ != nullptr ? *path_ : ownPath_; }
+  // Names it: a text that outlives this match (the caller's syntax path)
+  // is only pointed to; any other is copied.
+  void setSyntaxFile(const std::string& lasting) { path_ = &lasting; }
+  void keepSyntaxFile(std::string path) {
+    ownPath_ = std::move(path);
+    path_ = nullptr;
+  }
+
+ private:
+  const std::string* path_ = nullptr;
+  std::string ownPath_;
 };
 
 // Matches `statement` against the syntax file at `syntaxPath` for the
 // call's application: every syntax line in file order, each offered to
 // every syntax module in directory order, until one answers with the
-// statement itself. A syntax path holding a NUL byte is never opened
+// statement itself. `syntaxPath` must outlive the result (its syntaxFile()
+// points to it). A syntax path holding a NUL byte is never opened
 // (message 1, the NUL shown as "\0"); only a regular file is read.
 SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
-                            std::string statement);
+                            const std::string& statement);
 
 // Keeps the match's last syntax module answer in lineSyntaxesExistLib, as
 // the classic state has it, when a module was asked.

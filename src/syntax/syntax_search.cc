@@ -8,7 +8,7 @@ namespace {
 
 // Tries every pack of the application in directory order until one accepts.
 SyntaxMatch searchAllPacks(const Call& call, const std::string& statement) {
-  myDirPath = call.app() + "/node_modules/";
+  myDirPath = call.packDir();
   SyntaxMatch match;
   const DirListing& listing = listDirectory(call.app(), myDirPath);
   if (!listing.exists) {
@@ -23,7 +23,7 @@ SyntaxMatch searchAllPacks(const Call& call, const std::string& statement) {
   }
   // By index, and the entry not used after the match: a module that calls
   // back into the engine may have the directory listed afresh.
-  const std::string dir = myDirPath;
+  const std::string& dir = call.packDir();
   for (size_t i = 0; i < listing.pieces.size(); ++i) {
     const std::vector<std::string>& pieces = listing.pieces[i];
     if (pieces.size() < 2) {
@@ -31,7 +31,9 @@ SyntaxMatch searchAllPacks(const Call& call, const std::string& statement) {
       continue;
     }
     if (pieces[1] != "zel") continue;
-    SyntaxMatch tried = matchSyntaxFile(call, withoutLineBreaks(dir + pieces[0] + ".zel"), statement);
+    const std::string pack = withoutLineBreaks(dir + pieces[0] + ".zel");
+    SyntaxMatch tried = matchSyntaxFile(call, pack, statement);
+    if (tried.accepted) tried.keepSyntaxFile(pack);
     // The last module answer carries over from one pack to the next.
     if (!tried.moduleAsked && match.moduleAsked) {
       tried.moduleAsked = true;

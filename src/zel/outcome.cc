@@ -44,6 +44,12 @@ Result refusal(std::string text) { return {std::move(text), kNoMessage, true, fa
 void Call::setApp(std::string app, std::string catalog) {
   app_ = std::move(app);
   catalog_ = catalog.empty() ? catalogPathOf(app_) : std::move(catalog);
+  packDir_ = app_ + "/node_modules/";
+  syntaxModuleDir_ = packDir_ + "korrin_linux/";
+}
+
+const std::string* Call::messageText(Message number) const {
+  return cachedMessage(app_, catalog_, std::to_string(number));
 }
 
 Result Call::message(Message number) const {

@@ -91,11 +91,18 @@ class Call {
   void setApp(std::string app, std::string catalog = "");
   const std::string& app() const { return app_; }
   const std::string& catalog() const { return catalog_; }
+  // <app>/node_modules/ and <app>/node_modules/korrin_linux/.
+  const std::string& packDir() const { return packDir_; }
+  const std::string& syntaxModuleDir() const { return syntaxModuleDir_; }
 
   // The text of catalogue message `number`, every ":E1:" replaced by
   // `fill`; the catalogue's failure text when it cannot be read.
   Result message(Message number) const;
   Result message(Message number, const std::string& fill) const;
+  // The catalogue's text of message `number` as the cache holds it, without
+  // a copy: valid until the next engine step. Null when the catalogue
+  // cannot be read.
+  const std::string* messageText(Message number) const;
 
   // The physical line of the statement being run (0: none). Results stored
   // from now on, and an exception thrown meanwhile, carry it.
@@ -118,6 +125,8 @@ class Call {
  private:
   std::string app_;
   std::string catalog_;
+  std::string packDir_;
+  std::string syntaxModuleDir_;
   int line_ = 0;
 };
 

@@ -16,7 +16,7 @@ SyntaxMatch searchSyntax(const Call& call, const std::string& selector,
   // An answer the script begins with "(TRUEZEL)" stands for a form of
   // `selector` that accepted the statement and names the rest as its module.
   match.accepted = match.result.text.rfind("(TRUEZEL)", 0) == 0;
-  match.syntaxPath = selector;
+  match.setSyntaxFile(selector);
   match.module = match.accepted ? match.result.text.substr(9) : "";
   return match;
 }
