@@ -49,7 +49,7 @@ bool runLine(Run& run, int lineNumber) {
   // The search's answer is the result until a module gives one; a program's
   // header line that no form accepts is not counted as a failure.
   const bool header = !match.accepted && isHeaderLine(line);
-  line = withoutStatementMarkers(std::move(line));
+  if (line.find('(') != std::string::npos) line = withoutStatementMarkers(std::move(line));
   if (!match.accepted) {
     call.store(std::move(match.result), !header);
     return false;
@@ -63,10 +63,18 @@ bool runLine(Run& run, int lineNumber) {
 
 // True when `text` may hold one of the markers the readers look for: each
 // of them ("##", "==-;", "\n\t", ":s:", and the cipher markers, which begin
-// with "-") holds one of these characters. Most statements hold none, and
-// one scan settles them.
+// with "-") holds one of these characters, as does a line break ("\r").
+// Most statements hold none, and one scan settles them.
 bool mayHoldMarker(const std::string& text) {
-  return text.find_first_of("#=\n:-") != std::string::npos;
+  for (const char c : text) {
+    switch (c) {
+      case '#': case '=': case '\n': case '\r': case ':': case '-':
+        return true;
+      default:
+        break;
+    }
+  }
+  return false;
 }
 
 // The line buffer grows to the longest line a run reads (a compiled line is
@@ -97,12 +105,15 @@ std::string runScript(Call& call, const std::string& programPath, const std::str
     }
     ++lineNumber;
     if (line.empty()) continue;
-    if (mayHoldMarker(line)) {
+    const bool marked = mayHoldMarker(line);
+    if (marked) {
       if (containsAny(line, {"##", "==-;", "\n\t", ":s:"})) continue;
       if (hasCipherMarker(line)) line = base64_decode(decipherLine(line));
     }
+    // Pending lines joined to this one may hold what the scan did not see.
+    const bool joining = !dataToSave.empty();
     if (!completeStatement()) continue;
-    line = withoutLineBreaks(std::move(line));
+    if (marked || joining) line = withoutLineBreaks(std::move(line));
     if (!runLine(run, lineNumber)) continue;
     // A stop answer ends the run with message 12 as its result.
     if (runEnding()) {

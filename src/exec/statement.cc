@@ -39,32 +39,51 @@ namespace {
 struct AcceptedModule {
   std::string app, syntax, module, path;
   bool named = false;  // the module name stays inside its pack
+  // The module file as loadedModule gave it, with the disk generation and
+  // cache evictions count of that lookup (generation 0: look it up again).
+  const LoadedModule* loaded = nullptr;
+  uint64_t generation = 0;
+  uint64_t evictions = 0;
 };
 
-const AcceptedModule& acceptedModule(const std::string& app, const SyntaxMatch& match) {
+AcceptedModule& acceptedModule(const Call& call, const SyntaxMatch& match) {
   static auto* latest = new AcceptedModule;
   if (match.module != latest->module || match.syntaxFile() != latest->syntax ||
-      app != latest->app) {
-    latest->path = app + "/node_modules/" + packName(match.syntaxFile()) + "/" + match.module + ".so";
+      call.app() != latest->app) {
+    latest->path = call.packDir() + packName(match.syntaxFile()) + "/" + match.module + ".so";
     latest->named = isPackModuleName(match.module);
-    latest->app = app;
+    latest->app = call.app();
     latest->syntax = match.syntaxFile();
     latest->module = match.module;
+    latest->generation = 0;
   }
   return *latest;
+}
+
+// The module file of `module`, looked up again only when the disk may have
+// changed or cache entries were evicted since the last lookup.
+const LoadedModule& moduleFile(AcceptedModule& module) {
+  const uint64_t generation = diskGeneration();
+  if (module.generation == generation && module.evictions == cache_use::evictions()) {
+    return *module.loaded;
+  }
+  module.loaded = &loadedModule(module.app, module.path);
+  module.generation = isCached(*module.loaded) ? generation : 0;
+  module.evictions = cache_use::evictions();
+  return *module.loaded;
 }
 
 }  // namespace
 
 Result runAcceptedStatement(const Call& call, const SyntaxMatch& match,
                             const std::string& input) {
-  const AcceptedModule& module = acceptedModule(call.app(), match);
+  AcceptedModule& module = acceptedModule(call, match);
   // A form's parameter comes from a syntax file, which the header of a
   // user's program may have chosen: it never names a file outside its pack.
   if (!module.named) return call.message(kFileNotFound, withVisibleNul(module.path));
   // The module may call back into the engine, which may rebuild the path
   // held here: it is read again only when the module could not be called.
-  ModuleAnswer answered = runPackModule(call.app(), module.path, input);
+  ModuleAnswer answered = runPackModule(moduleFile(module), module.path, input);
   switch (answered.kind) {
     case ModuleAnswer::kAnswered:
       return answer(std::move(answered.text));
@@ -93,7 +112,7 @@ void runDirectStatement(Call& call, const std::string& syntaxPath,
 }
 
 bool applyStopTest(Call& call) {
-  const std::string* stop = call.messageText(kStopAnswer);
+  const std::string* stop = call.stopAnswer();
   // Without a real stop answer every empty result, or the catalogue's own
   // failure text, would end the host process.
   if (stop == nullptr || stop->empty() || resultat != *stop) return false;

@@ -298,11 +298,16 @@ const LoadedModule& loadedModule(const std::string& app, const std::string& path
 
 bool isCached(const LoadedModule& module) { return module.generation != 0; }
 
-ModuleAnswer runPackModule(const std::string& app, const std::string& modulePath,
+ModuleAnswer runPackModule(const LoadedModule& module, const std::string& modulePath,
                            const std::string& input) {
   ModuleSlots<ModuleObject> slots{handle, openZEL, closeZEL, ps};
-  return loadAndCall(loadedModule(app, modulePath), modulePath, slots,
+  return loadAndCall(module, modulePath, slots,
                      [&](ModuleObject* object) { return object->execute(input); });
+}
+
+ModuleAnswer runPackModule(const std::string& app, const std::string& modulePath,
+                           const std::string& input) {
+  return runPackModule(loadedModule(app, modulePath), modulePath, input);
 }
 
 ModuleAnswer askSyntaxModule(const LoadedModule& module, const std::string& libPath,

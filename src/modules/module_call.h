@@ -48,6 +48,9 @@ bool isCached(const LoadedModule& module);
 // closeZEL and ps.
 ModuleAnswer runPackModule(const std::string& app, const std::string& modulePath,
                            const std::string& input);
+// The same for a module already looked up with loadedModule(app, modulePath).
+ModuleAnswer runPackModule(const LoadedModule& module, const std::string& modulePath,
+                           const std::string& input);
 
 // Asks a syntax module already looked up with loadedModule: check(syntaxLine,
 // statement) of a fresh object. Uses handleLib, openZELLib, closeZELLib and

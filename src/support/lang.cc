@@ -58,8 +58,9 @@ CatalogCache& catalog(const std::string& app, const std::string& path) {
 }  // namespace
 
 const std::string* cachedMessage(const std::string& app, const std::string& catalogFile,
-                                 const std::string& number) {
+                                 const std::string& number, bool* lasting) {
   CatalogCache& cache = catalog(app, catalogFile);
+  if (lasting != nullptr) *lasting = cache.generation != 0;
   if (!cache.opened) return nullptr;
   const auto known = cache.messages.find(number);
   if (known != cache.messages.end()) return &known->second;

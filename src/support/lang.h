@@ -30,9 +30,10 @@ bool lookupMessage(const std::string& app, const std::string& catalog,
 
 // The same lookup without a copy: the text as the cache holds it, valid
 // until the next lookup in the caches; null when the catalogue cannot be
-// opened.
+// opened. `lasting`, when given, tells whether the text stays valid for the
+// current disk generation (the catalogue could be cached).
 const std::string* cachedMessage(const std::string& app, const std::string& catalog,
-                                 const std::string& number);
+                                 const std::string& number, bool* lasting = nullptr);
 
 // The same for the application of the latest Executer or Commandes call
 // (myAbsolutePathDirApp): its catalogue path, failure text, and message

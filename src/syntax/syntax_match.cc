@@ -25,6 +25,7 @@ struct SyntaxForm {
   std::string parameter;
   std::string pattern;
   bool patternCarriesZE;
+  std::string acceptance;  // "(TRUEZEL)" + parameter: the answer when the form accepts
 };
 
 // A syntax module of the module directory.
@@ -161,19 +162,28 @@ void askSyntaxModules(Match& match) {
   }
 }
 
+// Removes every ";", then every "(ZE)" from the statement. Returns true
+// when it carried a "(ZE)".
+bool stripStatement(std::string& text) {
+  if (text.find(';') != std::string::npos) {
+    text.erase(std::remove(text.begin(), text.end(), ';'), text.end());
+  }
+  if (text.find('(') == std::string::npos || !contains(text, "(ZE)")) return false;
+  text = goReplace(std::move(text), "(ZE)", "");
+  return true;
+}
+
 // Offers the statement to the syntax modules for one form.
 void tryForm(const SyntaxForm& form, Match& match) {
   match.form = &form;
   if (!match.statementStripped) {
-    std::string& text = match.statement;
-    text.erase(std::remove(text.begin(), text.end(), ';'), text.end());
-    if (contains(match.statement, "(ZE)")) match.statementCarriesZE = true;
+    if (stripStatement(match.statement)) match.statementCarriesZE = true;
+    // Removing "(ZE)" can join a new ";" or "(ZE)" from its pieces: the
+    // next form strips again, as each form once did.
+    match.statementStripped = match.statement.find(';') == std::string::npos &&
+                              !contains(match.statement, "(ZE)");
   }
   if (match.statementCarriesZE && form.patternCarriesZE) match.refusedForm = true;
-  if (!match.statementStripped) {
-    if (match.statementCarriesZE) match.statement = goReplace(std::move(match.statement), "(ZE)", "");
-    match.statementStripped = !contains(match.statement, ";") && !contains(match.statement, "(ZE)");
-  }
   askSyntaxModules(match);
 }
 
@@ -197,8 +207,10 @@ SharedForms syntaxForms(const std::string& app, const std::string& path) {
     while (std::getline(file, lineSyntaxesExist)) {
       if (!toSyntaxLine(lineSyntaxesExist, syntaxLine)) continue;
       const std::string pattern = patternText(syntaxLine);
-      forms->push_back({parameterText(syntaxLine), goReplace(pattern, "(ZE)", ""),
-                        contains(pattern, "(ZE)")});
+      std::string parameter = parameterText(syntaxLine);
+      std::string acceptance = "(TRUEZEL)" + parameter;
+      forms->push_back({std::move(parameter), goReplace(pattern, "(ZE)", ""),
+                        contains(pattern, "(ZE)"), std::move(acceptance)});
     }
     entry.forms = std::move(forms);
   }).forms;
@@ -260,7 +272,8 @@ SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
   // One match is one statement: what it reads from disk is looked up once.
   const StatementScope scope(call.app(), StatementScope::kJoin);
   SyntaxMatch outcome;
-  const SharedForms forms = holdsNul(syntaxPath) ? nullptr : syntaxForms(call.app(), syntaxPath);
+  // A path holding a NUL byte is never read (the caches refuse it).
+  const SharedForms forms = syntaxForms(call.app(), syntaxPath);
   if (forms == nullptr) {
     outcome.result = call.message(kCannotOpen, withVisibleNul(syntaxPath));
     return outcome;
@@ -275,7 +288,7 @@ SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
   if (match.accepted) {
     outcome.setSyntaxFile(syntaxPath);
     outcome.module = match.form->parameter;
-    outcome.result = answer("(TRUEZEL)" + match.form->parameter);
+    outcome.result = answer(match.form->acceptance);
   } else {
     outcome.result = refusalOf(match);
   }

@@ -4,6 +4,7 @@
 #include <exception>
 #include <mutex>
 
+#include "support/disk_watch.h"
 #include "support/lang.h"
 #include "support/text.h"
 #include "zel/state.h"
@@ -50,6 +51,16 @@ void Call::setApp(std::string app, std::string catalog) {
 
 const std::string* Call::messageText(Message number) const {
   return cachedMessage(app_, catalog_, std::to_string(number));
+}
+
+const std::string* Call::stopAnswer() const {
+  const uint64_t generation = diskGeneration();
+  if (stopGeneration_ == generation && stopEvictions_ == cache_use::evictions()) return stop_;
+  bool lasting = false;
+  stop_ = cachedMessage(app_, catalog_, std::to_string(kStopAnswer), &lasting);
+  stopGeneration_ = lasting ? generation : 0;
+  stopEvictions_ = cache_use::evictions();
+  return stop_;
 }
 
 Result Call::message(Message number) const {

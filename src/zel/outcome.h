@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -103,6 +104,9 @@ class Call {
   // a copy: valid until the next engine step. Null when the catalogue
   // cannot be read.
   const std::string* messageText(Message number) const;
+  // messageText(kStopAnswer), looked up again only when the disk may have
+  // changed: every statement asks for it.
+  const std::string* stopAnswer() const;
 
   // The physical line of the statement being run (0: none). Results stored
   // from now on, and an exception thrown meanwhile, carry it.
@@ -128,6 +132,11 @@ class Call {
   std::string packDir_;
   std::string syntaxModuleDir_;
   int line_ = 0;
+  // stopAnswer()'s text, and the disk generation and cache evictions count
+  // it was looked up in (generation 0: look it up again).
+  mutable const std::string* stop_ = nullptr;
+  mutable uint64_t stopGeneration_ = 0;
+  mutable uint64_t stopEvictions_ = 0;
 };
 
 // True when the run in progress must end before its next statement: a stop
