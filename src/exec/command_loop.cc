@@ -1,3 +1,5 @@
+#include "exec/command_loop.h"
+
 #include <iostream>
 
 #include "exec/statement.h"
@@ -5,10 +7,21 @@
 #include "zel/state.h"
 #include "zel/zel.h"
 
-namespace {
+bool StatementCutter::add(const std::string& word, std::string& statement) {
+  if (word.find(';') == std::string::npos) {
+    buffer_ += word;
+    buffer_ += ' ';
+    return false;
+  }
+  statement = goReplace(buffer_ + word, " ;", ";");
+  buffer_.clear();
+  return true;
+}
 
-// The syntax path a declaration names: taken as it is when it holds a path
-// separator, otherwise below the application's node_modules.
+bool isDeclaration(const std::string& statement) {
+  return containsAny(statement, {":s:", "(CURL)"});
+}
+
 std::string declaredSyntaxPath(const std::string& app, std::string declaration) {
   declaration = goReplace(std::move(declaration), "(CZEL)", "");
   declaration = goReplace(std::move(declaration), ":s:", "");
@@ -18,33 +31,25 @@ std::string declaredSyntaxPath(const std::string& app, std::string declaration) 
   return app + "/node_modules/" + declaration;
 }
 
-}  // namespace
-
 std::string CallCMD(std::string syntaxPath) {
   const std::lock_guard<std::recursive_mutex> lock(engineMutex());
   // The application of the latest Executer or Commandes call.
   Call call;
   call.setApp(myAbsolutePathDirApp);
-  std::string buffer;
+  StatementCutter cutter;
   std::string word;
+  std::string statement;
   while (std::cin >> word) {
-    if (word.find(';') == std::string::npos) {
-      buffer += word + " ";
+    if (!cutter.add(word, statement)) continue;
+    if (isDeclaration(statement)) {
+      syntaxPath = declaredSyntaxPath(call.app(), statement);
       continue;
     }
-    buffer = goReplace(buffer + word, " ;", ";");
-    if (containsAny(buffer, {":s:", "(CURL)"})) {
-      syntaxPath = declaredSyntaxPath(call.app(), buffer);
-      buffer.clear();
-      continue;
-    }
-    const std::string statement = buffer;
-    buffer.clear();
     runDirectStatement(call, syntaxPath, statement, withoutStatementMarkers(statement));
-    if (FirstResponse.empty()) {
+    if (call.holdsBackFirstResult && FirstResponse.empty()) {
       FirstResponse = resultat;
       resultat.clear();
     }
   }
-  return buffer;
+  return cutter.pending();
 }

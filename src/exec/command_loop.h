@@ -1,0 +1,34 @@
+// The standard input command loop's rules, shared with the command line's
+// "zel repl": how words make statements, and which syntax file a
+// declaration names.
+#ifndef ZEL_EXEC_COMMAND_LOOP_H_
+#define ZEL_EXEC_COMMAND_LOOP_H_
+
+#include <string>
+
+// Cuts words (runs of characters between white space) into statements: a
+// word holding ";" completes one, whose words are joined by one space, with
+// every " ;" made ";" ("print", "hello", ";" give "print hello;").
+class StatementCutter {
+ public:
+  explicit StatementCutter(std::string pending = "") : buffer_(std::move(pending)) {}
+  // Adds one word. Returns true when it completes a statement, which is
+  // then in `statement`.
+  bool add(const std::string& word, std::string& statement);
+  // The words of the unfinished statement, each followed by one space.
+  const std::string& pending() const { return buffer_; }
+
+ private:
+  std::string buffer_;
+};
+
+// True for a statement that names a syntax file instead of being run: it
+// holds ":s:" or "(CURL)".
+bool isDeclaration(const std::string& statement);
+
+// The syntax file a declaration names, as the standard input loop takes it:
+// the declaration without "(CZEL)", ":s:", "(CURL)" and ";", taken as it is
+// when it holds "/" or "\", otherwise below <app>/node_modules/.
+std::string declaredSyntaxPath(const std::string& app, std::string declaration);
+
+#endif  // ZEL_EXEC_COMMAND_LOOP_H_
