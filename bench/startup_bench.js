@@ -1,0 +1,52 @@
+'use strict';
+// Start-up benchmark: what `require('zel')` plus one Commandes call adds to
+// a bare `node` start. Starts `node -e 0` and `node -e <script>` in turn
+// many times (interleaved, so that the machine's load falls on both alike)
+// and prints the median wall time of each and their difference. `node:vm`
+// (a context and one script) is shown for reference. Uses the sample
+// application the build puts in build/sample.
+const { spawnSync } = require('node:child_process');
+const path = require('node:path');
+
+const root = path.join(__dirname, '..');
+const app = path.join(root, 'build', 'sample');
+const syntax = path.join(app, 'node_modules', 'calculator.zel');
+const starts = Number(process.argv[2]) || 60;
+
+const scripts = {
+  'node -e 0': '0',
+  'zel: require + Commandes': `require(${JSON.stringify(root)}).Commandes(` +
+    `${JSON.stringify(app)}, 'set width to 7;', ${JSON.stringify(syntax)})`,
+  'node:vm: context + script': "require('node:vm').runInNewContext('let width = 7; `width = ${width}`')",
+};
+
+function startMs(script) {
+  const start = process.hrtime.bigint();
+  const child = spawnSync(process.execPath, ['-e', script], { stdio: 'ignore' });
+  if (child.status !== 0) throw new Error(`node -e ${script} ended with status ${child.status}`);
+  return Number(process.hrtime.bigint() - start) / 1e6;
+}
+
+function median(values) {
+  const sorted = [...values].sort((a, b) => a - b);
+  const mid = sorted.length >> 1;
+  return sorted.length % 2 ? sorted[mid] : (sorted[mid - 1] + sorted[mid]) / 2;
+}
+
+function main() {
+  const names = Object.keys(scripts);
+  const times = Object.fromEntries(names.map((name) => [name, []]));
+  for (const name of names) startMs(scripts[name]);  // warm the page cache
+  for (let i = 0; i < starts; i++) {
+    for (const name of names) times[name].push(startMs(scripts[name]));
+  }
+  const bare = median(times[names[0]]);
+  console.log(`start-up, median of ${starts} process starts:`);
+  for (const name of names) {
+    const ms = median(times[name]);
+    const added = name === names[0] ? '' : `  (+${(ms - bare).toFixed(1)} ms)`;
+    console.log(`  ${name.padEnd(28)} ${ms.toFixed(1)} ms${added}`);
+  }
+}
+
+main();
