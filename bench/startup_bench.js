@@ -5,6 +5,10 @@
 // and prints the median wall time of each and their difference. `node:vm`
 // (a context and one script) is shown for reference. Uses the sample
 // application the build puts in build/sample.
+//
+// Usage: startup_bench.js [STARTS] [ZEL_DIR...]   (default: 60 starts of
+// this checkout; other copies of the package, such as an older one, are
+// measured in the same turns).
 const { spawnSync } = require('node:child_process');
 const path = require('node:path');
 
@@ -12,13 +16,16 @@ const root = path.join(__dirname, '..');
 const app = path.join(root, 'build', 'sample');
 const syntax = path.join(app, 'node_modules', 'calculator.zel');
 const starts = Number(process.argv[2]) || 60;
+const zelDirs = process.argv.length > 3 ? process.argv.slice(3) : [root];
 
-const scripts = {
-  'node -e 0': '0',
-  'zel: require + Commandes': `require(${JSON.stringify(root)}).Commandes(` +
-    `${JSON.stringify(app)}, 'set width to 7;', ${JSON.stringify(syntax)})`,
-  'node:vm: context + script': "require('node:vm').runInNewContext('let width = 7; `width = ${width}`')",
-};
+const scripts = { 'node -e 0': '0' };
+for (const dir of zelDirs) {
+  const name = zelDirs.length > 1 ? `zel (${path.basename(dir)})` : 'zel: require + Commandes';
+  scripts[name] = `require(${JSON.stringify(path.resolve(dir))}).Commandes(` +
+    `${JSON.stringify(app)}, 'set width to 7;', ${JSON.stringify(syntax)})`;
+}
+scripts['node:vm: context + script'] =
+  "require('node:vm').runInNewContext('let width = 7; `width = ${width}`')";
 
 function startMs(script) {
   const start = process.hrtime.bigint();

@@ -7,16 +7,7 @@
 
 const KIND = { run: 0, exec: 1, compile: 2 };
 
-// A C++ exception thrown by a module (or the engine) during a call.
-class ZelError extends Error {
-  constructor(message, { code, modulePath = null, line = null } = {}) {
-    super(message);
-    this.name = 'ZelError';
-    this.code = code;
-    this.modulePath = modulePath;
-    this.line = line;
-  }
-}
+const { ZelError } = require('./zel_error');
 
 function abortError(signal) {
   return new DOMException('The zel call was aborted', 'AbortError', { cause: signal.reason });
