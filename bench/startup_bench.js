@@ -2,9 +2,10 @@
 // Start-up benchmark: what `require('zel')` plus one Commandes call adds to
 // a bare `node` start. Starts `node -e 0` and `node -e <script>` in turn
 // many times (interleaved, so that the machine's load falls on both alike)
-// and prints the median wall time of each and their difference. `node:vm`
-// (a context and one script) is shown for reference. Uses the sample
-// application the build puts in build/sample.
+// and prints the median wall time of each, their difference, and the
+// median time the script itself took. `node:vm` (a context and one script)
+// is shown for reference. Uses the sample application the build puts in
+// build/sample.
 //
 // Usage: startup_bench.js [STARTS] [ZEL_DIR...]   (default: 60 starts of
 // this checkout; other copies of the package, such as an older one, are
@@ -27,11 +28,17 @@ for (const dir of zelDirs) {
 scripts['node:vm: context + script'] =
   "require('node:vm').runInNewContext('let width = 7; `width = ${width}`')";
 
+// Milliseconds from spawning `node -e script` to its end, and those the
+// script itself took (measured inside, so free of the process's own start
+// and exit).
 function startMs(script) {
+  const timed = `const t0 = performance.now(); ${script};` +
+    'process.stdout.write(String(performance.now() - t0))';
   const start = process.hrtime.bigint();
-  const child = spawnSync(process.execPath, ['-e', script], { stdio: 'ignore' });
+  const child = spawnSync(process.execPath, ['-e', timed], { encoding: 'utf8' });
+  const wall = Number(process.hrtime.bigint() - start) / 1e6;
   if (child.status !== 0) throw new Error(`node -e ${script} ended with status ${child.status}`);
-  return Number(process.hrtime.bigint() - start) / 1e6;
+  return { wall, inside: Number(child.stdout) };
 }
 
 function median(values) {
@@ -47,11 +54,13 @@ function main() {
   for (let i = 0; i < starts; i++) {
     for (const name of names) times[name].push(startMs(scripts[name]));
   }
-  const bare = median(times[names[0]]);
+  const bare = median(times[names[0]].map((t) => t.wall));
   console.log(`start-up, median of ${starts} process starts:`);
   for (const name of names) {
-    const ms = median(times[name]);
-    const added = name === names[0] ? '' : `  (+${(ms - bare).toFixed(1)} ms)`;
+    const ms = median(times[name].map((t) => t.wall));
+    const inside = median(times[name].map((t) => t.inside));
+    const added = name === names[0] ? '' :
+      `  (+${(ms - bare).toFixed(1)} ms; ${inside.toFixed(1)} ms inside the script)`;
     console.log(`  ${name.padEnd(28)} ${ms.toFixed(1)} ms${added}`);
   }
 }
