@@ -1,7 +1,8 @@
 // Plain string scanning for the calculator pack's modules: views into the
 // texts the engine passes, so that reading a statement allocates nothing.
-// A module runs once per statement, often several times: see "Writing fast
-// modules" in docs/modules.md for why the sample avoids streams and copies.
+// The engine calls a syntax module for every form it tries, so several
+// times a statement: see "Writing fast modules" in docs/modules.md for why
+// the sample avoids streams and copies.
 #ifndef CALCULATOR_SCAN_H_
 #define CALCULATOR_SCAN_H_
 
