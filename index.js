@@ -1,11 +1,24 @@
 'use strict';
 // The add-on's exports: the classic Compiler, Executer and Commandes, the
-// promise API for servers, and pools of child processes.
+// promise API for servers, and pools of child processes. Only the add-on
+// loads with the package: the promise API and the pool load at their first
+// call, so that a program using the classic exports starts sooner.
 const addon = require('./lib/addon').load();
-const { promiseApi, ZelError } = require('./lib/promise');
+const { ZelError } = require('./lib/zel_error');
+
+let promises = null;
+function promiseApi() {
+  if (promises === null) promises = require('./lib/promise').promiseApi(addon);
+  return promises;
+}
+
 module.exports = {
   ...addon,
-  ...promiseApi(addon),
+  run: (appDir, programPath, options) => promiseApi().run(appDir, programPath, options),
+  exec: (appDir, statement, syntaxPath, options) =>
+    promiseApi().exec(appDir, statement, syntaxPath, options),
+  compile: (sourcePath, outputSuffix, options) =>
+    promiseApi().compile(sourcePath, outputSuffix, options),
   ZelError,
   createPool: (options) => require('./lib/pool').createPool(options),
 };

@@ -14,16 +14,7 @@ const KIND = { run: 0, exec: 1, compile: 2 };
 // The catalogue a compilation without options.app takes its messages from.
 const shippedCatalog = path.join(__dirname, '..', 'lang', 'lang.conf');
 
-// A C++ exception thrown by a module (or the engine) during a call.
-class ZelError extends Error {
-  constructor(message, { code, modulePath = null, line = null } = {}) {
-    super(message);
-    this.name = 'ZelError';
-    this.code = code;
-    this.modulePath = modulePath;
-    this.line = line;
-  }
-}
+const { ZelError } = require('./zel_error');
 
 // What a call resolves to, from the engine's record of it.
 function outcomeOf(kind, record) {

@@ -33,6 +33,19 @@ test('exports the three functions without names of their own', () => {
     ['Compiler', 'Executer', 'Commandes']);
 });
 
+test('the promise API and the pool load at their first call, not with the package', () => {
+  // What require.cache holds of lib/ after a classic call, then after exec.
+  const script = `const zel = require(${JSON.stringify(root)});
+    const lib = () => Object.keys(require.cache).filter((f) => f.includes('/lib/'))
+      .map((f) => f.slice(f.lastIndexOf('/') + 1)).sort().join(' ');
+    zel.Commandes(${JSON.stringify(app)}, 'print x;', ${JSON.stringify(syntax)});
+    const first = lib();
+    zel.exec(${JSON.stringify(app)}, 'print x;', ${JSON.stringify(syntax)})
+      .then(() => console.log(first + '|' + lib()));`;
+  const child = spawnSync(process.execPath, ['-e', script], { encoding: 'utf8' });
+  assert.strictEqual(child.stdout.trim(), 'addon.js zel_error.js|addon.js promise.js zel_error.js');
+});
+
 test('arguments are converted as JavaScript converts them to strings', () => {
   // A missing syntax path reaches the engine as "undefined".
   assert.strictEqual(zel.Commandes(app, 'print x;'), 'M1 undefined');

@@ -1,17 +1,18 @@
 'use strict';
 // The zel command line: each command is a module of this directory exporting
 // its usage text and `command(args)`, which returns the exit status (or a
-// promise of it) and throws a UsageError on bad arguments (status 2).
+// promise of it) and throws a UsageError on bad arguments (status 2). Only
+// the command asked for is loaded.
 const { UsageError, HelpRequest } = require('./common');
 
 const commands = {
-  run: require('./run'),
-  exec: require('./exec'),
-  compile: require('./compile'),
-  check: require('./check'),
-  repl: require('./repl'),
-  init: require('./init'),
-  'add-pack': require('./add_pack'),
+  run: './run',
+  exec: './exec',
+  compile: './compile',
+  check: './check',
+  repl: './repl',
+  init: './init',
+  'add-pack': './add_pack',
 };
 
 const usage = `usage: zel COMMAND [ARGS]
@@ -39,7 +40,7 @@ async function main(argv) {
     process.stdout.write(require('../../package.json').version + '\n');
     return 0;
   }
-  const entry = Object.hasOwn(commands, name) ? commands[name] : null;
+  const entry = Object.hasOwn(commands, name) ? require(commands[name]) : null;
   if (!entry) {
     const what = name.startsWith('-') ? `unknown option ${name}` : `unknown command "${name}"`;
     process.stderr.write(`zel: ${what}\n\n${usage}\n`);

@@ -13,27 +13,25 @@
 // The engine reports the answer given for the last form it tried, so once a
 // statement has drawn a complaint, the module repeats that complaint for the
 // later forms of the same statement instead of falling silent.
+//
+// It reads both texts with views (scan.h): the engine asks it once for every
+// form tried, so a statement costs several calls, and the usual answers
+// ("" and the statement itself) allocate nothing.
 #include <cctype>
-#include <cstdlib>
-#include <sstream>
 #include <string>
-#include <vector>
+#include <string_view>
 
+#include "scan.h"
 #include "zel_module.h"
 
 namespace {
 
+using calculator::nextWord;
+
 std::string complainedAbout;  // the statement of the latest complaint
 std::string complaint;
 
-std::vector<std::string> words(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string w; in >> w;) out.push_back(w);
-  return out;
-}
-
-bool isName(const std::string& w) {
+bool isName(std::string_view w) {
   if (w.empty() || !(std::isalpha(static_cast<unsigned char>(w[0])) || w[0] == '_')) return false;
   for (char c : w) {
     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
@@ -41,39 +39,42 @@ bool isName(const std::string& w) {
   return true;
 }
 
-bool isNumber(const std::string& w) {
+// A whole word strtod reads, ending in a digit (so not "inf" nor "1.").
+bool isNumber(std::string_view w) {
   if (w.empty()) return false;
-  char* end = nullptr;
-  std::strtod(w.c_str(), &end);
-  return *end == '\0' && (std::isdigit(static_cast<unsigned char>(w.back())) != 0);
+  return calculator::readNumber(w).toNul && std::isdigit(static_cast<unsigned char>(w.back()));
+}
+
+std::string quoted(std::string_view word) {
+  std::string out;
+  out.reserve(word.size() + 2);
+  return out.append(1, '"').append(word).append(1, '"');
 }
 
 // Why `statement` does not fit `pattern`, or "" when it does.
-std::string mismatch(const std::vector<std::string>& pattern,
-                     const std::vector<std::string>& statement) {
-  size_t i = 0;
-  for (; i < pattern.size(); ++i) {
-    const std::string& slot = pattern[i];
-    if (slot == "<text>") return i < statement.size() ? "" : "some text is missing at the end";
-    if (i >= statement.size()) return "\"" + slot + "\" is missing at the end";
-    const std::string& w = statement[i];
-    if (slot == "<name>" && !isName(w)) return "\"" + w + "\" is not a variable name";
-    if (slot == "<number>" && !isNumber(w)) return "\"" + w + "\" is not a number";
-    if (slot[0] != '<' && w != slot) return "expected \"" + slot + "\", found \"" + w + "\"";
+std::string mismatch(std::string_view pattern, std::string_view statement) {
+  for (std::string_view slot = nextWord(pattern); !slot.empty(); slot = nextWord(pattern)) {
+    const std::string_view w = nextWord(statement);
+    if (slot == "<text>") return !w.empty() ? "" : "some text is missing at the end";
+    if (w.empty()) return quoted(slot) + " is missing at the end";
+    if (slot == "<name>" && !isName(w)) return quoted(w) + " is not a variable name";
+    if (slot == "<number>" && !isNumber(w)) return quoted(w) + " is not a number";
+    if (slot[0] != '<' && w != slot) return "expected " + quoted(slot) + ", found " + quoted(w);
   }
-  if (i < statement.size()) return "unexpected \"" + statement[i] + "\" after the statement";
+  const std::string_view extra = nextWord(statement);
+  if (!extra.empty()) return "unexpected " + quoted(extra) + " after the statement";
   return "";
 }
 
 class Forms : public LibModuleObject {
  public:
   std::string check(std::string pattern, std::string statement) override {
-    const std::vector<std::string> p = words(pattern);
-    const std::vector<std::string> s = words(statement);
-    if (p.empty() || s.empty() || s[0] != p[0]) {
-      return statement == complainedAbout ? complaint : "";
+    std::string_view p = pattern, s = statement;
+    const std::string_view first = nextWord(p);
+    if (first.empty() || first != nextWord(s)) {
+      return statement == complainedAbout ? complaint : std::string();
     }
-    const std::string why = mismatch(p, s);
+    const std::string why = mismatch(pattern, statement);
     if (why.empty()) return statement;
     complainedAbout = statement;
     complaint = "(LEX)" + why + " (the form is: " + pattern + ")";

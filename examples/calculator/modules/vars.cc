@@ -1,24 +1,61 @@
 // Variables of the calculator pack: "set", "add", "multiply" and "show".
 // "show" prints the variable; the others answer with the new value.
 // The values live in the module's static data, so they last from one
-// statement to the next (and from one program to the next in one process).
+// statement to the next (and from one program to the next in one process):
+// the engine makes a new module object for every call.
+//
+// The statement is read with views (scan.h) and numbers are written with
+// std::to_chars, which gives the texts "%.15g" gives in the "C" locale, so
+// that a statement allocates nothing but its answer (and a variable's name
+// the first time it is set).
+#include <charconv>
 #include <cstdio>
+#include <functional>
 #include <map>
-#include <sstream>
 #include <string>
-#include <vector>
+#include <string_view>
 
+#include "scan.h"
 #include "zel_module.h"
 
 namespace {
 
-std::map<std::string, double> variables;
+using calculator::nextWord;
+using calculator::toDouble;
 
-std::string format(double value) {
-  std::ostringstream out;
-  out.precision(15);
-  out << value;
-  return out.str();
+// std::less<> lets a view look a name up without making a string of it.
+std::map<std::string, double, std::less<>> variables;
+
+// "name = value", the value with 15 significant digits.
+std::string valueText(std::string_view name, double value) {
+  char digits[32];
+  const std::to_chars_result end =
+      std::to_chars(digits, digits + sizeof digits, value, std::chars_format::general, 15);
+  std::string text;
+  text.reserve(name.size() + 3 + (end.ptr - digits));
+  return text.append(name).append(" = ").append(digits, end.ptr);
+}
+
+std::string unknown(std::string_view name) {
+  return std::string("unknown variable ").append(name);
+}
+
+std::string assign(std::string_view name, double value) {
+  const auto found = variables.find(name);
+  if (found != variables.end()) {
+    found->second = value;
+  } else {
+    variables.emplace(std::string(name), value);
+  }
+  return valueText(name, value);
+}
+
+std::string show(std::string_view name) {
+  const auto found = variables.find(name);
+  const std::string text = found != variables.end() ? valueText(name, found->second) : unknown(name);
+  std::printf("%s\n", text.c_str());
+  std::fflush(stdout);
+  return "";
 }
 
 class Vars : public ModuleObject {
@@ -26,29 +63,17 @@ class Vars : public ModuleObject {
   // The statement has already been checked by the syntax module, so its
   // words are where the form puts them.
   std::string execute(std::string input) override {
-    std::istringstream in(zelStatementOf(input));
-    std::vector<std::string> w;
-    for (std::string word; in >> word;) w.push_back(word);
-    const std::string& verb = w[0];
-    if (verb == "set") return assign(w[1], std::stod(w[3]));       // set x to 1
+    std::string_view rest = calculator::statementOf(input);
+    std::string_view w[4];
+    for (std::string_view& word : w) word = nextWord(rest);
+    const std::string_view verb = w[0];
+    if (verb == "set") return assign(w[1], toDouble(w[3]));        // set x to 1
     if (verb == "show") return show(w[1]);                         // show x
-    const std::string& name = verb == "add" ? w[3] : w[1];
-    if (variables.count(name) == 0) return "unknown variable " + name;
-    if (verb == "add") return assign(name, variables[name] + std::stod(w[1]));
-    return assign(name, variables[name] * std::stod(w[3]));        // multiply x by 2
-  }
-
- private:
-  static std::string assign(const std::string& name, double value) {
-    variables[name] = value;
-    return name + " = " + format(value);
-  }
-  static std::string show(const std::string& name) {
-    const std::string text = variables.count(name) ? name + " = " + format(variables[name])
-                                                   : "unknown variable " + name;
-    std::printf("%s\n", text.c_str());
-    std::fflush(stdout);
-    return "";
+    const std::string_view name = verb == "add" ? w[3] : w[1];
+    const auto found = variables.find(name);
+    if (found == variables.end()) return unknown(name);
+    if (verb == "add") return assign(name, found->second + toDouble(w[1]));
+    return assign(name, found->second * toDouble(w[3]));           // multiply x by 2
   }
 };
 
