@@ -1,6 +1,7 @@
 #include "syntax/syntax_match.h"
 
 #include <algorithm>
+#include <deque>
 #include <fstream>
 #include <memory>
 
@@ -86,10 +87,11 @@ void dropEvictedModules(ModuleDirectory& directory) {
 
 // What one syntax file match has found so far.
 struct Match {
-  Match(const Call& forCall, std::string text) : call(forCall), statement(std::move(text)) {}
+  Match(const Call& forCall, const std::string& text, std::string& buffer)
+      : call(forCall), statement(buffer.assign(text)) {}
 
   const Call& call;
-  std::string statement;             // stripped of ";" and "(ZE)" once a line was tried
+  std::string& statement;            // stripped of ";" and "(ZE)" once a line was tried
   const SyntaxForm* form = nullptr;  // the latest syntax line tried
   bool accepted = false;
   bool moduleAsked = false;
@@ -107,6 +109,28 @@ struct Match {
   // Looked up at the first form; the same for every form of one statement.
   SharedDirectory directory;
 };
+
+// A buffer for the stripped statement of the match in progress, which keeps
+// its room from one statement to the next: one per level of matches nested
+// through modules calling back into the engine.
+class StrippedBuffer {
+ public:
+  StrippedBuffer() {
+    static auto* buffers = new std::deque<std::string>;
+    if (buffers->size() <= depth_) buffers->emplace_back();
+    text_ = &(*buffers)[depth_++];
+  }
+  ~StrippedBuffer() { --depth_; }
+  StrippedBuffer(const StrippedBuffer&) = delete;
+  StrippedBuffer& operator=(const StrippedBuffer&) = delete;
+  std::string& text() { return *text_; }
+
+ private:
+  static size_t depth_;
+  std::string* text_;
+};
+
+size_t StrippedBuffer::depth_ = 0;
 
 // True when a syntax module's answer carries "(NM)", "(NF)" or "(LEX)".
 bool carriesRefusalMarker(const std::string& answer) {
@@ -278,7 +302,8 @@ SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
     outcome.result = call.message(kCannotOpen, withVisibleNul(syntaxPath));
     return outcome;
   }
-  Match match(call, statement);
+  StrippedBuffer buffer;
+  Match match(call, statement, buffer.text());
   for (const SyntaxForm& form : *forms) {
     tryForm(form, match);
     if (match.accepted) break;

@@ -7,8 +7,15 @@
 #include "syntax/syntax_match.h"
 
 // True for a statement that needs no syntax: a comment (beginning with
-// "##", "//", "<-" or "'") or a text shorter than two characters.
-bool isPassedOver(const std::string& statement);
+// "##", "//", "<-" or "'") or a text shorter than two characters (too
+// short to hold a form). Asked for every statement, before anything else.
+inline bool isPassedOver(const std::string& statement) {
+  if (statement.size() < 2) return true;
+  const char first = statement[0];
+  const char second = statement[1];
+  return (first == '#' && second == '#') || (first == '/' && second == '/') ||
+         (first == '<' && second == '-') || first == '\'';
+}
 
 // Looks `statement` up for the call's application and returns what was
 // decided: whether a form accepted it, which syntax file that was and the
