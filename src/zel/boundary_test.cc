@@ -212,4 +212,41 @@ TEST_F(BoundaryTest, ModuleRebuiltInPlaceIsRefused) {
       ::testing::ExitedWithCode(3), "");
 }
 
+// A module's memory is its own from the start: what the thread its
+// constructor started counts in the module's static data is all kept, and
+// its data stays as it was when its file is written over in place.
+TEST_F(BoundaryTest, ModuleMemoryIsItsOwn) {
+  const std::string module = app_.installPackModule("calc", "counting_module", "counting");
+  app_.syntaxFile("calc", "count (counting)\nprint (printer)\n");
+  EXPECT_EQ(command("count x;"), "ran " + syntax_ + ";count x;");
+  void* h = dlopen(module.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(reinterpret_cast<uint64_t (*)()>(dlsym(h, "fixture_finished_count"))(), 100'000'000u);
+  const auto tableSum = reinterpret_cast<uint64_t (*)()>(dlsym(h, "fixture_table_sum"));
+  std::fstream(module, std::ios::binary | std::ios::in | std::ios::out)
+      << std::string(fs::file_size(module), 'z');
+  EXPECT_EQ(tableSum(), 6u);
+}
+
+// A module finds the library beside it ($ORIGIN); that library written
+// over in place changes nothing in the process that loaded it, which still
+// calls it and ends cleanly.
+TEST_F(BoundaryTest, ModuleLibrariesBesideItStayAsLoaded) {
+  app_.installPackModule("calc", "origin_module", "helped");
+  const std::string helper = app_.install("origin_helper", "node_modules/calc/origin_helper.so");
+  app_.syntaxFile("calc", "help (helped)\nprint (printer)\n");
+  const std::string replacement = std::string(ZEL_FIXTURE_DIR) + "/statement_module.so";
+  EXPECT_EXIT(
+      {
+        bool ok = command("help a;") == "helper ran " + syntax_ + ";help a;";
+        {
+          std::ifstream from(replacement, std::ios::binary);
+          std::ofstream(helper, std::ios::binary | std::ios::trunc) << from.rdbuf();
+        }
+        ok = ok && command("help b;") == "helper ran " + syntax_ + ";help b;";
+        std::exit(ok ? 3 : 1);
+      },
+      ::testing::ExitedWithCode(3), "");
+}
+
 }  // namespace
