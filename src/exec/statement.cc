@@ -46,9 +46,10 @@ const AcceptedModule& acceptedModule() {
   static auto* latest = new AcceptedModule;
   if (lastMatch.module != latest->module || lastMatch.syntaxPath != latest->syntax ||
       myAbsolutePathDirApp != latest->app) {
-    latest->path = myAbsolutePathDirApp + "/node_modules/" + packName(lastMatch.syntaxPath) +
-                   "/" + lastMatch.module + ".so";
-    latest->named = isPackModuleName(lastMatch.module);
+    const std::string pack = packName(lastMatch.syntaxPath);
+    latest->path = myAbsolutePathDirApp + "/node_modules/" + pack + "/" + lastMatch.module + ".so";
+    // A pack name "", "." or ".." would name node_modules or the application itself.
+    latest->named = isPackModuleName(lastMatch.module) && isPackModuleName(pack) && pack != ".";
     latest->app = myAbsolutePathDirApp;
     latest->syntax = lastMatch.syntaxPath;
     latest->module = lastMatch.module;

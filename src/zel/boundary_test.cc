@@ -52,27 +52,45 @@ class BoundaryTest : public ::testing::Test {
 };
 
 // A header names a syntax file lexically below node_modules, plain or
-// compiled; symbolic links placed there by the author keep working.
+// compiled, folded on its text: a ".." after a link never climbs from the
+// link's target. Symbolic links placed there by the author keep working. A
+// syntax file whose pack name is "", "." or ".." runs no module.
 TEST_F(BoundaryTest, HeaderStaysBelowNodeModules) {
   fs::create_directories(app_.path() + "/elsewhere/linked");
   app_.write("elsewhere/linked.zel", "print (printer)\n");
+  app_.write("elsewhere/linked/calc.zel", "print (printer)\n");
   app_.install("echo_module", "elsewhere/linked/printer.so");
   fs::create_symlink(app_.path() + "/elsewhere/linked.zel", app_.modules() + "linked.zel");
   fs::create_symlink(app_.path() + "/elsewhere/linked", app_.modules() + "linked");
   fs::create_directories(app_.modules() + "sub");
+  // What npm makes of a "file:" dependency, and uploads it could climb to.
+  fs::create_directories(app_.path() + "/uploads/lib");
+  fs::create_symlink("../uploads/lib", app_.modules() + "mylib");
+  app_.write("uploads/x.zel", "print (printer)\n");
+  app_.write("uploads/...zel", "print (printer)\n");
+  app_.write("node_modules/...zel", "print (uploads/evil)\n");
+  app_.write("node_modules/..zel", "print (calc/printer)\n");
+  app_.write("node_modules/.zel", "print (calc/printer)\n");
+  const std::string m = app_.modules();
   struct Case {
     std::string header;
-    std::string refusedAs;  // "" when the header is accepted
+    std::string refusal;  // "" when the header is accepted
   };
   const std::vector<Case> cases = {
-      {"../uploads/calc.zel", "../uploads/calc.zel"},
-      {"calc/../../uploads/calc.zel", "calc/../../uploads/calc.zel"},
-      {app_.path() + "/uploads/calc.zel", app_.path() + "/uploads/calc.zel"},
-      {".\t./uploads/calc.zel", "../uploads/calc.zel"},  // a tab is dropped from the path
-      {"calc.zel" + kNul + "x", "calc.zel\\0x"},
+      {"../uploads/calc.zel", "M1 ../uploads/calc.zel"},
+      {"calc/../../uploads/calc.zel", "M1 calc/../../uploads/calc.zel"},
+      {app_.path() + "/uploads/calc.zel", "M1 " + app_.path() + "/uploads/calc.zel"},
+      {".\t./uploads/calc.zel", "M1 ../uploads/calc.zel"},  // a tab is dropped from the path
+      {"calc.zel" + kNul + "x", "M1 calc.zel\\0x"},
       {"calc.zel", ""},
       {"sub/../calc.zel", ""},
       {"linked.zel", ""},
+      {"linked/calc.zel", ""},
+      {"mylib/../x.zel", "M1 " + m + "x.zel"},
+      {"mylib/../...zel", "M4 " + m + "../uploads/evil.so"},
+      {"...zel", "M4 " + m + "../uploads/evil.so"},
+      {"..zel", "M4 " + m + "./calc/printer.so"},
+      {".zel", "M4 " + m + "/calc/printer.so"},
   };
   for (const Case& c : cases) {
     const std::string plain = app_.write("prog.txt", ":s:" + c.header + ";\nprint hello there;\n");
@@ -80,10 +98,10 @@ TEST_F(BoundaryTest, HeaderStaysBelowNodeModules) {
         "prog.zel", compiled(":s:" + c.header + "; header") + "\n" + compiled("print hello there;") + "\n");
     for (const std::string& prog : {plain, comp}) {
       const std::string result = CallZEL_Executer(app_.path(), prog);
-      if (c.refusedAs.empty()) {
+      if (c.refusal.empty()) {
         EXPECT_EQ(result.rfind("ran " + prog + ";print hello there", 0), 0u) << result;
       } else {
-        EXPECT_EQ(result, "M1 " + c.refusedAs) << prog;
+        EXPECT_EQ(result, c.refusal) << prog;
       }
     }
   }

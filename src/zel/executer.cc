@@ -53,12 +53,15 @@ std::string CallZEL_Executer(std::string appDir, std::string programPath) {
     const std::string header = headerText(line);
     // Program files come from users: a header may only name a syntax file
     // below node_modules, where the application's author installed packs.
+    // Folded on its text: the kernel would resolve a ".." after a symbolic
+    // link from the link's target, which may be outside the application.
     const std::string relative = headerRelativePath(header);
-    if (!staysBelow(relative)) {
+    const std::string folded = foldedPath(relative);
+    if (!staysBelow(folded)) {
       resultat = goReplace(goResponseLANG("1"), ":E1:", withVisibleNul(relative));
       break;
     }
-    myAppFile = syntaxPathOf(header);
+    myAppFile = syntaxPathOf(folded);
     resultat = compiled ? goLoadZEL(programPath, myAppFile)
                         : goLoadScript(programPath, myAppFile);
     break;
