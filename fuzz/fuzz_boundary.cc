@@ -37,10 +37,10 @@ namespace fs = std::filesystem;
 bool inEngine = false;
 
 // The files the engine reads for itself: the mount table and the inotify
-// quotas of the cache watch.
+// quotas of the cache watch, and the thread list a module load compares.
 bool systemFile(const std::string& path) {
   return path == "/proc/self/mountinfo" || path == "/proc/sys/fs/inotify/max_user_watches" ||
-         path == "/proc/sys/user/max_inotify_watches";
+         path == "/proc/sys/user/max_inotify_watches" || path == "/proc/self/task";
 }
 
 // True when the path holds a "." or ".." component or an empty one, which

@@ -104,7 +104,7 @@ void load(const std::string& path, LoadedModule& module) {
   void* loadedBefore = dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD);
   if (loadedBefore != nullptr) dlclose(loadedBefore);  // drops the reference just taken
   const bool newlyMapped = loadedBefore == nullptr;
-  const std::vector<uintptr_t> objectsBefore = loadedObjects();
+  const LoadSnapshot before = snapshotBeforeLoad();
   module.handle = dlopen(name.c_str(), RTLD_LAZY);
   if (module.handle == nullptr) {
     module.error = loaderError();
@@ -113,7 +113,7 @@ void load(const std::string& path, LoadedModule& module) {
   }
   // The module and the libraries it brought no longer depend on their
   // files; objects the process had before are left as they are.
-  privatizeLoadedSince(objectsBefore);
+  privatizeLoadedSince(before);
   if (newlyMapped) {
     // Kept open for the process: the loader knows a file by its inode, and
     // the module's private pages need not hold their file, so the inode of

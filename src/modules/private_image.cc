@@ -1,5 +1,6 @@
 #include "modules/private_image.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <link.h>
@@ -71,8 +72,9 @@ int protectionOf(const ElfW(Phdr)& segment) {
 }
 
 // Gives the object that `info` describes pages of its own, segment by
-// segment, as the header of this file says.
-void privatizeObject(const dl_phdr_info& info) {
+// segment, as the header of this file says; writable pages are copied when
+// `copyWritable`, made private in place otherwise.
+void privatizeObject(const dl_phdr_info& info, bool copyWritable) {
   const uintptr_t page = sysconf(_SC_PAGESIZE);
   const auto down = [&](uintptr_t at) { return at & ~(page - 1); };
   const auto up = [&](uintptr_t at) { return (at + page - 1) & ~(page - 1); };
@@ -93,25 +95,45 @@ void privatizeObject(const dl_phdr_info& info) {
       continue;
     }
     const uintptr_t fileEnd = std::min(whole.end, up(from + segment.p_filesz));
-    const PageRange readOnly{std::max(whole.start, relro.start), std::min(whole.end, relro.end)};
-    if (readOnly.end <= readOnly.start) {
-      makePrivateInPlace({whole.start, fileEnd}, page);
-      continue;
-    }
+    PageRange readOnly{std::max(whole.start, relro.start), std::min(whole.end, relro.end)};
+    if (readOnly.end <= readOnly.start) readOnly = {fileEnd, fileEnd};
     copyPagesPrivately(readOnly, PROT_READ);
-    makePrivateInPlace({whole.start, std::min(fileEnd, readOnly.start)}, page);
-    makePrivateInPlace({readOnly.end, fileEnd}, page);
+    for (const PageRange writable : {PageRange{whole.start, std::min(fileEnd, readOnly.start)},
+                                     PageRange{readOnly.end, fileEnd}}) {
+      if (copyWritable) {
+        copyPagesPrivately(writable, protectionOf(segment));
+      } else {
+        makePrivateInPlace(writable, page);
+      }
+    }
   }
 }
 
-void privatizeObjectAt(uintptr_t base) {
+void privatizeObjectAt(uintptr_t base, bool copyWritable) {
+  struct Wanted {
+    uintptr_t base;
+    bool copyWritable;
+  } wanted{base, copyWritable};
   dl_iterate_phdr(
-      [](dl_phdr_info* info, size_t, void* wanted) {
-        if (info->dlpi_addr != *static_cast<uintptr_t*>(wanted)) return 0;
-        privatizeObject(*info);
+      [](dl_phdr_info* info, size_t, void* data) {
+        const auto* wanted = static_cast<Wanted*>(data);
+        if (info->dlpi_addr != wanted->base) return 0;
+        privatizeObject(*info, wanted->copyWritable);
         return 1;
       },
-      &base);
+      &wanted);
+}
+
+// The ids of the process's threads, sorted; false when they cannot be read.
+bool threadIds(std::vector<std::string>& ids) {
+  DIR* tasks = opendir("/proc/self/task");
+  if (tasks == nullptr) return false;
+  while (const dirent* entry = readdir(tasks)) {
+    if (entry->d_name[0] != '.') ids.emplace_back(entry->d_name);
+  }
+  closedir(tasks);
+  std::sort(ids.begin(), ids.end());
+  return true;
 }
 
 // The load address and loader name of every object in the process.
@@ -129,21 +151,32 @@ std::vector<std::pair<uintptr_t, std::string>> namedObjects() {
 
 }  // namespace
 
-std::vector<uintptr_t> loadedObjects() {
-  std::vector<uintptr_t> bases;
-  for (const auto& object : namedObjects()) bases.push_back(object.first);
-  return bases;
+LoadSnapshot snapshotBeforeLoad() {
+  LoadSnapshot snapshot;
+  for (const auto& object : namedObjects()) snapshot.objects.push_back(object.first);
+  snapshot.threadsSeen = threadIds(snapshot.threads);
+  return snapshot;
 }
 
-void privatizeLoadedSince(const std::vector<uintptr_t>& before) {
+void privatizeLoadedSince(const LoadSnapshot& before) {
+  std::vector<std::string> threads;
+  const bool threadsSeen = threadIds(threads);
+  // No thread started since the snapshot: nothing but this thread can be
+  // writing the new objects' pages, so copying them loses nothing.
+  const bool noNewThread = before.threadsSeen && threadsSeen &&
+                           std::includes(before.threads.begin(), before.threads.end(),
+                                         threads.begin(), threads.end());
   for (const auto& [base, name] : namedObjects()) {
-    if (name.empty() || std::find(before.begin(), before.end(), base) != before.end()) continue;
+    if (name.empty() ||
+        std::find(before.objects.begin(), before.objects.end(), base) != before.objects.end()) {
+      continue;
+    }
     // The loader answers only once a load another thread has in progress
     // is complete, so no object is changed while it is being relocated;
     // the reference taken keeps the object loaded meanwhile.
     void* held = dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD);
     if (held == nullptr) continue;
-    privatizeObjectAt(base);
+    privatizeObjectAt(base, noNewThread);
     dlclose(held);
   }
 }

@@ -10,27 +10,38 @@
 //   read-only after relocation), which nothing writes, are copied and the
 //   copy is moved over them in one step, so code running there meanwhile
 //   never sees them unmapped;
-// - writable pages are made private where they are (the kernel breaks their
-//   sharing with the file as a write would), so what the object's
-//   constructors, and the threads they started, wrote and go on writing is
-//   kept;
-// - zero-filled pages past the file's data are not the file's, and are left
-//   alone.
+// - writable pages are copied the same way when the load started no thread
+//   (only the loading thread ran the objects' code, and it is here); when
+//   it did (a constructor that starts a worker), a copy would lose what
+//   those threads write meanwhile, so the pages are made private where
+//   they are instead (the kernel breaks their sharing with the file as a
+//   write would). Such pages stay tied to the file in one way: a file cut
+//   short (truncated) takes them back, and they read as the file's new
+//   content.
+// Zero-filled pages past the file's data are not the file's, and are left
+// alone.
 #ifndef ZEL_MODULES_PRIVATE_IMAGE_H_
 #define ZEL_MODULES_PRIVATE_IMAGE_H_
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
-// The load addresses of the shared objects in the process now, the
-// executable included.
-std::vector<uintptr_t> loadedObjects();
+// What the process holds before a load: its objects (by load address) and
+// its threads (ids, sorted; threadsSeen is false without /proc).
+struct LoadSnapshot {
+  std::vector<uintptr_t> objects;
+  std::vector<std::string> threads;
+  bool threadsSeen = false;
+};
 
-// Makes every object loaded since `before` (an earlier loadedObjects())
-// independent of its file, as above: a module and the libraries loaded
-// with it. An object another thread is still loading is waited for first.
-// Costs the size of each object's file data in memory, not shared with
-// other processes.
-void privatizeLoadedSince(const std::vector<uintptr_t>& before);
+// The process as it is now, to be taken just before a load.
+LoadSnapshot snapshotBeforeLoad();
+
+// Makes every object loaded since `before` independent of its file, as
+// above: a module and the libraries loaded with it. An object another
+// thread is still loading is waited for first. Costs the size of each
+// object's file data in memory, not shared with other processes.
+void privatizeLoadedSince(const LoadSnapshot& before);
 
 #endif  // ZEL_MODULES_PRIVATE_IMAGE_H_
