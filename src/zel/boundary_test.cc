@@ -258,7 +258,6 @@ TEST_F(BoundaryTest, ModuleMemoryIsItsOwn) {
   uint64_t kept = 0;
   const uint64_t made =
       reinterpret_cast<uint64_t (*)(uint64_t*)>(dlsym(h, "fixture_stop_counting"))(&kept);
-  EXPECT_GT(made, 1'000'000u);
   EXPECT_EQ(kept, made);
 }
 
