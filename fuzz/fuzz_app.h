@@ -6,8 +6,10 @@
 #define ZEL_FUZZ_FUZZ_APP_H_
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -21,6 +23,12 @@ inline std::string& appDir() {
   return dir;
 }
 
+// The directory holding the application, removed when the fuzzer ends.
+inline std::string& rootDir() {
+  static std::string dir;
+  return dir;
+}
+
 inline void writeFile(const std::string& path, const uint8_t* data, size_t size) {
   std::ofstream(path, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
@@ -30,11 +38,19 @@ inline void writeFile(const std::string& path, const std::string& text) {
   writeFile(path, reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
-// Builds the application once per fuzzing process.
+// Builds the application once per fuzzing process, in ROOT/app with ROOT
+// on a memory file system where there is one, so that writing the inputs
+// costs little.
 inline void makeApp() {
   namespace fs = std::filesystem;
-  std::string pattern = (fs::temp_directory_path() / "zel-fuzz-XXXXXX").string();
-  appDir() = mkdtemp(pattern.data());
+  const fs::path base = access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm") : fs::temp_directory_path();
+  std::string pattern = (base / "zel-fuzz-XXXXXX").string();
+  rootDir() = mkdtemp(pattern.data());
+  std::atexit([] {
+    std::error_code ignored;
+    fs::remove_all(rootDir(), ignored);
+  });
+  appDir() = rootDir() + "/app";
   const fs::path modules = fs::path(appDir()) / "node_modules";
   for (const char* dir : {"zel_linux", "korrin_linux", "calc"}) fs::create_directories(modules / dir);
   writeFile((modules / "zel_linux/lang.conf").string(),

@@ -7,7 +7,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "compile/cipher.h"
 #include "support/request_log.h"
@@ -262,6 +264,33 @@ TEST_F(CompilerTest, RequestLogHoldsTheLatestEntryOnly) {
   std::filesystem::remove("requests.log");
   std::filesystem::create_directory("requests.log");
   EXPECT_EQ(goAddToLog("x"), "M35");
+}
+
+// Something planted at the log's name is never written through nor waited
+// on: the line is skipped (message 35), the compile result is the same and
+// nothing is left beside the log.
+TEST_F(CompilerTest, RequestLogIsNeverWrittenThroughWhatIsPlantedThere) {
+  alarm(30);  // a FIFO opened for writing would wait for a reader
+  namespace fs = std::filesystem;
+  const std::string target = app_.write("target.txt", "precious");
+  const std::string source = app_.write("prog.txt", "print 1 + 2 + 3;\n");
+  const std::vector<std::function<void()>> plant = {
+      [&] { fs::create_symlink(target, "requests.log"); },
+      [&] { fs::create_symlink(app_.path() + "/made.txt", "requests.log"); },
+      [&] { ASSERT_EQ(mkfifo("requests.log", 0600), 0); },
+  };
+  for (const auto& planted : plant) {
+    planted();
+    EXPECT_EQ(goAddToLog("x"), "M35");
+    EXPECT_EQ(compile(source), "M10");
+    fs::remove("requests.log");
+  }
+  alarm(0);
+  EXPECT_EQ(readFile(target), "precious");
+  EXPECT_FALSE(fs::exists(app_.path() + "/made.txt"));
+  for (const auto& entry : fs::directory_iterator(app_.path())) {
+    EXPECT_EQ(entry.path().filename().string().find("requests.log"), std::string::npos);
+  }
 }
 
 }  // namespace

@@ -50,8 +50,10 @@ AcceptedModule& acceptedModule(const Call& call, const SyntaxMatch& match) {
   static auto* latest = new AcceptedModule;
   if (match.module != latest->module || match.syntaxFile() != latest->syntax ||
       call.app() != latest->app) {
-    latest->path = call.packDir() + packName(match.syntaxFile()) + "/" + match.module + ".so";
-    latest->named = isPackModuleName(match.module);
+    const std::string pack = packName(match.syntaxFile());
+    latest->path = call.packDir() + pack + "/" + match.module + ".so";
+    // A pack name "", "." or ".." would name node_modules or the application itself.
+    latest->named = isPackModuleName(match.module) && isPackModuleName(pack) && pack != ".";
     latest->app = call.app();
     latest->syntax = match.syntaxFile();
     latest->module = match.module;

@@ -1,15 +1,15 @@
 #include "modules/module_call.h"
 
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <link.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <unordered_map>
+#include <vector>
+
+#include "modules/file_identity.h"
+#include "modules/private_image.h"
 
 #include "support/disk_watch.h"
 #include "support/lang.h"
@@ -49,25 +49,6 @@ struct LoadedModule {
 
 namespace {
 
-// What identifies the content of a module file: a file written over in
-// place keeps its device and inode but not its size or modification time; a
-// file replaced by rename gets another inode.
-struct FileIdentity {
-  dev_t device;
-  ino_t inode;
-  off_t size;
-  timespec modified;
-};
-
-bool sameFile(const FileIdentity& a, const FileIdentity& b) {
-  return a.device == b.device && a.inode == b.inode && a.size == b.size &&
-         a.modified.tv_sec == b.modified.tv_sec && a.modified.tv_nsec == b.modified.tv_nsec;
-}
-
-bool sameInode(const FileIdentity& a, const FileIdentity& b) {
-  return a.device == b.device && a.inode == b.inode;
-}
-
 // The module file at one path as the loader last mapped it, and how many
 // files have been mapped from that path before.
 struct MappedFile {
@@ -80,95 +61,6 @@ struct MappedFile {
 std::unordered_map<std::string, MappedFile>& mappedFiles() {
   static auto* files = new std::unordered_map<std::string, MappedFile>;
   return *files;
-}
-
-// The name the loader gets for version `version` of the file at `path`.
-// The loader answers a name it has seen with the object it mapped then, so
-// a file put in place by rename (a new inode) is loaded under a name of its
-// own: the path with "./" before its last component, once per version.
-// Both names open the same file.
-std::string loaderName(const std::string& path, int version) {
-  const size_t slash = path.rfind('/');
-  if (version == 0 || slash == std::string::npos) return path;
-  std::string name = path.substr(0, slash + 1);
-  for (int i = 0; i < version; ++i) name += "./";
-  return name + path.substr(slash + 1);
-}
-
-// The existence test: a descriptor open on the file at `path` when it is a
-// regular file that can be opened for reading, whose identity is then in
-// `identity`; -1 otherwise. Opened without waiting, so that a FIFO does not
-// block.
-int openModuleFile(const std::string& path, FileIdentity& identity) {
-  if (holdsNul(path)) return -1;
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -1;
-  struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
-    return -1;
-  }
-  identity = {info.st_dev, info.st_ino, info.st_size, info.st_mtim};
-  return fd;
-}
-
-// Copies whole pages of a loaded module word by word. Not instrumented, and
-// not turned into a memcpy call: a module built with AddressSanitizer keeps
-// poisoned red zones between its globals, which are copied as they are.
-__attribute__((no_sanitize_address)) void copyModulePages(void* to, const void* from,
-                                                          size_t length) {
-  auto* out = static_cast<volatile uint64_t*>(to);
-  const auto* in = static_cast<const volatile uint64_t*>(from);
-  for (size_t i = 0; i < length / sizeof(uint64_t); ++i) out[i] = in[i];
-}
-
-// Gives the pages [start, start + length) a private copy of their content
-// with protection `prot`, in one step (the copy is moved over them), so that
-// code running there meanwhile never sees the range unmapped.
-void copyPagesPrivately(uintptr_t start, size_t length, int prot) {
-  void* copy = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (copy == MAP_FAILED) return;
-  copyModulePages(copy, reinterpret_cast<const void*>(start), length);
-  if (mprotect(copy, length, prot) != 0 ||
-      mremap(copy, length, length, MREMAP_MAYMOVE | MREMAP_FIXED,
-             reinterpret_cast<void*>(start)) == MAP_FAILED) {
-    munmap(copy, length);
-  }
-}
-
-// Makes the module the loader mapped at `base` independent of its file. The
-// loader maps a shared object's pages from the file, so a file written over
-// in place would change the code of the loaded module under it; the
-// functions the loader calls when the process exits would then crash the
-// host. Each loaded segment gets a private copy, and the part the loader
-// made read-only after relocation is made read-only again.
-void detachFromFile(ElfW(Addr) base) {
-  dl_iterate_phdr(
-      [](dl_phdr_info* info, size_t, void* wanted) {
-        if (info->dlpi_addr != *static_cast<ElfW(Addr)*>(wanted)) return 0;
-        const uintptr_t page = sysconf(_SC_PAGESIZE);
-        for (int i = 0; i < info->dlpi_phnum; ++i) {
-          const ElfW(Phdr)& segment = info->dlpi_phdr[i];
-          const uintptr_t from = info->dlpi_addr + segment.p_vaddr;
-          const uintptr_t start = from & ~(page - 1);
-          if (segment.p_type == PT_LOAD && (segment.p_flags & PF_R) != 0) {
-            const uintptr_t end = (from + segment.p_memsz + page - 1) & ~(page - 1);
-            const int prot = PROT_READ | ((segment.p_flags & PF_W) ? PROT_WRITE : 0) |
-                             ((segment.p_flags & PF_X) ? PROT_EXEC : 0);
-            copyPagesPrivately(start, end - start, prot);
-          }
-        }
-        for (int i = 0; i < info->dlpi_phnum; ++i) {
-          const ElfW(Phdr)& segment = info->dlpi_phdr[i];
-          if (segment.p_type != PT_GNU_RELRO) continue;
-          const uintptr_t from = info->dlpi_addr + segment.p_vaddr;
-          const uintptr_t start = from & ~(page - 1);
-          const uintptr_t end = (from + segment.p_memsz) & ~(page - 1);
-          if (end > start) mprotect(reinterpret_cast<void*>(start), end - start, PROT_READ);
-        }
-        return 1;
-      },
-      &base);
 }
 
 std::string changedOnDiskText(const std::string& path) {
@@ -207,25 +99,25 @@ void load(const std::string& path, LoadedModule& module) {
     if (!sameInode(mapped.identity, identity)) ++version;  // replaced by rename
   }
   const std::string name = loaderName(opened, version);
-  // Only an object this call maps is detached from its file: one the
-  // process already had (a library linked in, say) may be in use elsewhere.
+  // Whether this call maps the module, or the process already had it (a
+  // library linked in, say).
   void* loadedBefore = dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD);
   if (loadedBefore != nullptr) dlclose(loadedBefore);  // drops the reference just taken
   const bool newlyMapped = loadedBefore == nullptr;
+  const LoadSnapshot before = snapshotBeforeLoad();
   module.handle = dlopen(name.c_str(), RTLD_LAZY);
   if (module.handle == nullptr) {
     module.error = loaderError();
     close(fd);
     return;
   }
+  // The module and the libraries it brought no longer depend on their
+  // files; objects the process had before are left as they are.
+  privatizeLoadedSince(before);
   if (newlyMapped) {
-    link_map* map = nullptr;
-    if (dlinfo(module.handle, RTLD_DI_LINKMAP, &map) == 0 && map != nullptr) {
-      detachFromFile(map->l_addr);
-    }
     // Kept open for the process: the loader knows a file by its inode, and
-    // the detached module no longer holds its file, so the inode of a
-    // removed module could otherwise go to the next file installed, which
+    // the module's private pages need not hold their file, so the inode of
+    // a removed module could otherwise go to the next file installed, which
     // the loader would take for the module it already mapped.
   } else {
     close(fd);

@@ -6,7 +6,9 @@
 // staying mapped), looks up "create" and "destroy", creates an object, calls
 // its operation once and destroys that same object (held by the call, so a
 // module may call back into the engine). Shared objects are never unloaded,
-// so a module's static data lives for the whole process. Failures come back
+// so a module's static data lives for the whole process. Once loaded, the
+// module and the libraries loaded with it no longer depend on their files
+// (private_image.h). Failures come back
 // as texts, not errors: message "4" with the path when the file cannot be
 // opened, is not a regular file or its path holds a NUL byte (shown as
 // "\0"); a text naming the module when its file was written over in place

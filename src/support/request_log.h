@@ -1,12 +1,15 @@
 // The request log: "./requests.log" in the process's working directory,
-// holding the latest compiler result only.
+// holding the compiler's latest result only.
 #ifndef ZEL_SUPPORT_REQUEST_LOG_H_
 #define ZEL_SUPPORT_REQUEST_LOG_H_
 
 #include <string>
 
-// Replaces the log's content with `entry` and "\n". Returns "" when written,
-// or message 35 when the log cannot be opened (its old content then stays).
+// Replaces the log with one holding `entry` and "\n", whole or not at all
+// (written beside it, then renamed over it). Returns "" when written, or
+// message 35 when it is not: the name holds something other than a regular
+// file (a symbolic link, which is never followed, a FIFO, a directory) or
+// the directory cannot be written. The old log then stays as it was.
 std::string goAddToLog(std::string entry);
 
 #endif  // ZEL_SUPPORT_REQUEST_LOG_H_

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -169,6 +170,27 @@ bool staysBelow(const std::string& relative) {
     if (depth < 0) climbed = true;
   });
   return !climbed;
+}
+
+std::string foldedPath(const std::string& path) {
+  const bool absolute = !path.empty() && path[0] == '/';
+  std::vector<std::string> names;
+  size_t climbs = 0;
+  forEachComponent(path, [&](const std::string& component) {
+    if (component.empty() || component == ".") return;
+    if (component != "..") {
+      names.push_back(component);
+    } else if (!names.empty()) {
+      names.pop_back();
+    } else if (!absolute) {
+      ++climbs;
+    }
+  });
+  std::string folded = absolute ? "/" : "";
+  for (size_t i = 0; i < climbs; ++i) folded += "../";
+  for (const std::string& name : names) folded += name + "/";
+  if (folded.size() > 1) folded.pop_back();  // the last "/"
+  return folded;
 }
 
 bool isPackModuleName(const std::string& name) {

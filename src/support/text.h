@@ -65,6 +65,14 @@ std::string withVisibleNul(std::string text);
 // does not).
 bool staysBelow(const std::string& relative);
 
+// `path` folded on its text alone (no file system access): empty and "."
+// components dropped, each "name/.." pair removed, and the ".." that climb
+// above the start kept in front ("a/./b//c" gives "a/b/c", "a/../b" gives
+// "b", "a/../../b" gives "../b", "a/.." gives ""). A leading "/" is kept,
+// and a ".." right after it dropped. So the kernel never resolves a ".."
+// from the target of a symbolic link the path passes through.
+std::string foldedPath(const std::string& path);
+
 // True for a module name that names a file inside its pack's directory:
 // not empty, not absolute, no ".." component and no NUL byte.
 bool isPackModuleName(const std::string& name);

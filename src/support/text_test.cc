@@ -103,4 +103,16 @@ TEST(PathBoundary, LexicalResolution) {
   EXPECT_EQ(withVisibleNul("a" + nul + "b" + nul), "a\\0b\\0");
 }
 
+TEST(FoldedPath, FoldsOnTheTextAlone) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"calc.zel", "calc.zel"},        {"a/./b//c/", "a/b/c"},
+      {"mylib/../app/x.zel", "app/x.zel"}, {"a/b/../../c", "c"},
+      {"a/..", ""},                    {"./", ""},
+      {"a/../../b", "../b"},           {"../..", "../.."},
+      {"...zel", "...zel"},            {"..x/y..", "..x/y.."},
+      {"/a/../../b", "/b"},            {"/", "/"},
+  };
+  for (const auto& [path, folded] : cases) EXPECT_EQ(foldedPath(path), folded) << path;
+}
+
 }  // namespace

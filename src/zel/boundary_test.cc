@@ -52,27 +52,45 @@ class BoundaryTest : public ::testing::Test {
 };
 
 // A header names a syntax file lexically below node_modules, plain or
-// compiled; symbolic links placed there by the author keep working.
+// compiled, folded on its text: a ".." after a link never climbs from the
+// link's target. Symbolic links placed there by the author keep working. A
+// syntax file whose pack name is "", "." or ".." runs no module.
 TEST_F(BoundaryTest, HeaderStaysBelowNodeModules) {
   fs::create_directories(app_.path() + "/elsewhere/linked");
   app_.write("elsewhere/linked.zel", "print (printer)\n");
+  app_.write("elsewhere/linked/calc.zel", "print (printer)\n");
   app_.install("echo_module", "elsewhere/linked/printer.so");
   fs::create_symlink(app_.path() + "/elsewhere/linked.zel", app_.modules() + "linked.zel");
   fs::create_symlink(app_.path() + "/elsewhere/linked", app_.modules() + "linked");
   fs::create_directories(app_.modules() + "sub");
+  // What npm makes of a "file:" dependency, and uploads it could climb to.
+  fs::create_directories(app_.path() + "/uploads/lib");
+  fs::create_symlink("../uploads/lib", app_.modules() + "mylib");
+  app_.write("uploads/x.zel", "print (printer)\n");
+  app_.write("uploads/...zel", "print (printer)\n");
+  app_.write("node_modules/...zel", "print (uploads/evil)\n");
+  app_.write("node_modules/..zel", "print (calc/printer)\n");
+  app_.write("node_modules/.zel", "print (calc/printer)\n");
+  const std::string m = app_.modules();
   struct Case {
     std::string header;
-    std::string refusedAs;  // "" when the header is accepted
+    std::string refusal;  // "" when the header is accepted
   };
   const std::vector<Case> cases = {
-      {"../uploads/calc.zel", "../uploads/calc.zel"},
-      {"calc/../../uploads/calc.zel", "calc/../../uploads/calc.zel"},
-      {app_.path() + "/uploads/calc.zel", app_.path() + "/uploads/calc.zel"},
-      {".\t./uploads/calc.zel", "../uploads/calc.zel"},  // a tab is dropped from the path
-      {"calc.zel" + kNul + "x", "calc.zel\\0x"},
+      {"../uploads/calc.zel", "M1 ../uploads/calc.zel"},
+      {"calc/../../uploads/calc.zel", "M1 calc/../../uploads/calc.zel"},
+      {app_.path() + "/uploads/calc.zel", "M1 " + app_.path() + "/uploads/calc.zel"},
+      {".\t./uploads/calc.zel", "M1 ../uploads/calc.zel"},  // a tab is dropped from the path
+      {"calc.zel" + kNul + "x", "M1 calc.zel\\0x"},
       {"calc.zel", ""},
       {"sub/../calc.zel", ""},
       {"linked.zel", ""},
+      {"linked/calc.zel", ""},
+      {"mylib/../x.zel", "M1 " + m + "x.zel"},
+      {"mylib/../...zel", "M4 " + m + "../uploads/evil.so"},
+      {"...zel", "M4 " + m + "../uploads/evil.so"},
+      {"..zel", "M4 " + m + "./calc/printer.so"},
+      {".zel", "M4 " + m + "/calc/printer.so"},
   };
   for (const Case& c : cases) {
     const std::string plain = app_.write("prog.txt", ":s:" + c.header + ";\nprint hello there;\n");
@@ -80,10 +98,10 @@ TEST_F(BoundaryTest, HeaderStaysBelowNodeModules) {
         "prog.zel", compiled(":s:" + c.header + "; header") + "\n" + compiled("print hello there;") + "\n");
     for (const std::string& prog : {plain, comp}) {
       const std::string result = CallZEL_Executer(app_.path(), prog);
-      if (c.refusedAs.empty()) {
+      if (c.refusal.empty()) {
         EXPECT_EQ(result.rfind("ran " + prog + ";print hello there", 0), 0u) << result;
       } else {
-        EXPECT_EQ(result, "M1 " + c.refusedAs) << prog;
+        EXPECT_EQ(result, c.refusal) << prog;
       }
     }
   }
@@ -207,6 +225,58 @@ TEST_F(BoundaryTest, ModuleRebuiltInPlaceIsRefused) {
         fs::copy_file(replacement, module + ".new");
         fs::rename(module + ".new", module);
         ok = ok && command("print d;") == "did print d";
+        std::exit(ok ? 3 : 1);
+      },
+      ::testing::ExitedWithCode(3), "");
+}
+
+// A module's memory is its own from the start: what the thread its
+// constructor started counts (millions) in the module's static data is all
+// kept, and
+// its data stays as loaded when its file is written over in place: cut
+// short first when the load started no thread (its pages were copied), not
+// cut when it did (they were made private where they are).
+TEST_F(BoundaryTest, ModuleMemoryIsItsOwn) {
+  app_.installPackModule("calc", "counting_module", "counting");
+  app_.installPackModule("calc", "table_module", "table");
+  app_.syntaxFile("calc", "counting (counting)\ntable (table)\nprint (printer)\n");
+  const std::pair<std::string, std::ios::openmode> cases[] = {
+      {"counting", std::ios::in | std::ios::out},
+      {"table", std::ios::out | std::ios::trunc},
+  };
+  for (const auto& [name, mode] : cases) {
+    EXPECT_EQ(command(name + " x;"), "ran " + syntax_ + ";" + name + " x;");
+    const std::string module = app_.modules() + "calc/" + name + ".so";
+    void* h = dlopen(module.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    ASSERT_NE(h, nullptr);
+    const auto tableSum = reinterpret_cast<uint64_t (*)()>(dlsym(h, "fixture_table_sum"));
+    const std::string junk(fs::file_size(module), 'z');
+    std::fstream(module, std::ios::binary | mode) << junk;
+    EXPECT_EQ(tableSum(), 6u) << name;
+  }
+  void* h = dlopen((app_.modules() + "calc/counting.so").c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  uint64_t kept = 0;
+  const uint64_t made =
+      reinterpret_cast<uint64_t (*)(uint64_t*)>(dlsym(h, "fixture_stop_counting"))(&kept);
+  EXPECT_EQ(kept, made);
+}
+
+// A module finds the library beside it ($ORIGIN); that library written
+// over in place changes nothing in the process that loaded it, which still
+// calls it and ends cleanly.
+TEST_F(BoundaryTest, ModuleLibrariesBesideItStayAsLoaded) {
+  app_.installPackModule("calc", "origin_module", "helped");
+  const std::string helper = app_.install("origin_helper", "node_modules/calc/origin_helper.so");
+  app_.syntaxFile("calc", "help (helped)\nprint (printer)\n");
+  const std::string replacement = std::string(ZEL_FIXTURE_DIR) + "/statement_module.so";
+  EXPECT_EXIT(
+      {
+        bool ok = command("help a;") == "helper ran " + syntax_ + ";help a;";
+        {
+          std::ifstream from(replacement, std::ios::binary);
+          std::ofstream(helper, std::ios::binary | std::ios::trunc) << from.rdbuf();
+        }
+        ok = ok && command("help b;") == "helper ran " + syntax_ + ";help b;";
         std::exit(ok ? 3 : 1);
       },
       ::testing::ExitedWithCode(3), "");

@@ -54,13 +54,16 @@ std::string executeProgram(Call& call, std::string appDir, std::string programPa
     const std::string header = headerText(line);
     // Program files come from users: a header may only name a syntax file
     // below node_modules, where the application's author installed packs.
+    // Folded on its text: the kernel would resolve a ".." after a symbolic
+    // link from the link's target, which may be outside the application.
     const std::string relative = headerRelativePath(header);
-    if (!staysBelow(relative)) {
+    const std::string folded = foldedPath(relative);
+    if (!staysBelow(folded)) {
       call.setLine(lineNumber);
       call.store(call.message(kCannotOpen, withVisibleNul(relative)));
       break;
     }
-    myAppFile = syntaxPathOf(call.app(), header);
+    myAppFile = syntaxPathOf(call.app(), folded);
     resultat = compiled ? runCompiled(call, programPath, myAppFile)
                         : runScript(call, programPath, myAppFile);
     break;
