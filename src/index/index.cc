@@ -2,17 +2,22 @@
 // Compiler, Executer and Commandes. Each export turns its arguments into
 // texts with JavaScript's own string conversion, calls one engine entry and
 // returns the engine's result text as a string. Two hidden functions,
-// startCall and cancelCall, run an entry on the libuv pool for the promise
-// API (lib/promise.js); those calls are isolated: each starts from a clean
-// engine state and leaves the classic exports' state as it found it.
+// startCall and cancelCall, queue calls for the promise API (lib/promise.js)
+// on the engine thread (zel/call_queue.h) and hand each outcome back to the
+// JavaScript thread that made the call; those calls are isolated: each
+// starts from a clean engine state and leaves the classic exports' state as
+// it found it.
 #include <napi.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "zel/call_queue.h"
 #include "zel/entries.h"
 #include "zel/outcome.h"
 #include "zel/state.h"
@@ -120,87 +125,154 @@ Napi::Object outcomeObject(Napi::Env env, const Outcome& o) {
   return object;
 }
 
-// One promise API call: runs an entry on a libuv pool thread, then hands the
-// outcome to a JavaScript callback.
-class EngineCall : public Napi::AsyncWorker {
+// The completions of one JavaScript environment. The engine thread hands
+// them to the environment's thread through a thread-safe function, one
+// call per batch; when the environment goes away, the function's finalizer
+// closes the sink and later batches are dropped.
+class EnvSink : public CompletionSink {
  public:
-  enum Kind { kRun = 0, kExec = 1, kCompile = 2 };
+  using Batch = std::vector<std::shared_ptr<QueuedCall>>;
 
-  EngineCall(const Napi::Function& callback, Kind kind, std::vector<std::string> args,
-             std::shared_ptr<std::atomic<bool>> cancel)
-      : Napi::AsyncWorker(callback, "zel"), kind_(kind), args_(std::move(args)),
-        cancel_(std::move(cancel)) {}
+  void open(napi_threadsafe_function tsfn) { tsfn_ = tsfn; }
+  napi_threadsafe_function tsfn() const { return tsfn_; }
 
-  // Isolated: the call starts from a clean engine state, and the classic
-  // exports' state is put back as it was.
-  void Execute() override {
-    outcome_ = runCall(*cancel_, true, [this](Call& call) {
-      const std::vector<std::string>& a = args_;
-      if (kind_ == kRun) return executeProgram(call, a[0], a[1]);
-      if (kind_ == kExec) return executeStatement(call, a[0], a[1], a[2]);
-      // The messages come from the catalogue of the application in a[2], or
-      // from the catalogue file a[3] when no application is given.
-      myAbsolutePathDirApp = a[2];
-      call.setApp(a[2], a[2].empty() ? a[3] : "");
-      return compileScript(call, a[0], a[1]);
-    });
+  void close() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    tsfn_ = nullptr;
   }
 
-  std::vector<napi_value> GetResult(Napi::Env env) override {
-    return {outcomeObject(env, outcome_)};
+  void deliver(Batch calls) override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (tsfn_ == nullptr) return;
+    auto* batch = new Batch(std::move(calls));
+    if (napi_call_threadsafe_function(tsfn_, batch, napi_tsfn_nonblocking) != napi_ok) {
+      delete batch;  // the environment is closing
+    }
   }
 
  private:
-  Kind kind_;
-  std::vector<std::string> args_;
-  std::shared_ptr<std::atomic<bool>> cancel_;
-  Outcome outcome_;
+  std::mutex mutex_;
+  napi_threadsafe_function tsfn_ = nullptr;
 };
 
-// The cancel flag of the call a JavaScript thread has at the engine. Its
-// queue (lib/promise.js) lets one call at a time reach the engine, so one
-// flag per thread is enough.
-struct ThreadCalls {
-  std::shared_ptr<std::atomic<bool>> cancel;
-};
+// The promise calls of one environment that have not settled, by number.
+// An environment that goes away withdraws or ends them.
+struct EnvCalls {
+  std::shared_ptr<EnvSink> sink;
+  std::unordered_map<int64_t, std::shared_ptr<QueuedCall>> pending;
+  int64_t lastNumber = 0;
 
-ThreadCalls& threadCalls(Napi::Env env) {
-  ThreadCalls* calls = env.GetInstanceData<ThreadCalls>();
-  if (calls == nullptr) {
-    calls = new ThreadCalls;
-    env.SetInstanceData(calls);
+  ~EnvCalls() {
+    for (auto& entry : pending) cancelQueuedCall(*entry.second);
   }
-  return *calls;
+};
+
+// Runs on the environment's thread with a batch of calls that have run:
+// onDone(number, outcome, timedOut) for each call not withdrawn meanwhile.
+// An exception thrown by onDone is rethrown once every call is settled.
+void completeCalls(napi_env rawEnv, napi_value onDone, void*, void* data) {
+  const std::unique_ptr<EnvSink::Batch> batch(static_cast<EnvSink::Batch*>(data));
+  if (rawEnv == nullptr || onDone == nullptr) return;  // the environment is going away
+  const Napi::Env env(rawEnv);
+  EnvCalls* calls = env.GetInstanceData<EnvCalls>();
+  if (calls == nullptr) return;
+  const Napi::Function callback(env, onDone);
+  Napi::Error thrown;
+  for (const std::shared_ptr<QueuedCall>& call : *batch) {
+    if (calls->pending.erase(call->tag) == 0) continue;
+    const Napi::HandleScope scope(env);
+    callback.Call({Napi::Number::New(env, static_cast<double>(call->tag)),
+                   outcomeObject(env, call->outcome),
+                   Napi::Boolean::New(env, call->timedOut.load())});
+    if (!env.IsExceptionPending()) continue;
+    Napi::Error error = env.GetAndClearPendingException();
+    if (thrown.IsEmpty()) thrown = std::move(error);
+  }
+  if (calls->pending.empty()) napi_unref_threadsafe_function(env, calls->sink->tsfn());
+  if (!thrown.IsEmpty()) thrown.ThrowAsJavaScriptException();
 }
 
-// startCall(kind, a, b, c, d, callback): queues one engine call (kind 0
-// run, 1 exec, 2 compile; the caller checks that a to d are strings) and
-// hands callback(outcome) the outcome object.
+void closeSink(napi_env, void* data, void*) {
+  const std::unique_ptr<std::shared_ptr<EnvSink>> held(static_cast<std::shared_ptr<EnvSink>*>(data));
+  (*held)->close();
+}
+
+// The environment's calls, made with its first call: the thread-safe
+// function that runs onDone holds the event loop only while calls are
+// pending. Null, with an exception pending, when it cannot be made.
+EnvCalls* envCalls(Napi::Env env, Napi::Function onDone) {
+  EnvCalls* calls = env.GetInstanceData<EnvCalls>();
+  if (calls != nullptr) return calls;
+  auto* held = new std::shared_ptr<EnvSink>(std::make_shared<EnvSink>());
+  napi_threadsafe_function tsfn = nullptr;
+  if (napi_create_threadsafe_function(env, onDone, nullptr, Napi::String::New(env, "zel"), 0, 1,
+                                      held, closeSink, nullptr, completeCalls,
+                                      &tsfn) != napi_ok) {
+    delete held;
+    if (!env.IsExceptionPending()) {
+      Napi::Error::New(env, "zel: no completion channel").ThrowAsJavaScriptException();
+    }
+    return nullptr;
+  }
+  napi_unref_threadsafe_function(env, tsfn);
+  (*held)->open(tsfn);
+  calls = new EnvCalls;
+  calls->sink = *held;
+  env.SetInstanceData(calls);
+  return calls;
+}
+
+// startCall(kind, a, b, c, d, timeout, onDone): queues one engine call on
+// the engine thread (kind 0 run, 1 exec, 2 compile; the caller checks that
+// a to d are strings; timeout in milliseconds from the moment the call
+// starts, negative for none) and returns its number. onDone(number,
+// outcome, timedOut) runs on this thread once the call has run; each
+// environment keeps the onDone of its first call.
 Napi::Value StartCall(const Napi::CallbackInfo& info) {
   const Napi::Env env = info.Env();
-  if (info.Length() < 6 || !info[0].IsNumber() || !info[5].IsFunction()) {
-    Napi::TypeError::New(env, "startCall(kind, a, b, c, d, callback)")
+  if (info.Length() < 7 || !info[0].IsNumber() || !info[5].IsNumber() || !info[6].IsFunction()) {
+    Napi::TypeError::New(env, "startCall(kind, a, b, c, d, timeout, onDone)")
         .ThrowAsJavaScriptException();
     return env.Undefined();
   }
+  EnvCalls* calls = envCalls(env, info[6].As<Napi::Function>());
+  if (calls == nullptr) return env.Undefined();
+  auto call = std::make_shared<QueuedCall>();
   const int kind = info[0].As<Napi::Number>().Int32Value();
-  std::vector<std::string> args;
-  for (size_t i = 1; i <= 4; ++i) {
-    args.push_back(info[i].IsString() ? info[i].As<Napi::String>().Utf8Value() : "");
+  call->kind = kind == 1 ? QueuedCall::kExec : kind == 2 ? QueuedCall::kCompile : QueuedCall::kRun;
+  for (size_t i = 0; i < 4; ++i) {
+    if (info[i + 1].IsString()) call->args[i] = info[i + 1].As<Napi::String>().Utf8Value();
   }
-  auto cancel = std::make_shared<std::atomic<bool>>(false);
-  threadCalls(env).cancel = cancel;
-  auto* call = new EngineCall(info[5].As<Napi::Function>(),
-                              static_cast<EngineCall::Kind>(kind), std::move(args), cancel);
-  call->Queue();
-  return env.Undefined();
+  call->timeoutMs = info[5].As<Napi::Number>().Int64Value();
+  call->tag = ++calls->lastNumber;
+  call->sink = calls->sink;
+  if (calls->pending.empty()) napi_ref_threadsafe_function(env, calls->sink->tsfn());
+  calls->pending.emplace(call->tag, call);
+  enqueueCall(std::move(call));
+  return Napi::Number::New(env, static_cast<double>(calls->lastNumber));
 }
 
-// cancelCall(): asks the program run this thread started last to end before
-// its next statement. Harmless once that call has ended.
+// cancelCall(number): ends a call of this environment early. Returns true
+// when it had not started: it never runs and its onDone is never called.
+// Otherwise a program run ends before its next statement. Harmless once
+// the call has settled.
 Napi::Value CancelCall(const Napi::CallbackInfo& info) {
-  ThreadCalls& calls = threadCalls(info.Env());
-  if (calls.cancel) calls.cancel->store(true, std::memory_order_relaxed);
+  const Napi::Env env = info.Env();
+  EnvCalls* calls = env.GetInstanceData<EnvCalls>();
+  if (calls == nullptr || !info[0].IsNumber()) return Napi::Boolean::New(env, false);
+  const auto found = calls->pending.find(info[0].As<Napi::Number>().Int64Value());
+  if (found == calls->pending.end() || !cancelQueuedCall(*found->second)) {
+    return Napi::Boolean::New(env, false);
+  }
+  calls->pending.erase(found);
+  if (calls->pending.empty()) napi_unref_threadsafe_function(env, calls->sink->tsfn());
+  return Napi::Boolean::New(env, true);
+}
+
+// engineExiting(): the process is about to exit; the engine thread is
+// stopped before anything the exit frees (zel/call_queue.h).
+Napi::Value EngineExiting(const Napi::CallbackInfo& info) {
+  engineExitFirst();
   return info.Env().Undefined();
 }
 
@@ -213,7 +285,8 @@ Napi::Object Init(Napi::Env env, Napi::Object exports) {
   // Not enumerable: the classic surface stays the three exports above.
   exports.DefineProperties({
       Napi::PropertyDescriptor::Function(env, exports, "startCall", StartCall),
-      Napi::PropertyDescriptor::Function(env, exports, "cancelCall", CancelCall)});
+      Napi::PropertyDescriptor::Function(env, exports, "cancelCall", CancelCall),
+      Napi::PropertyDescriptor::Function(env, exports, "engineExiting", EngineExiting)});
   return exports;
 }
 
