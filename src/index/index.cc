@@ -94,36 +94,53 @@ Napi::Value Commandes(const Napi::CallbackInfo& info) {
   });
 }
 
-// The outcome as lib/promise.js reads it: { result, message, line, failed,
-// stopped, cancelled, threw, noCatalog, error, modulePath, output,
-// logSkipped, diagnostics: [{ line, message, text }] }; message and line
-// are 0 when there is none.
-Napi::Object outcomeObject(Napi::Env env, const Outcome& o) {
-  const Napi::Object object = Napi::Object::New(env);
-  object.Set("result", Napi::String::New(env, o.result.data(), o.result.size()));
-  object.Set("message", o.message);
-  object.Set("line", o.line);
-  for (const auto& [name, value] : {std::pair<const char*, bool>{"failed", o.failed},
-                                    {"stopped", o.stopped}, {"cancelled", o.cancelled},
-                                    {"threw", o.threw}, {"noCatalog", o.noCatalog},
-                                    {"logSkipped", o.logSkipped}}) {
-    object.Set(name, value);
-  }
-  object.Set("error", o.error);
-  object.Set("modulePath", o.modulePath);
-  object.Set("output", o.output);
-  Napi::Array diagnostics = Napi::Array::New(env, o.diagnostics.size());
-  for (size_t i = 0; i < o.diagnostics.size(); ++i) {
-    const Diagnostic& d = o.diagnostics[i];
-    Napi::Object entry = Napi::Object::New(env);
-    entry.Set("line", d.line);
-    entry.Set("message", d.message);
-    entry.Set("text", Napi::String::New(env, d.text.data(), d.text.size()));
-    diagnostics.Set(static_cast<uint32_t>(i), entry);
-  }
-  object.Set("diagnostics", diagnostics);
-  return object;
+Napi::String text(Napi::Env env, const std::string& s) {
+  return Napi::String::New(env, s.data(), s.size());
 }
+
+// Makes outcome objects, the same each time, through a JavaScript function
+// compiled once per environment: an object literal made by compiled code
+// costs a small part of setting its properties one by one from here.
+class OutcomeMaker {
+ public:
+  explicit OutcomeMaker(Napi::Env env) {
+    napi_value made = nullptr;
+    napi_run_script(env, Napi::String::New(env, kSource), &made);
+    if (made != nullptr) make_ = Napi::Persistent(Napi::Value(env, made).As<Napi::Function>());
+  }
+
+  bool ready() const { return !make_.IsEmpty(); }
+
+  // The outcome as lib/promise.js reads it: { result, message, line,
+  // failed, stopped, cancelled, threw, noCatalog, logSkipped, error,
+  // modulePath, output, diagnostics: [{ line, message, text }] }; message
+  // and line are 0 when there is none.
+  Napi::Value operator()(Napi::Env env, const Outcome& o) const {
+    Napi::Array diagnostics = Napi::Array::New(env, o.diagnostics.size());
+    for (size_t i = 0; i < o.diagnostics.size(); ++i) {
+      const Diagnostic& d = o.diagnostics[i];
+      Napi::Object entry = Napi::Object::New(env);
+      entry.Set("line", d.line);
+      entry.Set("message", d.message);
+      entry.Set("text", text(env, d.text));
+      diagnostics.Set(static_cast<uint32_t>(i), entry);
+    }
+    const auto flag = [env](bool value) { return Napi::Boolean::New(env, value); };
+    return make_.Call({text(env, o.result), Napi::Number::New(env, o.message),
+                       Napi::Number::New(env, o.line), flag(o.failed), flag(o.stopped),
+                       flag(o.cancelled), flag(o.threw), flag(o.noCatalog),
+                       flag(o.logSkipped), text(env, o.error), text(env, o.modulePath),
+                       text(env, o.output), diagnostics});
+  }
+
+ private:
+  static constexpr const char* kSource =
+      "(function (result, message, line, failed, stopped, cancelled, threw, noCatalog, "
+      "logSkipped, error, modulePath, output, diagnostics) { return { result, message, line, "
+      "failed, stopped, cancelled, threw, noCatalog, logSkipped, error, modulePath, output, "
+      "diagnostics }; })";
+  Napi::FunctionReference make_;
+};
 
 // The completions of one JavaScript environment. The engine thread hands
 // them to the environment's thread through a thread-safe function, one
@@ -158,6 +175,9 @@ class EnvSink : public CompletionSink {
 // The promise calls of one environment that have not settled, by number.
 // An environment that goes away withdraws or ends them.
 struct EnvCalls {
+  explicit EnvCalls(Napi::Env env) : outcomeObject(env) {}
+
+  OutcomeMaker outcomeObject;
   std::shared_ptr<EnvSink> sink;
   std::unordered_map<int64_t, std::shared_ptr<QueuedCall>> pending;
   int64_t lastNumber = 0;
@@ -182,7 +202,7 @@ void completeCalls(napi_env rawEnv, napi_value onDone, void*, void* data) {
     if (calls->pending.erase(call->tag) == 0) continue;
     const Napi::HandleScope scope(env);
     callback.Call({Napi::Number::New(env, static_cast<double>(call->tag)),
-                   outcomeObject(env, call->outcome),
+                   calls->outcomeObject(env, call->outcome),
                    Napi::Boolean::New(env, call->timedOut.load())});
     if (!env.IsExceptionPending()) continue;
     Napi::Error error = env.GetAndClearPendingException();
@@ -203,9 +223,11 @@ void closeSink(napi_env, void* data, void*) {
 EnvCalls* envCalls(Napi::Env env, Napi::Function onDone) {
   EnvCalls* calls = env.GetInstanceData<EnvCalls>();
   if (calls != nullptr) return calls;
+  auto made = std::make_unique<EnvCalls>(env);
   auto* held = new std::shared_ptr<EnvSink>(std::make_shared<EnvSink>());
   napi_threadsafe_function tsfn = nullptr;
-  if (napi_create_threadsafe_function(env, onDone, nullptr, Napi::String::New(env, "zel"), 0, 1,
+  if (!made->outcomeObject.ready() ||
+      napi_create_threadsafe_function(env, onDone, nullptr, Napi::String::New(env, "zel"), 0, 1,
                                       held, closeSink, nullptr, completeCalls,
                                       &tsfn) != napi_ok) {
     delete held;
@@ -216,8 +238,8 @@ EnvCalls* envCalls(Napi::Env env, Napi::Function onDone) {
   }
   napi_unref_threadsafe_function(env, tsfn);
   (*held)->open(tsfn);
-  calls = new EnvCalls;
-  calls->sink = *held;
+  made->sink = *held;
+  calls = made.release();
   env.SetInstanceData(calls);
   return calls;
 }
@@ -240,7 +262,9 @@ Napi::Value StartCall(const Napi::CallbackInfo& info) {
   auto call = std::make_shared<QueuedCall>();
   const int kind = info[0].As<Napi::Number>().Int32Value();
   call->kind = kind == 1 ? QueuedCall::kExec : kind == 2 ? QueuedCall::kCompile : QueuedCall::kRun;
-  for (size_t i = 0; i < 4; ++i) {
+  // The catalogue file (d) is read by a compilation only.
+  const size_t count = call->kind == QueuedCall::kCompile ? 4 : 3;
+  for (size_t i = 0; i < count; ++i) {
     if (info[i + 1].IsString()) call->args[i] = info[i + 1].As<Napi::String>().Utf8Value();
   }
   call->timeoutMs = info[5].As<Napi::Number>().Int64Value();

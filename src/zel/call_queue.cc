@@ -1,10 +1,12 @@
 #include "zel/call_queue.h"
 
 #include <dlfcn.h>
+#include <linux/futex.h>
 #include <stdlib.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -26,64 +28,131 @@ constexpr auto kBatchHold = std::chrono::milliseconds(1);
 
 pid_t threadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 
+// The engine thread sleeps on a futex word rather than a condition
+// variable: waking from one leaves its mutex marked contended, which costs
+// a system call more per call.
+void sleepWhile(std::atomic<uint32_t>& word, uint32_t value) {
+  syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAIT_PRIVATE, value, nullptr,
+          nullptr, 0);
+}
+
+void wakeOne(std::atomic<uint32_t>& word) {
+  syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr,
+          0);
+}
+
 struct Engine {
   std::mutex mutex;
-  std::condition_variable wake;     // calls were queued while idle
   std::condition_variable settled;  // the thread went idle or parked
   CallList waiting;
-  bool idle = false;    // the thread waits for `wake`; no one woke it yet
+  // 1 while the thread sleeps, or is about to, and no one has woken it.
+  std::atomic<uint32_t> asleep{0};
+  bool idle = false;    // the thread sleeps until calls come; no one woke it yet
   bool parked = false;  // the process exits; the thread does nothing more
   std::atomic<bool> exiting{false};
   std::atomic<QueuedCall*> running{nullptr};
   std::atomic<pid_t> thread{0};
+
+  // Calls that have run and wait to be handed back; the timer thread hands
+  // them back when the rest of their batch takes long.
+  std::mutex outboxMutex;
+  CallList outbox;
 };
 
-// Ends the calls that run past their time limit. Its own thread, started
-// with the first call that has one.
-struct Watchdog {
+// Hands each sink its calls of `done`, in order, and empties `done`.
+void deliverAll(CallList& done) {
+  while (!done.empty()) {
+    const std::shared_ptr<CompletionSink> sink = done.front()->sink;
+    CallList mine, rest;
+    for (auto& call : done) (call->sink == sink ? mine : rest).push_back(std::move(call));
+    done.swap(rest);
+    sink->deliver(std::move(mine));
+  }
+}
+
+// Hands back every call in the outbox. Deliveries happen under its lock,
+// so that each sink gets its calls in order.
+void flushOutbox(Engine& e) {
+  const std::lock_guard<std::mutex> lock(e.outboxMutex);
+  deliverAll(e.outbox);
+}
+
+// The timer thread, started with the first call that needs it: ends the
+// call that runs past its time limit, and flushes the outbox of a batch
+// that runs long.
+struct Timer {
   std::mutex mutex;
   std::condition_variable changed;
   QueuedCall* call = nullptr;  // the timed call running, if any
   Clock::time_point deadline;
+  Engine* flush = nullptr;  // the engine whose outbox is flushed at flushAt
+  Clock::time_point flushAt;
 };
 
-void watch(Watchdog& w) {
-  std::unique_lock<std::mutex> lock(w.mutex);
+void tick(Timer& t) {
+  std::unique_lock<std::mutex> lock(t.mutex);
   for (;;) {
-    if (w.call == nullptr) {
-      w.changed.wait(lock);
-    } else if (Clock::now() < w.deadline) {
-      w.changed.wait_until(lock, w.deadline);
-    } else {
+    const Clock::time_point now = Clock::now();
+    if (t.call != nullptr && now >= t.deadline) {
       // A cancel request that came first keeps the call an abort.
-      if (!w.call->cancel.exchange(true)) w.call->timedOut.store(true);
-      w.call = nullptr;
+      if (!t.call->cancel.exchange(true)) t.call->timedOut.store(true);
+      t.call = nullptr;
+    } else if (t.flush != nullptr && now >= t.flushAt) {
+      Engine* e = std::exchange(t.flush, nullptr);
+      lock.unlock();
+      flushOutbox(*e);
+      lock.lock();
+    } else if (t.call == nullptr && t.flush == nullptr) {
+      t.changed.wait(lock);
+    } else {
+      const Clock::time_point next = t.call == nullptr   ? t.flushAt
+                                     : t.flush == nullptr ? t.deadline
+                                                          : std::min(t.deadline, t.flushAt);
+      t.changed.wait_until(lock, next);
     }
   }
 }
 
-Watchdog& watchdog() {
-  static Watchdog* const w = [] {
-    auto* created = new Watchdog;
-    std::thread(watch, std::ref(*created)).detach();
+Timer& timer() {
+  static Timer* const t = [] {
+    auto* created = new Timer;
+    std::thread(tick, std::ref(*created)).detach();
     return created;
   }();
-  return *w;
+  return *t;
 }
 
 void startWatch(QueuedCall& call) {
-  Watchdog& w = watchdog();
-  const std::lock_guard<std::mutex> lock(w.mutex);
-  w.call = &call;
-  w.deadline = Clock::now() + std::chrono::milliseconds(call.timeoutMs);
-  w.changed.notify_one();
+  Timer& t = timer();
+  const std::lock_guard<std::mutex> lock(t.mutex);
+  t.call = &call;
+  t.deadline = Clock::now() + std::chrono::milliseconds(call.timeoutMs);
+  t.changed.notify_one();
 }
 
-// Once this returns, the watchdog has made its last change to the call.
+// Once this returns, the timer has made its last change to the call.
 void endWatch() {
-  Watchdog& w = watchdog();
-  const std::lock_guard<std::mutex> lock(w.mutex);
-  w.call = nullptr;
+  Timer& t = timer();
+  const std::lock_guard<std::mutex> lock(t.mutex);
+  t.call = nullptr;
+}
+
+// Puts a call that has run in the outbox. The first one of a batch with
+// more calls to run has the timer flush the outbox after kBatchHold.
+void post(Engine& e, std::shared_ptr<QueuedCall> call, bool moreToRun) {
+  bool first = false;
+  {
+    const std::lock_guard<std::mutex> lock(e.outboxMutex);
+    first = e.outbox.empty();
+    e.outbox.push_back(std::move(call));
+  }
+  if (!first || !moreToRun) return;
+  Timer& t = timer();
+  const std::lock_guard<std::mutex> lock(t.mutex);
+  if (t.flush != nullptr) return;  // an earlier flush is due
+  t.flush = &e;
+  t.flushAt = Clock::now() + kBatchHold;
+  t.changed.notify_one();
 }
 
 std::string runEntry(Call& c, QueuedCall& call) {
@@ -118,38 +187,27 @@ void runOne(Engine& e, QueuedCall& call) {
 [[noreturn]] void park(Engine& e, std::unique_lock<std::mutex>& lock) {
   e.parked = true;
   e.settled.notify_all();
-  for (;;) e.wake.wait(lock);
+  lock.unlock();
+  for (;;) pause();
 }
 
 // Waits for calls and moves every waiting one into `batch`.
 void takeBatch(Engine& e, CallList& batch) {
   batch.clear();
   std::unique_lock<std::mutex> lock(e.mutex);
-  for (;;) {
+  while (e.waiting.empty() || e.exiting.load()) {
     if (e.exiting.load()) park(e, lock);
-    if (!e.waiting.empty()) break;
     e.idle = true;
+    e.asleep.store(1);
     e.settled.notify_all();
-    e.wake.wait(lock);
+    lock.unlock();
+    sleepWhile(e.asleep, 1);
+    lock.lock();
   }
-  e.idle = false;
   batch.swap(e.waiting);  // keeps both lists' room
 }
 
-// Hands each sink its calls of `done`, in order, and empties `done`.
-void deliverAll(CallList& done) {
-  while (!done.empty()) {
-    const std::shared_ptr<CompletionSink> sink = done.front()->sink;
-    CallList mine, rest;
-    for (auto& call : done) (call->sink == sink ? mine : rest).push_back(std::move(call));
-    done.swap(rest);
-    sink->deliver(std::move(mine));
-  }
-}
-
 void runBatch(Engine& e, CallList& batch) {
-  CallList done;
-  Clock::time_point firstDone;
   for (size_t i = 0; i < batch.size(); ++i) {
     std::shared_ptr<QueuedCall>& call = batch[i];
     int waiting = QueuedCall::kWaiting;
@@ -160,15 +218,9 @@ void runBatch(Engine& e, CallList& batch) {
       std::unique_lock<std::mutex> lock(e.mutex);
       park(e, lock);
     }
-    done.push_back(std::move(call));
-    if (i + 1 == batch.size()) break;
-    // Completions wait for the rest of the batch only briefly, so that a
-    // long call queued behind short ones does not hold their results.
-    const Clock::time_point now = Clock::now();
-    if (done.size() == 1) firstDone = now;
-    if (now - firstDone >= kBatchHold) deliverAll(done);
+    post(e, std::move(call), i + 1 < batch.size());
   }
-  deliverAll(done);
+  flushOutbox(e);
 }
 
 void serve(Engine& e) {
@@ -189,7 +241,6 @@ void onProcessExit(int status, void* arg) {
   std::unique_lock<std::mutex> lock(e.mutex);
   e.exiting.store(true);
   if (QueuedCall* call = e.running.load()) call->cancel.store(true);
-  e.wake.notify_all();
   if (e.settled.wait_for(lock, kExitWait, [&e] { return e.idle || e.parked; })) return;
   _exit(status);
 }
@@ -229,8 +280,9 @@ void enqueueCall(std::shared_ptr<QueuedCall> call) {
     e.waiting.push_back(std::move(call));
     // Woken once: calls queued before it wakes join the same batch.
     std::swap(wake, e.idle);
+    if (wake) e.asleep.store(0);
   }
-  if (wake) e.wake.notify_one();
+  if (wake) wakeOne(e.asleep);
 }
 
 bool cancelQueuedCall(QueuedCall& call) {

@@ -6,7 +6,10 @@
 // Calls queued while the engine is busy are taken in one go when it frees,
 // without waking it per call. The calls of a batch that came from one
 // completion sink (a JavaScript environment) are handed back to it
-// together, in call order.
+// together, in call order; when the rest of the batch runs longer than a
+// millisecond, those that have run are handed back without waiting for it.
+// A timer thread, started when first needed, does that and ends the calls
+// that run past their time limit.
 //
 // The thread is started on the first call and never joined: it does not
 // keep the process alive. When the process exits while a call runs, the
