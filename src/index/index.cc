@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "zel/call_queue.h"
+#include "zel/crash_report.h"
 #include "zel/entries.h"
 #include "zel/outcome.h"
 #include "zel/state.h"
@@ -300,6 +301,14 @@ Napi::Value EngineExiting(const Napi::CallbackInfo& info) {
   return info.Env().Undefined();
 }
 
+// reportCrashes(command, program): a module that crashes the process on the
+// engine thread is noted on standard error first, naming the command and
+// program (zel/crash_report.h). For the command line.
+Napi::Value ReportCrashes(const Napi::CallbackInfo& info) {
+  reportModuleCrashes(argumentText(info, 0), argumentText(info, 1));
+  return info.Env().Undefined();
+}
+
 Napi::Object Init(Napi::Env env, Napi::Object exports) {
   // The functions carry no names of their own; they are reached only as
   // properties of the exports object.
@@ -310,7 +319,8 @@ Napi::Object Init(Napi::Env env, Napi::Object exports) {
   exports.DefineProperties({
       Napi::PropertyDescriptor::Function(env, exports, "startCall", StartCall),
       Napi::PropertyDescriptor::Function(env, exports, "cancelCall", CancelCall),
-      Napi::PropertyDescriptor::Function(env, exports, "engineExiting", EngineExiting)});
+      Napi::PropertyDescriptor::Function(env, exports, "engineExiting", EngineExiting),
+      Napi::PropertyDescriptor::Function(env, exports, "reportCrashes", ReportCrashes)});
   return exports;
 }
 

@@ -13,6 +13,7 @@
 #include <thread>
 #include <utility>
 
+#include "zel/crash_report.h"
 #include "zel/entries.h"
 #include "zel/state.h"
 
@@ -156,6 +157,7 @@ void post(Engine& e, std::shared_ptr<QueuedCall> call, bool moreToRun) {
 }
 
 std::string runEntry(Call& c, QueuedCall& call) {
+  callInRun.store(&c, std::memory_order_relaxed);
   std::string* a = call.args;
   switch (call.kind) {
     case QueuedCall::kRun:
@@ -178,6 +180,7 @@ void runOne(Engine& e, QueuedCall& call) {
   const bool timed = call.timeoutMs >= 0;
   if (timed) startWatch(call);
   call.outcome = runCall(call.cancel, true, [&call](Call& c) { return runEntry(c, call); });
+  callInRun.store(nullptr, std::memory_order_relaxed);
   if (timed) endWatch();
   e.running.store(nullptr);
 }
@@ -225,6 +228,7 @@ void runBatch(Engine& e, CallList& batch) {
 
 void serve(Engine& e) {
   e.thread.store(threadId());
+  noteEngineThread();
   CallList batch;
   for (;;) {
     takeBatch(e, batch);
