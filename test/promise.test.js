@@ -226,3 +226,9 @@ test('a call in flight when the host exits leaves its exit status alone', () => 
     assert.deepStrictEqual([r.status, r.signal], [7, null], `${name}: ${r.stderr}`);
   }
 });
+
+test('two copies of the promise API in one thread each settle their own calls', async () => {
+  const copy = require('../lib/promise').promiseApi(require('../lib/addon').load());
+  const results = await Promise.all([zel.exec(app, 'print 1;', syntax), copy.exec(app, 'print 2;', syntax)]);
+  assert.deepStrictEqual(results.map((o) => o.result), [`ran ${syntax};print 1;`, `ran ${syntax};print 2;`]);
+});

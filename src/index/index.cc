@@ -173,6 +173,13 @@ class EnvSink : public CompletionSink {
   napi_threadsafe_function tsfn_ = nullptr;
 };
 
+// A promise call that has not settled, and its onDone when it is not the
+// environment's first.
+struct PendingCall {
+  std::shared_ptr<QueuedCall> call;
+  Napi::FunctionReference onDone;
+};
+
 // The promise calls of one environment that have not settled, by number.
 // An environment that goes away withdraws or ends them.
 struct EnvCalls {
@@ -180,11 +187,12 @@ struct EnvCalls {
 
   OutcomeMaker outcomeObject;
   std::shared_ptr<EnvSink> sink;
-  std::unordered_map<int64_t, std::shared_ptr<QueuedCall>> pending;
+  Napi::FunctionReference firstOnDone;  // the one the thread-safe function calls
+  std::unordered_map<int64_t, PendingCall> pending;
   int64_t lastNumber = 0;
 
   ~EnvCalls() {
-    for (auto& entry : pending) cancelQueuedCall(*entry.second);
+    for (auto& entry : pending) cancelQueuedCall(*entry.second.call);
   }
 };
 
@@ -197,11 +205,14 @@ void completeCalls(napi_env rawEnv, napi_value onDone, void*, void* data) {
   const Napi::Env env(rawEnv);
   EnvCalls* calls = env.GetInstanceData<EnvCalls>();
   if (calls == nullptr) return;
-  const Napi::Function callback(env, onDone);
   Napi::Error thrown;
   for (const std::shared_ptr<QueuedCall>& call : *batch) {
-    if (calls->pending.erase(call->tag) == 0) continue;
+    const auto found = calls->pending.find(call->tag);
+    if (found == calls->pending.end()) continue;
     const Napi::HandleScope scope(env);
+    const Napi::Function callback =
+        found->second.onDone.IsEmpty() ? Napi::Function(env, onDone) : found->second.onDone.Value();
+    calls->pending.erase(found);
     callback.Call({Napi::Number::New(env, static_cast<double>(call->tag)),
                    calls->outcomeObject(env, call->outcome),
                    Napi::Boolean::New(env, call->timedOut.load())});
@@ -240,6 +251,7 @@ EnvCalls* envCalls(Napi::Env env, Napi::Function onDone) {
   napi_unref_threadsafe_function(env, tsfn);
   (*held)->open(tsfn);
   made->sink = *held;
+  made->firstOnDone = Napi::Persistent(onDone);
   calls = made.release();
   env.SetInstanceData(calls);
   return calls;
@@ -249,8 +261,7 @@ EnvCalls* envCalls(Napi::Env env, Napi::Function onDone) {
 // the engine thread (kind 0 run, 1 exec, 2 compile; the caller checks that
 // a to d are strings; timeout in milliseconds from the moment the call
 // starts, negative for none) and returns its number. onDone(number,
-// outcome, timedOut) runs on this thread once the call has run; each
-// environment keeps the onDone of its first call.
+// outcome, timedOut) runs on this thread once the call has run.
 Napi::Value StartCall(const Napi::CallbackInfo& info) {
   const Napi::Env env = info.Env();
   if (info.Length() < 7 || !info[0].IsNumber() || !info[5].IsNumber() || !info[6].IsFunction()) {
@@ -272,7 +283,12 @@ Napi::Value StartCall(const Napi::CallbackInfo& info) {
   call->tag = ++calls->lastNumber;
   call->sink = calls->sink;
   if (calls->pending.empty()) napi_ref_threadsafe_function(env, calls->sink->tsfn());
-  calls->pending.emplace(call->tag, call);
+  PendingCall& pending = calls->pending[call->tag];
+  pending.call = call;
+  // Another copy of the promise API in this environment has its own onDone.
+  if (!calls->firstOnDone.Value().StrictEquals(info[6])) {
+    pending.onDone = Napi::Persistent(info[6].As<Napi::Function>());
+  }
   enqueueCall(std::move(call));
   return Napi::Number::New(env, static_cast<double>(calls->lastNumber));
 }
@@ -286,7 +302,7 @@ Napi::Value CancelCall(const Napi::CallbackInfo& info) {
   EnvCalls* calls = env.GetInstanceData<EnvCalls>();
   if (calls == nullptr || !info[0].IsNumber()) return Napi::Boolean::New(env, false);
   const auto found = calls->pending.find(info[0].As<Napi::Number>().Int64Value());
-  if (found == calls->pending.end() || !cancelQueuedCall(*found->second)) {
+  if (found == calls->pending.end() || !cancelQueuedCall(*found->second.call)) {
     return Napi::Boolean::New(env, false);
   }
   calls->pending.erase(found);
