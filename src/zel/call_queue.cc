@@ -25,7 +25,7 @@ using CallList = std::vector<std::shared_ptr<QueuedCall>>;
 // How long the exit of the process waits for the call in progress to end.
 constexpr auto kExitWait = std::chrono::milliseconds(100);
 // How long a completion waits, at most, for the rest of its batch to run.
-constexpr auto kBatchHold = std::chrono::milliseconds(1);
+std::atomic<int64_t> batchHoldMicros{1000};
 
 pid_t threadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 
@@ -139,7 +139,7 @@ void endWatch() {
 }
 
 // Puts a call that has run in the outbox. The first one of a batch with
-// more calls to run has the timer flush the outbox after kBatchHold.
+// more calls to run has the timer flush the outbox after the batch hold.
 void post(Engine& e, std::shared_ptr<QueuedCall> call, bool moreToRun) {
   bool first = false;
   {
@@ -152,7 +152,7 @@ void post(Engine& e, std::shared_ptr<QueuedCall> call, bool moreToRun) {
   const std::lock_guard<std::mutex> lock(t.mutex);
   if (t.flush != nullptr) return;  // an earlier flush is due
   t.flush = &e;
-  t.flushAt = Clock::now() + kBatchHold;
+  t.flushAt = Clock::now() + std::chrono::microseconds(batchHoldMicros.load());
   t.changed.notify_one();
 }
 
@@ -295,6 +295,8 @@ bool cancelQueuedCall(QueuedCall& call) {
   call.cancel.store(true);
   return false;
 }
+
+void setBatchHold(std::chrono::microseconds hold) { batchHoldMicros.store(hold.count()); }
 
 void engineExitFirst() {
   if (Engine* e = started.load()) on_exit(onProcessExit, e);

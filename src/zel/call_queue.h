@@ -23,6 +23,7 @@
 #define ZEL_ZEL_CALL_QUEUE_H_
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -74,6 +75,11 @@ void enqueueCall(std::shared_ptr<QueuedCall> call);
 // statement (its record then says cancelled); a call that has ended is not
 // affected. Any thread.
 bool cancelQueuedCall(QueuedCall& call);
+
+// How long the calls of a batch that have run wait, at most, for the rest
+// of it (1 ms unless changed; tests that run slowly under a checker use
+// more).
+void setBatchHold(std::chrono::microseconds hold);
 
 // Registers the exit handler above again, so that it runs before every
 // exit handler registered so far. Does nothing before the first call.

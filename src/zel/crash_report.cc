@@ -24,6 +24,7 @@ struct sigaction previous[sizeof(kSignals) / sizeof(kSignals[0])];
 char command[256];
 char program[4096];
 volatile sig_atomic_t noted = 0;
+constexpr size_t kSignalStackSize = 64 * 1024;
 
 pid_t threadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 
@@ -105,11 +106,14 @@ void copyText(char* to, size_t size, const std::string& text) {
 }  // namespace
 
 void noteEngineThread() {
+  // One engine thread for the process, whose signal stack lasts as long.
+  static void* const signalStack = std::malloc(kSignalStackSize);
   engineThread.store(threadId());
+  if (signalStack == nullptr) return;
   stack_t stack{};
-  stack.ss_size = 64 * 1024;
-  stack.ss_sp = std::malloc(stack.ss_size);  // kept for the thread's life
-  if (stack.ss_sp != nullptr) sigaltstack(&stack, nullptr);
+  stack.ss_sp = signalStack;
+  stack.ss_size = kSignalStackSize;
+  sigaltstack(&stack, nullptr);
 }
 
 void reportModuleCrashes(const std::string& commandName, const std::string& programName) {
