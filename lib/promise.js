@@ -1,12 +1,13 @@
 'use strict';
-// The promise API: run, exec and compile do the engine's work on the libuv
-// pool and resolve to the call's outcome. Calls wait in a JavaScript queue
-// and go to the engine one at a time, in the order they were made, so that
-// at most one pool thread is ever busy with (or waiting for) the engine and
-// the host's file system, DNS and crypto work never queue behind programs.
-// Each call is isolated: it starts from a clean engine state, and its
-// result is what its own statements produced.
+// The promise API: run, exec and compile do the engine's work on the
+// add-on's engine thread and resolve to the call's outcome. The calls of
+// every thread of the process wait in one queue inside the add-on and run
+// one at a time, in the order they were made, so that no libuv pool thread
+// ever waits for the engine and the host's file system, DNS and crypto work
+// never queue behind programs. Each call is isolated: it starts from a
+// clean engine state, and its result is what its own statements produced.
 const path = require('node:path');
+const { isMainThread } = require('node:worker_threads');
 
 const { abortError, timeoutError, checkCall } = require('./errors');
 
@@ -37,43 +38,26 @@ function outcomeOf(kind, record) {
 // The promise API over one add-on binding (its hidden startCall and
 // cancelCall).
 function promiseApi(binding) {
-  const queue = [];
-  let active = null;
+  // The calls of this thread that have not settled, by the add-on's number.
+  const jobs = new Map();
+  // When the process exits, the engine thread must stop before the exit
+  // frees what a call in progress uses.
+  let exitWatched = !isMainThread;
 
   // The add-on's callback, with the engine's record of the call (message
-  // and line are 0 when there is none).
-  function settle(job, record) {
-    active = null;
-    if (job.timer) clearTimeout(job.timer);
+  // and line are 0 when there is none) and whether its time limit ended it.
+  function settle(number, record, timedOut) {
+    const job = jobs.get(number);
+    jobs.delete(number);
     if (job.signal) job.signal.removeEventListener('abort', job.onAbort);
     if (record.threw) {
       job.reject(new ZelError(record.error, {
         code: 'ZEL_MODULE_THREW', modulePath: record.modulePath || null, line: record.line || null,
       }));
     } else if (record.cancelled) {
-      job.reject(job.ended === 'timeout' ? timeoutError(job.timeout) : abortError(job.signal));
+      job.reject(timedOut ? timeoutError(job.timeout) : abortError(job.signal));
     } else {
       job.resolve(outcomeOf(job.kind, record));
-    }
-    next();
-  }
-
-  function cancel() {
-    binding.cancelCall();
-  }
-
-  function next() {
-    if (active || queue.length === 0) return;
-    const job = queue.shift();
-    active = job;
-    const [a, b, c] = job.args;
-    binding.startCall(KIND[job.kind], a, b, c, shippedCatalog, settle.bind(null, job));
-    // A time limit counts from the moment the call reaches the engine.
-    if (job.timeout !== undefined) {
-      job.timer = setTimeout(() => {
-        job.ended = 'timeout';
-        cancel();
-      }, job.timeout);
     }
   }
 
@@ -84,20 +68,25 @@ function promiseApi(binding) {
         reject(abortError(signal));
         return;
       }
-      const job = { kind, args, signal, timeout, resolve, reject };
+      if (!exitWatched) {
+        exitWatched = true;
+        process.once('exit', () => binding.engineExiting());
+      }
+      const [a, b, c] = args;
+      // A time limit counts from the moment the call reaches the engine.
+      const number = binding.startCall(KIND[kind], a, b, c, shippedCatalog,
+        timeout === undefined ? -1 : timeout, settle);
+      const job = { kind, signal, timeout, resolve, reject };
+      jobs.set(number, job);
+      if (!signal) return;
       job.onAbort = () => {
-        if (job === active) {
-          job.ended = 'abort';
-          cancel();
-          return;
-        }
-        // Still waiting: it never reaches the engine.
-        queue.splice(queue.indexOf(job), 1);
+        // Still waiting: it never reaches the engine. Otherwise a run ends
+        // before its next statement and settles as cancelled.
+        if (!binding.cancelCall(number)) return;
+        jobs.delete(number);
         reject(abortError(signal));
       };
-      if (signal) signal.addEventListener('abort', job.onAbort, { once: true });
-      queue.push(job);
-      next();
+      signal.addEventListener('abort', job.onAbort, { once: true });
     });
   }
 

@@ -17,8 +17,8 @@ function makeApp(prefix = 'M') {
   const { app, syntax } = makeScratchApp({
     tag: 'promise',
     modules: { printer: 'echo_module', counter: 'counter_module', halt: 'stop_module',
-      thrower: 'throwing_module' },
-    forms: 'print (printer)\ncount (counter)\nstop (halt)\nboom (thrower)\n' +
+      thrower: 'throwing_module', guard: 'exit_guard_module' },
+    forms: 'print (printer)\ncount (counter)\nstop (halt)\nboom (thrower)\nguard (guard)\n' +
       'gone (missing)\nbroken (broken)\n',
     catalog: testCatalog(prefix),
   });
@@ -211,4 +211,24 @@ test('the event loop keeps ticking during a long run', async () => {
   clearInterval(timer);
   // Blocking the loop would make the longest gap the whole run.
   assert.ok(longestGap * 4n < took, `longest gap ${longestGap} ns in a run of ${took} ns`);
+});
+
+test('a call in flight when the host exits leaves its exit status alone', () => {
+  const guarded = program('guarded.txt', Array(200000).fill('guard x;'));
+  const run = `require(${JSON.stringify(root)}).run(${JSON.stringify(app)}, ${JSON.stringify(guarded)});`;
+  const cases = [
+    ['main thread', `${run} setTimeout(() => process.exit(7), 50);`],
+    ['worker', `new (require('node:worker_threads').Worker)(${JSON.stringify(run)}, { eval: true });
+      setTimeout(() => process.exit(7), 300);`],
+  ];
+  for (const [name, script] of cases) {
+    const r = spawnSync(process.execPath, ['-e', script], { encoding: 'utf8' });
+    assert.deepStrictEqual([r.status, r.signal], [7, null], `${name}: ${r.stderr}`);
+  }
+});
+
+test('two copies of the promise API in one thread each settle their own calls', async () => {
+  const copy = require('../lib/promise').promiseApi(require('../lib/addon').load());
+  const results = await Promise.all([zel.exec(app, 'print 1;', syntax), copy.exec(app, 'print 2;', syntax)]);
+  assert.deepStrictEqual(results.map((o) => o.result), [`ran ${syntax};print 1;`, `ran ${syntax};print 2;`]);
 });

@@ -7,6 +7,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { Worker } = require('node:worker_threads');
+const { makeScratchApp } = require('./support/scratch_app');
 
 const root = path.join(__dirname, '..');
 const fixtures = path.join(root, 'build', 'test', 'fixtures');
@@ -94,4 +95,30 @@ test('Commandes and Compiler calls from several workers at once all come out rig
     process.chdir(cwd);
     fs.rmSync(app, { recursive: true, force: true });
   }
+});
+
+test('workers awaiting long runs leave the libuv pool to the main thread', { timeout: 60000 }, async () => {
+  const { app } = makeScratchApp({ tag: 'engine-thread', modules: { nap: 'sleep_module' }, forms: 'sleep (nap)\n' });
+  const program = path.join(app, 'naps.txt');
+  fs.writeFileSync(program, ':s:calc.zel;\n' + 'sleep 250;\n'.repeat(8));
+  const stats = async () => {
+    const start = process.hrtime.bigint();
+    for (let i = 0; i < 50; i++) await fs.promises.stat('/');
+    return process.hrtime.bigint() - start;
+  };
+  await stats();
+  const alone = await stats();
+  const workers = Array.from({ length: 4 }, () => new Worker(`
+    const { parentPort, workerData } = require('node:worker_threads');
+    require(workerData.root).run(workerData.app, workerData.program);
+    parentPort.postMessage('started');
+  `, { eval: true, workerData: { root, app, program } }));
+  await Promise.all(workers.map((w) => new Promise((resolve) => w.once('message', resolve))));
+  const busy = await stats();
+  // Ending the workers withdraws their calls; the engine goes on.
+  await Promise.all(workers.map((w) => w.terminate()));
+  const zel = require(root);
+  assert.strictEqual((await zel.exec(app, 'sleep 0;', path.join(app, 'node_modules', 'calc.zel'))).result, 'slept 0');
+  fs.rmSync(app, { recursive: true, force: true });
+  assert.ok(busy < alone * 10n, `50 stats took ${busy} ns beside the runs, ${alone} ns alone`);
 });

@@ -17,7 +17,7 @@ function exec(args) {
   if (positionals.length !== 1) throw new UsageError('exec needs a STATEMENT');
   if (!values.syntax) throw new UsageError('exec needs --syntax PACK');
   const app = appDir(values);
-  return report(api().exec(app, positionals[0], syntaxPath(app, values.syntax)),
+  return report(() => api().exec(app, positionals[0], syntaxPath(app, values.syntax)),
     { command: 'exec', statement: positionals[0], app, json: values.json });
 }
 

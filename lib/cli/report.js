@@ -4,7 +4,7 @@
 // concerned); the result goes to standard output unless it is the last
 // failure already shown. The exit status is 1 when anything failed.
 const path = require('node:path');
-const { print } = require('./common');
+const { addon, print } = require('./common');
 const { hintFor } = require('./hints');
 
 // "PROGRAM:LINE: " for a failure on a program line, "" otherwise.
@@ -25,14 +25,18 @@ function errorFields(error) {
   return { name, message, code, modulePath, line };
 }
 
-// Prints the outcome of `call` (a promise of one); resolves to the exit
-// status. `program` names the program file in failure lines, or
-// `statement` is the one statement run; `app` is the application
-// directory; `json` prints the whole outcome as JSON instead.
-async function report(call, { command, program = null, statement = null, app, json = false }) {
+// Starts the call `start()` makes (a promise of one) and prints its outcome;
+// resolves to the exit status. `program` names the program file in failure
+// lines, or `statement` is the one statement run; `app` is the application
+// directory; `json` prints the whole outcome as JSON instead. A module that
+// crashes the process is noted on standard error first ("zel run:
+// PROGRAM:LINE: the module PATH crashed (SIGSEGV)"), and the process dies
+// of the signal (exit status 128 + its number).
+async function report(start, { command, program = null, statement = null, app, json = false }) {
+  addon().reportCrashes(`zel ${command}`, program || '');
   let outcome;
   try {
-    outcome = await call;
+    outcome = await start();
   } catch (error) {
     if (!['TimeoutError', 'AbortError', 'ZelError'].includes(error.name)) throw error;
     if (json) process.stdout.write(JSON.stringify({ error: errorFields(error) }) + '\n');

@@ -27,7 +27,7 @@ function run(args) {
     timeout = Number(values.timeout);
   }
   const program = path.resolve(positionals[0]);
-  return report(api().run(app, program, { timeout }),
+  return report(() => api().run(app, program, { timeout }),
     { command: 'run', program: positionals[0], app, json: values.json });
 }
 

@@ -2,17 +2,23 @@
 // Compiler, Executer and Commandes. Each export turns its arguments into
 // texts with JavaScript's own string conversion, calls one engine entry and
 // returns the engine's result text as a string. Two hidden functions,
-// startCall and cancelCall, run an entry on the libuv pool for the promise
-// API (lib/promise.js); those calls are isolated: each starts from a clean
-// engine state and leaves the classic exports' state as it found it.
+// startCall and cancelCall, queue calls for the promise API (lib/promise.js)
+// on the engine thread (zel/call_queue.h) and hand each outcome back to the
+// JavaScript thread that made the call; those calls are isolated: each
+// starts from a clean engine state and leaves the classic exports' state as
+// it found it.
 #include <napi.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "zel/call_queue.h"
+#include "zel/crash_report.h"
 #include "zel/entries.h"
 #include "zel/outcome.h"
 #include "zel/state.h"
@@ -89,118 +95,233 @@ Napi::Value Commandes(const Napi::CallbackInfo& info) {
   });
 }
 
-// The outcome as lib/promise.js reads it: { result, message, line, failed,
-// stopped, cancelled, threw, noCatalog, error, modulePath, output,
-// logSkipped, diagnostics: [{ line, message, text }] }; message and line
-// are 0 when there is none.
-Napi::Object outcomeObject(Napi::Env env, const Outcome& o) {
-  const Napi::Object object = Napi::Object::New(env);
-  object.Set("result", Napi::String::New(env, o.result.data(), o.result.size()));
-  object.Set("message", o.message);
-  object.Set("line", o.line);
-  for (const auto& [name, value] : {std::pair<const char*, bool>{"failed", o.failed},
-                                    {"stopped", o.stopped}, {"cancelled", o.cancelled},
-                                    {"threw", o.threw}, {"noCatalog", o.noCatalog},
-                                    {"logSkipped", o.logSkipped}}) {
-    object.Set(name, value);
-  }
-  object.Set("error", o.error);
-  object.Set("modulePath", o.modulePath);
-  object.Set("output", o.output);
-  Napi::Array diagnostics = Napi::Array::New(env, o.diagnostics.size());
-  for (size_t i = 0; i < o.diagnostics.size(); ++i) {
-    const Diagnostic& d = o.diagnostics[i];
-    Napi::Object entry = Napi::Object::New(env);
-    entry.Set("line", d.line);
-    entry.Set("message", d.message);
-    entry.Set("text", Napi::String::New(env, d.text.data(), d.text.size()));
-    diagnostics.Set(static_cast<uint32_t>(i), entry);
-  }
-  object.Set("diagnostics", diagnostics);
-  return object;
+Napi::String text(Napi::Env env, const std::string& s) {
+  return Napi::String::New(env, s.data(), s.size());
 }
 
-// One promise API call: runs an entry on a libuv pool thread, then hands the
-// outcome to a JavaScript callback.
-class EngineCall : public Napi::AsyncWorker {
+// Makes outcome objects, the same each time, through a JavaScript function
+// compiled once per environment: an object literal made by compiled code
+// costs a small part of setting its properties one by one from here.
+class OutcomeMaker {
  public:
-  enum Kind { kRun = 0, kExec = 1, kCompile = 2 };
-
-  EngineCall(const Napi::Function& callback, Kind kind, std::vector<std::string> args,
-             std::shared_ptr<std::atomic<bool>> cancel)
-      : Napi::AsyncWorker(callback, "zel"), kind_(kind), args_(std::move(args)),
-        cancel_(std::move(cancel)) {}
-
-  // Isolated: the call starts from a clean engine state, and the classic
-  // exports' state is put back as it was.
-  void Execute() override {
-    outcome_ = runCall(*cancel_, true, [this](Call& call) {
-      const std::vector<std::string>& a = args_;
-      if (kind_ == kRun) return executeProgram(call, a[0], a[1]);
-      if (kind_ == kExec) return executeStatement(call, a[0], a[1], a[2]);
-      // The messages come from the catalogue of the application in a[2], or
-      // from the catalogue file a[3] when no application is given.
-      myAbsolutePathDirApp = a[2];
-      call.setApp(a[2], a[2].empty() ? a[3] : "");
-      return compileScript(call, a[0], a[1]);
-    });
+  explicit OutcomeMaker(Napi::Env env) {
+    napi_value made = nullptr;
+    napi_run_script(env, Napi::String::New(env, kSource), &made);
+    if (made != nullptr) make_ = Napi::Persistent(Napi::Value(env, made).As<Napi::Function>());
   }
 
-  std::vector<napi_value> GetResult(Napi::Env env) override {
-    return {outcomeObject(env, outcome_)};
+  bool ready() const { return !make_.IsEmpty(); }
+
+  // The outcome as lib/promise.js reads it: { result, message, line,
+  // failed, stopped, cancelled, threw, noCatalog, logSkipped, error,
+  // modulePath, output, diagnostics: [{ line, message, text }] }; message
+  // and line are 0 when there is none.
+  Napi::Value operator()(Napi::Env env, const Outcome& o) const {
+    Napi::Array diagnostics = Napi::Array::New(env, o.diagnostics.size());
+    for (size_t i = 0; i < o.diagnostics.size(); ++i) {
+      const Diagnostic& d = o.diagnostics[i];
+      Napi::Object entry = Napi::Object::New(env);
+      entry.Set("line", d.line);
+      entry.Set("message", d.message);
+      entry.Set("text", text(env, d.text));
+      diagnostics.Set(static_cast<uint32_t>(i), entry);
+    }
+    const auto flag = [env](bool value) { return Napi::Boolean::New(env, value); };
+    return make_.Call({text(env, o.result), Napi::Number::New(env, o.message),
+                       Napi::Number::New(env, o.line), flag(o.failed), flag(o.stopped),
+                       flag(o.cancelled), flag(o.threw), flag(o.noCatalog),
+                       flag(o.logSkipped), text(env, o.error), text(env, o.modulePath),
+                       text(env, o.output), diagnostics});
   }
 
  private:
-  Kind kind_;
-  std::vector<std::string> args_;
-  std::shared_ptr<std::atomic<bool>> cancel_;
-  Outcome outcome_;
+  static constexpr const char* kSource =
+      "(function (result, message, line, failed, stopped, cancelled, threw, noCatalog, "
+      "logSkipped, error, modulePath, output, diagnostics) { return { result, message, line, "
+      "failed, stopped, cancelled, threw, noCatalog, logSkipped, error, modulePath, output, "
+      "diagnostics }; })";
+  Napi::FunctionReference make_;
 };
 
-// The cancel flag of the call a JavaScript thread has at the engine. Its
-// queue (lib/promise.js) lets one call at a time reach the engine, so one
-// flag per thread is enough.
-struct ThreadCalls {
-  std::shared_ptr<std::atomic<bool>> cancel;
-};
+// The completions of one JavaScript environment. The engine thread hands
+// them to the environment's thread through a thread-safe function, one
+// call per batch; when the environment goes away, the function's finalizer
+// closes the sink and later batches are dropped.
+class EnvSink : public CompletionSink {
+ public:
+  using Batch = std::vector<std::shared_ptr<QueuedCall>>;
 
-ThreadCalls& threadCalls(Napi::Env env) {
-  ThreadCalls* calls = env.GetInstanceData<ThreadCalls>();
-  if (calls == nullptr) {
-    calls = new ThreadCalls;
-    env.SetInstanceData(calls);
+  void open(napi_threadsafe_function tsfn) { tsfn_ = tsfn; }
+  napi_threadsafe_function tsfn() const { return tsfn_; }
+
+  void close() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    tsfn_ = nullptr;
   }
-  return *calls;
+
+  void deliver(Batch calls) override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (tsfn_ == nullptr) return;
+    auto* batch = new Batch(std::move(calls));
+    if (napi_call_threadsafe_function(tsfn_, batch, napi_tsfn_nonblocking) != napi_ok) {
+      delete batch;  // the environment is closing
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  napi_threadsafe_function tsfn_ = nullptr;
+};
+
+// A promise call that has not settled, and its onDone when it is not the
+// environment's first.
+struct PendingCall {
+  std::shared_ptr<QueuedCall> call;
+  Napi::FunctionReference onDone;
+};
+
+// The promise calls of one environment that have not settled, by number.
+// An environment that goes away withdraws or ends them.
+struct EnvCalls {
+  explicit EnvCalls(Napi::Env env) : outcomeObject(env) {}
+
+  OutcomeMaker outcomeObject;
+  std::shared_ptr<EnvSink> sink;
+  Napi::FunctionReference firstOnDone;  // the one the thread-safe function calls
+  std::unordered_map<int64_t, PendingCall> pending;
+  int64_t lastNumber = 0;
+
+  ~EnvCalls() {
+    for (auto& entry : pending) cancelQueuedCall(*entry.second.call);
+  }
+};
+
+// Runs on the environment's thread with a batch of calls that have run:
+// onDone(number, outcome, timedOut) for each call not withdrawn meanwhile.
+// An exception thrown by onDone is rethrown once every call is settled.
+void completeCalls(napi_env rawEnv, napi_value onDone, void*, void* data) {
+  const std::unique_ptr<EnvSink::Batch> batch(static_cast<EnvSink::Batch*>(data));
+  if (rawEnv == nullptr || onDone == nullptr) return;  // the environment is going away
+  const Napi::Env env(rawEnv);
+  EnvCalls* calls = env.GetInstanceData<EnvCalls>();
+  if (calls == nullptr) return;
+  Napi::Error thrown;
+  for (const std::shared_ptr<QueuedCall>& call : *batch) {
+    const auto found = calls->pending.find(call->tag);
+    if (found == calls->pending.end()) continue;
+    const Napi::HandleScope scope(env);
+    const Napi::Function callback =
+        found->second.onDone.IsEmpty() ? Napi::Function(env, onDone) : found->second.onDone.Value();
+    calls->pending.erase(found);
+    callback.Call({Napi::Number::New(env, static_cast<double>(call->tag)),
+                   calls->outcomeObject(env, call->outcome),
+                   Napi::Boolean::New(env, call->timedOut.load())});
+    if (!env.IsExceptionPending()) continue;
+    Napi::Error error = env.GetAndClearPendingException();
+    if (thrown.IsEmpty()) thrown = std::move(error);
+  }
+  if (calls->pending.empty()) napi_unref_threadsafe_function(env, calls->sink->tsfn());
+  if (!thrown.IsEmpty()) thrown.ThrowAsJavaScriptException();
 }
 
-// startCall(kind, a, b, c, d, callback): queues one engine call (kind 0
-// run, 1 exec, 2 compile; the caller checks that a to d are strings) and
-// hands callback(outcome) the outcome object.
+void closeSink(napi_env, void* data, void*) {
+  const std::unique_ptr<std::shared_ptr<EnvSink>> held(static_cast<std::shared_ptr<EnvSink>*>(data));
+  (*held)->close();
+}
+
+// The environment's calls, made with its first call: the thread-safe
+// function that runs onDone holds the event loop only while calls are
+// pending. Null, with an exception pending, when it cannot be made.
+EnvCalls* envCalls(Napi::Env env, Napi::Function onDone) {
+  EnvCalls* calls = env.GetInstanceData<EnvCalls>();
+  if (calls != nullptr) return calls;
+  auto made = std::make_unique<EnvCalls>(env);
+  auto* held = new std::shared_ptr<EnvSink>(std::make_shared<EnvSink>());
+  napi_threadsafe_function tsfn = nullptr;
+  if (!made->outcomeObject.ready() ||
+      napi_create_threadsafe_function(env, onDone, nullptr, Napi::String::New(env, "zel"), 0, 1,
+                                      held, closeSink, nullptr, completeCalls,
+                                      &tsfn) != napi_ok) {
+    delete held;
+    if (!env.IsExceptionPending()) {
+      Napi::Error::New(env, "zel: no completion channel").ThrowAsJavaScriptException();
+    }
+    return nullptr;
+  }
+  napi_unref_threadsafe_function(env, tsfn);
+  (*held)->open(tsfn);
+  made->sink = *held;
+  made->firstOnDone = Napi::Persistent(onDone);
+  calls = made.release();
+  env.SetInstanceData(calls);
+  return calls;
+}
+
+// startCall(kind, a, b, c, d, timeout, onDone): queues one engine call on
+// the engine thread (kind 0 run, 1 exec, 2 compile; the caller checks that
+// a to d are strings; timeout in milliseconds from the moment the call
+// starts, negative for none) and returns its number. onDone(number,
+// outcome, timedOut) runs on this thread once the call has run.
 Napi::Value StartCall(const Napi::CallbackInfo& info) {
   const Napi::Env env = info.Env();
-  if (info.Length() < 6 || !info[0].IsNumber() || !info[5].IsFunction()) {
-    Napi::TypeError::New(env, "startCall(kind, a, b, c, d, callback)")
+  if (info.Length() < 7 || !info[0].IsNumber() || !info[5].IsNumber() || !info[6].IsFunction()) {
+    Napi::TypeError::New(env, "startCall(kind, a, b, c, d, timeout, onDone)")
         .ThrowAsJavaScriptException();
     return env.Undefined();
   }
+  EnvCalls* calls = envCalls(env, info[6].As<Napi::Function>());
+  if (calls == nullptr) return env.Undefined();
+  auto call = std::make_shared<QueuedCall>();
   const int kind = info[0].As<Napi::Number>().Int32Value();
-  std::vector<std::string> args;
-  for (size_t i = 1; i <= 4; ++i) {
-    args.push_back(info[i].IsString() ? info[i].As<Napi::String>().Utf8Value() : "");
+  call->kind = kind == 1 ? QueuedCall::kExec : kind == 2 ? QueuedCall::kCompile : QueuedCall::kRun;
+  // The catalogue file (d) is read by a compilation only.
+  const size_t count = call->kind == QueuedCall::kCompile ? 4 : 3;
+  for (size_t i = 0; i < count; ++i) {
+    if (info[i + 1].IsString()) call->args[i] = info[i + 1].As<Napi::String>().Utf8Value();
   }
-  auto cancel = std::make_shared<std::atomic<bool>>(false);
-  threadCalls(env).cancel = cancel;
-  auto* call = new EngineCall(info[5].As<Napi::Function>(),
-                              static_cast<EngineCall::Kind>(kind), std::move(args), cancel);
-  call->Queue();
-  return env.Undefined();
+  call->timeoutMs = info[5].As<Napi::Number>().Int64Value();
+  call->tag = ++calls->lastNumber;
+  call->sink = calls->sink;
+  if (calls->pending.empty()) napi_ref_threadsafe_function(env, calls->sink->tsfn());
+  PendingCall& pending = calls->pending[call->tag];
+  pending.call = call;
+  // Another copy of the promise API in this environment has its own onDone.
+  if (!calls->firstOnDone.Value().StrictEquals(info[6])) {
+    pending.onDone = Napi::Persistent(info[6].As<Napi::Function>());
+  }
+  enqueueCall(std::move(call));
+  return Napi::Number::New(env, static_cast<double>(calls->lastNumber));
 }
 
-// cancelCall(): asks the program run this thread started last to end before
-// its next statement. Harmless once that call has ended.
+// cancelCall(number): ends a call of this environment early. Returns true
+// when it had not started: it never runs and its onDone is never called.
+// Otherwise a program run ends before its next statement. Harmless once
+// the call has settled.
 Napi::Value CancelCall(const Napi::CallbackInfo& info) {
-  ThreadCalls& calls = threadCalls(info.Env());
-  if (calls.cancel) calls.cancel->store(true, std::memory_order_relaxed);
+  const Napi::Env env = info.Env();
+  EnvCalls* calls = env.GetInstanceData<EnvCalls>();
+  if (calls == nullptr || !info[0].IsNumber()) return Napi::Boolean::New(env, false);
+  const auto found = calls->pending.find(info[0].As<Napi::Number>().Int64Value());
+  if (found == calls->pending.end() || !cancelQueuedCall(*found->second.call)) {
+    return Napi::Boolean::New(env, false);
+  }
+  calls->pending.erase(found);
+  if (calls->pending.empty()) napi_unref_threadsafe_function(env, calls->sink->tsfn());
+  return Napi::Boolean::New(env, true);
+}
+
+// engineExiting(): the process is about to exit; the engine thread is
+// stopped before anything the exit frees (zel/call_queue.h).
+Napi::Value EngineExiting(const Napi::CallbackInfo& info) {
+  engineExitFirst();
+  return info.Env().Undefined();
+}
+
+// reportCrashes(command, program): a module that crashes the process on the
+// engine thread is noted on standard error first, naming the command and
+// program (zel/crash_report.h). For the command line.
+Napi::Value ReportCrashes(const Napi::CallbackInfo& info) {
+  reportModuleCrashes(argumentText(info, 0), argumentText(info, 1));
   return info.Env().Undefined();
 }
 
@@ -213,7 +334,9 @@ Napi::Object Init(Napi::Env env, Napi::Object exports) {
   // Not enumerable: the classic surface stays the three exports above.
   exports.DefineProperties({
       Napi::PropertyDescriptor::Function(env, exports, "startCall", StartCall),
-      Napi::PropertyDescriptor::Function(env, exports, "cancelCall", CancelCall)});
+      Napi::PropertyDescriptor::Function(env, exports, "cancelCall", CancelCall),
+      Napi::PropertyDescriptor::Function(env, exports, "engineExiting", EngineExiting),
+      Napi::PropertyDescriptor::Function(env, exports, "reportCrashes", ReportCrashes)});
   return exports;
 }
 

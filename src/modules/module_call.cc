@@ -14,6 +14,7 @@
 #include "support/disk_watch.h"
 #include "support/lang.h"
 #include "support/text.h"
+#include "zel/crash_report.h"
 #include "zel/outcome.h"
 #include "zel/state.h"
 
@@ -156,6 +157,7 @@ ModuleAnswer loadAndCall(const LoadedModule& module, const std::string& path,
   slots.destroy = destroy;
   if (destroy == nullptr) return {ModuleAnswer::kRefused, module.error};
 
+  const RunningModule running(path);  // for a crash report
   Object* const object = create();
   slots.object = object;
   // A module whose create() gives no object cannot be called; report it

@@ -1,0 +1,79 @@
+// The engine thread's queue: calls made while the engine is busy run in
+// call order and come back to each sink together; a withdrawn call never
+// runs; a long call does not hold the results of those before it.
+#include "zel/call_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/test_app.h"
+
+namespace {
+
+using Batches = std::vector<std::vector<std::string>>;
+
+// Records each delivery as "number:result" texts.
+class RecordingSink : public CompletionSink {
+ public:
+  void deliver(std::vector<std::shared_ptr<QueuedCall>> calls) override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    batches_.emplace_back();
+    for (const auto& call : calls) {
+      batches_.back().push_back(std::to_string(call->tag) + ":" + call->outcome.result);
+    }
+    count_ += calls.size();
+    changed_.notify_all();
+  }
+
+  // The deliveries once `calls` calls have come back (or after 10 s).
+  Batches waitFor(size_t calls) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(10), [&] { return count_ >= calls; });
+    return batches_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  Batches batches_;
+  size_t count_ = 0;
+};
+
+TEST(CallQueue, CallsMadeWhileBusyComeBackTogetherInOrder) {
+  // Short calls take milliseconds under valgrind; the long one is longer.
+  setBatchHold(std::chrono::milliseconds(100));
+  TestApp app;
+  app.installSyntaxModule("keyword_syntax");
+  app.installPackModule("calc", "sleep_module", "nap");
+  const std::string syntax = app.syntaxFile("calc", "sleep (nap)\n");
+  auto a = std::make_shared<RecordingSink>();
+  auto b = std::make_shared<RecordingSink>();
+  const auto queue = [&](int tag, const std::shared_ptr<RecordingSink>& sink, int ms) {
+    auto call = std::make_shared<QueuedCall>();
+    call->kind = QueuedCall::kExec;
+    call->args[0] = app.path();
+    call->args[1] = "sleep " + std::to_string(ms) + ";";
+    call->args[2] = syntax;
+    call->tag = tag;
+    call->sink = sink;
+    enqueueCall(call);
+    return call;
+  };
+  const auto first = queue(0, a, 200);
+  while (first->state.load() != QueuedCall::kRunning) std::this_thread::yield();
+  const int sleeps[] = {0, 0, 0, 0, 0, 600};
+  std::vector<std::shared_ptr<QueuedCall>> later;
+  for (int tag = 1; tag <= 6; ++tag) later.push_back(queue(tag, tag % 2 ? a : b, sleeps[tag - 1]));
+  EXPECT_TRUE(cancelQueuedCall(*later[2]));
+  EXPECT_FALSE(cancelQueuedCall(*first));
+  EXPECT_EQ(a->waitFor(3), (Batches{{"0:slept 200"}, {"1:slept 0", "5:slept 0"}}));
+  EXPECT_EQ(b->waitFor(3), (Batches{{"2:slept 0", "4:slept 0"}, {"6:slept 600"}}));
+}
+
+}  // namespace
