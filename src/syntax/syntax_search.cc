@@ -59,6 +59,13 @@ SyntaxMatch searchSyntax(const Call& call, const std::string& selector,
   return matchSyntaxFile(call, selector, statement);
 }
 
+bool syntaxPathBelow(const Call& call, const std::string& name, std::string& path) {
+  const std::string folded = foldedPath(name);
+  if (!staysBelow(folded)) return false;
+  path = call.packDir() + folded;
+  return true;
+}
+
 std::string goVerifySyntaxesAll(std::string selector, std::string statement,
                                 std::string /*lineNumber*/) {
   Call call;

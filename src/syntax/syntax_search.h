@@ -29,6 +29,14 @@ inline bool isPassedOver(const std::string& statement) {
 SyntaxMatch searchSyntax(const Call& call, const std::string& selector,
                          const std::string& statement);
 
+// The syntax file that `name`, a text from outside the application's own
+// code (a program's header, a declaration typed into the command line, a
+// pack named to exec), names below <app>/node_modules/: `name` folded on
+// its text, so that the kernel never resolves a ".." from the target of a
+// link. False when the folded name is absolute, holds a NUL byte or leaves
+// node_modules.
+bool syntaxPathBelow(const Call& call, const std::string& name, std::string& path);
+
 // The classic search, for the application of the latest Executer or
 // Commandes call: returns the result text and leaves it in resultat; for a
 // statement that is passed over, resultat as it was. `lineNumber` is the

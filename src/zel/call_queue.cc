@@ -163,7 +163,7 @@ std::string runEntry(Call& c, QueuedCall& call) {
     case QueuedCall::kRun:
       return executeProgram(c, std::move(a[0]), std::move(a[1]));
     case QueuedCall::kExec:
-      return executeStatement(c, std::move(a[0]), std::move(a[1]), std::move(a[2]));
+      return executeNamedStatement(c, std::move(a[0]), std::move(a[1]), std::move(a[2]));
     default:
       // The messages come from the catalogue of the application in a[2],
       // or from the catalogue file a[3] when no application is given.

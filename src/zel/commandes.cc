@@ -1,4 +1,5 @@
 #include "exec/statement.h"
+#include "syntax/syntax_search.h"
 #include "zel/entries.h"
 #include "zel/outcome.h"
 #include "zel/state.h"
@@ -11,6 +12,21 @@ std::string executeStatement(Call& call, std::string appDir, std::string stateme
   // The module gets the statement as given, markers included.
   runDirectStatement(call, syntaxPath, statement, statement);
   return resultat;
+}
+
+std::string executeNamedStatement(Call& call, std::string appDir, std::string statement,
+                                  std::string syntax) {
+  if (syntax == "*.*" || (!syntax.empty() && syntax[0] == '/')) {
+    return executeStatement(call, std::move(appDir), std::move(statement), std::move(syntax));
+  }
+  myAbsolutePathDirApp = appDir;
+  call.setApp(std::move(appDir));
+  std::string path;
+  if (!syntaxPathBelow(call, syntax, path)) {
+    call.store(call.message(kCannotOpen, withVisibleNul(syntax)));
+    return resultat;
+  }
+  return executeStatement(call, call.app(), std::move(statement), std::move(path));
 }
 
 std::string CallZEL_Commandes(std::string appDir, std::string statement,

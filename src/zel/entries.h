@@ -16,6 +16,13 @@ std::string executeProgram(Call& call, std::string appDir, std::string programPa
 std::string executeStatement(Call& call, std::string appDir, std::string statement,
                              std::string syntaxPath);
 
+// CallZEL_Commandes as the promise API runs it: `syntax` is "*.*", an
+// absolute path (used as given) or the name of a syntax file below
+// <app>/node_modules/, confined as a program's header is (message 1 naming
+// it when it would leave).
+std::string executeNamedStatement(Call& call, std::string appDir, std::string statement,
+                                  std::string syntax);
+
 // CallZEL_Compiler, with the messages of the call's catalogue (setApp
 // first). The record holds the output path, and one failure per source
 // line that cannot be enciphered.
