@@ -5,7 +5,7 @@
 
 #include "compile/cipher.h"
 #include "exec/statement.h"
-#include "support/disk_watch.h"
+#include "cache/disk_cache.h"
 #include "support/text.h"
 #include "syntax/syntax_search.h"
 #include "zel/outcome.h"

@@ -11,7 +11,7 @@
 #include "modules/file_identity.h"
 #include "modules/private_image.h"
 
-#include "support/disk_watch.h"
+#include "cache/disk_cache.h"
 #include "support/lang.h"
 #include "support/text.h"
 #include "zel/crash_report.h"
