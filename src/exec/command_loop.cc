@@ -62,12 +62,16 @@ std::string declaredSyntaxPath(const std::string& app, std::string declaration) 
   return app + "/node_modules/" + name;
 }
 
-std::string confinedSyntaxPath(const Call& call, const std::string& declaration,
-                               bool& confined) {
-  const std::string name = declaredName(declaration);
-  std::string path;
-  confined = syntaxPathBelow(call, name, path);
-  return confined ? path : call.message(kCannotOpen, withVisibleNul(name)).text;
+Declaration replDeclaration(const std::string& app, const std::string& statement,
+                            std::string& text) {
+  if (!isDeclaration(statement)) return Declaration::kNone;
+  const std::lock_guard<std::recursive_mutex> lock(engineMutex());
+  Call call;
+  call.setApp(app);
+  const std::string name = declaredName(statement);
+  if (syntaxPathBelow(call, name, text)) return Declaration::kConfined;
+  text = call.message(kCannotOpen, withVisibleNul(name)).text;
+  return Declaration::kRefused;
 }
 
 std::string CallCMD(std::string syntaxPath) {

@@ -38,11 +38,14 @@ bool isDeclaration(const std::string& statement);
 // when it holds "/" or "\", otherwise below <app>/node_modules/.
 std::string declaredSyntaxPath(const std::string& app, std::string declaration);
 
-// The same for a declaration from outside the application's own code (the
-// command line's "zel repl"): confined as a program's header is, the name
-// folded on its text and kept below <app>/node_modules/. Returns the path,
-// or, when the name would leave, message 1 naming it (and `confined` false).
-std::string confinedSyntaxPath(const Call& call, const std::string& declaration,
-                               bool& confined);
+// What the command line's "zel repl" makes of a statement, whose text is
+// not trusted: no declaration (kNone); a declaration naming a syntax file
+// below <app>/node_modules/, confined as a program's header is (folded on
+// its text), whose path is then in `text` (kConfined); or one whose name
+// would leave, with message 1 naming it in `text` (kRefused). Takes the
+// engine lock.
+enum class Declaration { kNone, kConfined, kRefused };
+Declaration replDeclaration(const std::string& app, const std::string& statement,
+                            std::string& text);
 
 #endif  // ZEL_EXEC_COMMAND_LOOP_H_

@@ -1,14 +1,9 @@
-// The Node.js binding: registers the add-on "zel" and its three exports,
-// Compiler, Executer and Commandes. Each export turns its arguments into
-// texts with JavaScript's own string conversion, calls one engine entry and
-// returns the engine's result text as a string. Two hidden functions,
-// startCall and cancelCall, queue calls for the promise API (lib/promise.js)
-// on the engine thread (zel/call_queue.h) and hand each outcome back to the
-// JavaScript thread that made the call; those calls are isolated: each
-// starts from a clean engine state and leaves the classic exports' state as
-// it found it. Three more serve the command line: reportCrashes, and
-// cutStatements and declaredSyntax, the standard input loop's rules for
-// "zel repl".
+// The Node.js binding: registers the add-on "zel" and its classic exports
+// Compiler, Executer and Commandes, which convert their arguments with
+// JavaScript's own string conversion, call one engine entry and return its
+// result text. Hidden functions serve the promise API (startCall and
+// cancelCall: isolated calls on the engine thread, zel/call_queue.h) and the
+// command line (reportCrashes, cutStatements, declaredSyntax).
 #include <napi.h>
 
 #include <atomic>
@@ -350,16 +345,11 @@ Napi::Value CutStatements(const Napi::CallbackInfo& info) {
 // application's node_modules, or { error } (message 1) when it would leave.
 // For the command line's "zel repl", whose input is not trusted.
 Napi::Value DeclaredSyntax(const Napi::CallbackInfo& info) {
-  const Napi::Env env = info.Env();
-  const std::string statement = argumentText(info, 1);
-  if (!isDeclaration(statement)) return env.Null();
-  const std::lock_guard<std::recursive_mutex> lock(engineMutex());
-  Call call;
-  call.setApp(argumentText(info, 0));
-  bool confined = false;
-  const std::string text = confinedSyntaxPath(call, statement, confined);
-  Napi::Object out = Napi::Object::New(env);
-  out.Set(confined ? "path" : "error", text);
+  std::string text;
+  const Declaration found = replDeclaration(argumentText(info, 0), argumentText(info, 1), text);
+  if (found == Declaration::kNone) return info.Env().Null();
+  Napi::Object out = Napi::Object::New(info.Env());
+  out.Set(found == Declaration::kConfined ? "path" : "error", text);
   return out;
 }
 
