@@ -71,6 +71,8 @@ std::string changedOnDiskText(const std::string& path) {
          "new version up";
 }
 
+void (*mappedHook)() = nullptr;
+
 // The path handed to the loader, by which what it mapped is recorded: the
 // file's real path. The loader hands back an object already loaded under
 // the same name, so a release switched through a symbolic link would
@@ -116,7 +118,11 @@ bool mapModule(const std::string& name, int fd, LoadedModule& module) {
     return false;
   }
   privatizeLoadedSince(before);
-  if (loadedBefore != nullptr) close(fd);
+  if (loadedBefore != nullptr) {
+    close(fd);
+  } else if (mappedHook != nullptr) {
+    mappedHook();
+  }
   return true;
 }
 
@@ -199,6 +205,8 @@ std::string classicText(ModuleAnswer answer, const std::string& path) {
 }
 
 }  // namespace
+
+void setModuleMappedHook(void (*hook)()) { mappedHook = hook; }
 
 const LoadedModule& loadedModule(const std::string& app, const std::string& path) {
   // The syntax modules and pack modules of each application.
