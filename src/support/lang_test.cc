@@ -26,40 +26,34 @@ class CatalogTest : public ::testing::Test {
   std::string saved_;
 };
 
-TEST_F(CatalogTest, FirstLineCarryingTheKeyWins) {
-  catalog("intro :1: inside\n:1:first\n:1:second\n");
-  EXPECT_EQ(goResponseLANG("1"), "intro  inside");
-}
-
-TEST_F(CatalogTest, ColonsDelimitTheNumber) {
-  catalog(":11:eleven\n:21:twenty-one\n:1:one\n:01:leading zero\n");
-  EXPECT_EQ(goResponseLANG("1"), "one");
-  EXPECT_EQ(goResponseLANG("11"), "eleven");
-  EXPECT_EQ(goResponseLANG("01"), "leading zero");
-  EXPECT_EQ(goResponseLANG("7"), "");
-}
-
-TEST_F(CatalogTest, ExpandsPlaceholdersInOrder) {
-  catalog(":3:a:3:b:EE:c :E1: :A1:g:A2: :B1:r\r\n");
-  EXPECT_EQ(goResponseLANG("3"),
-            "ab\nc :E1: \x1b[32mg\x1b[0m \x1b[31mr");
-}
-
-TEST_F(CatalogTest, KeyRemovalComesBeforeColourCodes) {
-  // Removing ":4:" from ":A:4:1:" leaves ":A1:", which then becomes green.
-  catalog(":A:4:1:x\n");
-  EXPECT_EQ(goResponseLANG("4"), "\x1b[32mx");
-}
-
-TEST_F(CatalogTest, CrLfCatalogueGivesNoCarriageReturns) {
-  catalog(":1:one\r\n:2:two\r\n");
-  EXPECT_EQ(goResponseLANG("1"), "one");
-  EXPECT_EQ(goResponseLANG("2"), "two");
-}
-
-TEST_F(CatalogTest, OnlyExactDashSemicolonLinesAreSkipped) {
-  catalog("-;\n\n-; :5: five\n");
-  EXPECT_EQ(goResponseLANG("5"), "-;  five");
+// How a message is found in a catalogue and expanded: one row a case.
+TEST_F(CatalogTest, LookupAndExpansion) {
+  const struct {
+    const char* catalogue;
+    const char* number;
+    const char* expected;
+  } cases[] = {
+      // The first line carrying the key wins, wherever the key stands.
+      {"intro :1: inside\n:1:first\n:1:second\n", "1", "intro  inside"},
+      // The colons delimit the number; a number no line carries gives "".
+      {":11:eleven\n:21:twenty-one\n:1:one\n:01:leading zero\n", "1", "one"},
+      {":11:eleven\n:21:twenty-one\n:1:one\n:01:leading zero\n", "11", "eleven"},
+      {":11:eleven\n:21:twenty-one\n:1:one\n:01:leading zero\n", "01", "leading zero"},
+      {":11:eleven\n:21:twenty-one\n:1:one\n:01:leading zero\n", "7", ""},
+      // Placeholders in order; ":E1:" is left for the caller.
+      {":3:a:3:b:EE:c :E1: :A1:g:A2: :B1:r\r\n", "3", "ab\nc :E1: \x1b[32mg\x1b[0m \x1b[31mr"},
+      // Removing ":4:" from ":A:4:1:" leaves ":A1:", which then becomes green.
+      {":A:4:1:x\n", "4", "\x1b[32mx"},
+      // A CR LF catalogue gives no carriage returns.
+      {":1:one\r\n:2:two\r\n", "1", "one"},
+      {":1:one\r\n:2:two\r\n", "2", "two"},
+      // Only lines that are exactly "-;" (or empty) are skipped.
+      {"-;\n\n-; :5: five\n", "5", "-;  five"},
+  };
+  for (const auto& c : cases) {
+    catalog(c.catalogue);
+    EXPECT_EQ(goResponseLANG(c.number), c.expected) << c.catalogue << " message " << c.number;
+  }
 }
 
 TEST_F(CatalogTest, MissingCatalogueGivesTheFrenchTextWithThePath) {

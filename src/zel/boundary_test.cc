@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "support/lang.h"
-#include "support/test_app.h"
+#include "support/engine_test.h"
 #include "zel/state.h"
 #include "zel/zel.h"
 
@@ -25,13 +25,10 @@ const std::string kNul(1, '\0');
 
 // An application with a "calc" pack whose modules echo, and an upload area
 // beside node_modules holding a pack and a module a user put there.
-class BoundaryTest : public ::testing::Test {
+class BoundaryTest : public EngineTest {
  protected:
   void SetUp() override {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    resultat.clear();
-    FirstResponse = "already set";
-    app_.installSyntaxModule("keyword_syntax");
+    EngineTest::SetUp();
     app_.installPackModule("calc", "echo_module", "printer");
     app_.write("uploads/calc.zel", "print (printer)\n");
     app_.install("echo_module", "uploads/evil.so");
@@ -47,7 +44,6 @@ class BoundaryTest : public ::testing::Test {
     return get ? get() : "<no counts>";
   }
 
-  TestApp app_;
   std::string syntax_ = app_.syntaxFile("calc", "print (printer)\n");
 };
 

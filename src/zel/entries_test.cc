@@ -9,7 +9,7 @@
 #include "compile/cipher.h"
 #include "exec/statement.h"
 #include "support/lang.h"
-#include "support/test_app.h"
+#include "support/engine_test.h"
 #include "zel/entries.h"
 #include "zel/outcome.h"
 #include "zel/state.h"
@@ -20,19 +20,15 @@ namespace {
 // An application with a "calc" pack: "add" and "print" forms, each run by
 // the echoing module, and "stop", run by the module that answers the stop
 // text.
-class EntriesTest : public ::testing::Test {
+class EntriesTest : public EngineTest {
  protected:
   void SetUp() override {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    resultat.clear();
-    FirstResponse = "already set";
-    app_.installSyntaxModule("keyword_syntax");
+    EngineTest::SetUp();
     app_.installPackModule("calc", "echo_module", "adder");
     app_.installPackModule("calc", "echo_module", "printer");
     app_.installPackModule("calc", "stop_module", "halt");
   }
 
-  TestApp app_;
   std::string syntax_ = app_.syntaxFile("calc", "## calc\nadd (adder)\nprint (printer)\nstop (halt)\n");
 };
 
