@@ -42,6 +42,26 @@ class DiskChangeTest : public ::testing::Test {
   std::string syntax_ = app_.syntaxFile("calc", "print (printer)\n");
 };
 
+// A cache full to its capacity gives up its least recently used entry for
+// a new one.
+TEST(DiskCacheBounds, EvictsTheLeastRecentlyUsedEntry) {
+  struct Entry {
+    uint64_t generation = 0;
+    int value = 0;
+  };
+  // Never destroyed, as the engine's caches: every cache stays registered.
+  static auto* cache = new DiskCache<Entry>(2);
+  const std::string app = "/eviction-order";
+  cache->node(app, "/a").entry.value = 1;
+  cache->node(app, "/b").entry.value = 2;
+  cache->node(app, "/a");  // /b is now the least recently used
+  cache->node(app, "/c").entry.value = 3;
+  EXPECT_EQ(cache->size(), 2u);
+  EXPECT_EQ(cache->node(app, "/c").entry.value, 3);
+  EXPECT_EQ(cache->node(app, "/a").entry.value, 1);
+  EXPECT_EQ(cache->node(app, "/b").entry.value, 0);  // made anew
+}
+
 TEST_F(DiskChangeTest, EditedCatalogue) {
   EXPECT_EQ(command("other x;"), noForm());
   app_.write("node_modules/zel_linux/lang.conf", std::string(kTestCatalog) + ":19:edited\n");
