@@ -64,7 +64,7 @@ for (const doc of docs) {
         await t.test(name, { skip: block.skip || `a ${block.kind || 'plain'} block` }, () => {});
       } else if (block.kind === 'text') {
         await t.test(`${name}: the output of the block before`, () => {
-          assert.notStrictEqual(output, null, 'a text block follows a JavaScript or shell block');
+          assert.notStrictEqual(output, null, 'the block before is a JavaScript or shell block that ran');
           assert.strictEqual(output, block.code);
         });
       } else {
