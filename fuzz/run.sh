@@ -12,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
-boundary_share=${BOUNDARY_SHARE:-12}
+boundary_share=${BOUNDARY_SHARE:-24}
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DZEL_FUZZ=ON >/dev/null
 cmake --build build-fuzz --target fuzz_targets

@@ -2,14 +2,15 @@
 // createPool: the promise API over child processes, each with an engine of
 // its own, so that programs run on several cores at once. A child runs one
 // call at a time; calls wait in the pool's queue for the first free child.
-// Engine state carries over between the calls one child runs, never from one
-// child to another. A child that dies is replaced; only the call it was
-// running fails. Timeouts and aborts act between statements in the child; a
-// call still running killAfter ms past them has its child killed instead.
+// Each call is isolated, as in the promise API; a module's own memory lives
+// in its child and is shared only by the calls that child runs. A child
+// that dies is replaced; only the call it was running fails. Timeouts and
+// aborts act between statements in the child; a call still running
+// killAfter ms past them has its child killed instead.
 const { fork } = require('node:child_process');
 const os = require('node:os');
 const path = require('node:path');
-const { ZelError } = require('./promise');
+const { ZelError } = require('./zel_error');
 const { MAX_DELAY, abortError, timeoutError, checkMilliseconds, checkCall } = require('./errors');
 
 const childScript = path.join(__dirname, 'pool-child.js');
@@ -46,26 +47,35 @@ function defaultSize() {
   return os.availableParallelism ? os.availableParallelism() : os.cpus().length;
 }
 
-function createPool({ size = defaultSize(), killAfter = 2000 } = {}) {
-  if (!Number.isInteger(size) || size < 1) throw new TypeError('size must be a positive integer');
-  checkMilliseconds(killAfter, 'killAfter');
-  const queue = [];
-  const slots = [];
-  let nextId = 0;
-  let closing = null;
+// The pool's children and its queue of calls. Each child slot is
+// { child, job, failures }; each job is a call made through the pool.
+class Pool {
+  constructor(size, killAfter) {
+    this.size = size;
+    this.killAfter = killAfter;
+    this.queue = [];
+    this.slots = [];
+    this.nextId = 0;
+    this.closing = null;
+    for (let i = 0; i < size; i++) {
+      const slot = { child: null, job: null, failures: 0 };
+      this.slots.push(slot);
+      this.startChild(slot);
+    }
+  }
 
-  function startChild(slot) {
+  startChild(slot) {
     const child = fork(childScript, [], { stdio: ['ignore', 'inherit', 'inherit', 'ipc'], execArgv: [] });
     slot.child = child;
     slot.job = null;
-    child.on('message', (reply) => onMessage(slot, child, reply));
-    child.on('exit', (code, signal) => onExit(slot, child, code, signal));
+    child.on('message', (reply) => this.onMessage(slot, child, reply));
+    child.on('exit', (code, signal) => this.onExit(slot, child, code, signal));
     // A message that cannot be written (EPIPE) means the child is dying: its
     // exit rejects its call. Unheard, the error would end the host.
     child.on('error', () => {});
   }
 
-  function onMessage(slot, child, reply) {
+  onMessage(slot, child, reply) {
     // A killed child's late reply is ignored: its call already ran too long.
     if (slot.child !== child || child.killed) return;
     if (reply.ready) {
@@ -78,10 +88,10 @@ function createPool({ size = defaultSize(), killAfter = 2000 } = {}) {
     job.finish();
     if (reply.error) job.reject(errorFrom(reply.error));
     else job.resolve(reply.outcome);
-    dispatch();
+    this.dispatch();
   }
 
-  function onExit(slot, child, code, signal) {
+  onExit(slot, child, code, signal) {
     if (slot.child !== child) return;
     slot.child = null;
     const job = slot.job;
@@ -92,28 +102,28 @@ function createPool({ size = defaultSize(), killAfter = 2000 } = {}) {
     }
     // A child that keeps dying before it is ready (it cannot load the
     // add-on, say) is not started again and again.
-    slot.failures = (slot.failures || 0) + 1;
-    if (!closing && slot.failures <= 3) startChild(slot);
-    dispatch();
+    slot.failures += 1;
+    if (!this.closing && slot.failures <= 3) this.startChild(slot);
+    this.dispatch();
   }
 
   // Kills the child running `job`, which went `reason` ('timeout' or
   // 'abort') killAfter ms ago; its exit rejects the call and starts a new one.
-  function kill(job, reason) {
+  kill(job, reason) {
     const slot = job.slot;
     if (slot.job !== job || !usable(slot.child)) return;
     job.ended = reason;
     slot.child.kill('SIGKILL');
   }
 
-  function killLater(job, reason, ms) {
-    job.timers.push(setTimeout(() => kill(job, reason), Math.min(ms, MAX_DELAY)));
+  killLater(job, reason, ms) {
+    job.timers.push(setTimeout(() => this.kill(job, reason), Math.min(ms, MAX_DELAY)));
   }
 
   // Hands `job` to the free child of `slot`. A call the channel cannot
   // carry rejects alone and leaves the child free (the checks in call() keep
   // every field serialisable; this keeps one oversight from stalling a child).
-  function send(slot, job) {
+  send(slot, job) {
     try {
       slot.child.send({ id: job.id, kind: job.kind, args: job.args, options: job.options });
     } catch (error) {
@@ -123,30 +133,32 @@ function createPool({ size = defaultSize(), killAfter = 2000 } = {}) {
     }
     slot.job = job;
     job.slot = slot;
-    if (job.timeout !== undefined) killLater(job, 'timeout', job.timeout + killAfter);
+    if (job.timeout !== undefined) this.killLater(job, 'timeout', job.timeout + this.killAfter);
   }
 
   // Hands waiting calls to free children, in call order.
-  function dispatch() {
-    if (slots.every((s) => !s.child)) {
-      for (const waiting of queue.splice(0)) {
+  dispatch() {
+    if (this.slots.every((s) => !s.child)) {
+      for (const waiting of this.queue.splice(0)) {
         waiting.finish();
         waiting.reject(new Error('zel pool: no child is running'));
       }
     }
-    for (const slot of slots) {
-      while (queue.length > 0 && usable(slot.child) && !slot.job) send(slot, queue.shift());
+    for (const slot of this.slots) {
+      while (this.queue.length > 0 && usable(slot.child) && !slot.job) this.send(slot, this.queue.shift());
     }
-    if (closing && queue.length === 0 && slots.every((s) => !s.job)) closing.drained();
+    if (this.closing && this.queue.length === 0 && this.slots.every((s) => !s.job)) {
+      this.closing.drained();
+    }
   }
 
   // The call is checked here as the promise API checks it; the child gets
   // only the options it reads, never the signal: the parent relays aborts.
-  function call(kind, args, options) {
+  call(kind, args, options) {
     let signal;
     let sent;
     try {
-      if (closing) throw new Error('zel pool: the pool is closed');
+      if (this.closing) throw new Error('zel pool: the pool is closed');
       ({ signal, ...sent } = checkCall(kind, args, options));
     } catch (error) {
       return Promise.reject(error);
@@ -156,52 +168,60 @@ function createPool({ size = defaultSize(), killAfter = 2000 } = {}) {
         reject(abortError(signal));
         return;
       }
-      const job = { id: nextId++, kind, args, options: sent, timeout: sent.timeout, signal,
+      const job = { id: this.nextId++, kind, args, options: sent, timeout: sent.timeout, signal,
         resolve, reject, slot: null, timers: [] };
-      const onAbort = () => {
-        if (job.slot) {
-          if (usable(job.slot.child)) job.slot.child.send({ cancel: job.id });
-          killLater(job, 'abort', killAfter);
-          return;
-        }
-        queue.splice(queue.indexOf(job), 1);
-        reject(abortError(signal));
-        dispatch();
-      };
-      job.finish = () => {
-        if (signal) signal.removeEventListener('abort', onAbort);
-        job.timers.forEach(clearTimeout);
-      };
-      if (signal) signal.addEventListener('abort', onAbort, { once: true });
-      queue.push(job);
-      dispatch();
+      this.watchAbort(job);
+      this.queue.push(job);
+      this.dispatch();
     });
   }
 
-  for (let i = 0; i < size; i++) {
-    const slot = { child: null, job: null, failures: 0 };
-    slots.push(slot);
-    startChild(slot);
+  // Relays the abort of the job's signal: a waiting call never runs; a
+  // running one is asked to end, and its child is killed killAfter ms later.
+  watchAbort(job) {
+    const { signal } = job;
+    const onAbort = () => {
+      if (job.slot) {
+        if (usable(job.slot.child)) job.slot.child.send({ cancel: job.id });
+        this.killLater(job, 'abort', this.killAfter);
+        return;
+      }
+      this.queue.splice(this.queue.indexOf(job), 1);
+      job.reject(abortError(signal));
+      this.dispatch();
+    };
+    job.finish = () => {
+      if (signal) signal.removeEventListener('abort', onAbort);
+      job.timers.forEach(clearTimeout);
+    };
+    if (signal) signal.addEventListener('abort', onAbort, { once: true });
   }
 
+  // Lets the calls already made finish, then ends every child and waits
+  // until each has exited.
+  close() {
+    if (!this.closing) {
+      let drained;
+      const done = new Promise((resolve) => { drained = resolve; });
+      this.closing = { drained, done: done.then(() => Promise.all(this.slots.map(endChild))) };
+      this.dispatch();
+    }
+    return this.closing.done;
+  }
+}
+
+function createPool({ size = defaultSize(), killAfter = 2000 } = {}) {
+  if (!Number.isInteger(size) || size < 1) throw new TypeError('size must be a positive integer');
+  checkMilliseconds(killAfter, 'killAfter');
+  const pool = new Pool(size, killAfter);
   return {
     size,
-    run: (appDir, programPath, options) => call('run', [appDir, programPath], options),
+    run: (appDir, programPath, options) => pool.call('run', [appDir, programPath], options),
     exec: (appDir, statement, syntaxPath, options) =>
-      call('exec', [appDir, statement, syntaxPath], options),
+      pool.call('exec', [appDir, statement, syntaxPath], options),
     compile: (sourcePath, outputSuffix, options) =>
-      call('compile', [sourcePath, outputSuffix], options),
-    // Lets the calls already made finish, then ends every child and waits
-    // until each has exited.
-    close() {
-      if (!closing) {
-        let drained;
-        const done = new Promise((resolve) => { drained = resolve; });
-        closing = { drained, done: done.then(() => Promise.all(slots.map(endChild))) };
-        dispatch();
-      }
-      return closing.done;
-    },
+      pool.call('compile', [sourcePath, outputSuffix], options),
+    close: () => pool.close(),
   };
 }
 

@@ -37,18 +37,23 @@ function outcomeOf(kind, record) {
 
 // The promise API over one add-on binding (its hidden startCall and
 // cancelCall).
-function promiseApi(binding) {
-  // The calls of this thread that have not settled, by the add-on's number.
-  const jobs = new Map();
-  // When the process exits, the engine thread must stop before the exit
-  // frees what a call in progress uses.
-  let exitWatched = !isMainThread;
+class PromiseApi {
+  constructor(binding) {
+    this.binding = binding;
+    // The calls of this thread that have not settled, by the add-on's number.
+    this.jobs = new Map();
+    // When the process exits, the engine thread must stop before the exit
+    // frees what a call in progress uses.
+    this.exitWatched = !isMainThread;
+    // The add-on tells this copy's calls apart by this one function.
+    this.settle = this.settle.bind(this);
+  }
 
   // The add-on's callback, with the engine's record of the call (message
   // and line are 0 when there is none) and whether its time limit ended it.
-  function settle(number, record, timedOut) {
-    const job = jobs.get(number);
-    jobs.delete(number);
+  settle(number, record, timedOut) {
+    const job = this.jobs.get(number);
+    this.jobs.delete(number);
     if (job.signal) job.signal.removeEventListener('abort', job.onAbort);
     if (record.threw) {
       job.reject(new ZelError(record.error, {
@@ -61,53 +66,55 @@ function promiseApi(binding) {
     }
   }
 
-  function enqueue(kind, args, options) {
-    return new Promise((resolve, reject) => {
-      const { signal, timeout } = options;
-      if (signal && signal.aborted) {
-        reject(abortError(signal));
-        return;
-      }
-      if (!exitWatched) {
-        exitWatched = true;
-        process.once('exit', () => binding.engineExiting());
-      }
-      const [a, b, c] = args;
-      // A time limit counts from the moment the call reaches the engine.
-      const number = binding.startCall(KIND[kind], a, b, c, shippedCatalog,
-        timeout === undefined ? -1 : timeout, settle);
-      const job = { kind, signal, timeout, resolve, reject };
-      jobs.set(number, job);
-      if (!signal) return;
-      job.onAbort = () => {
-        // Still waiting: it never reaches the engine. Otherwise a run ends
-        // before its next statement and settles as cancelled.
-        if (!binding.cancelCall(number)) return;
-        jobs.delete(number);
-        reject(abortError(signal));
-      };
-      signal.addEventListener('abort', job.onAbort, { once: true });
-    });
-  }
-
   // Bad arguments reject the promise with a TypeError; nothing is queued.
-  function call(kind, args, options) {
+  call(kind, args, options) {
     try {
       const checked = checkCall(kind, args, options);
       const engineArgs = kind === 'compile' ? [...args, checked.app || ''] : args;
-      return enqueue(kind, engineArgs, checked);
+      return new Promise((resolve, reject) => {
+        this.enqueue({ kind, signal: checked.signal, timeout: checked.timeout, resolve, reject },
+          engineArgs);
+      });
     } catch (error) {
       return Promise.reject(error);
     }
   }
 
-  const run = (appDir, programPath, options) => call('run', [appDir, programPath, ''], options);
-  const exec = (appDir, statement, syntaxPath, options) =>
-    call('exec', [appDir, statement, syntaxPath], options);
-  const compile = (sourcePath, outputSuffix, options) =>
-    call('compile', [sourcePath, outputSuffix], options);
+  enqueue(job, [a, b, c]) {
+    const { signal, timeout } = job;
+    if (signal && signal.aborted) {
+      job.reject(abortError(signal));
+      return;
+    }
+    if (!this.exitWatched) {
+      this.exitWatched = true;
+      process.once('exit', () => this.binding.engineExiting());
+    }
+    // A time limit counts from the moment the call reaches the engine.
+    const number = this.binding.startCall(KIND[job.kind], a, b, c, shippedCatalog,
+      timeout === undefined ? -1 : timeout, this.settle);
+    this.jobs.set(number, job);
+    if (!signal) return;
+    job.onAbort = () => {
+      // Still waiting: it never reaches the engine. Otherwise a run ends
+      // before its next statement and settles as cancelled.
+      if (!this.binding.cancelCall(number)) return;
+      this.jobs.delete(number);
+      job.reject(abortError(signal));
+    };
+    signal.addEventListener('abort', job.onAbort, { once: true });
+  }
+}
 
-  return { run, exec, compile };
+function promiseApi(binding) {
+  const api = new PromiseApi(binding);
+  return {
+    run: (appDir, programPath, options) => api.call('run', [appDir, programPath, ''], options),
+    exec: (appDir, statement, syntaxPath, options) =>
+      api.call('exec', [appDir, statement, syntaxPath], options),
+    compile: (sourcePath, outputSuffix, options) =>
+      api.call('compile', [sourcePath, outputSuffix], options),
+  };
 }
 
 module.exports = { promiseApi, ZelError };

@@ -66,3 +66,22 @@ test('a module written over in place is refused, and the host exits cleanly', ()
   assert.match(lines[1], /printer\.so changed on disk after this process loaded it/);
   assert.strictEqual(lines[2], 'exit handler ran');
 });
+
+test('zel repl confines what it is told to declare, as a program header', () => {
+  const { app, syntax } = makeApp('keyword_syntax');
+  const outside = fs.mkdtempSync(path.join(os.tmpdir(), 'zel-outside-'));
+  test.after(() => fs.rmSync(outside, { recursive: true, force: true }));
+  fs.writeFileSync(path.join(outside, 'evil.zel'), 'print (../../../evil)\n');
+  fs.symlinkSync(outside, path.join(app, 'node_modules', 'mylib'));
+  fs.appendFileSync(path.join(app, 'node_modules', 'zel_linux', 'lang.conf'), ':1:Cannot open :E1:\n');
+  const declarations = [`:s:${path.join(outside, 'evil.zel')};`, ':s:../../etc/x.zel;',
+    ':s:mylib/../../x.zel;'];
+  const input = [':s:calc.zel;', ...declarations, 'print inside;', ':s:mylib/evil.zel;'].join('\n');
+  const r = spawnSync(process.execPath, [path.join(root, 'bin', 'zel'), 'repl', '--app', app],
+    { input, encoding: 'utf8' });
+  assert.strictEqual(r.status, 0, r.stderr);
+  // Each refused declaration leaves the pack as it was; a link the author
+  // placed inside node_modules is still followed.
+  assert.strictEqual(r.stdout, `ran ${syntax};print inside;\n`);
+  assert.strictEqual(r.stderr.split('\n').filter((l) => l.startsWith('Cannot open')).length, 3, r.stderr);
+});

@@ -10,10 +10,17 @@ class UsageError extends Error {}
 // Thrown by parse when the arguments ask for the command's usage text.
 class HelpRequest extends Error {}
 
-// The first quoted name in one of node:util's parse errors ('--color').
-function quoted(message) {
-  const match = /'([^']*)'/.exec(message);
-  return match ? match[1].replace(/ <value>$/, '') : message;
+// What is wrong with one option of the command line (a token of
+// node:util.parseArgs), or null. `options` is in parseArgs form.
+function optionProblem(token, options) {
+  const spec = Object.hasOwn(options, token.name) ? options[token.name] : null;
+  if (spec === null) return `unknown option ${token.rawName}`;
+  if (spec.type === 'boolean') {
+    return token.value === undefined ? null : `${token.rawName} takes no value`;
+  }
+  // A value that looks like an option is taken for one, not for the value.
+  const missing = token.value === undefined || (!token.inlineValue && token.value.startsWith('-'));
+  return missing ? `${token.rawName} needs a value` : null;
 }
 
 // Parses a command's arguments strictly: `options` in node:util.parseArgs
@@ -21,22 +28,11 @@ function quoted(message) {
 // Returns { values, positionals }; throws a HelpRequest for -h or --help and
 // a UsageError on anything else.
 function parse(args, options, maxPositional) {
-  let parsed;
-  try {
-    parsed = parseArgs({
-      args,
-      options: { ...options, help: { type: 'boolean', short: 'h' } },
-      strict: true,
-      allowPositionals: true,
-    });
-  } catch (error) {
-    if (error.code === 'ERR_PARSE_ARGS_UNKNOWN_OPTION') {
-      throw new UsageError(`unknown option ${quoted(error.message)}`);
-    }
-    if (error.code === 'ERR_PARSE_ARGS_INVALID_OPTION_VALUE') {
-      throw new UsageError(`${quoted(error.message)} needs a value`);
-    }
-    throw new UsageError(error.message);
+  const all = { ...options, help: { type: 'boolean', short: 'h' } };
+  const parsed = parseArgs({ args, options: all, strict: false, allowPositionals: true, tokens: true });
+  for (const token of parsed.tokens) {
+    const problem = token.kind === 'option' ? optionProblem(token, all) : null;
+    if (problem) throw new UsageError(problem);
   }
   if (parsed.values.help) throw new HelpRequest();
   if (parsed.positionals.length > maxPositional) {

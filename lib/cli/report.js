@@ -47,7 +47,14 @@ async function report(start, { command, program = null, statement = null, app, j
     process.stdout.write(JSON.stringify(outcome) + '\n');
     return outcome.failed ? 1 : 0;
   }
-  // Advice on what to do follows the first failure it applies to.
+  printOutcome(outcome, { command, program, statement, app });
+  return outcome.failed ? 1 : 0;
+}
+
+// Prints an outcome: each failure on standard error, with advice on what to
+// do after the first failure it applies to, then the result on standard
+// output unless it is the last failure shown or the run stopped.
+function printOutcome(outcome, { command = 'repl', program = null, statement = null, app = '.' } = {}) {
   const hinted = new Set();
   for (const { line, message, text } of outcome.diagnostics) {
     process.stderr.write(`${located(program, line)}${text}\n`);
@@ -66,7 +73,6 @@ async function report(start, { command, program = null, statement = null, app, j
   const last = outcome.diagnostics[outcome.diagnostics.length - 1];
   const shown = last && last.text === outcome.result && last.line === outcome.line;
   if (!outcome.stopped && !shown) print(outcome.result);
-  return outcome.failed ? 1 : 0;
 }
 
-module.exports = { report };
+module.exports = { report, printOutcome };

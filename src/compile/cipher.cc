@@ -296,15 +296,9 @@ bool decipherCompiledLine(const std::string& text, std::string& out) {
 }  // namespace
 
 std::string decipherLine(const std::string& line) {
-  std::string fast;
-  if (decipherCompiledLine(line, fast)) return fast;
-  return goDeCryptZEL(line);
-}
-
-std::string goDeCryptZEL(std::string text) {
-  std::string fast;
-  if (decipherCompiledLine(text, fast)) return fast;
-  text = goReplace(std::move(text), "--;", "-");
+  std::string text;
+  if (decipherCompiledLine(line, text)) return text;
+  text = goReplace(line, "--;", "-");
   text = goReplace(std::move(text), "-;", "-");
   // The words of "0" and "1" come last: once restored, a run of five or more
   // of those digits (possible in the Base64 text of arbitrary bytes) could
@@ -314,6 +308,8 @@ std::string goDeCryptZEL(std::string text) {
   text = goReplace(std::move(text), kCipherTable[1].word, "1");
   return text;
 }
+
+std::string goDeCryptZEL(std::string text) { return decipherLine(text); }
 
 void appendCompiledLine(const std::string& source, std::string& out) {
   static std::string base64;  // reused: one compiled line after another

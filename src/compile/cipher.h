@@ -29,12 +29,13 @@ std::string goEnCryptZEL(std::string text);
 
 // Deciphers a whole compiled line, terminator included: "--;" and then "-;"
 // become "-", and every code word becomes its character. Returns the Base64
-// text, possibly followed by one "-". Never fails.
-std::string goDeCryptZEL(std::string text);
-
-// goDeCryptZEL(line), without taking a copy of the line first (compiled
-// lines are about twelve times as long as their source).
+// text, possibly followed by one "-". Never fails. Takes the line by
+// reference: compiled lines are about twelve times as long as their source.
 std::string decipherLine(const std::string& line);
+
+// decipherLine, under the name and with the copied argument the engine's
+// native callers know.
+std::string goDeCryptZEL(std::string text);
 
 // Appends the enciphered form of a Base64 text to `out`, as goEnCryptZEL
 // gives it (ErrorEnCrypt included).

@@ -5,7 +5,7 @@
 
 #include "compile/cipher.h"
 #include "exec/statement.h"
-#include "support/disk_watch.h"
+#include "cache/disk_cache.h"
 #include "support/text.h"
 #include "syntax/syntax_search.h"
 #include "zel/outcome.h"
@@ -84,6 +84,106 @@ void releaseLongLineRoom() {
   if (line.capacity() > (1u << 20)) line.shrink_to_fit();
 }
 
+// What tells the two program formats apart: how the line just read (in
+// `line`) takes its part in a statement, and how the first module result of
+// the process is kept in FirstResponse.
+
+// A plain program: each line is skipped or deciphered by itself, then lines
+// are joined up to one holding ";".
+struct ScriptFormat {
+  // True when `line` now holds a statement to run.
+  bool statement() {
+    if (line.empty()) return false;
+    const bool marked = mayHoldMarker(line);
+    if (marked) {
+      if (containsAny(line, {"##", "==-;", "\n\t", ":s:"})) return false;
+      if (hasCipherMarker(line)) line = base64_decode(decipherLine(line));
+    }
+    // Pending lines joined to this one may hold what the scan did not see.
+    const bool joining = !dataToSave.empty();
+    if (!completeStatement()) return false;
+    if (marked || joining) line = withoutLineBreaks(std::move(line));
+    return true;
+  }
+  // Held back: the run's result does not show it.
+  void keepFirstResult() {
+    FirstResponse = resultat;
+    resultat.clear();
+  }
+};
+
+// A compiled program: lines are joined up to one holding ";" first, then the
+// statement is skipped or deciphered as a whole and cut before its first
+// ";". A compiled line whose source had no ";" waits in `unterminated` and
+// starts the next statement, as it did in the source.
+struct CompiledFormat {
+  std::string unterminated;
+
+  bool statement() {
+    if (!completeStatement()) return false;
+    if (line.empty() || containsAny(line, {"##", "==-;", "\n\t"})) return false;
+    // "-;" is the compiled form of an empty source line, which the source
+    // skips too.
+    if (line == "-;") return false;
+    if (hasCipherMarker(line) && !decipherCompiled()) return false;
+    if (!unterminated.empty()) {
+      line.insert(0, unterminated);
+      unterminated.clear();
+    }
+    line = withoutLineBreaks(std::move(line));
+    return true;
+  }
+  // Copied: the run's result shows it too.
+  void keepFirstResult() { FirstResponse = resultat; }
+
+ private:
+  // Deciphers `line`. False when its source had no ";": the plain text then
+  // waits for the next statement, unless the source would have skipped it.
+  bool decipherCompiled() {
+    const std::string plain = base64_decode(decipherLine(line));
+    const size_t semicolon = plain.find(';');
+    if (semicolon == std::string::npos) {
+      if (!plain.empty() && !containsAny(plain, {"##", "==-;", "\n\t", ":s:"})) {
+        unterminated += plain;
+      }
+      return false;
+    }
+    // The text before the first ";"; assigned in place, so that `line`
+    // keeps the room the long compiled lines needed.
+    line.assign(plain, 0, semicolon);
+    return true;
+  }
+};
+
+// True when the run must end before its next statement (a stop answer, a
+// cancel request or a time limit), which is then recorded.
+bool endsHere(Call& call) {
+  if (!runEnding()) return false;
+  noteRunEnded(call);
+  return true;
+}
+
+// Runs the program file at `programPath` statement by statement, the
+// statements cut as `format` cuts them.
+template <class Format>
+std::string runProgram(Call& call, const std::string& programPath, const std::string& syntaxPath,
+                       Format format) {
+  std::ifstream file;
+  if (!openForReading(programPath, file)) return programOpenFailure(call, programPath);
+  Run run{call, programPath, syntaxPath, {}};
+  // A run never continues a statement left unterminated by an earlier run.
+  dataToSave.clear();
+  int lineNumber = 0;
+  while (std::getline(file, line) && !endsHere(call)) {
+    ++lineNumber;
+    if (!format.statement() || !runLine(run, lineNumber)) continue;
+    if (endsHere(call)) break;
+    if (call.holdsBackFirstResult && FirstResponse.empty()) format.keepFirstResult();
+  }
+  releaseLongLineRoom();
+  return resultat;
+}
+
 }  // namespace
 
 std::string programOpenFailure(Call& call, const std::string& programPath) {
@@ -92,92 +192,12 @@ std::string programOpenFailure(Call& call, const std::string& programPath) {
 }
 
 std::string runScript(Call& call, const std::string& programPath, const std::string& syntaxPath) {
-  std::ifstream file;
-  if (!openForReading(programPath, file)) return programOpenFailure(call, programPath);
-  Run run{call, programPath, syntaxPath, {}};
-  // A run never continues a statement left unterminated by an earlier run.
-  dataToSave.clear();
-  int lineNumber = 0;
-  while (std::getline(file, line)) {
-    if (runEnding()) {
-      noteRunEnded(call);
-      break;
-    }
-    ++lineNumber;
-    if (line.empty()) continue;
-    const bool marked = mayHoldMarker(line);
-    if (marked) {
-      if (containsAny(line, {"##", "==-;", "\n\t", ":s:"})) continue;
-      if (hasCipherMarker(line)) line = base64_decode(decipherLine(line));
-    }
-    // Pending lines joined to this one may hold what the scan did not see.
-    const bool joining = !dataToSave.empty();
-    if (!completeStatement()) continue;
-    if (marked || joining) line = withoutLineBreaks(std::move(line));
-    if (!runLine(run, lineNumber)) continue;
-    // A stop answer ends the run with message 12 as its result.
-    if (runEnding()) {
-      noteRunEnded(call);
-      break;
-    }
-    // The first non-empty module result of the process is held back.
-    if (call.holdsBackFirstResult && FirstResponse.empty()) {
-      FirstResponse = resultat;
-      resultat.clear();
-    }
-  }
-  releaseLongLineRoom();
-  return resultat;
+  return runProgram(call, programPath, syntaxPath, ScriptFormat());
 }
 
 std::string runCompiled(Call& call, const std::string& programPath,
                         const std::string& syntaxPath) {
-  std::ifstream file;
-  if (!openForReading(programPath, file)) return programOpenFailure(call, programPath);
-  Run run{call, programPath, syntaxPath, {}};
-  dataToSave.clear();
-  // Plain text of compiled lines that had no ";" in the source: the start of
-  // a statement that goes on over the next lines, as it did in the source.
-  std::string unterminated;
-  int lineNumber = 0;
-  while (std::getline(file, line)) {
-    if (runEnding()) {
-      noteRunEnded(call);
-      break;
-    }
-    ++lineNumber;
-    if (!completeStatement()) continue;
-    if (line.empty() || containsAny(line, {"##", "==-;", "\n\t"})) continue;
-    // "-;" is the compiled form of an empty source line, which the source
-    // skips too.
-    if (line == "-;") continue;
-    if (hasCipherMarker(line)) {
-      const std::string plain = base64_decode(decipherLine(line));
-      const size_t semicolon = plain.find(';');
-      if (semicolon == std::string::npos) {
-        if (!plain.empty() && !containsAny(plain, {"##", "==-;", "\n\t", ":s:"})) {
-          unterminated += plain;
-        }
-        continue;
-      }
-      // The text before the first ";"; assigned in place, so that `line`
-      // keeps the room the long compiled lines needed.
-      line.assign(plain, 0, semicolon);
-    }
-    if (!unterminated.empty()) {
-      line.insert(0, unterminated);
-      unterminated.clear();
-    }
-    line = withoutLineBreaks(std::move(line));
-    if (!runLine(run, lineNumber)) continue;
-    if (runEnding()) {
-      noteRunEnded(call);
-      break;
-    }
-    if (call.holdsBackFirstResult && FirstResponse.empty()) FirstResponse = resultat;
-  }
-  releaseLongLineRoom();
-  return resultat;
+  return runProgram(call, programPath, syntaxPath, CompiledFormat());
 }
 
 namespace {

@@ -1,7 +1,7 @@
 #include "exec/statement.h"
 
 #include "modules/module_call.h"
-#include "support/disk_watch.h"
+#include "cache/disk_cache.h"
 #include "support/text.h"
 #include "syntax/syntax_search.h"
 #include "zel/state.h"

@@ -1,12 +1,9 @@
-// The Node.js binding: registers the add-on "zel" and its three exports,
-// Compiler, Executer and Commandes. Each export turns its arguments into
-// texts with JavaScript's own string conversion, calls one engine entry and
-// returns the engine's result text as a string. Two hidden functions,
-// startCall and cancelCall, queue calls for the promise API (lib/promise.js)
-// on the engine thread (zel/call_queue.h) and hand each outcome back to the
-// JavaScript thread that made the call; those calls are isolated: each
-// starts from a clean engine state and leaves the classic exports' state as
-// it found it.
+// The Node.js binding: registers the add-on "zel" and its classic exports
+// Compiler, Executer and Commandes, which convert their arguments with
+// JavaScript's own string conversion, call one engine entry and return its
+// result text. Hidden functions serve the promise API (startCall and
+// cancelCall: isolated calls on the engine thread, zel/call_queue.h) and the
+// command line (reportCrashes, cutStatements, declaredSyntax).
 #include <napi.h>
 
 #include <atomic>
@@ -17,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "exec/command_loop.h"
 #include "zel/call_queue.h"
 #include "zel/crash_report.h"
 #include "zel/entries.h"
@@ -325,6 +323,36 @@ Napi::Value ReportCrashes(const Napi::CallbackInfo& info) {
   return info.Env().Undefined();
 }
 
+// cutStatements(pending, text): cuts `text` into statements as the standard
+// input loop does, after the unfinished statement `pending`; returns
+// [the unfinished statement after it, the statements it completed...]. For
+// the command line's "zel repl".
+Napi::Value CutStatements(const Napi::CallbackInfo& info) {
+  const Napi::Env env = info.Env();
+  StatementCutter cutter(argumentText(info, 0));
+  std::vector<std::string> statements;
+  cutter.addText(argumentText(info, 1), statements);
+  Napi::Array out = Napi::Array::New(env, statements.size() + 1);
+  out.Set(0u, cutter.pending());
+  for (size_t i = 0; i < statements.size(); ++i) {
+    out.Set(static_cast<uint32_t>(i + 1), statements[i]);
+  }
+  return out;
+}
+
+// declaredSyntax(app, statement): null for a statement that declares no
+// syntax file; otherwise { path } of the file it names below the
+// application's node_modules, or { error } (message 1) when it would leave.
+// For the command line's "zel repl", whose input is not trusted.
+Napi::Value DeclaredSyntax(const Napi::CallbackInfo& info) {
+  std::string text;
+  const Declaration found = replDeclaration(argumentText(info, 0), argumentText(info, 1), text);
+  if (found == Declaration::kNone) return info.Env().Null();
+  Napi::Object out = Napi::Object::New(info.Env());
+  out.Set(found == Declaration::kConfined ? "path" : "error", text);
+  return out;
+}
+
 Napi::Object Init(Napi::Env env, Napi::Object exports) {
   // The functions carry no names of their own; they are reached only as
   // properties of the exports object.
@@ -336,7 +364,9 @@ Napi::Object Init(Napi::Env env, Napi::Object exports) {
       Napi::PropertyDescriptor::Function(env, exports, "startCall", StartCall),
       Napi::PropertyDescriptor::Function(env, exports, "cancelCall", CancelCall),
       Napi::PropertyDescriptor::Function(env, exports, "engineExiting", EngineExiting),
-      Napi::PropertyDescriptor::Function(env, exports, "reportCrashes", ReportCrashes)});
+      Napi::PropertyDescriptor::Function(env, exports, "reportCrashes", ReportCrashes),
+      Napi::PropertyDescriptor::Function(env, exports, "cutStatements", CutStatements),
+      Napi::PropertyDescriptor::Function(env, exports, "declaredSyntax", DeclaredSyntax)});
   return exports;
 }
 

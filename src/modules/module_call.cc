@@ -11,7 +11,7 @@
 #include "modules/file_identity.h"
 #include "modules/private_image.h"
 
-#include "support/disk_watch.h"
+#include "cache/disk_cache.h"
 #include "support/lang.h"
 #include "support/text.h"
 #include "zel/crash_report.h"
@@ -71,59 +71,64 @@ std::string changedOnDiskText(const std::string& path) {
          "new version up";
 }
 
-// Runs the existence test, loads and resolves, as a call would.
-void load(const std::string& path, LoadedModule& module) {
-  FileIdentity identity;
-  const int fd = openModuleFile(path, identity);
-  module.readable = fd >= 0;
-  if (!module.readable) return;
-  // The path handed to the loader, by which what it mapped is recorded: the
-  // file's real path. The loader hands back an object already loaded under
-  // the same name, so a release switched through a symbolic link would
-  // otherwise keep the old release's module.
+void (*mappedHook)() = nullptr;
+
+// The path handed to the loader, by which what it mapped is recorded: the
+// file's real path. The loader hands back an object already loaded under
+// the same name, so a release switched through a symbolic link would
+// otherwise keep the old release's module.
+std::string realPathOf(const std::string& path) {
   char* real = realpath(path.c_str(), nullptr);
   const std::string opened = real != nullptr ? real : path;
   std::free(real);
+  return opened;
+}
+
+// The version of the file at `opened` the loader gets (see loaderName): a
+// file replaced by rename since it was mapped is a new version. -1 for a
+// file written over in place: the loader matches the file by its inode and
+// would give back the object it mapped, which no longer matches what the
+// file holds (its symbols are not the file's).
+int versionOf(const std::string& opened, const FileIdentity& identity) {
   const auto known = mappedFiles().find(opened);
-  int version = 0;
-  if (known != mappedFiles().end()) {
-    const MappedFile& mapped = known->second;
-    version = mapped.version;
-    if (sameInode(mapped.identity, identity) && !sameFile(mapped.identity, identity)) {
-      // Written over in place: the loader matches the file by its inode and
-      // gives back the object it mapped, which no longer matches what the
-      // file holds (its symbols are not the file's).
-      module.error = changedOnDiskText(path);
-      close(fd);
-      return;
-    }
-    if (!sameInode(mapped.identity, identity)) ++version;  // replaced by rename
-  }
-  const std::string name = loaderName(opened, version);
+  if (known == mappedFiles().end()) return 0;
+  const MappedFile& mapped = known->second;
+  if (!sameInode(mapped.identity, identity)) return mapped.version + 1;  // replaced by rename
+  return sameFile(mapped.identity, identity) ? mapped.version : -1;
+}
+
+// Maps the module under the loader name `name`, its pages made its own (the
+// module and the libraries it brought no longer depend on their files;
+// objects the process had before are left as they are). Keeps `fd` open
+// when this call mapped the module: the loader knows a file by its inode,
+// and the module's private pages need not hold their file, so the inode of
+// a removed module could otherwise go to the next file installed, which the
+// loader would take for the module it already mapped. False, with the
+// loader's text, when it cannot be loaded.
+bool mapModule(const std::string& name, int fd, LoadedModule& module) {
   // Whether this call maps the module, or the process already had it (a
   // library linked in, say).
   void* loadedBefore = dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD);
   if (loadedBefore != nullptr) dlclose(loadedBefore);  // drops the reference just taken
-  const bool newlyMapped = loadedBefore == nullptr;
   const LoadSnapshot before = snapshotBeforeLoad();
   module.handle = dlopen(name.c_str(), RTLD_LAZY);
   if (module.handle == nullptr) {
     module.error = loaderError();
     close(fd);
-    return;
+    return false;
   }
-  // The module and the libraries it brought no longer depend on their
-  // files; objects the process had before are left as they are.
   privatizeLoadedSince(before);
-  if (newlyMapped) {
-    // Kept open for the process: the loader knows a file by its inode, and
-    // the module's private pages need not hold their file, so the inode of
-    // a removed module could otherwise go to the next file installed, which
-    // the loader would take for the module it already mapped.
-  } else {
+  if (loadedBefore != nullptr) {
     close(fd);
+  } else if (mappedHook != nullptr) {
+    mappedHook();
   }
-  mappedFiles()[opened] = {identity, version};
+  return true;
+}
+
+// Looks the entries "create" and "destroy" up; the loader's text when one
+// is missing.
+void resolveEntries(LoadedModule& module) {
   for (void** entry : {&module.create, &module.destroy}) {
     dlerror();
     *entry = dlsym(module.handle, entry == &module.create ? "create" : "destroy");
@@ -132,6 +137,24 @@ void load(const std::string& path, LoadedModule& module) {
       return;
     }
   }
+}
+
+// Runs the existence test, loads and resolves, as a call would.
+void load(const std::string& path, LoadedModule& module) {
+  FileIdentity identity;
+  const int fd = openModuleFile(path, identity);
+  module.readable = fd >= 0;
+  if (!module.readable) return;
+  const std::string opened = realPathOf(path);
+  const int version = versionOf(opened, identity);
+  if (version < 0) {
+    module.error = changedOnDiskText(path);
+    close(fd);
+    return;
+  }
+  if (!mapModule(loaderName(opened, version), fd, module)) return;
+  mappedFiles()[opened] = {identity, version};
+  resolveEntries(module);
 }
 
 // The steps shared by both kinds of module; `operate` calls the object's
@@ -182,6 +205,8 @@ std::string classicText(ModuleAnswer answer, const std::string& path) {
 }
 
 }  // namespace
+
+void setModuleMappedHook(void (*hook)()) { mappedHook = hook; }
 
 const LoadedModule& loadedModule(const std::string& app, const std::string& path) {
   // The syntax modules and pack modules of each application.

@@ -60,6 +60,12 @@ ModuleAnswer runPackModule(const LoadedModule& module, const std::string& module
 ModuleAnswer askSyntaxModule(const LoadedModule& module, const std::string& libPath,
                              const std::string& syntaxLine, const std::string& statement);
 
+// Has `hook` run after each shared object this process maps for a module,
+// before the module's first call. The engine thread registers its exit
+// handler again there, so that it runs before the static destructors the
+// module has just registered.
+void setModuleMappedHook(void (*hook)());
+
 // The classic calls, for the application of the latest Executer or
 // Commandes call: the answer, or a failure text (message 4 naming the path
 // when the file cannot be opened).

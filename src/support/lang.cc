@@ -4,7 +4,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "support/disk_watch.h"
+#include "cache/disk_cache.h"
 #include "support/text.h"
 #include "zel/state.h"
 

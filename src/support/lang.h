@@ -3,7 +3,7 @@
 // Every text the engine reports is a numbered line of a catalogue file,
 // <app>/node_modules/zel_linux/lang.conf, so wording and language change
 // without rebuilding. The catalogue is kept in the disk caches
-// (support/disk_watch.h): an edit takes effect at the next statement.
+// (cache/disk_cache.h): an edit takes effect at the next statement.
 #ifndef ZEL_SUPPORT_LANG_H_
 #define ZEL_SUPPORT_LANG_H_
 

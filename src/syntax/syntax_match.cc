@@ -7,8 +7,8 @@
 
 #include "compile/cipher.h"
 #include "modules/module_call.h"
-#include "support/dir_cache.h"
-#include "support/disk_watch.h"
+#include "cache/dir_listing.h"
+#include "cache/disk_cache.h"
 #include "support/lang.h"
 #include "support/text.h"
 #include "zel/outcome.h"

@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "support/dir_cache.h"  // entryNamePieces
+#include "cache/dir_listing.h"  // entryNamePieces
 #include "zel/outcome.h"
 
 // Classifies a raw syntax file line. Returns true and sets `syntaxLine` when

@@ -1,6 +1,6 @@
 #include "syntax/syntax_search.h"
 
-#include "support/dir_cache.h"
+#include "cache/dir_listing.h"
 #include "support/text.h"
 #include "zel/state.h"
 

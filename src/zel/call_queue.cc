@@ -13,6 +13,7 @@
 #include <thread>
 #include <utility>
 
+#include "modules/module_call.h"
 #include "zel/crash_report.h"
 #include "zel/entries.h"
 #include "zel/state.h"
@@ -267,6 +268,9 @@ Engine& engine() {
     stayLoaded();
     auto* created = new Engine;
     on_exit(onProcessExit, created);
+    // Modules loaded later register static destructors of their own, which
+    // would run before the handler: it is registered again after each.
+    setModuleMappedHook(engineExitFirst);
     std::thread(serve, std::ref(*created)).detach();
     started.store(created);
     return created;

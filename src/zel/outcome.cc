@@ -4,7 +4,7 @@
 #include <exception>
 #include <mutex>
 
-#include "support/disk_watch.h"
+#include "cache/disk_cache.h"
 #include "support/lang.h"
 #include "support/text.h"
 #include "zel/state.h"

@@ -2,7 +2,10 @@
 //
 // Every entry works on the process-wide engine state (zel/state.h) and
 // returns a copy of resultat, the latest result text. Failures are catalogue
-// messages returned as ordinary results. Calls must not overlap.
+// messages returned as ordinary results. Each entry takes the engine lock
+// for the whole call, so calls from several threads run one after another;
+// a module may call an entry again from within its own call, on the same
+// thread. A stop answer ends the process (exit status 0).
 #ifndef ZEL_ZEL_ZEL_H_
 #define ZEL_ZEL_ZEL_H_
 

@@ -1,8 +1,8 @@
-#include "support/dir_cache.h"
+#include "cache/dir_listing.h"
 
 #include <dirent.h>
 
-#include "support/disk_watch.h"
+#include "cache/disk_cache.h"
 #include "support/text.h"
 
 std::vector<std::string> entryNamePieces(const std::string& name) {

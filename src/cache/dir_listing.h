@@ -1,6 +1,6 @@
 // Directory listings, read once per disk generation.
-#ifndef ZEL_SUPPORT_DIR_CACHE_H_
-#define ZEL_SUPPORT_DIR_CACHE_H_
+#ifndef ZEL_CACHE_DIR_LISTING_H_
+#define ZEL_CACHE_DIR_LISTING_H_
 
 #include <cstdint>
 #include <string>
@@ -24,4 +24,4 @@ std::vector<std::string> entryNamePieces(const std::string& name);
 // changed.
 const DirListing& listDirectory(const std::string& app, const std::string& dir);
 
-#endif  // ZEL_SUPPORT_DIR_CACHE_H_
+#endif  // ZEL_CACHE_DIR_LISTING_H_

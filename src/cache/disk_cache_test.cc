@@ -1,6 +1,6 @@
 // What the engine keeps from disk is never served stale: every kind of
 // change is seen by the next statement.
-#include "support/disk_watch.h"
+#include "cache/disk_cache.h"
 
 #include <gtest/gtest.h>
 #include <sched.h>

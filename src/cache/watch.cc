@@ -1,4 +1,4 @@
-#include "support/disk_watch.h"
+#include "cache/watch.h"
 
 #include <fcntl.h>
 #include <sys/epoll.h>
@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <limits>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "support/text.h"
@@ -32,11 +33,6 @@ struct WatchRecord {
   int holders;
 };
 
-struct ApplicationRecord {
-  uint32_t id;
-  uint64_t used;  // use stamp of the latest statement or new entry for it
-};
-
 struct Watch {
   bool opened = false;
   bool usable = false;   // inotify and the mount table are both watched
@@ -51,13 +47,6 @@ struct Watch {
   // Watches removed by the engine whose IN_IGNORED has not been read yet:
   // that event is no change.
   std::unordered_set<int> removed;
-  // The application directories the caches hold entries for, and the
-  // caches themselves, to evict an application's entries from each.
-  std::unordered_map<std::string, ApplicationRecord> applications;
-  ApplicationRecord* current = nullptr;  // the application used last
-  std::string currentPath;
-  uint32_t nextApplication = 1;
-  std::vector<cache_use::Evictable*> caches;
 };
 
 Watch& watch() {
@@ -305,82 +294,12 @@ bool holdWatches(const WatchSet& watches, WatchSet& held) {
   return true;
 }
 
-namespace {
-
-// Forgets the least recently used applications beyond the bound, with
-// every cache entry made for them.
-void evictApplications(Watch& w) {
-  while (w.applications.size() > kCachedApplications) {
-    auto oldest = w.applications.end();
-    for (auto it = w.applications.begin(); it != w.applications.end(); ++it) {
-      if (&it->second == w.current) continue;
-      if (oldest == w.applications.end() || it->second.used < oldest->second.used) oldest = it;
-    }
-    const uint32_t id = oldest->second.id;
-    w.applications.erase(oldest);
-    for (cache_use::Evictable* cache : w.caches) cache->evictApplication(id);
-  }
-}
-
-}  // namespace
-
-namespace cache_use {
-
-Evictable::Evictable() { watch().caches.push_back(this); }
-
-uint32_t application(const std::string& app) {
+bool beginStatementView() {
   Watch& w = watch();
-  if (w.current == nullptr || w.currentPath != app) {
-    auto added = w.applications.try_emplace(app, ApplicationRecord{w.nextApplication, 0});
-    if (added.second) ++w.nextApplication;
-    w.current = &added.first->second;
-    w.currentPath = app;
-    if (added.second) evictApplications(w);
-  }
-  w.current->used = stamp();
-  return w.current->id;
-}
-
-Counters counters;
-
-}  // namespace cache_use
-
-EntrySources* EntrySources::building_ = nullptr;
-
-EntrySources::EntrySources(WatchSet& held) : held_(held), outer_(building_) { building_ = this; }
-
-EntrySources::~EntrySources() { building_ = outer_; }
-
-void EntrySources::rest(const WatchSet& watches, bool cacheable) {
-  if (!cacheable || !holdWatches(watches, held_)) cacheable_ = false;
-}
-
-namespace {
-
-void openStatement(Watch& w, const std::string& app) {
   checkForChanges(w);
-  // What the outermost statement looks up stays in the caches until it ends.
-  if (w.statementDepth++ == 0) cache_use::counters.pinnedFrom = cache_use::counters.stamp + 1;
-  cache_use::application(app);
+  return w.statementDepth++ == 0;
 }
 
-void closeStatement(Watch& w) {
-  if (--w.statementDepth == 0) {
-    cache_use::counters.pinnedFrom = std::numeric_limits<uint64_t>::max();
-  }
-}
+void endStatementView() { --watch().statementDepth; }
 
-}  // namespace
-
-StatementScope::StatementScope(const std::string& app) : opened_(true) {
-  openStatement(watch(), app);
-}
-
-StatementScope::StatementScope(const std::string& app, Join)
-    : opened_(watch().statementDepth == 0) {
-  if (opened_) openStatement(watch(), app);
-}
-
-StatementScope::~StatementScope() {
-  if (opened_) closeStatement(watch());
-}
+bool insideStatement() { return watch().statementDepth > 0; }
