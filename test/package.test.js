@@ -9,6 +9,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
+const { codeBlocks } = require('./support/doc_blocks');
 
 const root = path.join(__dirname, '..');
 const sample = path.join(root, 'build', 'sample');
@@ -135,15 +136,20 @@ test('without the prebuilt add-on, the install builds it from source without Goo
   assert.strictEqual(sh('npx', ['zel', 'run', 'home/program.txt', '--app', 'home'], project), expectedRun);
 });
 
-test('without a compiler: the tarball installs, and init --example lays out a home that runs', (t) => {
+test('without a compiler: the tarball installs, init --example lays out a home, the README example runs', (t) => {
   const compilers = ['g++', 'c++', 'cc', 'gcc', 'clang', 'clang++'].map((name) => path.join('/usr/bin', name))
     .filter((file) => fs.existsSync(file)).map((file) => fs.realpathSync(file));
   const wrap = hiding(t, 'the compilers', [...new Set(compilers)], '/dev/null',
     '! g++ --version >/dev/null 2>&1 && ! c++ --version >/dev/null 2>&1 && ! clang --version >/dev/null 2>&1');
   const project = projectWith(path.join(work, 'no-compiler'), tarball, wrap);
-  sh(...wrap(['zel', 'init', 'home', '--example'], 'npx'), project);
-  const run = wrap(['zel', 'run', 'home/program.txt', '--app', 'home'], 'npx');
+  sh(...wrap(['zel', 'init', 'zel-home', '--example'], 'npx'), project);
+  const run = wrap(['zel', 'run', 'zel-home/program.txt', '--app', 'zel-home'], 'npx');
   assert.strictEqual(sh(...run, project), expectedRun);
+  // The README's first JavaScript example, as written, prints what the README shows after it.
+  const blocks = codeBlocks(path.join(root, 'README.md'));
+  const first = blocks.findIndex((b) => b.kind === 'js');
+  fs.writeFileSync(path.join(project, 'example.js'), blocks[first].code);
+  assert.strictEqual(sh(...wrap(['example.js'], process.execPath), project), blocks[first + 1].code);
 });
 
 test('installed by path from a checkout without build outputs, the add-on is built and loads', () => {
