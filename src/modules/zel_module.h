@@ -22,8 +22,8 @@
 //
 //                    classic exports              promise API (run, exec),
 //                    (Executer, Commandes)        and a pool's children
-//   thread           the JavaScript thread that   a libuv pool thread, never
-//                    called the export            the JavaScript thread
+//   thread           the JavaScript thread that   the engine's own thread,
+//                    called the export            never a JavaScript thread
 //   stop answer      ends the whole process,      ends the run only: it
 //                    status 0, host included      resolves with stopped: true
 //   exception from   a JavaScript Error thrown    the promise rejects with a
