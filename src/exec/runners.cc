@@ -1,5 +1,6 @@
 #include "exec/runners.h"
 
+#include <array>
 #include <fstream>
 #include <string>
 
@@ -66,13 +67,13 @@ bool runLine(Run& run, int lineNumber) {
 // with "-") holds one of these characters, as does a line break ("\r").
 // Most statements hold none, and one scan settles them.
 bool mayHoldMarker(const std::string& text) {
+  static const auto kLeads = [] {
+    std::array<bool, 256> leads{};
+    for (const unsigned char c : {'#', '=', '\n', '\r', ':', '-'}) leads[c] = true;
+    return leads;
+  }();
   for (const char c : text) {
-    switch (c) {
-      case '#': case '=': case '\n': case '\r': case ':': case '-':
-        return true;
-      default:
-        break;
-    }
+    if (kLeads[static_cast<unsigned char>(c)]) return true;
   }
   return false;
 }

@@ -189,8 +189,11 @@ void askSyntaxModules(Match& match) {
 // Removes every ";", then every "(ZE)" from the statement. Returns true
 // when it carried a "(ZE)".
 bool stripStatement(std::string& text) {
-  if (text.find(';') != std::string::npos) {
-    text.erase(std::remove(text.begin(), text.end(), ';'), text.end());
+  const size_t semicolon = text.find(';');
+  if (semicolon + 1 == text.size()) {
+    text.pop_back();  // the statement's own ";", the only one mostly
+  } else if (semicolon != std::string::npos) {
+    text.erase(std::remove(text.begin() + semicolon, text.end(), ';'), text.end());
   }
   if (text.find('(') == std::string::npos || !contains(text, "(ZE)")) return false;
   text = goReplace(std::move(text), "(ZE)", "");

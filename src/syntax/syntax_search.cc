@@ -54,8 +54,9 @@ SyntaxMatch searchSyntax(const Call& call, const std::string& selector,
     match.passedOver = true;
     return match;
   }
-  if (selector == "*.*") return searchAllPacks(call, statement);
-  myDirPath = selector;
+  if (selector.size() == 3 && selector == "*.*") return searchAllPacks(call, statement);
+  // The classic state names the file searched; a run searches the same one.
+  if (myDirPath != selector) myDirPath = selector;
   return matchSyntaxFile(call, selector, statement);
 }
 
