@@ -13,9 +13,9 @@ class HelpRequest extends Error {}
 // What is wrong with one option of the command line (a token of
 // node:util.parseArgs), or null. `options` is in parseArgs form.
 function optionProblem(token, options) {
-  const spec = Object.hasOwn(options, token.name) ? options[token.name] : null;
-  if (spec === null) return `unknown option ${token.rawName}`;
-  if (spec.type === 'boolean') {
+  const known = Object.hasOwn(options, token.name) ? options[token.name] : null;
+  if (known === null) return `unknown option ${token.rawName}`;
+  if (known.type === 'boolean') {
     return token.value === undefined ? null : `${token.rawName} takes no value`;
   }
   // A value that looks like an option is taken for one, not for the value.
