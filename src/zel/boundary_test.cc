@@ -278,4 +278,16 @@ TEST_F(BoundaryTest, ModuleLibrariesBesideItStayAsLoaded) {
       ::testing::ExitedWithCode(3), "");
 }
 
+// A compile output path holding a NUL byte is refused whole: the C library
+// would stop at the NUL and write a file the caller never named.
+TEST_F(BoundaryTest, CompileOutputPathHoldingNul) {
+  const std::string source = app_.write("nul.txt", "a line of thirteen or more bytes\n");
+  myAbsolutePathDirApp = app_.path();
+  const fs::path previous = fs::current_path();
+  fs::current_path(app_.path());  // the request log lands there
+  EXPECT_EQ(CallZEL_Compiler(source, ".z" + kNul + "c"), "M11 " + app_.path() + "/nul.z\\0c");
+  fs::current_path(previous);
+  EXPECT_FALSE(fs::exists(app_.path() + "/nul.z"));
+}
+
 }  // namespace
