@@ -11,14 +11,15 @@ const { Worker } = require('node:worker_threads');
 const root = path.join(__dirname, '..');
 const zel = require(root);
 const { testCatalog, makeScratchApp } = require('./support/scratch_app');
+const { untilSleeping } = require('./support/sleeping');
 
 // A scratch application whose "calc" pack has one form per fixture module.
 function makeApp(prefix = 'M') {
   const { app, syntax } = makeScratchApp({
     tag: 'promise',
     modules: { printer: 'echo_module', counter: 'counter_module', halt: 'stop_module',
-      thrower: 'throwing_module', guard: 'exit_guard_module' },
-    forms: 'print (printer)\ncount (counter)\nstop (halt)\nboom (thrower)\nguard (guard)\n' +
+      thrower: 'throwing_module', guard: 'exit_guard_module', nap: 'sleep_module' },
+    forms: 'print (printer)\ncount (counter)\nstop (halt)\nboom (thrower)\nguard (guard)\nsleep (nap)\n' +
       'gone (missing)\nbroken (broken)\n',
     catalog: testCatalog(prefix),
   });
@@ -160,6 +161,26 @@ test('abort and timeout end a run between two statements; the next call works', 
   await assert.rejects(zel.exec(app, 'print x;', syntax, { signal: AbortSignal.abort() }), { name: 'AbortError' });
   const next = await zel.run(app, program('after.txt', ['print after;']));
   assert.strictEqual(next.result, `ran ${path.join(app, 'after.txt')};print after;`);
+});
+
+test('an abort, then the time limit, during one module call rejects with AbortError', async () => {
+  const controller = new AbortController();
+  const call = zel.run(app, program('nap.txt', ['sleep 1500;', 'print after;']),
+    { signal: controller.signal, timeout: 1000 });
+  await untilSleeping(process.pid);
+  controller.abort();
+  await assert.rejects(call, { name: 'AbortError' });
+});
+
+test('a short call behind a long one comes back while a later long call runs', async () => {
+  const first = zel.exec(app, 'sleep 200;', syntax);
+  const short = zel.exec(app, 'print short;', syntax);
+  let laterDone = false;
+  const later = zel.exec(app, 'sleep 1500;', syntax).then(() => { laterDone = true; });
+  await short;
+  await new Promise(setImmediate);
+  assert.strictEqual(laterDone, false);
+  await Promise.all([first, later]);
 });
 
 test('a call aborted while it waits in the queue never runs', async () => {
