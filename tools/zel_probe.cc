@@ -18,12 +18,16 @@
 //                               "module" or "syntax-module"), then creates
 //                               and destroys one object, without calling it;
 //                               prints "ok" and exits 0, or prints what is
-//                               wrong and exits 1.
+//                               wrong and exits 1: "unreadable" when the
+//                               engine's existence test refuses the file (it
+//                               would report message 4), else the loader's
+//                               or the engine's text.
 //
 // The callers run each load in a process of its own, so that a module that
 // crashes while loading, or while its object is made, is reported as such.
 #include <dirent.h>
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <exception>
@@ -33,6 +37,7 @@
 #include <vector>
 
 #include "exec/statement.h"
+#include "modules/file_identity.h"
 #include "modules/zel_module.h"
 #include "support/lang.h"
 #include "support/text.h"
@@ -142,11 +147,11 @@ std::string createAndDestroy(void* create, void* destroy) {
 }
 
 std::string loadProblem(const std::string& path, bool syntaxModule) {
-  if (std::FILE* f = std::fopen(path.c_str(), "r")) {
-    std::fclose(f);
-  } else {
-    return "file not found or not readable";
-  }
+  // The engine's own test: a FIFO or a directory is refused at once.
+  FileIdentity identity;
+  const int fd = openModuleFile(path, identity);
+  if (fd < 0) return "unreadable";
+  close(fd);
   void* handle = dlopen(path.c_str(), RTLD_LAZY);
   if (handle == nullptr) return dlerror();
   void* entries[2] = {nullptr, nullptr};
