@@ -1,6 +1,7 @@
 'use strict';
 // The command line as a user drives it, and a module built with the kit.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(600);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const os = require('node:os');

@@ -3,6 +3,7 @@
 // error, and the process still dies of the signal; the host's own signal
 // handling (WebAssembly's traps) is left intact.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(300);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const path = require('node:path');

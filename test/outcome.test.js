@@ -3,6 +3,7 @@
 // caller to the next, every failure is reported with its line, and the
 // classic exports keep returning what they returned before.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(300);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const path = require('node:path');

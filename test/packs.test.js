@@ -3,6 +3,7 @@
 // links never lead out, temporary files are never reached through a link,
 // and a pack's code runs confined.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(300);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const os = require('node:os');

@@ -3,6 +3,7 @@
 // replaced, a call that runs on too long loses its child, no option a caller
 // passes breaks the pool, and closing leaves no child behind.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(300);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const path = require('node:path');

@@ -2,6 +2,7 @@
 // The promise API: outcomes, the stop answer, cancellation, module
 // exceptions, call order and an event loop left free during long runs.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(300);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const path = require('node:path');
