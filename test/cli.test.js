@@ -251,6 +251,9 @@ test('a module built with the kit alone loads and answers', () => {
 
 test('arguments: --app=DIR, "--" before a statement, --version, strict errors with status 2', () => {
   const version = require('../package.json').version;
+  // A home whose node_modules is a file: the error escapes the command.
+  const blocked = fs.mkdtempSync(path.join(os.tmpdir(), 'zel-blocked-'));
+  fs.writeFileSync(path.join(blocked, 'node_modules'), '');
   const cases = [
     { args: ['--version'], status: 0, stdout: `${version}\n` },
     { args: [], status: 2, stdout: /^usage: zel COMMAND/ },
@@ -265,6 +268,7 @@ test('arguments: --app=DIR, "--" before a statement, --version, strict errors wi
     { args: ['--bogus'], status: 2, stderr: /^zel: unknown option --bogus\n/ },
     { args: ['run', 'a.txt', '--timeout', '99999999999'], status: 2, stderr: /^zel run: --timeout needs a whole number/ },
     { args: ['run', 'a.txt', '--timeout='], status: 2, stderr: /^zel run: --timeout needs a whole number/ },
+    { args: ['init', blocked], status: 1, stderr: /^zel: ENOTDIR: not a directory, mkdir .*\n$/ },
   ];
   for (const { args, status, stdout, stderr } of cases) {
     const r = zel(args);
@@ -274,6 +278,7 @@ test('arguments: --app=DIR, "--" before a statement, --version, strict errors wi
     if (stderr) assert.match(r.stderr, stderr, args.join(' '));
     assert.doesNotMatch(r.stderr, /^\s+at /m, `${args.join(' ')}: a stack trace`);
   }
+  fs.rmSync(blocked, { recursive: true, force: true });
 });
 
 test('repl through a pipe: declarations, statements over lines, results in order, status 0', () => {
