@@ -11,11 +11,7 @@ const root = path.join(__dirname, '..');
 const zel = require(root);
 const { makeScratchApp } = require('./support/scratch_app');
 
-const { app } = makeScratchApp({
-  tag: 'text',
-  modules: { did: 'statement_module' },
-  forms: 'do (did)\n',
-});
+const { app } = makeScratchApp({ tag: 'text', modules: { did: 'statement_module' }, forms: 'do (did)\n' });
 const dir = fs.mkdtempSync(path.join(app, '..', 'zel-text-files-'));
 test.after(() => {
   fs.rmSync(app, { recursive: true, force: true });
@@ -32,22 +28,21 @@ const programs = [
   ['no final line break', ':s:calc.zel;\ndo a;'],
 ];
 
-function fileOf(name, text) {
+const fileOf = (name, text) => {
   const file = path.join(dir, `${name.replace(/\W+/g, '-')}.txt`);
   fs.writeFileSync(file, text);
   return file;
-}
-
-// No test here may hang the suite.
-const limit = { timeout: 60000 };
-
+};
 const listing = () => fs.readdirSync(app, { recursive: true }).sort();
+const limit = { timeout: 60000 };  // no test here may hang the suite
 
 test('promise API and pool: a program text has the outcome of the same file', limit, async (t) => {
   const pool = zel.createPool({ size: 1 });
   t.after(() => pool.close());
+  const source = fileOf('compiled', ':s:calc.zel; header line\ndo something long enough;\n');
+  const compiled = (await zel.compile(source, '.zel', { app })).output;
   const before = listing();
-  for (const [name, text] of programs) {
+  for (const [name, text] of [...programs, ['compiled', fs.readFileSync(compiled, 'utf8')]]) {
     const file = fileOf(name, text);
     for (const [via, api] of [['promise', zel], ['pool', pool]]) {
       const fromText = await api.run(app, { text });
@@ -57,25 +52,13 @@ test('promise API and pool: a program text has the outcome of the same file', li
   assert.deepStrictEqual(listing(), before, 'nothing written into the home');
 });
 
-test('a compiled program given as text runs as the compiled file', limit, async () => {
-  const source = fileOf('compiled', ':s:calc.zel; header line\ndo something long enough;\n');
-  const compiled = await zel.compile(source, '.zel', { app });
-  assert.strictEqual(compiled.failed, false);
-  const text = fs.readFileSync(compiled.output, 'utf8');
-  const outcome = await zel.run(app, { text });
-  assert.deepStrictEqual(outcome, await zel.run(app, compiled.output));
-  assert.strictEqual(outcome.result, 'did do something long enough');
-});
-
 test('zel run - prints what zel run FILE prints', limit, () => {
   const zelRun = (program, input) => spawnSync(process.execPath,
     [path.join(root, 'bin', 'zel'), 'run', program, '--app', app], { input, encoding: 'utf8' });
   for (const [name, text] of programs) {
     const file = fileOf(name, text);
-    const fromFile = zelRun(file, '');
-    const fromStdin = zelRun('-', text);
-    assert.deepStrictEqual(
-      [fromStdin.status, fromStdin.stdout, fromStdin.stderr.replaceAll('<stdin>', file)],
+    const [fromFile, fromStdin] = [zelRun(file, ''), zelRun('-', text)];
+    assert.deepStrictEqual([fromStdin.status, fromStdin.stdout, fromStdin.stderr.replaceAll('<stdin>', file)],
       [fromFile.status, fromFile.stdout, fromFile.stderr], name);
   }
 });
