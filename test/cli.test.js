@@ -164,6 +164,8 @@ test('check names each mistake of a pack author with its file, its line and what
       fs.rmSync(vars(dir));
       assert.strictEqual(spawnSync('mkfifo', [vars(dir)]).status, 0);
     }, varsSays('file not found or not readable'), /"zel add-pack"/],
+    ['a FIFO for a pack file', (dir) => assert.strictEqual(spawnSync('mkfifo', [at(dir, 'fifo.zel')]).status, 0),
+      (dir) => `${at(dir, 'fifo.zel')}: not a regular file that can be read`, /remove it/],
     ['a catalogue missing a message', (dir) => {
       const lang = at(dir, 'zel_linux', 'lang.conf');
       fs.writeFileSync(lang, fs.readFileSync(lang, 'utf8').replace(/^:35:.*\n/m, ''));

@@ -14,6 +14,8 @@
 //                                 module <path> <line>
 //                                 no-module <line> <syntax line>
 //                                 outside-module <line> <module name>
+//                               or "unreadable" when the engine would not
+//                               read PACK (no regular file, say a FIFO).
 //   zel-probe load KIND PATH    loads one module as the engine would (KIND is
 //                               "module" or "syntax-module"), then creates
 //                               and destroys one object, without calling it;
@@ -63,7 +65,12 @@ std::vector<std::string> entriesWith(const std::string& dir, const std::string& 
 }
 
 int forms(const std::string& pack, const std::string& moduleDir) {
-  std::ifstream file(pack, std::ios::binary);
+  // Read as the engine reads a pack: a FIFO or a directory is not waited on.
+  std::ifstream file;
+  if (!openForReading(pack, file)) {
+    std::printf("unreadable\n");
+    return 0;
+  }
   std::set<std::string> seen;
   std::string raw, syntaxLine;
   for (int line = 1; std::getline(file, raw); ++line) {

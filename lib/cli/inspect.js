@@ -64,6 +64,9 @@ function formsOf(pack, moduleDir) {
     } else if (kind === 'no-module') {
       problems.push(`${pack}:${first}: the form "${second}" names no module; end the line with the ` +
         'module that runs it in parentheses, as in "say <text> (say)"');
+    } else if (kind === 'unreadable') {
+      problems.push(`${pack}: not a regular file that can be read, so the engine cannot read its forms; ` +
+        'put the pack\'s .zel file there, or remove it');
     } else if (kind === 'outside-module') {
       problems.push(`${pack}:${first}: the module "${second}" is not a file inside ` +
         `${path.basename(moduleDir)}/, so the engine never loads it; name a file below it, without ".so"`);
