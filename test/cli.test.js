@@ -186,7 +186,7 @@ test('check names each mistake of a pack author with its file, its line and what
   }
 });
 
-test('hints: advice for the failure texts a run or exec reports, none for others', () => {
+test('hints: advice for the failure texts a run or exec reports, none for others', (t) => {
   const { hintFor } = require('../lib/cli/hints');
   const rows = [
     ['line 3: /app/node_modules/calc/say.so: undefined symbol: create', /ZEL_EXPORT_MODULE\(Class\)/],
@@ -204,14 +204,11 @@ test('hints: advice for the failure texts a run or exec reports, none for others
   }
   // What a run reports reaches them with its message number.
   const french = copyOfSample();
-  try {
-    fs.copyFileSync(path.join(root, 'lang', 'lang.fr.conf'), path.join(french, 'node_modules', 'zel_linux', 'lang.conf'));
-    fs.rmSync(path.join(french, 'node_modules', 'calculator', 'vars.so'));
-    const r = zel(['exec', 'set a to 1;', '--syntax', 'calculator.zel', '--app', french]);
-    assert.match(r.stderr, /^Fichier introuvable.*\n {2}hint: build the module/);
-  } finally {
-    fs.rmSync(french, { recursive: true, force: true });
-  }
+  t.after(() => fs.rmSync(french, { recursive: true, force: true }));
+  fs.copyFileSync(path.join(root, 'lang', 'lang.fr.conf'), path.join(french, 'node_modules', 'zel_linux', 'lang.conf'));
+  fs.rmSync(path.join(french, 'node_modules', 'calculator', 'vars.so'));
+  const r = zel(['exec', 'set a to 1;', '--syntax', 'calculator.zel', '--app', french]);
+  assert.match(r.stderr, /^Fichier introuvable.*\n {2}hint: build the module/);
 });
 
 test('add-pack refuses a pack that fails the check, unless --force', () => {
