@@ -64,6 +64,7 @@ std::string executeProgram(Call& call, std::string appDir, std::string programPa
       break;
     }
     myAppFile = syntaxPathOf(call.app(), folded);
+    call.setHeaderLine(lineNumber);
     resultat = compiled ? runCompiled(call, programPath, myAppFile)
                         : runScript(call, programPath, myAppFile);
     break;
