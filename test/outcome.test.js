@@ -15,11 +15,15 @@ const { makeScratchApp } = require('./support/scratch_app');
 const { app, syntax } = makeScratchApp({
   tag: 'outcome',
   modules: { printer: 'echo_module', thrower: 'throwing_module', again: 'reentrant_module' },
-  forms: 'print (printer)\nboom (thrower)\nreenter (again)\nleave (../calc/printer)\n' +
+  forms: 'print (printer)\nboom (thrower)\nreenter (again)\nrethrow (again)\nleave (../calc/printer)\n' +
     'broken (broken)\n',
 });
 fs.writeFileSync(path.join(app, 'node_modules', 'calc', 'broken.so'), 'not a shared object');
 fs.writeFileSync(path.join(app, 'node_modules', 'zzz.zel'), 'zzz (nothing)\n');
+// A pack file a user could have placed outside node_modules.
+const uploaded = path.join(app, 'uploads', 'admin.zel');
+fs.mkdirSync(path.dirname(uploaded));
+fs.writeFileSync(uploaded, 'print (printer)\n');
 const bare = makeScratchApp({ tag: 'outcome-bare', modules: {}, forms: 'print (printer)\n' });
 fs.rmSync(path.join(bare.app, 'node_modules', 'zel_linux'), { recursive: true });
 test.after(() => {
@@ -87,8 +91,14 @@ test('each failure kind is reported with its message and line', async () => {
       { failed: false, message: null, line: null, diagnostics: [], result: `ran ${syntax};print x;` }],
     ['a pack name leaving node_modules', () => zel.exec(app, 'print x;', 'calc/../../outcome.txt'),
       { failed: true, message: 1, line: null, diagnostics: [[null, 1]], result: 'M1 calc/../../outcome.txt' }],
+    ['an absolute pack path outside node_modules', () => zel.exec(app, 'print x;', uploaded),
+      { failed: true, message: 1, line: null, diagnostics: [[null, 1]], result: `M1 ${uploaded}` }],
+    ['an absolute pack path inside it', () => zel.exec(app, 'print x;', path.join(app, 'node_modules', 'x', '..', 'calc.zel')),
+      { failed: false, message: null, line: null, diagnostics: [], result: `ran ${syntax};print x;` }],
     ['a module calling back into the engine', () => zel.run(app, program('re.txt', ['reenter nf inner;'])),
       { failed: false, message: null, line: 2, diagnostics: [] }],
+    ['a header marker in a later statement', () => zel.run(app, program('czel-late.txt', ['', 'nf (CZEL) now;'])),
+      { failed: true, message: 3, line: 3, diagnostics: [[3, 3]] }],
     ['lines too short to compile', () => zel.compile(file('short.txt', ['print a long line;', 'x;', 'y;']), '.zel', { app }),
       { failed: true, message: 9, line: null, diagnostics: [[2, 9], [3, 9]] }],
     ['a missing catalogue', () => zel.exec(bare.app, 'print x;', bare.syntax),
@@ -105,6 +115,9 @@ test('each failure kind is reported with its message and line', async () => {
   const last = (await zel.run(app, many)).diagnostics.at(-1);
   assert.strictEqual(last.text, '50 more failures left out');
   await assert.rejects(zel.run(app, program('throw.txt', ['boom now;', 'print a;'])), { line: 2 });
+  // A module that calls back into the engine before it throws is the one named.
+  await assert.rejects(zel.exec(app, 'rethrow print inner;', syntax),
+    { code: 'ZEL_MODULE_THREW', modulePath: path.join(app, 'node_modules', 'calc', 'again.so') });
 });
 
 test('the command line reports each failure and exits 1', () => {
