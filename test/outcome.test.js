@@ -14,8 +14,8 @@ const { makeScratchApp } = require('./support/scratch_app');
 
 const { app, syntax } = makeScratchApp({
   tag: 'outcome',
-  modules: { printer: 'echo_module', thrower: 'throwing_module', again: 'reentrant_module' },
-  forms: 'print (printer)\nboom (thrower)\nreenter (again)\nrethrow (again)\nleave (../calc/printer)\n' +
+  modules: { printer: 'echo_module', thrower: 'throwing_module', again: 'reentrant_module', size: 'sized_answer_module' },
+  forms: 'print (printer)\nboom (thrower)\nreenter (again)\nrethrow (again)\nsize (size)\nleave (../calc/printer)\n' +
     'broken (broken)\n',
 });
 fs.writeFileSync(path.join(app, 'node_modules', 'calc', 'broken.so'), 'not a shared object');
@@ -163,4 +163,11 @@ test('promise calls between classic calls change nothing the classic calls retur
     spawnSync(process.execPath, ['-e', script(interleave)], { encoding: 'utf8' }).stdout);
   assert.deepStrictEqual(JSON.parse(runs[0]), ['', '', 'M3 nf x', 'M3 nf x', `ran ${path.join(app, 'classic.txt')};print classic;`]);
   assert.strictEqual(runs[1], runs[0]);
+});
+
+// The one case of a text longer than a JavaScript string can hold (the
+// limit is about 512 MiB): the call rejects, and the host and the engine go on.
+test('an answer too long for a JavaScript string rejects and the next call runs', { timeout: 120000 }, async () => {
+  await assert.rejects(zel.exec(app, 'size 600000000;', syntax), { name: 'ZelError', code: 'ZEL_TEXT_TOO_LONG' });
+  assert.strictEqual((await zel.exec(app, 'size 3;', syntax)).result, 'xxx');
 });
