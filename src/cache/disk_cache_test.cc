@@ -62,6 +62,20 @@ TEST(DiskCacheBounds, EvictsTheLeastRecentlyUsedEntry) {
   EXPECT_EQ(cache->node(app, "/b").entry.value, 0);  // made anew
 }
 
+// The statement in progress may hold references into a cache: what it has
+// looked up stays, even beyond the cache's capacity, until it ends.
+TEST(DiskCacheBounds, KeepsWhatTheStatementInProgressUses) {
+  struct Entry {
+    uint64_t generation = 0;
+    int value = 0;
+  };
+  static auto* cache = new DiskCache<Entry>(2);
+  const std::string app = "/statement-in-progress";
+  const StatementScope statement(app);
+  for (int i = 1; i <= 3; ++i) cache->node(app, "/" + std::to_string(i)).entry.value = i;
+  for (int i = 1; i <= 3; ++i) EXPECT_EQ(cache->node(app, "/" + std::to_string(i)).entry.value, i);
+}
+
 TEST_F(DiskChangeTest, EditedCatalogue) {
   EXPECT_EQ(command("other x;"), noForm());
   app_.write("node_modules/zel_linux/lang.conf", std::string(kTestCatalog) + ":19:edited\n");
