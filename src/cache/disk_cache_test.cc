@@ -155,6 +155,22 @@ TEST_F(DiskChangeTest, ChangeMadeByAStatementIsSeenByTheNextInTheSameRun) {
   EXPECT_EQ(CallZEL_Executer(app_.path(), program), "M4 " + printer);
 }
 
+// More applications than the caches hold, each asked once, push the first
+// one's entries out, watches and all; its module replaced meanwhile is the
+// one its next statement runs, never what an evicted entry held.
+TEST_F(DiskChangeTest, FirstApplicationAfterManyOthersRunsItsModuleAsItIsNow) {
+  EXPECT_EQ(command("print a;"), ran("print a;"));
+  std::vector<std::unique_ptr<TempDir>> others;  // kept: removing them is a change
+  for (size_t i = 0; i <= kCachedApplications; ++i) {
+    others.push_back(std::make_unique<TempDir>());
+    CallZEL_Commandes(others.back()->path(), "x;", others.back()->path() + "/calc.zel");
+  }
+  const std::string printer = app_.modules() + "calc/printer.so";
+  std::filesystem::copy_file(std::string(ZEL_FIXTURE_DIR) + "/statement_module.so", printer + ".new");
+  std::filesystem::rename(printer + ".new", printer);
+  EXPECT_EQ(command("print b;"), "did print b");
+}
+
 // Paths worked out from the application directory are kept between calls;
 // calls that alternate between applications must each see their own files,
 // even through the same syntax file.
