@@ -100,6 +100,7 @@ class Maker {
   bool tooLong_ = false;
 };
 
+// The record's diagnostics: [{ line, message, text }], in order.
 napi_value diagnosticsOf(Maker& make, const Outcome& o) {
   napi_value list = make.array(o.diagnostics.size());
   for (size_t i = 0; i < o.diagnostics.size(); ++i) {
