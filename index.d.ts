@@ -97,7 +97,11 @@ export interface ProgramText {
 export function run(appDir: string, program: string | ProgramText,
   options?: CallOptions): Promise<Outcome>;
 
-/** Runs one statement against a syntax file ("*.*" for every pack). */
+/**
+ * Runs one statement against a syntax file below appDir/node_modules, named there
+ * ("calc.zel") or by an absolute path inside it, or "*.*" for every pack; any other
+ * path is refused with message 1.
+ */
 export function exec(appDir: string, statement: string, syntaxPath: string,
   options?: CallOptions): Promise<Outcome>;
 
