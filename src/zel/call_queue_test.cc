@@ -1,6 +1,8 @@
 // The engine thread's queue: calls made while the engine is busy run in
 // call order and come back to each sink together; a withdrawn call never
-// runs; a long call does not hold the results of those before it.
+// runs; a long call does not hold the results of those before it; a call
+// made after the previous one came back runs whether the engine thread is
+// still looking for it or has gone to sleep.
 #include "zel/call_queue.h"
 
 #include <gtest/gtest.h>
@@ -74,6 +76,32 @@ TEST(CallQueue, CallsMadeWhileBusyComeBackTogetherInOrder) {
   EXPECT_FALSE(cancelQueuedCall(*first));
   EXPECT_EQ(a->waitFor(3), (Batches{{"0:slept 200"}, {"1:slept 0", "5:slept 0"}}));
   EXPECT_EQ(b->waitFor(3), (Batches{{"2:slept 0", "4:slept 0"}, {"6:slept 600"}}));
+}
+
+TEST(CallQueue, EachCallMadeOnceThePreviousCameBackRuns) {
+  TestApp app;
+  app.installSyntaxModule("keyword_syntax");
+  app.installPackModule("calc", "sleep_module", "nap");
+  const std::string syntax = app.syntaxFile("calc", "sleep (nap)\n");
+  // Right away the engine thread is still looking for the call; after
+  // 5 ms it sleeps and must be woken.
+  for (const int pauseMs : {0, 5}) {
+    auto sink = std::make_shared<RecordingSink>();
+    Batches expected;
+    for (int tag = 0; tag < 20; ++tag) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+      auto call = std::make_shared<QueuedCall>();
+      call->kind = QueuedCall::kExec;
+      call->args[0] = app.path();
+      call->args[1] = "sleep 0;";
+      call->args[2] = syntax;
+      call->tag = tag;
+      call->sink = sink;
+      enqueueCall(call);
+      expected.push_back({std::to_string(tag) + ":slept 0"});
+      ASSERT_EQ(sink->waitFor(tag + 1), expected) << "pause " << pauseMs << " ms";
+    }
+  }
 }
 
 }  // namespace
