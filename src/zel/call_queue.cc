@@ -208,21 +208,20 @@ void runOne(Engine& e, QueuedCall& call) {
   for (;;) pause();
 }
 
-// Watches for a call for up to kSpin before the thread sleeps. Returns
-// true once one waits (or the process exits). Yields the processor between
+// Watches for a call for up to kSpin before the thread sleeps; returns as
+// soon as one waits or the process exits. Yields the processor between
 // looks, so that a thread that shares it runs first.
-bool spinForCall(const Engine& e) {
+void spinForCall(const Engine& e) {
   const Clock::time_point until = Clock::now() + kSpin;
   do {
     for (int i = 0; i < 32; ++i) {
-      if (e.pending.load(std::memory_order_acquire) || e.exiting.load()) return true;
+      if (e.pending.load(std::memory_order_acquire) || e.exiting.load()) return;
 #if defined(__x86_64__) || defined(__i386__)
       __builtin_ia32_pause();
 #endif
     }
     sched_yield();
   } while (Clock::now() < until);
-  return false;
 }
 
 // Waits for calls and moves every waiting one into `batch`.
