@@ -13,8 +13,10 @@ const { untilSleeping } = require('./support/sleeping');
 
 const root = path.join(__dirname, '..');
 const { app } = makeScratchApp({
-  tag: 'crash', modules: { crash: 'segv_module', printer: 'echo_module', loadcrash: 'crash_on_load', nap: 'sleep_module' },
-  forms: 'crash (crash)\nprint (printer)\nloadcrash (loadcrash)\nsleep (nap)\n',
+  tag: 'crash',
+  modules: { crash: 'segv_module', printer: 'echo_module', again: 'reentrant_module', loadcrash: 'crash_on_load',
+    nap: 'sleep_module' },
+  forms: 'crash (crash)\nprint (printer)\nrecrash (again)\nloadcrash (loadcrash)\nsleep (nap)\n',
 });
 fs.writeFileSync(path.join(app, 'ok.txt'), ':s:calc.zel;\nprint a;\n');
 fs.writeFileSync(path.join(app, 'prog.txt'), ':s:calc.zel;\nprint a;\ncrash now;\n');
@@ -31,6 +33,9 @@ test('run and exec note a module crash, and die of its signal', () => {
     [['exec', 'crash now;', '--syntax', 'calc.zel'], `zel exec: the module ${crashModule} crashed (SIGSEGV)\n`],
     // Its static data crashes while it is being loaded.
     [['exec', 'loadcrash now;', '--syntax', 'calc.zel'], `zel exec: the module ${loadCrashModule} crashed (SIGSEGV)\n`],
+    // It crashes after running a statement through the engine itself.
+    [['exec', 'recrash print a;', '--syntax', 'calc.zel'],
+      `zel exec: the module ${path.join(app, 'node_modules', 'calc', 'again.so')} crashed (SIGSEGV)\n`],
   ];
   for (const [args, note] of cases) {
     const r = node([path.join(root, 'bin', 'zel'), ...args]);
