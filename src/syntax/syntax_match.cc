@@ -4,6 +4,7 @@
 #include <deque>
 #include <fstream>
 #include <memory>
+#include <string_view>
 
 #include "compile/cipher.h"
 #include "modules/module_call.h"
@@ -27,12 +28,28 @@ struct SyntaxForm {
   std::string pattern;
   bool patternCarriesZE;
   std::string acceptance;  // "(TRUEZEL)" + parameter: the answer when the form accepts
+  std::string firstWord;   // of the pattern, for modules that declare their other-form answer
 };
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The first word of `text`: what lies between its leading blanks and the
+// next blank (zel_module.h, zelOtherFormAnswer).
+std::string_view firstWordOf(std::string_view text) {
+  size_t start = 0;
+  while (start < text.size() && isBlank(text[start])) ++start;
+  size_t end = start;
+  while (end < text.size() && !isBlank(text[end])) ++end;
+  return text.substr(start, end - start);
+}
 
 // A syntax module of the module directory.
 struct SyntaxModule {
   std::string path;                      // "" for an entry without extension
   const LoadedModule* loaded = nullptr;  // looked up at its first call
+  bool skipsOtherForms = false;          // `loaded` declares its other-form answer
 };
 
 // The syntax module directory as matches see it, worked out once per disk
@@ -81,17 +98,32 @@ SharedDirectory moduleDirectory(const Call& call) {
 // taken: they may be gone.
 void dropEvictedModules(ModuleDirectory& directory) {
   if (directory.evictionsSeen == cache_use::evictions()) return;
-  for (SyntaxModule& module : directory.modules) module.loaded = nullptr;
+  for (SyntaxModule& module : directory.modules) {
+    module.loaded = nullptr;
+    module.skipsOtherForms = false;
+  }
   directory.evictionsSeen = cache_use::evictions();
 }
 
+// The room a match works in, kept from one statement to the next: the
+// stripped statement, and the modules that owe an answer for forms they
+// were not offered (null: none owed), by directory position.
+struct MatchRoom {
+  std::string statement;
+  std::vector<const LoadedModule*> owed;
+};
+
 // What one syntax file match has found so far.
 struct Match {
-  Match(const Call& forCall, const std::string& text, std::string& buffer)
-      : call(forCall), statement(buffer.assign(text)) {}
+  Match(const Call& forCall, const std::string& text, MatchRoom& room)
+      : call(forCall), statement(room.statement.assign(text)), owed(room.owed) {}
 
   const Call& call;
   std::string& statement;            // stripped of ";" and "(ZE)" once a line was tried
+  std::string_view statementWord;    // its first word, once stripped
+  std::vector<const LoadedModule*>& owed;
+  bool owing = false;                // some module owes an answer
+  size_t lastSkipped = 0;            // 1 + the module whose skipped form came last, or 0
   const SyntaxForm* form = nullptr;  // the latest syntax line tried
   bool accepted = false;
   bool moduleAsked = false;
@@ -110,27 +142,26 @@ struct Match {
   SharedDirectory directory;
 };
 
-// A buffer for the stripped statement of the match in progress, which keeps
-// its room from one statement to the next: one per level of matches nested
+// The room of the match in progress: one per level of matches nested
 // through modules calling back into the engine.
-class StrippedBuffer {
+class RoomHold {
  public:
-  StrippedBuffer() {
-    static auto* buffers = new std::deque<std::string>;
-    if (buffers->size() <= depth_) buffers->emplace_back();
-    text_ = &(*buffers)[depth_++];
+  RoomHold() {
+    static auto* rooms = new std::deque<MatchRoom>;
+    if (rooms->size() <= depth_) rooms->emplace_back();
+    room_ = &(*rooms)[depth_++];
   }
-  ~StrippedBuffer() { --depth_; }
-  StrippedBuffer(const StrippedBuffer&) = delete;
-  StrippedBuffer& operator=(const StrippedBuffer&) = delete;
-  std::string& text() { return *text_; }
+  ~RoomHold() { --depth_; }
+  RoomHold(const RoomHold&) = delete;
+  RoomHold& operator=(const RoomHold&) = delete;
+  MatchRoom& room() { return *room_; }
 
  private:
   static size_t depth_;
-  std::string* text_;
+  MatchRoom* room_;
 };
 
-size_t StrippedBuffer::depth_ = 0;
+size_t RoomHold::depth_ = 0;
 
 // True when a syntax module's answer carries "(NM)", "(NF)" or "(LEX)".
 bool carriesRefusalMarker(const std::string& answer) {
@@ -147,34 +178,77 @@ std::string answerText(const Match& match, ModuleAnswer answer, const std::strin
   return match.call.message(kFileNotFound, withVisibleNul(path)).text;
 }
 
-// Offers the statement to every syntax module for one pattern, in directory
-// order, until one accepts. Only an answer given during this match can
-// accept: a matching answer left over from an earlier match does not count.
-void askSyntaxModules(Match& match) {
-  const std::string& app = match.call.app();
+// Takes the answers owed by modules that were not offered forms, in
+// directory order, as if they had been asked then: before any module is
+// asked again (which may change what they answer) and when the match ends.
+void takeOwedAnswers(Match& match) {
+  match.owing = false;
+  for (size_t i = 0; i < match.owed.size(); ++i) {
+    const LoadedModule* loaded = match.owed[i];
+    if (loaded == nullptr) continue;
+    match.owed[i] = nullptr;
+    const std::string& path = match.directory->modules[i].path;
+    std::string answer = otherFormAnswer(*loaded, path, match.statement);
+    if (carriesRefusalMarker(answer)) match.markerSeen = true;
+    if (match.lastSkipped == i + 1) match.lastAnswer = std::move(answer);
+  }
+}
+
+// True when `module` need not be offered the form being tried: it declares
+// its answer for forms whose first word is not the statement's.
+bool skipsForm(const SyntaxModule& module, const Match& match) {
+  return module.skipsOtherForms &&
+         (match.form->firstWord.empty() || match.form->firstWord != match.statementWord);
+}
+
+// The module directory for the match, looked up at its first form.
+ModuleDirectory& directoryOf(Match& match) {
   if (match.directory == nullptr) {
     match.directory = moduleDirectory(match.call);
     dropEvictedModules(*match.directory);
+    match.owed.assign(match.directory->modules.size(), nullptr);
   }
-  ModuleDirectory& directory = *match.directory;
+  return *match.directory;
+}
+
+// Offers the statement to every syntax module for one pattern, in directory
+// order, until one accepts. Only an answer given during this match can
+// accept: a matching answer left over from an earlier match does not count.
+// A module that declares its answer for this form is not offered it: it
+// owes that answer (takeOwedAnswers).
+void askSyntaxModules(Match& match) {
+  const std::string& app = match.call.app();
+  ModuleDirectory& directory = directoryOf(match);
   if (directory.missing) {
     match.directoryMissing = true;
     return;
   }
-  for (SyntaxModule& module : directory.modules) {
+  for (size_t i = 0; i < directory.modules.size(); ++i) {
+    SyntaxModule& module = directory.modules[i];
     if (module.path.empty()) {
       match.noExtensionSeen = true;
       continue;
     }
+    match.moduleAsked = true;
+    if (skipsForm(module, match)) {
+      match.owed[i] = module.loaded;
+      match.owing = true;
+      match.lastSkipped = i + 1;
+      continue;
+    }
+    if (match.owing) takeOwedAnswers(match);
+    match.lastSkipped = 0;
     // The directory entry lives for one generation, as a cached module's
     // does; one that could not be cached is looked up for every call.
     const LoadedModule* loaded = module.loaded;
     if (loaded == nullptr) {
       loaded = &loadedModule(app, module.path);
       dropEvictedModules(directory);  // the lookup may have evicted others
-      if (isCached(*loaded)) module.loaded = loaded;
+      if (isCached(*loaded)) {
+        module.loaded = loaded;
+        module.skipsOtherForms = declaresOtherFormAnswer(*loaded);
+      }
     }
-    match.moduleAsked = true;
     match.lastAnswer = answerText(
         match, askSyntaxModule(*loaded, module.path, match.form->pattern, match.statement),
         module.path);
@@ -204,7 +278,10 @@ bool stripStatement(std::string& text) {
 void tryForm(const SyntaxForm& form, Match& match) {
   match.form = &form;
   if (!match.statementStripped) {
+    // What is owed was owed for the statement as it is now.
+    if (match.owing) takeOwedAnswers(match);
     if (stripStatement(match.statement)) match.statementCarriesZE = true;
+    match.statementWord = firstWordOf(match.statement);
     // Removing "(ZE)" can join a new ";" or "(ZE)" from its pieces: the
     // next form strips again, as each form once did.
     match.statementStripped = match.statement.find(';') == std::string::npos &&
@@ -236,8 +313,10 @@ SharedForms syntaxForms(const std::string& app, const std::string& path) {
       const std::string pattern = patternText(syntaxLine);
       std::string parameter = parameterText(syntaxLine);
       std::string acceptance = "(TRUEZEL)" + parameter;
-      forms->push_back({std::move(parameter), goReplace(pattern, "(ZE)", ""),
-                        contains(pattern, "(ZE)"), std::move(acceptance)});
+      std::string shown = goReplace(pattern, "(ZE)", "");
+      std::string word(firstWordOf(shown));
+      forms->push_back({std::move(parameter), std::move(shown), contains(pattern, "(ZE)"),
+                        std::move(acceptance), std::move(word)});
     }
     entry.forms = std::move(forms);
   }).forms;
@@ -305,12 +384,13 @@ SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
     outcome.result = call.message(kCannotOpen, withVisibleNul(syntaxPath));
     return outcome;
   }
-  StrippedBuffer buffer;
-  Match match(call, statement, buffer.text());
+  RoomHold room;
+  Match match(call, statement, room.room());
   for (const SyntaxForm& form : *forms) {
     tryForm(form, match);
     if (match.accepted) break;
   }
+  if (match.owing) takeOwedAnswers(match);
   outcome.accepted = match.accepted;
   outcome.moduleAsked = match.moduleAsked;
   if (match.accepted) {
