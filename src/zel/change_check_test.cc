@@ -77,4 +77,23 @@ TEST_F(ChangeCheckTest, AModuleRewritingASyntaxFileGetsTheNewFormAtTheNextStatem
   EXPECT_FALSE(outcome.failed);
 }
 
+// Every path of a new application is read for the first time by its first
+// call, which sets no watches: its answers are the second call's, and what
+// it read is read afresh, so an edit made after it is still seen.
+TEST_F(ChangeCheckTest, TheFirstCallAnswersAsTheSecondAndStaysFresh) {
+  for (const char* statement : {"tick 1;", "nm x;", "lex x;", "none x;"}) {
+    TestApp fresh;
+    fresh.installSyntaxModule("keyword_syntax");
+    fresh.installPackModule("calc", "echo_module", "ticker");
+    const std::string syntax = fresh.syntaxFile("calc", "tick (ticker)\n");
+    const std::string first = CallZEL_Commandes(fresh.path(), statement, syntax);
+    EXPECT_EQ(first, CallZEL_Commandes(fresh.path(), statement, syntax)) << statement;
+  }
+  EXPECT_EQ(CallZEL_Commandes(app_.path(), "tick 1;", syntax_), "ran " + syntax_ + ";tick 1;");
+  app_.syntaxFile("calc", "tick (other)\n");
+  EXPECT_EQ(CallZEL_Commandes(app_.path(), "tick 2;", syntax_), "did tick 2");
+  app_.syntaxFile("calc", "tick (ticker)\n");
+  EXPECT_EQ(CallZEL_Commandes(app_.path(), "tick 3;", syntax_), "ran " + syntax_ + ";tick 3;");
+}
+
 }  // namespace
