@@ -61,7 +61,26 @@ struct ModuleDirectory {
   // entry may have left its cache since.
   uint64_t evictionsSeen = 0;
   std::vector<SyntaxModule> modules;
+  // Every module declares its other-form answer: a form that cannot be the
+  // statement's is owed by all of them at once.
+  bool allSkip = false;
+  bool pathless = false;  // some entry has no extension
+  size_t lastModule = 0;  // 1 + the position of the last module
 };
+
+void updateAllSkip(ModuleDirectory& directory) {
+  directory.allSkip = true;
+  for (size_t i = 0; i < directory.modules.size(); ++i) {
+    const SyntaxModule& module = directory.modules[i];
+    if (module.path.empty()) {
+      directory.pathless = true;
+      continue;
+    }
+    directory.lastModule = i + 1;
+    if (!module.skipsOtherForms) directory.allSkip = false;
+  }
+  if (directory.lastModule == 0) directory.allSkip = false;
+}
 
 // Matches share the directory as it was when they began: a module that
 // calls back into the engine may have it read afresh, and the match that
@@ -102,6 +121,7 @@ void dropEvictedModules(ModuleDirectory& directory) {
     module.loaded = nullptr;
     module.skipsOtherForms = false;
   }
+  directory.allSkip = false;
   directory.evictionsSeen = cache_use::evictions();
 }
 
@@ -123,6 +143,7 @@ struct Match {
   std::string_view statementWord;    // its first word, once stripped
   std::vector<const LoadedModule*>& owed;
   bool owing = false;                // some module owes an answer
+  bool allOwed = false;              // every module does (ModuleDirectory::allSkip)
   size_t lastSkipped = 0;            // 1 + the module whose skipped form came last, or 0
   const SyntaxForm* form = nullptr;  // the latest syntax line tried
   bool accepted = false;
@@ -183,6 +204,13 @@ std::string answerText(const Match& match, ModuleAnswer answer, const std::strin
 // asked again (which may change what they answer) and when the match ends.
 void takeOwedAnswers(Match& match) {
   match.owing = false;
+  if (match.allOwed) {
+    // Set only while every module's entry is held (allSkip).
+    for (size_t i = 0; i < match.owed.size(); ++i) {
+      match.owed[i] = match.directory->modules[i].loaded;
+    }
+    match.allOwed = false;
+  }
   for (size_t i = 0; i < match.owed.size(); ++i) {
     const LoadedModule* loaded = match.owed[i];
     if (loaded == nullptr) continue;
@@ -247,6 +275,7 @@ void askSyntaxModules(Match& match) {
       if (isCached(*loaded)) {
         module.loaded = loaded;
         module.skipsOtherForms = declaresOtherFormAnswer(*loaded);
+        updateAllSkip(directory);
       }
     }
     match.lastAnswer = answerText(
@@ -288,6 +317,15 @@ void tryForm(const SyntaxForm& form, Match& match) {
                               !contains(match.statement, "(ZE)");
   }
   if (match.statementCarriesZE && form.patternCarriesZE) match.refusedForm = true;
+  if (match.directory != nullptr && match.directory->allSkip &&
+      (form.firstWord.empty() || form.firstWord != match.statementWord)) {
+    // Every module owes its answer: none is offered the form.
+    if (match.directory->pathless) match.noExtensionSeen = true;
+    match.moduleAsked = true;
+    match.allOwed = match.owing = true;
+    match.lastSkipped = match.directory->lastModule;
+    return;
+  }
   askSyntaxModules(match);
 }
 
