@@ -4,6 +4,6 @@ import zel from './index.js';
 
 export {
   Compiler, Executer, Commandes, run, exec, compile, createPool, ZelError,
-  Outcome, Diagnostic, CallOptions, CompileOptions, Pool, PoolOptions,
+  Outcome, Diagnostic, CallOptions, CompileOptions, Pool, PoolOptions, ProgramText,
 } from './index.js';
 export default zel;
