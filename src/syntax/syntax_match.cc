@@ -1,8 +1,9 @@
 #include "syntax/syntax_match.h"
 
+#include "syntax/syntax_forms.h"
+
 #include <algorithm>
 #include <deque>
-#include <fstream>
 #include <memory>
 #include <string_view>
 
@@ -19,30 +20,6 @@ namespace {
 
 bool contains(const std::string& text, const char* marker) {
   return text.find(marker) != std::string::npos;
-}
-
-// One syntax line, prepared: its parameter text, and its pattern text
-// without "(ZE)" (whether it carried one is kept apart).
-struct SyntaxForm {
-  std::string parameter;
-  std::string pattern;
-  bool patternCarriesZE;
-  std::string acceptance;  // "(TRUEZEL)" + parameter: the answer when the form accepts
-  std::string firstWord;   // of the pattern, for modules that declare their other-form answer
-};
-
-bool isBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// The first word of `text`: what lies between its leading blanks and the
-// next blank (zel_module.h, zelOtherFormAnswer).
-std::string_view firstWordOf(std::string_view text) {
-  size_t start = 0;
-  while (start < text.size() && isBlank(text[start])) ++start;
-  size_t end = start;
-  while (end < text.size() && !isBlank(text[end])) ++end;
-  return text.substr(start, end - start);
 }
 
 // A syntax module of the module directory.
@@ -329,37 +306,6 @@ void tryForm(const SyntaxForm& form, Match& match) {
   askSyntaxModules(match);
 }
 
-// The forms of the syntax file at `path`, read afresh unless the cached
-// ones are still valid. Null when the file cannot be opened. Shared, as the
-// module directory is, so that a match keeps the forms it goes through.
-using SharedForms = std::shared_ptr<const std::vector<SyntaxForm>>;
-
-SharedForms syntaxForms(const std::string& app, const std::string& path) {
-  struct Cached {
-    uint64_t generation = 0;
-    SharedForms forms;
-  };
-  // A few packs per application.
-  static auto* cache = new DiskCache<Cached>(8 * kCachedApplications);
-  return cachedEntry(*cache, app, path, false, [&](Cached& entry) {
-    std::ifstream file;
-    if (!openForReading(path, file)) return;
-    auto forms = std::make_shared<std::vector<SyntaxForm>>();
-    std::string syntaxLine;
-    while (std::getline(file, lineSyntaxesExist)) {
-      if (!toSyntaxLine(lineSyntaxesExist, syntaxLine)) continue;
-      const std::string pattern = patternText(syntaxLine);
-      std::string parameter = parameterText(syntaxLine);
-      std::string acceptance = "(TRUEZEL)" + parameter;
-      std::string shown = goReplace(pattern, "(ZE)", "");
-      std::string word(firstWordOf(shown));
-      forms->push_back({std::move(parameter), std::move(shown), contains(pattern, "(ZE)"),
-                        std::move(acceptance), std::move(word)});
-    }
-    entry.forms = std::move(forms);
-  }).forms;
-}
-
 // The result when no syntax module accepted the statement.
 Result refusalOf(const Match& match) {
   const Call& call = match.call;
@@ -391,25 +337,6 @@ Result refusalOf(const Match& match) {
 }
 
 }  // namespace
-
-bool toSyntaxLine(const std::string& raw, std::string& syntaxLine) {
-  if (raw.empty() || containsAny(raw, {"##", "==-;", "\n\t"})) return false;
-  syntaxLine = hasCipherMarker(raw) ? decipherStatement(raw) : raw;
-  syntaxLine = withoutLineBreaks(std::move(syntaxLine));
-  return !containsAny(syntaxLine, {"##", "//", "<--", ":s:", "(CURL)"});
-}
-
-std::string parameterText(const std::string& syntaxLine) {
-  return goReplace(goReplace(MyLastIndexOfParam(syntaxLine), " )", ""), ")", "");
-}
-
-std::string patternText(const std::string& syntaxLine) {
-  const std::string raw = MyLastIndexOfParam(syntaxLine);
-  std::string pattern = goReplace(syntaxLine, " (" + raw, "");
-  pattern = goReplace(std::move(pattern), "(" + raw, "");
-  pattern = goReplace(std::move(pattern), raw + " )", "");
-  return goReplace(std::move(pattern), raw + ")", "");
-}
 
 SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
                             const std::string& statement) {
