@@ -34,6 +34,12 @@
 // Either way the engine makes one call at a time, and an object whose call
 // threw is not destroyed.
 //
+// Files the engine reads (syntax files, modules, the catalogue) are cached
+// and checked for changes at every call's start, then at most every 100 us
+// of run time. A file a module writes is seen by the next statement when
+// writing it took 5 us or more (writing a file does), or when the module
+// called back into the engine; a change made before a call is always seen.
+//
 // Writing a module:
 //
 //   #include "zel_module.h"
