@@ -107,6 +107,8 @@ struct ScriptFormat {
     if (marked || joining) line = withoutLineBreaks(std::move(line));
     return true;
   }
+  // The text read since the last statement; it never ran.
+  std::string pendingText() const { return dataToSave; }
   // Held back: the run's result does not show it.
   void keepFirstResult() {
     FirstResponse = resultat;
@@ -135,6 +137,7 @@ struct CompiledFormat {
     line = withoutLineBreaks(std::move(line));
     return true;
   }
+  std::string pendingText() const { return unterminated + dataToSave; }
   // Copied: the run's result shows it too.
   void keepFirstResult() { FirstResponse = resultat; }
 
@@ -165,6 +168,22 @@ bool endsHere(Call& call) {
   return true;
 }
 
+// True when `text` holds more than spaces, tabs and line breaks.
+bool holdsWords(const std::string& text) {
+  return text.find_first_not_of(" \t\r\n") != std::string::npos;
+}
+
+// Text left after a program's last ";" never ran: under an isolated call
+// that is a failure (message 37, with the text's start) on the line where
+// that text began, unless it would not have run with its ";" either (a
+// comment).
+void noteUnfinished(Call& call, const std::string& pending, int startLine) {
+  if (!call.isolated() || !holdsWords(pending)) return;
+  const std::string statement = withoutLineBreaks(pending);
+  if (isPassedOver(statement)) return;
+  call.addFailure(call.message(kUnfinished, shortened(statement)), startLine);
+}
+
 // Runs the program read from `source` statement by statement, the
 // statements cut as `format` cuts them; `programPath` is what the modules
 // are told the program is.
@@ -175,12 +194,20 @@ std::string runProgram(Call& call, std::istream& source, const std::string& prog
   // A run never continues a statement left unterminated by an earlier run.
   dataToSave.clear();
   int lineNumber = 0;
-  while (std::getline(source, line) && !endsHere(call)) {
+  int pendingFrom = 0;  // the line where text not yet a statement began
+  bool ended = false;
+  while (std::getline(source, line) && !(ended = endsHere(call))) {
     ++lineNumber;
-    if (!format.statement() || !runLine(run, lineNumber)) continue;
-    if (endsHere(call)) break;
+    if (!format.statement()) {
+      if (pendingFrom == 0 && holdsWords(format.pendingText())) pendingFrom = lineNumber;
+      continue;
+    }
+    pendingFrom = 0;
+    if (!runLine(run, lineNumber)) continue;
+    if ((ended = endsHere(call))) break;
     if (call.holdsBackFirstResult && FirstResponse.empty()) format.keepFirstResult();
   }
+  if (!ended) noteUnfinished(call, format.pendingText(), pendingFrom);
   releaseLongLineRoom();
   return resultat;
 }

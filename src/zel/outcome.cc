@@ -27,7 +27,7 @@ bool isFailureMessage(Message number) {
   switch (number) {
     case kCannotOpen: case kLexicalError: case kNotRecognised: case kFileNotFound:
     case kCompileFailed: case kCannotWrite: case kMarkedForm: case kNoSyntaxLine:
-    case kNotAccepted: case kNoExtension:
+    case kNotAccepted: case kNoExtension: case kNoHeader: case kUnfinished:
       return true;
     default:
       return false;

@@ -35,6 +35,8 @@ enum Message : int {
   kNoExtension = 20,     // an entry without extension among the packs
   kStopAnswer = 21,
   kLogNotWritten = 35,
+  kNoHeader = 36,        // a program with statements names no syntax pack
+  kUnfinished = 37,      // text after a program's last ";" never became a statement
 };
 
 // What one engine step produced.
@@ -123,6 +125,9 @@ class Call {
   // The classic entries hold the first module result of the process back
   // (FirstResponse); isolated calls hold nothing back.
   bool holdsBackFirstResult = true;
+  // Isolated calls (promise API, pool) also fail a program that would skip
+  // its statements in silence; the classic entries keep quiet about it.
+  bool isolated() const { return !holdsBackFirstResult; }
 
   Outcome outcome;
 
