@@ -59,7 +59,10 @@ export interface Outcome {
 export interface CallOptions {
   /** Ends a program run between two statements; the promise rejects with an AbortError. */
   signal?: AbortSignal;
-  /** Time limit in milliseconds from the moment the call reaches the engine; rejects with a TimeoutError. */
+  /**
+   * Time limit in milliseconds from the moment the call is made, waiting included: at the
+   * deadline the call rejects with a TimeoutError, even while a module holds the engine.
+   */
   timeout?: number;
 }
 
@@ -114,9 +117,9 @@ export interface PoolOptions {
   /** Number of child processes, a positive integer (default: one per core). */
   size?: number;
   /**
-   * Milliseconds a call may keep running past its timeout or the abort of its
-   * signal before its child is killed and replaced (default 2000); the call
-   * then rejects with the TimeoutError or AbortError.
+   * Milliseconds a child may stay busy with a call past its deadline or the
+   * abort of its signal before it is killed and replaced (default 2000). A
+   * timed-out call rejects at its deadline; an aborted one when it ends.
    */
   killAfter?: number;
 }

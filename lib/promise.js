@@ -53,8 +53,8 @@ class PromiseApi {
   // and line are 0 when there is none) and whether its time limit ended it.
   settle(number, record, timedOut) {
     const job = this.jobs.get(number);
-    this.jobs.delete(number);
-    if (job.signal) job.signal.removeEventListener('abort', job.onAbort);
+    if (!job) return;  // settled at its deadline already: what it returns is dropped
+    this.forget(number, job);
     if (record.threw) {
       job.reject(new ZelError(record.error, {
         code: 'ZEL_MODULE_THREW', modulePath: record.modulePath || null, line: record.line || null,
@@ -80,6 +80,25 @@ class PromiseApi {
     }
   }
 
+  // The call settles now: nothing of it is awaited any more.
+  forget(number, job) {
+    this.jobs.delete(number);
+    clearTimeout(job.timer);
+    if (job.signal) job.signal.removeEventListener('abort', job.onAbort);
+  }
+
+  // At its deadline a call rejects, even while a module call holds the
+  // engine: a waiting call never runs, a running one ends before its next
+  // statement, and whatever it returns later is dropped.
+  watchDeadline(number, job) {
+    job.timer = setTimeout(() => {
+      if (!this.jobs.has(number)) return;
+      this.forget(number, job);
+      this.binding.cancelCall(number, true);
+      job.reject(timeoutError(job.timeout));
+    }, job.timeout);
+  }
+
   enqueue(job, [a, b, c]) {
     const { signal, timeout } = job;
     if (signal && signal.aborted) {
@@ -90,16 +109,17 @@ class PromiseApi {
       this.exitWatched = true;
       process.once('exit', () => this.binding.engineExiting());
     }
-    // A time limit counts from the moment the call reaches the engine.
+    // A time limit counts from this moment, time spent waiting included.
     const number = this.binding.startCall(KIND[job.kind], a, b, c, shippedCatalog,
       timeout === undefined ? -1 : timeout, this.settle);
     this.jobs.set(number, job);
+    if (timeout !== undefined) this.watchDeadline(number, job);
     if (!signal) return;
     job.onAbort = () => {
       // Still waiting: it never reaches the engine. Otherwise a run ends
       // before its next statement and settles as cancelled.
-      if (!this.binding.cancelCall(number)) return;
-      this.jobs.delete(number);
+      if (!this.binding.cancelCall(number, false)) return;
+      this.forget(number, job);
       job.reject(abortError(signal));
     };
     signal.addEventListener('abort', job.onAbort, { once: true });

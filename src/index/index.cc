@@ -189,9 +189,7 @@ struct EnvCalls {
   std::unordered_map<int64_t, PendingCall> pending;
   int64_t lastNumber = 0;
 
-  ~EnvCalls() {
-    for (auto& entry : pending) cancelQueuedCall(*entry.second.call);
-  }
+  ~EnvCalls() { for (auto& entry : pending) cancelQueuedCall(*entry.second.call); }
 };
 
 // Runs on the environment's thread with a batch of calls that have run:
@@ -258,7 +256,7 @@ EnvCalls* envCalls(Napi::Env env, Napi::Function onDone) {
 // startCall(kind, a, b, c, d, timeout, onDone): queues one engine call on
 // the engine thread (kind 0 run, 1 exec, 2 compile, 3 run a program text;
 // the caller checks that a to d are strings; timeout in milliseconds from
-// the moment the call starts, negative for none) and returns its number.
+// the moment of this call, negative for none) and returns its number.
 // onDone(number, outcome, timedOut) runs on this thread once it has run.
 Napi::Value StartCall(const Napi::CallbackInfo& info) {
   const Napi::Env env = info.Env();
@@ -291,21 +289,22 @@ Napi::Value StartCall(const Napi::CallbackInfo& info) {
   return Napi::Number::New(env, static_cast<double>(calls->lastNumber));
 }
 
-// cancelCall(number): ends a call of this environment early. Returns true
-// when it had not started: it never runs and its onDone is never called.
-// Otherwise a program run ends before its next statement. Harmless once
-// the call has settled.
+// cancelCall(number, drop): ends a call of this environment early. Returns
+// true when it had not started: it never runs and its onDone is never
+// called. Otherwise a program run ends before its next statement, and with
+// `drop` its onDone is never called either, nor does it keep the event loop
+// alive. Harmless once the call has settled.
 Napi::Value CancelCall(const Napi::CallbackInfo& info) {
   const Napi::Env env = info.Env();
   EnvCalls* calls = env.GetInstanceData<EnvCalls>();
   if (calls == nullptr || !info[0].IsNumber()) return Napi::Boolean::New(env, false);
   const auto found = calls->pending.find(info[0].As<Napi::Number>().Int64Value());
-  if (found == calls->pending.end() || !cancelQueuedCall(*found->second.call)) {
-    return Napi::Boolean::New(env, false);
-  }
+  if (found == calls->pending.end()) return Napi::Boolean::New(env, false);
+  const bool withdrawn = cancelQueuedCall(*found->second.call);
+  if (!withdrawn && !info[1].ToBoolean()) return Napi::Boolean::New(env, false);
   calls->pending.erase(found);
   if (calls->pending.empty()) napi_unref_threadsafe_function(env, calls->sink->tsfn());
-  return Napi::Boolean::New(env, true);
+  return Napi::Boolean::New(env, withdrawn);
 }
 
 // engineExiting(): the process is about to exit; the engine thread is

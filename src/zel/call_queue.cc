@@ -128,7 +128,7 @@ void startWatch(QueuedCall& call) {
   Timer& t = timer();
   const std::lock_guard<std::mutex> lock(t.mutex);
   t.call = &call;
-  t.deadline = Clock::now() + std::chrono::milliseconds(call.timeoutMs);
+  t.deadline = call.made + std::chrono::milliseconds(call.timeoutMs);
   t.changed.notify_one();
 }
 
@@ -181,6 +181,11 @@ void runOne(Engine& e, QueuedCall& call) {
   // Either this or the exit handler sees the other's store.
   if (e.exiting.load()) call.cancel.store(true);
   const bool timed = call.timeoutMs >= 0;
+  // A call whose time ran out while it waited ends before its first statement.
+  if (timed && Clock::now() >= call.made + std::chrono::milliseconds(call.timeoutMs) &&
+      !call.cancel.exchange(true)) {
+    call.timedOut.store(true);
+  }
   if (timed) startWatch(call);
   call.outcome = runCall(call.cancel, true, [&call](Call& c) { return runEntry(c, call); });
   callInRun.store(nullptr, std::memory_order_relaxed);

@@ -9,7 +9,7 @@
 // together, in call order; when the rest of the batch runs longer than a
 // millisecond, those that have run are handed back without waiting for it.
 // A timer thread, started when first needed, does that and ends the calls
-// that run past their time limit.
+// that run past their time limit, which counts from when each was made.
 //
 // The thread is started on the first call and never joined: it does not
 // keep the process alive. When the process exits while a call runs, the
@@ -50,9 +50,11 @@ struct QueuedCall {
   // syntax path; compile: source, output suffix, application (may be
   // empty), catalogue file used when no application is given.
   std::string args[4];
-  // Time limit in milliseconds from the moment the call starts; negative
-  // for none.
+  // Time limit in milliseconds from the moment the call was made (`made`,
+  // when the caller created it), time spent waiting included; negative for
+  // none.
   int64_t timeoutMs = -1;
+  std::chrono::steady_clock::time_point made = std::chrono::steady_clock::now();
   int64_t tag = 0;  // the caller's number for the call
   std::shared_ptr<CompletionSink> sink;
 
