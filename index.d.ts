@@ -50,6 +50,11 @@ export interface Outcome {
   diagnostics: Diagnostic[];
   /** 'ZEL_NO_CATALOGUE' when a message was needed and the catalogue cannot be read. */
   code?: 'ZEL_NO_CATALOGUE';
+  /**
+   * With `options.results`: each statement's result text and line, in order; at most 100,
+   * then one entry (line null) giving the count left out.
+   */
+  results?: { line: number | null; text: string }[];
   /** A compilation's output path. */
   output?: string;
   /** For a compilation: whether ./requests.log was written. */
@@ -64,6 +69,8 @@ export interface CallOptions {
    * deadline the call rejects with a TimeoutError, even while a module holds the engine.
    */
   timeout?: number;
+  /** Adds `results` to the outcome: what each statement produced. */
+  results?: boolean;
 }
 
 export interface CompileOptions extends CallOptions {

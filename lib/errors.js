@@ -66,6 +66,10 @@ function checkCall(kind, args, options) {
     checkMilliseconds(timeout, 'options.timeout');
     known.timeout = timeout;
   }
+  if (options.results !== undefined) {
+    if (typeof options.results !== 'boolean') throw new TypeError('options.results must be a boolean');
+    known.results = options.results;
+  }
   for (const name of extra) {
     if (options[name] === undefined) continue;
     checkString(options[name], `options.${name}`);

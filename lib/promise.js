@@ -18,7 +18,7 @@ const shippedCatalog = path.join(__dirname, '..', 'lang', 'lang.conf');
 const { ZelError } = require('./zel_error');
 
 // What a call resolves to, from the engine's record of it.
-function outcomeOf(kind, record) {
+function outcomeOf(kind, record, results) {
   const outcome = {
     result: record.result, stopped: record.stopped, message: record.message || null,
     line: record.line || null, failed: record.failed,
@@ -28,6 +28,8 @@ function outcomeOf(kind, record) {
   };
   // A message was needed and the catalogue cannot be read.
   if (record.noCatalog) outcome.code = 'ZEL_NO_CATALOGUE';
+  // Each statement's result with its line, when asked for.
+  if (results) outcome.results = record.results.map((r) => ({ line: r.line || null, text: r.text }));
   if (kind === 'compile') {
     outcome.output = record.output;
     outcome.logged = !record.logSkipped;
@@ -62,7 +64,7 @@ class PromiseApi {
     } else if (record.cancelled) {
       job.reject(timedOut ? timeoutError(job.timeout) : abortError(job.signal));
     } else {
-      job.resolve(outcomeOf(job.kind, record));
+      job.resolve(outcomeOf(job.kind, record, job.results));
     }
   }
 
@@ -72,8 +74,8 @@ class PromiseApi {
       const checked = checkCall(kind, args, options);
       const engineArgs = kind === 'compile' ? [...args, checked.app || ''] : args;
       return new Promise((resolve, reject) => {
-        this.enqueue({ kind, signal: checked.signal, timeout: checked.timeout, resolve, reject },
-          engineArgs);
+        this.enqueue({ kind, signal: checked.signal, timeout: checked.timeout,
+          results: checked.results === true, resolve, reject }, engineArgs);
       });
     } catch (error) {
       return Promise.reject(error);
@@ -111,7 +113,7 @@ class PromiseApi {
     }
     // A time limit counts from this moment, time spent waiting included.
     const number = this.binding.startCall(KIND[job.kind], a, b, c, shippedCatalog,
-      timeout === undefined ? -1 : timeout, this.settle);
+      timeout === undefined ? -1 : timeout, this.settle, job.results);
     this.jobs.set(number, job);
     if (timeout !== undefined) this.watchDeadline(number, job);
     if (!signal) return;

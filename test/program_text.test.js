@@ -91,3 +91,19 @@ test('statements that never run are failures on their line; comments and stop ar
   // The classic export keeps quiet about them, as it always has.
   assert.strictEqual(zel.Executer(app, fileOf('classic', 'do a;\n')), '');
 });
+
+test('results: each statement\'s result with its line, in order, capped as diagnostics are', limit, async (t) => {
+  const pool = zel.createPool({ size: 1 });
+  t.after(() => pool.close());
+  const many = Array.from({ length: 120 }, (_, i) => `do ${i};`).join('\n');
+  for (const api of [zel, pool]) {
+    const { results } = await api.run(app, { text: ':s:calc.zel;\ndo a;\n## note\nnf b;\ndo c\n d;\n' },
+      { results: true });
+    assert.deepStrictEqual(results, [{ line: 2, text: 'did do a' }, { line: 4, text: 'M3 nf b' },
+      { line: 6, text: 'did do c d' }]);
+    const capped = (await api.run(app, { text: `:s:calc.zel;\n${many}` }, { results: true })).results;
+    assert.deepStrictEqual([capped.length, capped[99], capped[100]], [101, { line: 101, text: 'did do 99' },
+      { line: null, text: '20 more results left out' }]);
+    assert.strictEqual((await api.run(app, { text: 'x' })).results, undefined, 'only when asked for');
+  }
+});

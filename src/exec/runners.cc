@@ -54,12 +54,14 @@ bool runLine(Run& run, int lineNumber) {
   if (line.find('(') != std::string::npos) line = withoutStatementMarkers(std::move(line));
   if (!match.accepted) {
     call.store(std::move(match.result), !header);
+    if (!header) call.addStatementResult(lineNumber);
     return false;
   }
   call.store(std::move(match.result));
   run.input.assign(run.programPath).append(1, ';').append(line);
   call.store(runAcceptedStatement(call, match, run.input));
   applyStopTest(call);
+  call.addStatementResult(lineNumber);
   return true;
 }
 

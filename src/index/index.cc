@@ -1,9 +1,8 @@
-// The Node.js binding: registers the add-on "zel" and its classic exports
-// Compiler, Executer and Commandes, which convert their arguments with
-// JavaScript's own string conversion, call one engine entry and return its
-// result text. Hidden functions serve the promise API (startCall and
-// cancelCall: isolated calls on the engine thread, zel/call_queue.h) and the
-// command line (reportCrashes, cutStatements, declaredSyntax).
+// The Node.js binding: registers the add-on "zel" and its classic exports Compiler,
+// Executer and Commandes, which convert their arguments with JavaScript's own string
+// conversion, call one engine entry and return its result text. Hidden functions serve
+// the promise API (startCall and cancelCall: isolated calls on the engine thread,
+// zel/call_queue.h) and the command line (reportCrashes, cutStatements, declaredSyntax).
 #include <napi.h>
 
 #include <atomic>
@@ -38,9 +37,8 @@ std::string argumentText(const Napi::CallbackInfo& info, size_t i) {
   return text.Utf8Value();
 }
 
-// Ends the process after a stop answer as the host would: on the main
-// thread through process.exit(0), so that 'exit' handlers run; from a worker
-// thread the whole process ends with status 0.
+// Ends the process after a stop answer as the host would: on the main thread
+// through process.exit(0), so that 'exit' handlers run; else with status 0.
 void endProcessAfterStop(Napi::Env env) {
   uv_loop_s* loop = nullptr;
   const bool mainThread = napi_get_uv_event_loop(env, &loop) == napi_ok &&
@@ -97,9 +95,21 @@ Napi::String text(Napi::Env env, const std::string& s) {
   return Napi::String::New(env, s.data(), s.size());
 }
 
-// Makes outcome objects, the same each time, through a JavaScript function
-// compiled once per environment: an object literal made by compiled code
-// costs a small part of setting its properties one by one from here.
+// [{ line, message, text }], one entry each.
+Napi::Array entryArray(Napi::Env env, const std::vector<Diagnostic>& list) {
+  Napi::Array entries = Napi::Array::New(env, list.size());
+  for (size_t i = 0; i < list.size(); ++i) {
+    Napi::Object entry = Napi::Object::New(env);
+    entry.Set("line", list[i].line);
+    entry.Set("message", list[i].message);
+    entry.Set("text", text(env, list[i].text));
+    entries.Set(static_cast<uint32_t>(i), entry);
+  }
+  return entries;
+}
+
+// Makes outcome objects through a JavaScript function compiled once per
+// environment: far cheaper than setting each property from here.
 class OutcomeMaker {
  public:
   explicit OutcomeMaker(Napi::Env env) {
@@ -110,34 +120,25 @@ class OutcomeMaker {
 
   bool ready() const { return !make_.IsEmpty(); }
 
-  // The outcome as lib/promise.js reads it: { result, message, line,
-  // failed, stopped, cancelled, threw, noCatalog, logSkipped, error,
-  // modulePath, output, diagnostics: [{ line, message, text }] }; message
-  // and line are 0 when there is none.
+  // The outcome as lib/promise.js reads it: { result, message, line, failed, stopped,
+  // cancelled, threw, noCatalog, logSkipped, error, modulePath, output, diagnostics,
+  // results } (entryArray lists); message and line are 0 when there is none.
   Napi::Value operator()(Napi::Env env, const Outcome& o) const {
-    Napi::Array diagnostics = Napi::Array::New(env, o.diagnostics.size());
-    for (size_t i = 0; i < o.diagnostics.size(); ++i) {
-      const Diagnostic& d = o.diagnostics[i];
-      Napi::Object entry = Napi::Object::New(env);
-      entry.Set("line", d.line);
-      entry.Set("message", d.message);
-      entry.Set("text", text(env, d.text));
-      diagnostics.Set(static_cast<uint32_t>(i), entry);
-    }
     const auto flag = [env](bool value) { return Napi::Boolean::New(env, value); };
     return make_.Call({text(env, o.result), Napi::Number::New(env, o.message),
                        Napi::Number::New(env, o.line), flag(o.failed), flag(o.stopped),
                        flag(o.cancelled), flag(o.threw), flag(o.noCatalog),
                        flag(o.logSkipped), text(env, o.error), text(env, o.modulePath),
-                       text(env, o.output), diagnostics});
+                       text(env, o.output), entryArray(env, o.diagnostics),
+                       entryArray(env, o.results)});
   }
 
  private:
   static constexpr const char* kSource =
       "(function (result, message, line, failed, stopped, cancelled, threw, noCatalog, "
-      "logSkipped, error, modulePath, output, diagnostics) { return { result, message, line, "
-      "failed, stopped, cancelled, threw, noCatalog, logSkipped, error, modulePath, output, "
-      "diagnostics }; })";
+      "logSkipped, error, modulePath, output, diagnostics, results) { return { result, message, "
+      "line, failed, stopped, cancelled, threw, noCatalog, logSkipped, error, modulePath, "
+      "output, diagnostics, results }; })";
   Napi::FunctionReference make_;
 };
 
@@ -192,9 +193,9 @@ struct EnvCalls {
   ~EnvCalls() { for (auto& entry : pending) cancelQueuedCall(*entry.second.call); }
 };
 
-// Runs on the environment's thread with a batch of calls that have run:
-// onDone(number, outcome, timedOut) for each call not withdrawn meanwhile.
-// An exception thrown by onDone is rethrown once every call is settled.
+// Runs on the environment's thread with a batch of calls that have run: onDone(
+// number, outcome, timedOut) for each call not withdrawn meanwhile. An exception
+// thrown by onDone is rethrown once every call is settled.
 void completeCalls(napi_env rawEnv, napi_value onDone, void*, void* data) {
   const std::unique_ptr<EnvSink::Batch> batch(static_cast<EnvSink::Batch*>(data));
   if (rawEnv == nullptr || onDone == nullptr) return;  // the environment is going away
@@ -253,11 +254,11 @@ EnvCalls* envCalls(Napi::Env env, Napi::Function onDone) {
   return calls;
 }
 
-// startCall(kind, a, b, c, d, timeout, onDone): queues one engine call on
-// the engine thread (kind 0 run, 1 exec, 2 compile, 3 run a program text;
-// the caller checks that a to d are strings; timeout in milliseconds from
-// the moment of this call, negative for none) and returns its number.
-// onDone(number, outcome, timedOut) runs on this thread once it has run.
+// startCall(kind, a, b, c, d, timeout, onDone, results): queues one call on the
+// engine thread (kind 0 run, 1 exec, 2 compile, 3 run a program text; the caller
+// checks that a to d are strings; timeout in ms from now, negative for none) and
+// returns its number. onDone(number, outcome, timedOut) runs on this thread once
+// it has run; with `results`, the outcome lists each statement's result.
 Napi::Value StartCall(const Napi::CallbackInfo& info) {
   const Napi::Env env = info.Env();
   if (info.Length() < 7 || !info[0].IsNumber() || !info[5].IsNumber() || !info[6].IsFunction()) {
@@ -276,6 +277,7 @@ Napi::Value StartCall(const Napi::CallbackInfo& info) {
     if (info[i + 1].IsString()) call->args[i] = info[i + 1].As<Napi::String>().Utf8Value();
   }
   call->timeoutMs = info[5].As<Napi::Number>().Int64Value();
+  call->results = info[7].ToBoolean();
   call->tag = ++calls->lastNumber;
   call->sink = calls->sink;
   if (calls->pending.empty()) napi_ref_threadsafe_function(env, calls->sink->tsfn());
@@ -289,11 +291,10 @@ Napi::Value StartCall(const Napi::CallbackInfo& info) {
   return Napi::Number::New(env, static_cast<double>(calls->lastNumber));
 }
 
-// cancelCall(number, drop): ends a call of this environment early. Returns
-// true when it had not started: it never runs and its onDone is never
-// called. Otherwise a program run ends before its next statement, and with
-// `drop` its onDone is never called either, nor does it keep the event loop
-// alive. Harmless once the call has settled.
+// cancelCall(number, drop): ends a call of this environment early. Returns true
+// when it had not started: it never runs and its onDone is never called. Else a
+// program run ends before its next statement, and with `drop` its onDone is never
+// called either, nor does it keep the event loop alive. Harmless once settled.
 Napi::Value CancelCall(const Napi::CallbackInfo& info) {
   const Napi::Env env = info.Env();
   EnvCalls* calls = env.GetInstanceData<EnvCalls>();
@@ -388,10 +389,10 @@ __attribute__((constructor)) void _register_zel() { napi_module_register(&zelMod
 
 }  // namespace
 
-// The load-time registration runs once per process, when the shared object
-// is first loaded. A worker thread that loads the add-on while another
-// thread's load is still under way finds no registration and would fail
-// ("did not self-register"); the host then looks for this entry instead.
+// The load-time registration runs once per process, when the shared object is
+// first loaded. A worker thread that loads the add-on while another thread's load
+// is under way finds no registration and would fail ("did not self-register");
+// the host then looks for this entry instead.
 extern "C" __attribute__((visibility("default"))) napi_value napi_register_module_v1(
     napi_env env, napi_value exports) {
   return RegisterZel(env, exports);

@@ -56,6 +56,7 @@ struct QueuedCall {
   int64_t timeoutMs = -1;
   std::chrono::steady_clock::time_point made = std::chrono::steady_clock::now();
   int64_t tag = 0;  // the caller's number for the call
+  bool results = false;  // the record keeps each statement's result
   std::shared_ptr<CompletionSink> sink;
 
   // Set to end a program run before its next statement.

@@ -94,6 +94,15 @@ void Call::addFailure(const Result& failure, int line) {
   }
 }
 
+void Call::addStatementResult(int line) {
+  if (!keepsResults) return;
+  if (outcome.results.size() < kMaxDiagnostics) {
+    outcome.results.push_back({line, outcome.message, resultat});
+  } else {
+    ++outcome.omittedResults;
+  }
+}
+
 void noteRunEnded(Call& call) {
   if (stopRequested) {
     call.outcome.stopped = true;
@@ -192,6 +201,10 @@ Outcome runCall(std::atomic<bool>& cancel, bool isolated,
   if (call.outcome.omitted > 0) {
     call.outcome.diagnostics.push_back(
         {0, kNoMessage, std::to_string(call.outcome.omitted) + " more failures left out"});
+  }
+  if (call.outcome.omittedResults > 0) {
+    call.outcome.results.push_back(
+        {0, kNoMessage, std::to_string(call.outcome.omittedResults) + " more results left out"});
   }
   return std::move(call.outcome);
 }

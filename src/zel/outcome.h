@@ -61,7 +61,8 @@ struct Diagnostic {
   std::string text;
 };
 
-// A call lists at most this many failures; the rest are only counted.
+// A call lists at most this many failures (and statement results, when
+// asked for); the rest are only counted.
 constexpr size_t kMaxDiagnostics = 100;
 
 struct Outcome {
@@ -79,6 +80,10 @@ struct Outcome {
   bool logSkipped = false; // a compilation whose request log line could not be written
   std::vector<Diagnostic> diagnostics;
   size_t omitted = 0;      // failures beyond kMaxDiagnostics
+  // Each statement's result in order, when the call keeps them (message:
+  // the catalogue number of the text, as for a failure).
+  std::vector<Diagnostic> results;
+  size_t omittedResults = 0;  // results beyond kMaxDiagnostics
 };
 
 // One engine call in progress: the application it works for, the
@@ -121,6 +126,10 @@ class Call {
   void store(Result result, bool counts = true);
   // Adds a failure to the record without storing it as the result.
   void addFailure(const Result& failure, int line);
+  // Adds the result the statement on `line` came to (resultat, with the
+  // message of the latest result stored) when the call keeps results.
+  void addStatementResult(int line);
+  bool keepsResults = false;
 
   // The classic entries hold the first module result of the process back
   // (FirstResponse); isolated calls hold nothing back.
