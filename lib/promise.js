@@ -16,20 +16,23 @@ const KIND = { run: 0, exec: 1, compile: 2, runText: 3 };
 const shippedCatalog = path.join(__dirname, '..', 'lang', 'lang.conf');
 
 const { ZelError } = require('./zel_error');
+const { userText } = require('./user_text');
 
-// What a call resolves to, from the engine's record of it.
-function outcomeOf(kind, record, results) {
+// What a call for the application home `app` resolves to, from the
+// engine's record of it; its texts are as a user may see them.
+function outcomeOf(kind, record, { results, app }) {
+  const safe = (text) => userText(text, app);
   const outcome = {
-    result: record.result, stopped: record.stopped, message: record.message || null,
+    result: safe(record.result), stopped: record.stopped, message: record.message || null,
     line: record.line || null, failed: record.failed,
     diagnostics: record.diagnostics.map((d) => ({
-      line: d.line || null, message: d.message || null, text: d.text,
+      line: d.line || null, message: d.message || null, text: safe(d.text),
     })),
   };
   // A message was needed and the catalogue cannot be read.
   if (record.noCatalog) outcome.code = 'ZEL_NO_CATALOGUE';
   // Each statement's result with its line, when asked for.
-  if (results) outcome.results = record.results.map((r) => ({ line: r.line || null, text: r.text }));
+  if (results) outcome.results = record.results.map((r) => ({ line: r.line || null, text: safe(r.text) }));
   if (kind === 'compile') {
     outcome.output = record.output;
     outcome.logged = !record.logSkipped;
@@ -58,13 +61,14 @@ class PromiseApi {
     if (!job) return;  // settled at its deadline already: what it returns is dropped
     this.forget(number, job);
     if (record.threw) {
-      job.reject(new ZelError(record.error, {
-        code: 'ZEL_MODULE_THREW', modulePath: record.modulePath || null, line: record.line || null,
+      job.reject(new ZelError(userText(record.error, job.app), {
+        code: 'ZEL_MODULE_THREW', modulePath: userText(record.modulePath, job.app) || null,
+        line: record.line || null,
       }));
     } else if (record.cancelled) {
       job.reject(timedOut ? timeoutError(job.timeout) : abortError(job.signal));
     } else {
-      job.resolve(outcomeOf(job.kind, record, job.results));
+      job.resolve(outcomeOf(job.kind, record, job));
     }
   }
 
@@ -74,8 +78,10 @@ class PromiseApi {
       const checked = checkCall(kind, args, options);
       const engineArgs = kind === 'compile' ? [...args, checked.app || ''] : args;
       return new Promise((resolve, reject) => {
+        // The home whose paths a user sees relative to it.
+        const app = kind === 'compile' ? checked.app || '' : args[0];
         this.enqueue({ kind, signal: checked.signal, timeout: checked.timeout,
-          results: checked.results === true, resolve, reject }, engineArgs);
+          results: checked.results === true, app, resolve, reject }, engineArgs);
       });
     } catch (error) {
       return Promise.reject(error);
