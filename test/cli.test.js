@@ -264,6 +264,15 @@ test('repl through a pipe: declarations, statements over lines, results in order
   assert.match(r.stderr, /unfinished statement left out: say left open $/m);
 });
 
+test('a failed statement makes repl exit 1; a forgotten --app gets an English hint', () => {
+  const failed = spawnSync(process.execPath, [zelBin, 'repl', '--app', app], { input: 'frobnicate x;\n' });
+  assert.strictEqual(failed.status, 1);
+  const bare = fs.mkdtempSync(path.join(os.tmpdir(), 'zel-bare-'));
+  const forgot = zel(['exec', 'set a to 1;', '--syntax', 'calculator.zel'], bare);
+  fs.rmSync(bare, { recursive: true });
+  assert.match(forgot.stderr, /^zel: hint: .* is no application home .*; name one with --app DIR\n/);
+});
+
 test('init and add-pack lay out an application home that runs the sample', () => {
   const home = fs.mkdtempSync(path.join(os.tmpdir(), 'zel-home-'));
   const pack = path.join(root, 'build', 'packs', 'calculator');
