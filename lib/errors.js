@@ -11,6 +11,7 @@ const SIGNATURES = {
   run: { names: ['appDir'], extra: [] },
   runText: { names: ['appDir'], extra: [] },
   exec: { names: ['appDir', 'statement', 'syntaxPath'], extra: [] },
+  execInSession: { names: ['appDir', 'statement', 'syntaxPath'], extra: [] },
   compile: { names: ['sourcePath', 'outputSuffix'], extra: ['app'] },
 };
 

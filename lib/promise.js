@@ -11,7 +11,7 @@ const { isMainThread } = require('node:worker_threads');
 
 const { abortError, timeoutError, checkProgram, checkCall } = require('./errors');
 
-const KIND = { run: 0, exec: 1, compile: 2, runText: 3 };
+const KIND = { run: 0, exec: 1, compile: 2, runText: 3, execInSession: 4 };
 // The catalogue a compilation without options.app takes its messages from.
 const shippedCatalog = path.join(__dirname, '..', 'lang', 'lang.conf');
 
@@ -152,6 +152,10 @@ function promiseApi(binding) {
     run: (appDir, program, options) => runCall(api, appDir, program, options),
     exec: (appDir, statement, syntaxPath, options) =>
       api.call('exec', [appDir, statement, syntaxPath], options),
+    // exec whose modules keep one state across calls (zelCallState), as a
+    // session of statements typed by one user needs: for the repl only.
+    execInSession: (appDir, statement, syntaxPath, options) =>
+      api.call('execInSession', [appDir, statement, syntaxPath], options),
     compile: (sourcePath, outputSuffix, options) =>
       api.call('compile', [sourcePath, outputSuffix], options),
   };

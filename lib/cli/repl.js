@@ -1,6 +1,6 @@
 'use strict';
 const readline = require('node:readline');
-const { parse, appDir, syntaxPath, addon, api } = require('./common');
+const { parse, appDir, syntaxPath, addon } = require('./common');
 const { printOutcome } = require('./report');
 
 const usage = `usage: zel repl [--syntax PACK] [--app DIR]
@@ -20,7 +20,8 @@ function repl(args) {
   const app = appDir(values);
   let syntax = syntaxPath(app, values.syntax || '*.*');
   const engine = addon();
-  const zel = api();
+  // The statements typed are one session: modules keep their state across them.
+  const { execInSession } = require('../promise').promiseApi(engine);
   let pending = '';
   let failed = false;
   const terminal = Boolean(process.stdin.isTTY && process.stdout.isTTY);
@@ -40,7 +41,7 @@ function repl(args) {
     for (const statement of statements) {
       const declared = engine.declaredSyntax(app, statement);
       if (declared === null) {
-        const outcome = await zel.exec(app, statement, syntax);
+        const outcome = await execInSession(app, statement, syntax);
         failed = failed || outcome.failed;
         printOutcome(outcome, { statement, app });
       } else if (declared.path) {

@@ -255,8 +255,8 @@ EnvCalls* envCalls(Napi::Env env, Napi::Function onDone) {
 }
 
 // startCall(kind, a, b, c, d, timeout, onDone, results): queues one call on the
-// engine thread (kind 0 run, 1 exec, 2 compile, 3 run a program text; the caller
-// checks that a to d are strings; timeout in ms from now, negative for none) and
+// engine thread (kind 0 run, 1 exec, 2 compile, 3 run a text, 4 exec in session; the
+// caller checks that a to d are strings; timeout in ms from now, negative for none) and
 // returns its number. onDone(number, outcome, timedOut) runs on this thread once
 // it has run; with `results`, the outcome lists each statement's result.
 Napi::Value StartCall(const Napi::CallbackInfo& info) {
@@ -270,7 +270,7 @@ Napi::Value StartCall(const Napi::CallbackInfo& info) {
   if (calls == nullptr) return env.Undefined();
   auto call = std::make_shared<QueuedCall>();
   const int kind = info[0].As<Napi::Number>().Int32Value();
-  call->kind = kind >= 1 && kind <= 3 ? static_cast<QueuedCall::Kind>(kind) : QueuedCall::kRun;
+  call->kind = kind >= 1 && kind <= 4 ? static_cast<QueuedCall::Kind>(kind) : QueuedCall::kRun;
   // The catalogue file (d) is read by a compilation only.
   const size_t count = call->kind == QueuedCall::kCompile ? 4 : 3;
   for (size_t i = 0; i < count; ++i) {

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "modules/call_state.h"
 #include "modules/file_identity.h"
 #include "modules/private_image.h"
 
@@ -127,7 +128,8 @@ bool mapModule(const std::string& name, int fd, LoadedModule& module) {
 }
 
 // Looks the entries "create" and "destroy" up; the loader's text when one
-// is missing.
+// is missing. A module that takes per-call state (zel_call_state_api) is
+// handed the engine's side of it.
 void resolveEntries(LoadedModule& module) {
   for (void** entry : {&module.create, &module.destroy}) {
     dlerror();
@@ -136,6 +138,10 @@ void resolveEntries(LoadedModule& module) {
       module.error = loaderError();
       return;
     }
+  }
+  using TakeApi = void(const ZelCallStateApi*);
+  if (void* take = dlsym(module.handle, "zel_call_state_api")) {
+    reinterpret_cast<TakeApi*>(take)(callStateApi());
   }
 }
 

@@ -167,6 +167,7 @@ std::string runEntry(Call& c, QueuedCall& call) {
     case QueuedCall::kRunText:
       return executeProgramText(c, std::move(a[0]), a[1]);
     case QueuedCall::kExec:
+    case QueuedCall::kExecInSession:
       return executeNamedStatement(c, std::move(a[0]), std::move(a[1]), std::move(a[2]));
     default:
       // The messages come from the catalogue of the application in a[2],
@@ -188,7 +189,8 @@ void runOne(Engine& e, QueuedCall& call) {
     call.timedOut.store(true);
   }
   if (timed) startWatch(call);
-  call.outcome = runCall(call.cancel, true, [&call](Call& c) { return runEntry(c, call); });
+  call.outcome = runCall(call.cancel, true, [&call](Call& c) { return runEntry(c, call); },
+                         call.kind != QueuedCall::kExecInSession);
   callInRun.store(nullptr, std::memory_order_relaxed);
   if (timed) endWatch();
   e.running.store(nullptr);

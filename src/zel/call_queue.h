@@ -44,7 +44,10 @@ class CompletionSink {
 
 // One promise API call.
 struct QueuedCall {
-  enum Kind { kRun = 0, kExec = 1, kCompile = 2, kRunText = 3 };
+  // kExecInSession is kExec whose modules keep the process-wide state
+  // (zelCallState) the classic exports use: one session of statements,
+  // such as the command line's repl.
+  enum Kind { kRun = 0, kExec = 1, kCompile = 2, kRunText = 3, kExecInSession = 4 };
   Kind kind = kRun;
   // run: app, program; run text: app, program text; exec: app, statement,
   // syntax path; compile: source, output suffix, application (may be

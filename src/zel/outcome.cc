@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "cache/disk_cache.h"
+#include "modules/call_state.h"
 #include "support/lang.h"
 #include "support/text.h"
 #include "zel/state.h"
@@ -172,7 +173,7 @@ void recordThrow(Call& call, const char* what) {
 }  // namespace
 
 Outcome runCall(std::atomic<bool>& cancel, bool isolated,
-                const std::function<std::string(Call&)>& entry) {
+                const std::function<std::string(Call&)>& entry, bool ownState) {
   const std::lock_guard<std::recursive_mutex> lock(engineMutex());
   // Saved and put back, so that a module calling back into the engine
   // leaves its caller's settings as they were.
@@ -185,6 +186,10 @@ Outcome runCall(std::atomic<bool>& cancel, bool isolated,
   throwingModule.clear();
   ClassicState classic;
   if (isolated) classic = takeClassicState();
+  // The state modules keep for this call; freed when it ends.
+  CallStateStore callState;
+  const bool callStore = isolated && ownState;
+  CallStateStore* const savedStore = callStore ? useCallStateStore(&callState) : nullptr;
   Call call;
   call.holdsBackFirstResult = !isolated;
   try {
@@ -195,6 +200,7 @@ Outcome runCall(std::atomic<bool>& cancel, bool isolated,
     recordThrow(call, "zel: unknown exception in the engine");
   }
   if (isolated) putClassicState(classic);
+  if (callStore) useCallStateStore(savedStore);
   runEndFlag = savedFlag;
   stopEndsRun = savedStop;
   stopRequested = savedRequest;

@@ -178,9 +178,11 @@ void noteThrowingModule(const std::string& path);
 // recorded with the line being run. An `isolated` call starts from a clean
 // engine state (no result, nothing held back, no application directory)
 // and puts the process-wide state back as it found it, so the classic
-// entries see only what classic calls left. Returns the record with the
-// entry's result.
+// entries see only what classic calls left. The state modules keep per call
+// (zelCallState) is the call's own and freed when it ends when the call is
+// isolated and `ownState`; otherwise the process-wide one. Returns the
+// record with the entry's result.
 Outcome runCall(std::atomic<bool>& cancel, bool isolated,
-                const std::function<std::string(Call&)>& entry);
+                const std::function<std::string(Call&)>& entry, bool ownState = true);
 
 #endif  // ZEL_ZEL_OUTCOME_H_
