@@ -60,7 +60,11 @@ class PromiseApi {
     const job = this.jobs.get(number);
     if (!job) return;  // settled at its deadline already: what it returns is dropped
     this.forget(number, job);
-    if (record.threw) {
+    if (record.textTooLong) {
+      job.reject(new ZelError('zel: a text of the outcome is too long for a JavaScript string', {
+        code: 'ZEL_TEXT_TOO_LONG', line: record.line || null,
+      }));
+    } else if (record.threw) {
       job.reject(new ZelError(userText(record.error, job.app), {
         code: 'ZEL_MODULE_THREW', modulePath: userText(record.modulePath, job.app) || null,
         line: record.line || null,

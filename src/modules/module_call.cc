@@ -170,11 +170,11 @@ void load(const std::string& path, LoadedModule& module) {
 // The call holds its own object and destroy entry: a module that calls back
 // into the engine during its operation has the nested call write the slots
 // again (and may have the cached entry rebuilt), and reading them back
-// would destroy the nested call's object a second time. `path` must stay
-// valid until the call returns: an exception leaving the module is noted
-// with it.
+// would destroy the nested call's object a second time. The nested call may
+// also rebuild the text `modulePath` refers to: the call keeps a copy, by
+// which a throw or a crash of its module is reported.
 template <class Object, class Operate>
-ModuleAnswer loadAndCall(const LoadedModule& module, const std::string& path,
+ModuleAnswer loadAndCall(const LoadedModule& module, const std::string& modulePath,
                          ModuleSlots<Object> slots, Operate operate) {
   if (!module.readable) return {ModuleAnswer::kUnreadable, ""};
   slots.handle = module.handle;
@@ -186,6 +186,7 @@ ModuleAnswer loadAndCall(const LoadedModule& module, const std::string& path,
   slots.destroy = destroy;
   if (destroy == nullptr) return {ModuleAnswer::kRefused, module.error};
 
+  const std::string path = modulePath;
   const RunningModule running(path);  // for a crash report
   Object* const object = create();
   slots.object = object;

@@ -41,10 +41,11 @@ std::string syntaxPathOf(const std::string& app, const std::string& header) {
 enum class Header { kNone, kPlain, kCompiled, kRefused };
 
 // Reads `source` up to its first header line and sets myAppFile to the
-// syntax file it names; kRefused (with message 1 stored on the header's
-// line) when it names one outside node_modules. A program without a header
-// that holds more than comments and blank lines fails, under an isolated
-// call, with message 36 on its first line that is neither.
+// syntax file it names and the call's header line to it; kRefused (with
+// message 1 stored on the header's line) when it names one outside
+// node_modules. A program without a header that holds more than comments
+// and blank lines fails, under an isolated call, with message 36 on its
+// first line that is neither.
 Header findHeader(Call& call, std::istream& source) {
   int lineNumber = 0;
   int firstStatement = 0;
@@ -74,6 +75,7 @@ Header findHeader(Call& call, std::istream& source) {
       return Header::kRefused;
     }
     myAppFile = syntaxPathOf(call.app(), folded);
+    call.setHeaderLine(lineNumber);
     return compiled ? Header::kCompiled : Header::kPlain;
   }
   // A failure of the run, not a result: the run produced nothing.

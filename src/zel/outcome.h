@@ -120,6 +120,12 @@ class Call {
   void setLine(int line) { line_ = line; }
   int line() const { return line_; }
 
+  // The physical line of the program's header (0: none). A statement that
+  // spans it and that no form accepts is not counted as a failure; the
+  // same text anywhere else is.
+  void setHeaderLine(int line) { headerLine_ = line; }
+  int headerLine() const { return headerLine_; }
+
   // Stores a step's result: resultat takes its text, the record its
   // message and the current line, and a failure is added to the record's
   // failures (unless `counts` is false: a program's header line).
@@ -146,6 +152,7 @@ class Call {
   std::string packDir_;
   std::string syntaxModuleDir_;
   int line_ = 0;
+  int headerLine_ = 0;
   // stopAnswer()'s text, and the disk generation and cache evictions count
   // it was looked up in (generation 0: look it up again).
   mutable const std::string* stop_ = nullptr;
