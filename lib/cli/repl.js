@@ -2,6 +2,7 @@
 const readline = require('node:readline');
 const { parse, appDir, syntaxPath, addon } = require('./common');
 const { printOutcome } = require('./report');
+const { userText } = require('../user_text');
 
 const usage = `usage: zel repl [--syntax PACK] [--app DIR]
 
@@ -48,7 +49,7 @@ function repl(args) {
         syntax = declared.path;
       } else {
         failed = true;
-        process.stderr.write(`${declared.error}\n`);
+        process.stderr.write(`${userText(declared.error, app)}\n`);
       }
     }
     prompt();

@@ -116,7 +116,8 @@ Napi::Value StartCall(const Napi::CallbackInfo& info) {
     if (info[i + 1].IsString()) call->args[i] = info[i + 1].As<Napi::String>().Utf8Value();
   }
   call->timeoutMs = info[5].As<Napi::Number>().Int64Value();
-  call->results = info[7].ToBoolean();
+  // Raw: a failed call here (an environment ending) must not be fatal.
+  if (info.Length() > 7) napi_get_value_bool(env, info[7], &call->results);
   call->tag = ++calls->lastNumber;
   call->sink = calls->sink;
   if (calls->pending.empty()) napi_ref_threadsafe_function(env, calls->tsfn);
@@ -142,7 +143,9 @@ Napi::Value CancelCall(const Napi::CallbackInfo& info) {
   const auto found = calls->pending.find(info[0].As<Napi::Number>().Int64Value());
   if (found == calls->pending.end()) return Napi::Boolean::New(env, false);
   const bool withdrawn = cancelQueuedCall(*found->second.call);
-  if (!withdrawn && !info[1].ToBoolean()) return Napi::Boolean::New(env, false);
+  bool drop = false;
+  if (info.Length() > 1) napi_get_value_bool(env, info[1], &drop);
+  if (!withdrawn && !drop) return Napi::Boolean::New(env, false);
   calls->pending.erase(found);
   if (calls->pending.empty()) napi_unref_threadsafe_function(env, calls->tsfn);
   return Napi::Boolean::New(env, withdrawn);
