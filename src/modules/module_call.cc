@@ -46,6 +46,7 @@ struct LoadedModule {
   void* handle = nullptr;  // null when loading failed
   void* create = nullptr;
   void* destroy = nullptr;
+  void* otherForms = nullptr;  // a syntax module's zelOtherFormAnswer, when it has one
   std::string error;       // the loader's text when loading or a lookup failed
 };
 
@@ -139,6 +140,8 @@ void resolveEntries(LoadedModule& module) {
       return;
     }
   }
+  // Optional: a module without it is asked about every form.
+  module.otherForms = dlsym(module.handle, "zelOtherFormAnswer");
   using TakeApi = void(const ZelCallStateApi*);
   if (void* take = dlsym(module.handle, "zel_call_state_api")) {
     reinterpret_cast<TakeApi*>(take)(callStateApi());
@@ -242,6 +245,22 @@ ModuleAnswer askSyntaxModule(const LoadedModule& module, const std::string& libP
   return loadAndCall(module, libPath, slots, [&](LibModuleObject* object) {
     return object->check(syntaxLine, statement);
   });
+}
+
+bool declaresOtherFormAnswer(const LoadedModule& module) {
+  return module.otherForms != nullptr && module.create != nullptr && module.destroy != nullptr;
+}
+
+std::string otherFormAnswer(const LoadedModule& module, const std::string& libPath,
+                            const std::string& statement) {
+  const auto answer = reinterpret_cast<other_form_answer_t*>(module.otherForms);
+  const RunningModule running(libPath);  // for a crash report
+  try {
+    return answer(statement);
+  } catch (...) {
+    noteThrowingModule(libPath);
+    throw;
+  }
 }
 
 std::string callModule(const std::string& modulePath, const std::string& input) {

@@ -90,7 +90,11 @@ struct Outcome {
 // catalogue its messages come from, and its record.
 class Call {
  public:
-  Call() = default;
+  // A call's start and end each make the next look at the disk check for
+  // changes (cache/watch.h): a change made before a call is seen by it, and
+  // what a nested call wrote by its caller's next statement.
+  Call();
+  ~Call();
   Call(const Call&) = delete;
   Call& operator=(const Call&) = delete;
 
