@@ -50,6 +50,11 @@ export interface Outcome {
   diagnostics: Diagnostic[];
   /** 'ZEL_NO_CATALOGUE' when a message was needed and the catalogue cannot be read. */
   code?: 'ZEL_NO_CATALOGUE';
+  /**
+   * With `options.results`: each statement's result text and line, in order; at most 100,
+   * then one entry (line null) giving the count left out.
+   */
+  results?: { line: number | null; text: string }[];
   /** A compilation's output path. */
   output?: string;
   /** For a compilation: whether ./requests.log was written. */
@@ -59,8 +64,13 @@ export interface Outcome {
 export interface CallOptions {
   /** Ends a program run between two statements; the promise rejects with an AbortError. */
   signal?: AbortSignal;
-  /** Time limit in milliseconds from the moment the call reaches the engine; rejects with a TimeoutError. */
+  /**
+   * Time limit in milliseconds from the moment the call is made, waiting included: at the
+   * deadline the call rejects with a TimeoutError, even while a module holds the engine.
+   */
   timeout?: number;
+  /** Adds `results` to the outcome: what each statement produced. */
+  results?: boolean;
 }
 
 export interface CompileOptions extends CallOptions {
@@ -122,9 +132,9 @@ export interface PoolOptions {
   /** Number of child processes, a positive integer (default: one per core). */
   size?: number;
   /**
-   * Milliseconds a call may keep running past its timeout or the abort of its
-   * signal before its child is killed and replaced (default 2000); the call
-   * then rejects with the TimeoutError or AbortError.
+   * Milliseconds a child may stay busy with a call past its deadline or the
+   * abort of its signal before it is killed and replaced (default 2000). A
+   * timed-out call rejects at its deadline; an aborted one when it ends.
    */
   killAfter?: number;
 }

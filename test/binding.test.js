@@ -44,7 +44,7 @@ test('the promise API and the pool load at their first call, not with the packag
     zel.exec(${JSON.stringify(app)}, 'print x;', ${JSON.stringify(syntax)})
       .then(() => console.log(first + '|' + lib()));`;
   const child = spawnSync(process.execPath, ['-e', script], { encoding: 'utf8' });
-  assert.strictEqual(child.stdout.trim(), 'addon.js zel_error.js|addon.js errors.js promise.js zel_error.js');
+  assert.strictEqual(child.stdout.trim(), 'addon.js zel_error.js|addon.js errors.js promise.js user_text.js zel_error.js');
 });
 
 test('arguments are converted as JavaScript converts them to strings', () => {

@@ -106,7 +106,7 @@ test('help, bad arguments and a missing program', () => {
   assert.match(badOption.stderr, /unknown option --color/);
   const missing = zel(['run', 'missing.txt'], app);
   assert.strictEqual(missing.status, 1);
-  assert.strictEqual(missing.stderr, `Cannot open "${path.join(app, 'missing.txt')}".\n`);
+  assert.strictEqual(missing.stderr, 'Cannot open "missing.txt".\n');
 });
 
 test('check passes on the sample and names what is wrong otherwise', () => {
@@ -288,6 +288,15 @@ test('repl through a pipe: declarations, statements over lines, results in order
   // pack's module runs; after it, the pack named.
   assert.strictEqual(r.stdout, 'width = 7\nwidth = 7\nwidth = 10\n');
   assert.match(r.stderr, /unfinished statement left out: say left open $/m);
+});
+
+test('a failed statement makes repl exit 1; a forgotten --app gets an English hint', () => {
+  const failed = spawnSync(process.execPath, [zelBin, 'repl', '--app', app], { input: 'frobnicate x;\n' });
+  assert.strictEqual(failed.status, 1);
+  const bare = fs.mkdtempSync(path.join(os.tmpdir(), 'zel-bare-'));
+  const forgot = zel(['exec', 'set a to 1;', '--syntax', 'calculator.zel'], bare);
+  fs.rmSync(bare, { recursive: true });
+  assert.match(forgot.stderr, /^zel: hint: .* is no application home .*; name one with --app DIR\n/);
 });
 
 test('init and add-pack lay out an application home that runs the sample', () => {

@@ -98,8 +98,9 @@ int catalogueLine(const std::vector<std::string>& lines, const std::string& numb
 }
 
 void listMessages() {
-  const char* numbers[] = {"1", "2", "3", "4", "9", "10", "11", "12", "14", "18", "19", "20", "21", "35"};
-  const std::set<std::string> filled = {"1", "2", "3", "4", "11", "14", "18"};
+  const char* numbers[] = {"1", "2", "3", "4", "9", "10", "11", "12", "14", "18", "19", "20", "21", "35",
+                           "36", "37"};
+  const std::set<std::string> filled = {"1", "2", "3", "4", "11", "14", "18", "37"};
   std::ifstream file(catalogPath(), std::ios::binary);
   std::vector<std::string> lines;
   for (std::string text; std::getline(file, text);) lines.push_back(text);

@@ -42,11 +42,17 @@ function parse(args, options, maxPositional) {
 }
 
 // The absolute application directory named by --app (default: the current
-// directory); it must exist.
+// directory); it must exist. Without --app, a directory that is no
+// application home (no catalogue, whose absence the engine reports in its
+// own French text) gets a hint in English.
 function appDir(values) {
   const dir = path.resolve(values.app || '.');
   if (!fs.existsSync(dir) || !fs.statSync(dir).isDirectory()) {
     throw new UsageError(`application directory ${dir} does not exist`);
+  }
+  if (values.app === undefined && !fs.existsSync(path.join(dir, 'node_modules', 'zel_linux', 'lang.conf'))) {
+    process.stderr.write(`zel: hint: ${dir} is no application home (no node_modules/zel_linux/` +
+      'lang.conf); name one with --app DIR\n');
   }
   return dir;
 }
