@@ -141,16 +141,19 @@ class Pool {
   // The deadline of a call with a timeout: waiting, it never runs; running,
   // its child is asked to end it and killed if still busy killAfter later.
   // Either way it rejects now; what the child answers later is dropped.
+  // An abort asked for before the deadline stays the reason.
   expire(job) {
     if (job.slot) {
       if (usable(job.slot.child)) job.slot.child.send({ cancel: job.id });
-      this.killLater(job, 'timeout', this.killAfter);
+      if (!job.aborted) this.killLater(job, 'timeout', this.killAfter);
+      // Settled now: the signal keeps no listener while the child ends it.
+      job.unlisten();
     } else {
       this.queue.splice(this.queue.indexOf(job), 1);
       job.finish();
       this.dispatch();
     }
-    job.reject(timeoutError(job.timeout));
+    job.reject(job.aborted ? abortError(job.signal) : timeoutError(job.timeout));
   }
 
   // Hands waiting calls to free children, in call order.
@@ -204,6 +207,7 @@ class Pool {
     const { signal } = job;
     const onAbort = () => {
       if (job.slot) {
+        job.aborted = true;
         if (usable(job.slot.child)) job.slot.child.send({ cancel: job.id });
         this.killLater(job, 'abort', this.killAfter);
         return;
@@ -213,8 +217,11 @@ class Pool {
       job.reject(abortError(signal));
       this.dispatch();
     };
-    job.finish = () => {
+    job.unlisten = () => {
       if (signal) signal.removeEventListener('abort', onAbort);
+    };
+    job.finish = () => {
+      job.unlisten();
       job.timers.forEach(clearTimeout);
     };
     if (signal) signal.addEventListener('abort', onAbort, { once: true });

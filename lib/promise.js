@@ -107,7 +107,8 @@ class PromiseApi {
       if (!this.jobs.has(number)) return;
       this.forget(number, job);
       this.binding.cancelCall(number, true);
-      job.reject(timeoutError(job.timeout));
+      // An abort asked for before the deadline stays the reason.
+      job.reject(job.aborted ? abortError(job.signal) : timeoutError(job.timeout));
     }, job.timeout);
   }
 
@@ -130,7 +131,10 @@ class PromiseApi {
     job.onAbort = () => {
       // Still waiting: it never reaches the engine. Otherwise a run ends
       // before its next statement and settles as cancelled.
-      if (!this.binding.cancelCall(number, false)) return;
+      if (!this.binding.cancelCall(number, false)) {
+        job.aborted = true;
+        return;
+      }
       this.forget(number, job);
       job.reject(abortError(signal));
     };

@@ -21,7 +21,6 @@ function run(args) {
   const options = { app: { type: 'string' }, timeout: { type: 'string' }, json: { type: 'boolean' } };
   const { values, positionals } = parse(args, options, 1);
   if (positionals.length !== 1) throw new UsageError('run needs a PROGRAM');
-  const app = appDir(values);
   let timeout;
   if (values.timeout !== undefined) {
     timeout = Number(values.timeout);
@@ -29,6 +28,8 @@ function run(args) {
       throw new UsageError(`--timeout needs a whole number of milliseconds from 0 to ${MAX_DELAY}`);
     }
   }
+  // After the arguments' checks: a bad argument is reported alone.
+  const app = appDir(values);
   if (positionals[0] === '-') {
     return report(async () => api().run(app, { text: await readStdin() }, { timeout }),
       { command: 'run', program: '<stdin>', app, json: values.json });
