@@ -78,8 +78,20 @@ export class ZelError extends Error {
   line: number | null;
 }
 
-/** Runs a program file (plain or compiled). Non-string arguments reject with a TypeError. */
-export function run(appDir: string, programPath: string, options?: CallOptions): Promise<Outcome>;
+/**
+ * A program given as its text rather than a file: run exactly as the same
+ * file would be (header, confinement, line numbers); nothing is written.
+ */
+export interface ProgramText {
+  text: string;
+}
+
+/**
+ * Runs a program file (plain or compiled), or a program given as `{ text }`.
+ * Bad arguments reject with a TypeError.
+ */
+export function run(appDir: string, program: string | ProgramText,
+  options?: CallOptions): Promise<Outcome>;
 
 /** Runs one statement against a syntax file ("*.*" for every pack). */
 export function exec(appDir: string, statement: string, syntaxPath: string,
@@ -91,7 +103,7 @@ export function compile(sourcePath: string, outputSuffix: string,
 
 export interface Pool {
   readonly size: number;
-  run(appDir: string, programPath: string, options?: CallOptions): Promise<Outcome>;
+  run(appDir: string, program: string | ProgramText, options?: CallOptions): Promise<Outcome>;
   exec(appDir: string, statement: string, syntaxPath: string, options?: CallOptions): Promise<Outcome>;
   compile(sourcePath: string, outputSuffix: string, options?: CompileOptions): Promise<Outcome>;
   /** Lets the calls already made finish, then ends every child. */
@@ -135,8 +147,8 @@ export interface QueueCompileOptions extends QueueCallOptions {
 
 /** The pool's interface over the queue; applications are named, not paths. */
 export interface Queue {
-  /** Runs the program file's text, read here, on a worker, for the application named `app`. */
-  run(app: string, programPath: string, options?: QueueCallOptions): Promise<Outcome>;
+  /** Runs a program on a worker for the application named `app`: a file (its text is read here) or `{ text }`. */
+  run(app: string, program: string | ProgramText, options?: QueueCallOptions): Promise<Outcome>;
   /** Runs one statement; `syntax` is a file below the application's node_modules, or "*.*". */
   exec(app: string, statement: string, syntax: string, options?: QueueCallOptions): Promise<Outcome>;
   /** Compiles the source file's text on a worker and writes the compiled program beside the source. */

@@ -14,7 +14,7 @@ function promiseApi() {
 
 module.exports = {
   ...addon,
-  run: (appDir, programPath, options) => promiseApi().run(appDir, programPath, options),
+  run: (appDir, program, options) => promiseApi().run(appDir, program, options),
   exec: (appDir, statement, syntaxPath, options) =>
     promiseApi().exec(appDir, statement, syntaxPath, options),
   compile: (sourcePath, outputSuffix, options) =>

@@ -5,9 +5,11 @@
 // The longest delay a Node.js timer honours; a longer one fires at once.
 const MAX_DELAY = 2 ** 31 - 1;
 
-// The string arguments of each call, and the string options it takes.
+// The string arguments of each call, and the string options it takes. A
+// run's program is checked by checkProgram instead.
 const SIGNATURES = {
-  run: { names: ['appDir', 'programPath'], extra: [] },
+  run: { names: ['appDir'], extra: [] },
+  runText: { names: ['appDir'], extra: [] },
   exec: { names: ['appDir', 'statement', 'syntaxPath'], extra: [] },
   compile: { names: ['sourcePath', 'outputSuffix'], extra: ['app'] },
 };
@@ -31,6 +33,17 @@ function checkMilliseconds(value, name) {
   if (!(Number.isFinite(value) && value >= 0 && value <= MAX_DELAY)) {
     throw new TypeError(`${name} must be a number of milliseconds from 0 to ${MAX_DELAY}`);
   }
+}
+
+// A run's program: a path (a string) or { text } (the program itself).
+// Returns a copy holding only what a run reads; throws a TypeError
+// otherwise.
+function checkProgram(program) {
+  if (typeof program === 'string') return program;
+  if (program !== null && typeof program === 'object' && typeof program.text === 'string') {
+    return { text: program.text };
+  }
+  throw new TypeError('The "program" argument must be a path (a string) or { text: string }');
 }
 
 // Throws a TypeError for a bad argument or option of call `kind`. Returns a
@@ -61,4 +74,6 @@ function checkCall(kind, args, options) {
   return known;
 }
 
-module.exports = { MAX_DELAY, abortError, timeoutError, checkMilliseconds, checkCall };
+module.exports = {
+  MAX_DELAY, abortError, timeoutError, checkMilliseconds, checkProgram, checkCall,
+};

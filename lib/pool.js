@@ -11,7 +11,9 @@ const { fork } = require('node:child_process');
 const os = require('node:os');
 const path = require('node:path');
 const { ZelError } = require('./zel_error');
-const { MAX_DELAY, abortError, timeoutError, checkMilliseconds, checkCall } = require('./errors');
+const {
+  MAX_DELAY, abortError, timeoutError, checkMilliseconds, checkProgram, checkCall,
+} = require('./errors');
 
 const childScript = path.join(__dirname, 'pool-child.js');
 
@@ -159,6 +161,8 @@ class Pool {
     let sent;
     try {
       if (this.closing) throw new Error('zel pool: the pool is closed');
+      // The child gets a run's program as the promise API takes it.
+      if (kind === 'run') args = [args[0], checkProgram(args[1])];
       ({ signal, ...sent } = checkCall(kind, args, options));
     } catch (error) {
       return Promise.reject(error);
@@ -216,7 +220,7 @@ function createPool({ size = defaultSize(), killAfter = 2000 } = {}) {
   const pool = new Pool(size, killAfter);
   return {
     size,
-    run: (appDir, programPath, options) => pool.call('run', [appDir, programPath], options),
+    run: (appDir, program, options) => pool.call('run', [appDir, program], options),
     exec: (appDir, statement, syntaxPath, options) =>
       pool.call('exec', [appDir, statement, syntaxPath], options),
     compile: (sourcePath, outputSuffix, options) =>

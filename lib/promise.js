@@ -9,9 +9,9 @@
 const path = require('node:path');
 const { isMainThread } = require('node:worker_threads');
 
-const { abortError, timeoutError, checkCall } = require('./errors');
+const { abortError, timeoutError, checkProgram, checkCall } = require('./errors');
 
-const KIND = { run: 0, exec: 1, compile: 2 };
+const KIND = { run: 0, exec: 1, compile: 2, runText: 3 };
 // The catalogue a compilation without options.app takes its messages from.
 const shippedCatalog = path.join(__dirname, '..', 'lang', 'lang.conf');
 
@@ -106,10 +106,22 @@ class PromiseApi {
   }
 }
 
+// A run of a program file, or of a program given as { text }.
+function runCall(api, appDir, program, options) {
+  let checked;
+  try {
+    checked = checkProgram(program);
+  } catch (error) {
+    return Promise.reject(error);
+  }
+  if (typeof checked === 'string') return api.call('run', [appDir, checked, ''], options);
+  return api.call('runText', [appDir, checked.text, ''], options);
+}
+
 function promiseApi(binding) {
   const api = new PromiseApi(binding);
   return {
-    run: (appDir, programPath, options) => api.call('run', [appDir, programPath, ''], options),
+    run: (appDir, program, options) => runCall(api, appDir, program, options),
     exec: (appDir, statement, syntaxPath, options) =>
       api.call('exec', [appDir, statement, syntaxPath], options),
     compile: (sourcePath, outputSuffix, options) =>

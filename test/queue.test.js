@@ -50,7 +50,7 @@ test('the queue gives the promise API\'s outcomes', { timeout: 60000 }, async (t
   const name = `table-${process.pid}`;
   const lines = [];
   const worker = zel.createWorker({ connection: redis.url, queue: name, apps: { calc: app }, log: (l) => lines.push(l) });
-  const queue = zel.createQueue({ connection: redis.url, queue: name, attempts: 1 });
+  const queue = zel.createQueue({ connection: redis.url, queue: name, attempts: 2 });
   const { Queue, QueueEvents } = require('bullmq');
   const raw = new Queue(name, { connection: { host: new URL(redis.url).hostname, port: Number(new URL(redis.url).port) } });
   const events = new QueueEvents(name, { connection: raw.opts.connection });
@@ -60,7 +60,18 @@ test('the queue gives the promise API\'s outcomes', { timeout: 60000 }, async (t
   const rawJob = async (data) => settled(raw.add('raw', data).then((job) => job.waitUntilFinished(events))
     .catch((error) => { throw errorOf(error.message); }));
 
+  // A program file for the queue, which sends its text; the promise API is
+  // given that text, as a module asking for the program's path sees none.
+  const program = (api, lines) => {
+    const file = source('program.txt', [':s:calc.zel;', ...lines]);
+    return api === zel ? { text: fs.readFileSync(file, 'utf8') } : file;
+  };
   const rows = [
+    ['a program', (api, a) => api.run(a, program(api, ['print a;', 'print b;']))],
+    ['a program given as text', (api, a) => api.run(a, { text: ':s:calc.zel;\nprint a;\n' })],
+    ['a program that fails', (api, a) => api.run(a, program(api, ['print a;', 'nothing here;']))],
+    ['a program that stops', (api, a) => api.run(a, program(api, ['print a;', 'stop;', 'print b;']))],
+    ['a timeout', (api, a) => api.run(a, program(api, ['sleep 100;', 'sleep 100;', 'sleep 100;']), { timeout: 50 })],
     ['a statement', (api, a, s) => api.exec(a, 'print a;', s)],
     ['a statement no form accepts', (api, a, s) => api.exec(a, 'nothing here;', s)],
     ['a stop', (api, a, s) => api.exec(a, 'stop;', s)],
@@ -95,7 +106,9 @@ test('the queue gives the promise API\'s outcomes', { timeout: 60000 }, async (t
   await assert.rejects(queue.exec('nope', 'print a;', 'calc.zel'), /unknown application "nope"/);
   // The worker went on, and logged one line per failed job.
   assert.match((await queue.exec('calc', 'print after;', 'calc.zel')).result, /print after;$/);
-  assert.strictEqual(lines.filter((l) => / failed: /.test(l)).length, 2 + bad.length, lines.join('\n'));
+  // The timeout was retried once (attempts: 2); nothing else was.
+  assert.deepStrictEqual(lines.map((l) => / failed, will retry /.test(l)),
+    [true, ...Array(3 + bad.length).fill(false)], lines.join('\n'));
 
   // Two adds with one jobId: one job runs, both calls get its outcome.
   const before = await raw.getCompletedCount();

@@ -20,7 +20,7 @@ const usage = `usage: zel COMMAND [ARGS]
        zel --version
 
 Commands:
-  run PROGRAM [--app DIR] [--timeout MS]   run a program file, plain or compiled
+  run PROGRAM [--app DIR] [--timeout MS]   run a program file ("-": standard input)
   exec STATEMENT --syntax PACK [--app DIR] run one statement
   compile SOURCE [SUFFIX] [--app DIR]      compile a script (SUFFIX defaults to .zel)
   check [--app DIR]                        check the packs, modules and catalogue

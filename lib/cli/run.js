@@ -5,14 +5,16 @@ const { report } = require('./report');
 
 const usage = `usage: zel run PROGRAM [--app DIR] [--timeout MS] [--json]
 
-Runs the program file PROGRAM. Its first line holding ":s:" names the syntax
-pack, below DIR/node_modules. Prints the result of the last statement, if any.
+Runs the program file PROGRAM, or the program read from standard input
+when PROGRAM is "-". Its first line holding ":s:" names the syntax pack,
+below DIR/node_modules. Prints the result of the last statement, if any.
 Each statement that failed (the program, its pack, a statement's form or a
 module not found, not loadable or refused) is printed to standard error as
-PROGRAM:LINE: TEXT, and the exit status is then 1, also when the program
-ends through the stop answer afterwards; otherwise it is 0. The run goes on
-past a failing statement. Exits with status 1 when the program runs longer
-than MS milliseconds. --json prints the whole outcome as JSON instead.`;
+PROGRAM:LINE: TEXT (<stdin>:LINE: TEXT for "-"), and the exit status is
+then 1, also when the program ends through the stop answer afterwards;
+otherwise it is 0. The run goes on past a failing statement. Exits with
+status 1 when the program runs longer than MS milliseconds. --json prints
+the whole outcome as JSON instead.`;
 
 function run(args) {
   const options = { app: { type: 'string' }, timeout: { type: 'string' }, json: { type: 'boolean' } };
@@ -26,9 +28,20 @@ function run(args) {
     }
     timeout = Number(values.timeout);
   }
+  if (positionals[0] === '-') {
+    return report(async () => api().run(app, { text: await readStdin() }, { timeout }),
+      { command: 'run', program: '<stdin>', app, json: values.json });
+  }
   const program = path.resolve(positionals[0]);
   return report(() => api().run(app, program, { timeout }),
     { command: 'run', program: positionals[0], app, json: values.json });
+}
+
+// The whole of standard input, as UTF-8 text.
+async function readStdin() {
+  const chunks = [];
+  for await (const chunk of process.stdin) chunks.push(chunk);
+  return Buffer.concat(chunks).toString('utf8');
 }
 
 module.exports = { usage, command: run };

@@ -8,7 +8,7 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { bullmq, connectionOptions, checkQueueName } = require('./deps');
 const { errorOf } = require('./jobs');
-const { abortError, checkCall } = require('../errors');
+const { abortError, checkCall, checkProgram } = require('../errors');
 
 // The Redis channel on which clients ask the workers to end a job.
 const cancelChannel = (queue) => `zel:${queue}:cancel`;
@@ -122,7 +122,9 @@ class QueueClient {
 
 // The job fields of each call, from its arguments; the files are read here.
 const JOBS = {
-  run: async ([app, programPath]) => ({ app, text: await fs.promises.readFile(programPath, 'utf8') }),
+  run: async ([app, program]) => ({
+    app, text: typeof program === 'string' ? await fs.promises.readFile(program, 'utf8') : program.text,
+  }),
   exec: async ([app, statement, syntax]) => ({ app, statement, syntax }),
   compile: async ([sourcePath], app) => ({
     ...(app === undefined ? {} : { app }),
@@ -132,8 +134,11 @@ const JOBS = {
 
 async function call(client, op, args, options) {
   const jobId = checkJobId(options);
-  const { signal, timeout, app } = checkCall(op, args, options);
-  const data = { op, ...(await JOBS[op](args, app)) };
+  // A run's program is a path or { text }; only its text travels.
+  const program = op === 'run' ? checkProgram(args[1]) : null;
+  const { signal, timeout, app } = op === 'run' ? checkCall('runText', [args[0]], options)
+    : checkCall(op, args, options);
+  const data = { op, ...(await JOBS[op](op === 'run' ? [args[0], program] : args, app)) };
   if (timeout !== undefined) data.options = { timeout };
   const outcome = await client.add(data, { signal, jobId });
   return op === 'compile' ? placeOutput(outcome, args[0], args[1]) : outcome;
@@ -144,7 +149,7 @@ function createQueue({ connection, queue, attempts = 3 } = {}) {
   if (!Number.isInteger(attempts) || attempts < 1) throw new TypeError('attempts must be a positive integer');
   const client = new QueueClient(bullmq(), connectionOptions(connection), queue, attempts);
   return {
-    run: (app, programPath, options) => call(client, 'run', [app, programPath], options),
+    run: (app, program, options) => call(client, 'run', [app, program], options),
     exec: (app, statement, syntax, options) => call(client, 'exec', [app, statement, syntax], options),
     compile: (sourcePath, outputSuffix, options) =>
       call(client, 'compile', [sourcePath, outputSuffix], options),

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <fstream>
+#include <istream>
 #include <string>
 
 #include "compile/cipher.h"
@@ -164,18 +165,17 @@ bool endsHere(Call& call) {
   return true;
 }
 
-// Runs the program file at `programPath` statement by statement, the
-// statements cut as `format` cuts them.
+// Runs the program read from `source` statement by statement, the
+// statements cut as `format` cuts them; `programPath` is what the modules
+// are told the program is.
 template <class Format>
-std::string runProgram(Call& call, const std::string& programPath, const std::string& syntaxPath,
-                       Format format) {
-  std::ifstream file;
-  if (!openForReading(programPath, file)) return programOpenFailure(call, programPath);
+std::string runProgram(Call& call, std::istream& source, const std::string& programPath,
+                       const std::string& syntaxPath, Format format) {
   Run run{call, programPath, syntaxPath, {}};
   // A run never continues a statement left unterminated by an earlier run.
   dataToSave.clear();
   int lineNumber = 0;
-  while (std::getline(file, line) && !endsHere(call)) {
+  while (std::getline(source, line) && !endsHere(call)) {
     ++lineNumber;
     if (!format.statement() || !runLine(run, lineNumber)) continue;
     if (endsHere(call)) break;
@@ -193,12 +193,22 @@ std::string programOpenFailure(Call& call, const std::string& programPath) {
 }
 
 std::string runScript(Call& call, const std::string& programPath, const std::string& syntaxPath) {
-  return runProgram(call, programPath, syntaxPath, ScriptFormat());
+  std::ifstream file;
+  if (!openForReading(programPath, file)) return programOpenFailure(call, programPath);
+  return runProgram(call, file, programPath, syntaxPath, ScriptFormat());
 }
 
 std::string runCompiled(Call& call, const std::string& programPath,
                         const std::string& syntaxPath) {
-  return runProgram(call, programPath, syntaxPath, CompiledFormat());
+  std::ifstream file;
+  if (!openForReading(programPath, file)) return programOpenFailure(call, programPath);
+  return runProgram(call, file, programPath, syntaxPath, CompiledFormat());
+}
+
+std::string runProgramSource(Call& call, std::istream& source, const std::string& programPath,
+                             const std::string& syntaxPath, bool compiled) {
+  return compiled ? runProgram(call, source, programPath, syntaxPath, CompiledFormat())
+                  : runProgram(call, source, programPath, syntaxPath, ScriptFormat());
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #ifndef ZEL_EXEC_RUNNERS_H_
 #define ZEL_EXEC_RUNNERS_H_
 
+#include <istream>
 #include <string>
 
 #include "zel/outcome.h"
@@ -31,6 +32,13 @@ std::string runScript(Call& call, const std::string& programPath, const std::str
 // into FirstResponse and kept.
 std::string runCompiled(Call& call, const std::string& programPath,
                         const std::string& syntaxPath);
+
+// Runs the program read from `source`, from where it stands, as runScript
+// (or, when `compiled`, runCompiled) runs a file: the same statements, line
+// numbers counted from there. `programPath` is what the modules are told
+// the program is. Nothing is opened or written.
+std::string runProgramSource(Call& call, std::istream& source, const std::string& programPath,
+                             const std::string& syntaxPath, bool compiled);
 
 // Message 1 for a program that cannot be opened, stored through the call.
 std::string programOpenFailure(Call& call, const std::string& programPath);

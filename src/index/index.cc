@@ -256,10 +256,10 @@ EnvCalls* envCalls(Napi::Env env, Napi::Function onDone) {
 }
 
 // startCall(kind, a, b, c, d, timeout, onDone): queues one engine call on
-// the engine thread (kind 0 run, 1 exec, 2 compile; the caller checks that
-// a to d are strings; timeout in milliseconds from the moment the call
-// starts, negative for none) and returns its number. onDone(number,
-// outcome, timedOut) runs on this thread once the call has run.
+// the engine thread (kind 0 run, 1 exec, 2 compile, 3 run a program text;
+// the caller checks that a to d are strings; timeout in milliseconds from
+// the moment the call starts, negative for none) and returns its number.
+// onDone(number, outcome, timedOut) runs on this thread once it has run.
 Napi::Value StartCall(const Napi::CallbackInfo& info) {
   const Napi::Env env = info.Env();
   if (info.Length() < 7 || !info[0].IsNumber() || !info[5].IsNumber() || !info[6].IsFunction()) {
@@ -271,7 +271,7 @@ Napi::Value StartCall(const Napi::CallbackInfo& info) {
   if (calls == nullptr) return env.Undefined();
   auto call = std::make_shared<QueuedCall>();
   const int kind = info[0].As<Napi::Number>().Int32Value();
-  call->kind = kind == 1 ? QueuedCall::kExec : kind == 2 ? QueuedCall::kCompile : QueuedCall::kRun;
+  call->kind = kind >= 1 && kind <= 3 ? static_cast<QueuedCall::Kind>(kind) : QueuedCall::kRun;
   // The catalogue file (d) is read by a compilation only.
   const size_t count = call->kind == QueuedCall::kCompile ? 4 : 3;
   for (size_t i = 0; i < count; ++i) {

@@ -54,8 +54,8 @@
 // A pack module object: does the work of one accepted statement.
 class ModuleObject {
  public:
-  // Runs one statement. input is the program path (or the syntax path for a
-  // direct command), ";" and the statement. Returns the result text, which
+  // Runs one statement. input is the program path ("" for a program given
+  // as text; the syntax path for a direct command), ";" and the statement. Returns the result text, which
   // becomes the run's result. Must stay the first virtual function.
   virtual std::string execute(std::string input) = 0;
   virtual ~ModuleObject() {}

@@ -163,6 +163,8 @@ std::string runEntry(Call& c, QueuedCall& call) {
   switch (call.kind) {
     case QueuedCall::kRun:
       return executeProgram(c, std::move(a[0]), std::move(a[1]));
+    case QueuedCall::kRunText:
+      return executeProgramText(c, std::move(a[0]), a[1]);
     case QueuedCall::kExec:
       return executeNamedStatement(c, std::move(a[0]), std::move(a[1]), std::move(a[2]));
     default:

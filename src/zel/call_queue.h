@@ -44,11 +44,11 @@ class CompletionSink {
 
 // One promise API call.
 struct QueuedCall {
-  enum Kind { kRun = 0, kExec = 1, kCompile = 2 };
+  enum Kind { kRun = 0, kExec = 1, kCompile = 2, kRunText = 3 };
   Kind kind = kRun;
-  // run: app, program; exec: app, statement, syntax path; compile: source,
-  // output suffix, application (may be empty), catalogue file used when
-  // no application is given.
+  // run: app, program; run text: app, program text; exec: app, statement,
+  // syntax path; compile: source, output suffix, application (may be
+  // empty), catalogue file used when no application is given.
   std::string args[4];
   // Time limit in milliseconds from the moment the call starts; negative
   // for none.

@@ -12,6 +12,12 @@
 // CallZEL_Executer: sets the call's application to appDir.
 std::string executeProgram(Call& call, std::string appDir, std::string programPath);
 
+// executeProgram for a program given as `text` rather than a file: the
+// same header search and confinement, the same statements and line
+// numbers. Nothing is opened or written for the program itself; the
+// modules are told its path is "".
+std::string executeProgramText(Call& call, std::string appDir, const std::string& text);
+
 // CallZEL_Commandes: sets the call's application to appDir.
 std::string executeStatement(Call& call, std::string appDir, std::string statement,
                              std::string syntaxPath);

@@ -1,4 +1,6 @@
 #include <fstream>
+#include <istream>
+#include <sstream>
 
 #include "compile/cipher.h"
 #include "exec/runners.h"
@@ -34,26 +36,24 @@ std::string syntaxPathOf(const std::string& app, const std::string& header) {
   return goReplace(std::move(path), "\t", "");
 }
 
-}  // namespace
+// What the header search found in a program.
+enum class Header { kNone, kPlain, kCompiled, kRefused };
 
-std::string executeProgram(Call& call, std::string appDir, std::string programPath) {
-  myAbsolutePathDirApp = appDir;
-  call.setApp(std::move(appDir));
-  std::ifstream file;
-  if (!openForReading(programPath, file)) return programOpenFailure(call, programPath);
+// Reads `source` up to its first header line and sets myAppFile to the
+// syntax file it names; kRefused (with message 1 stored on the header's
+// line) when it names one outside node_modules.
+Header findHeader(Call& call, std::istream& source) {
   int lineNumber = 0;
-  while (std::getline(file, line)) {
+  while (std::getline(source, line)) {
     ++lineNumber;
     line = goReplace(std::move(line), "\r", "");
     if (line.empty() || containsAny(line, {"##", "==-;"})) continue;
     const bool compiled = hasCipherMarker(line);
     if (compiled) line = decipherStatement(line);
     if (!containsAny(line, {":s:", "(CZEL)"})) continue;
-    // The first header of this file decides, whatever earlier calls ran.
-    file.close();
     const std::string header = headerText(line);
-    // Program files come from users: a header may only name a syntax file
-    // below node_modules, where the application's author installed packs.
+    // Programs come from users: a header may only name a syntax file below
+    // node_modules, where the application's author installed packs.
     // Folded on its text: the kernel would resolve a ".." after a symbolic
     // link from the link's target, which may be outside the application.
     const std::string relative = headerRelativePath(header);
@@ -61,13 +61,41 @@ std::string executeProgram(Call& call, std::string appDir, std::string programPa
     if (!staysBelow(folded)) {
       call.setLine(lineNumber);
       call.store(call.message(kCannotOpen, withVisibleNul(relative)));
-      break;
+      return Header::kRefused;
     }
     myAppFile = syntaxPathOf(call.app(), folded);
-    resultat = compiled ? runCompiled(call, programPath, myAppFile)
-                        : runScript(call, programPath, myAppFile);
-    break;
+    return compiled ? Header::kCompiled : Header::kPlain;
   }
+  return Header::kNone;
+}
+
+}  // namespace
+
+std::string executeProgram(Call& call, std::string appDir, std::string programPath) {
+  myAbsolutePathDirApp = appDir;
+  call.setApp(std::move(appDir));
+  std::ifstream file;
+  if (!openForReading(programPath, file)) return programOpenFailure(call, programPath);
+  // The first header of this file decides, whatever earlier calls ran.
+  const Header header = findHeader(call, file);
+  file.close();
+  if (header == Header::kPlain) resultat = runScript(call, programPath, myAppFile);
+  if (header == Header::kCompiled) resultat = runCompiled(call, programPath, myAppFile);
+  return resultat;
+}
+
+std::string executeProgramText(Call& call, std::string appDir, const std::string& text) {
+  // As for a file: a module calling back into the engine works for this
+  // application.
+  myAbsolutePathDirApp = appDir;
+  call.setApp(std::move(appDir));
+  std::istringstream source(text);
+  const Header header = findHeader(call, source);
+  if (header == Header::kNone || header == Header::kRefused) return resultat;
+  // Run from the first line, as a file is run again from its start.
+  source.clear();
+  source.seekg(0);
+  resultat = runProgramSource(call, source, "", myAppFile, header == Header::kCompiled);
   return resultat;
 }
 
