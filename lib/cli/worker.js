@@ -67,8 +67,13 @@ async function worker(args) {
     let signals = 0;
     const stop = () => {
       signals += 1;
-      if (signals === 1) handle.close().then(() => resolve(0));
-      else handle.handBack();
+      if (signals === 1) {
+        process.stderr.write('zel worker: stopping once the running jobs finish (signal again to hand them back)\n');
+        handle.close().then(() => resolve(0));
+      } else {
+        process.stderr.write('zel worker: handing the running jobs back\n');
+        handle.handBack();
+      }
     };
     process.on('SIGTERM', stop);
     process.on('SIGINT', stop);
