@@ -36,10 +36,12 @@ async function settled(promise) {
   }
 }
 
-// Compiles, then reads back the compiled file the call wrote.
-async function compiled(compile, file) {
-  const result = await settled(compile(file, '.zel', { app: compile === zel.compile ? app : 'calc' }));
+// Compiles a source, then reads back the compiled file the call wrote.
+async function compiled(api, appName, lines) {
+  const file = source('program.txt', lines);
   const output = file.replace('.txt', '.zel');
+  fs.rmSync(output, { force: true });
+  const result = await settled(api.compile(file, '.zel', { app: appName }));
   return { ...result, text: fs.existsSync(output) ? fs.readFileSync(output, 'latin1') : null };
 }
 
@@ -77,22 +79,18 @@ test('the queue gives the promise API\'s outcomes', { timeout: 60000 }, async (t
     ['a stop', (api, a, s) => api.exec(a, 'stop;', s)],
     ['a module that throws', (api, a, s) => api.exec(a, 'boom;', s)],
     ['every pack', (api, a) => api.exec(a, 'print b;', '*.*')],
+    ['a compilation', (api, a) => compiled(api, a, [':s:calc.zel; header', 'print a long enough line;'])],
+    ['a failed compilation', (api, a) => compiled(api, a, ['print a;'])],
   ];
   for (const [label, call] of rows) {
     const local = await settled(call(zel, app, syntax));
     assert.deepStrictEqual(await settled(call(queue, 'calc', 'calc.zel')), local, label);
   }
-  for (const [label, lines] of [['a compilation', [':s:calc.zel; header', 'print a long enough line;']],
-    ['a failed compilation', ['print a;']]]) {
-    const file = source('program.txt', lines);
-    const local = await compiled(zel.compile, file);
-    assert.deepStrictEqual(await compiled(queue.compile, file), local, label);
-  }
 
   const bad = [
     ['an unknown application', { op: 'exec', app: 'nope', statement: 'print a;', syntax: 'calc.zel' }, /unknown application "nope"/],
     ['a statement of the wrong type', { op: 'exec', app: 'calc', statement: 5, syntax: 'calc.zel' },
-      (await settled(zel.exec(app, 5, syntax))).error.message],
+      new RegExp(`^${(await settled(zel.exec(app, 5, syntax))).error.message}$`)],
     ['a syntax outside the application', { op: 'exec', app: 'calc', statement: 'print a;', syntax: '../../x.zel' }, /below the application's node_modules/],
     ['no op', { app: 'calc' }, /"op" must be/],
     ['a time limit of the wrong type', { op: 'exec', app: 'calc', statement: 'print a;', syntax: 'calc.zel', options: { timeout: 'x' } }, /options.timeout/],
@@ -100,15 +98,13 @@ test('the queue gives the promise API\'s outcomes', { timeout: 60000 }, async (t
   for (const [label, data, expected] of bad) {
     const { error } = await rawJob(data);
     assert.strictEqual(error && error.name, 'TypeError', label);
-    if (typeof expected === 'string') assert.strictEqual(error.message, expected, label);
-    else assert.match(error.message, expected, label);
+    assert.match(error.message, expected, label);
   }
-  await assert.rejects(queue.exec('nope', 'print a;', 'calc.zel'), /unknown application "nope"/);
   // The worker went on, and logged one line per failed job.
   assert.match((await queue.exec('calc', 'print after;', 'calc.zel')).result, /print after;$/);
   // The timeout was retried once (attempts: 2); nothing else was.
   assert.deepStrictEqual(lines.map((l) => / failed, will retry /.test(l)),
-    [true, ...Array(3 + bad.length).fill(false)], lines.join('\n'));
+    [true, ...Array(2 + bad.length).fill(false)], lines.join('\n'));
 
   // Two adds with one jobId: one job runs, both calls get its outcome.
   const before = await raw.getCompletedCount();
