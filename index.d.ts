@@ -68,10 +68,14 @@ export interface CompileOptions extends CallOptions {
   app?: string;
 }
 
-/** A C++ exception from a module rejects the call with this error. */
+/** A C++ exception from a module, or an outcome JavaScript cannot hold, rejects the call with this error. */
 export class ZelError extends Error {
-  /** 'ZEL_MODULE_THREW', or 'ZEL_CHILD_DIED' for a pool child that ended during the call. */
-  code: string;
+  /**
+   * 'ZEL_MODULE_THREW'; 'ZEL_TEXT_TOO_LONG' when a text of the outcome (a result, a
+   * diagnostic quoting a statement) is longer than a JavaScript string can be; or
+   * 'ZEL_CHILD_DIED' for a pool child that ended during the call.
+   */
+  code: 'ZEL_MODULE_THREW' | 'ZEL_TEXT_TOO_LONG' | 'ZEL_CHILD_DIED';
   /** The pack module that threw, when known. */
   modulePath: string | null;
   /** The program line being run, when there is one. */
@@ -93,7 +97,11 @@ export interface ProgramText {
 export function run(appDir: string, program: string | ProgramText,
   options?: CallOptions): Promise<Outcome>;
 
-/** Runs one statement against a syntax file ("*.*" for every pack). */
+/**
+ * Runs one statement against a syntax file below appDir/node_modules, named there
+ * ("calc.zel") or by an absolute path inside it, or "*.*" for every pack; any other
+ * path is refused with message 1.
+ */
 export function exec(appDir: string, statement: string, syntaxPath: string,
   options?: CallOptions): Promise<Outcome>;
 

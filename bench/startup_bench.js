@@ -9,21 +9,19 @@
 //
 // Usage: startup_bench.js [STARTS] [ZEL_DIR...]   (default: 60 starts of
 // this checkout; other copies of the package, such as an older one, are
-// measured in the same turns).
+// measured in the same turns, each against its own build's sample).
+// bench/peers/peers_bench.js uses compareStarts for the peers' start-up.
 const { spawnSync } = require('node:child_process');
 const path = require('node:path');
 
 const root = path.join(__dirname, '..');
-const app = path.join(root, 'build', 'sample');
-const syntax = path.join(app, 'node_modules', 'calculator.zel');
 const starts = Number(process.argv[2]) || 60;
 const zelDirs = process.argv.length > 3 ? process.argv.slice(3) : [root];
 
 const scripts = { 'node -e 0': '0' };
 for (const dir of zelDirs) {
   const name = zelDirs.length > 1 ? `zel (${path.basename(dir)})` : 'zel: require + Commandes';
-  scripts[name] = `require(${JSON.stringify(path.resolve(dir))}).Commandes(` +
-    `${JSON.stringify(app)}, 'set width to 7;', ${JSON.stringify(syntax)})`;
+  scripts[name] = zelStartScript(dir);
 }
 scripts['node:vm: context + script'] =
   "require('node:vm').runInNewContext('let width = 7; `width = ${width}`')";
@@ -49,7 +47,9 @@ function median(values) {
   return sorted.length % 2 ? sorted[mid] : (sorted[mid - 1] + sorted[mid]) / 2;
 }
 
-function main() {
+// Starts each of `scripts` (name: script) `starts` times, interleaved, and
+// prints the median of each as above. The first one is the bare start.
+function compareStarts(scripts, starts) {
   const names = Object.keys(scripts);
   const times = Object.fromEntries(names.map((name) => [name, []]));
   for (const name of names) startMs(scripts[name]);  // warm the page cache
@@ -67,4 +67,14 @@ function main() {
   }
 }
 
-main();
+// The script that requires the zel package at `dir` and makes one
+// Commandes call against its own build's sample.
+function zelStartScript(dir) {
+  const sample = path.join(path.resolve(dir), 'build', 'sample');
+  return `require(${JSON.stringify(path.resolve(dir))}).Commandes(${JSON.stringify(sample)}, ` +
+    `'set width to 7;', ${JSON.stringify(path.join(sample, 'node_modules', 'calculator.zel'))})`;
+}
+
+module.exports = { compareStarts, zelStartScript };
+
+if (require.main === module) compareStarts(scripts, starts);

@@ -55,7 +55,11 @@ class PromiseApi {
     const job = this.jobs.get(number);
     this.jobs.delete(number);
     if (job.signal) job.signal.removeEventListener('abort', job.onAbort);
-    if (record.threw) {
+    if (record.textTooLong) {
+      job.reject(new ZelError('zel: a text of the outcome is too long for a JavaScript string', {
+        code: 'ZEL_TEXT_TOO_LONG', line: record.line || null,
+      }));
+    } else if (record.threw) {
       job.reject(new ZelError(record.error, {
         code: 'ZEL_MODULE_THREW', modulePath: record.modulePath || null, line: record.line || null,
       }));

@@ -11,8 +11,8 @@ const { makeScratchApp } = require('./support/scratch_app');
 
 const root = path.join(__dirname, '..');
 const { app } = makeScratchApp({
-  tag: 'crash', modules: { crash: 'segv_module', printer: 'echo_module' },
-  forms: 'crash (crash)\nprint (printer)\n',
+  tag: 'crash', modules: { crash: 'segv_module', printer: 'echo_module', again: 'reentrant_module' },
+  forms: 'crash (crash)\nprint (printer)\nrecrash (again)\n',
 });
 fs.writeFileSync(path.join(app, 'ok.txt'), ':s:calc.zel;\nprint a;\n');
 fs.writeFileSync(path.join(app, 'prog.txt'), ':s:calc.zel;\nprint a;\ncrash now;\n');
@@ -26,6 +26,9 @@ test('run and exec note a module crash, and die of its signal', () => {
   const cases = [
     [['run', 'prog.txt'], runNote],
     [['exec', 'crash now;', '--syntax', 'calc.zel'], `zel exec: the module ${crashModule} crashed (SIGSEGV)\n`],
+    // It crashes after running a statement through the engine itself.
+    [['exec', 'recrash print a;', '--syntax', 'calc.zel'],
+      `zel exec: the module ${path.join(app, 'node_modules', 'calc', 'again.so')} crashed (SIGSEGV)\n`],
   ];
   for (const [args, note] of cases) {
     const r = node([path.join(root, 'bin', 'zel'), ...args]);

@@ -14,12 +14,16 @@ const { makeScratchApp } = require('./support/scratch_app');
 
 const { app, syntax } = makeScratchApp({
   tag: 'outcome',
-  modules: { printer: 'echo_module', thrower: 'throwing_module', again: 'reentrant_module' },
-  forms: 'print (printer)\nboom (thrower)\nreenter (again)\nleave (../calc/printer)\n' +
+  modules: { printer: 'echo_module', thrower: 'throwing_module', again: 'reentrant_module', size: 'sized_answer_module' },
+  forms: 'print (printer)\nboom (thrower)\nreenter (again)\nsize (size)\nleave (../calc/printer)\n' +
     'broken (broken)\n',
 });
 fs.writeFileSync(path.join(app, 'node_modules', 'calc', 'broken.so'), 'not a shared object');
 fs.writeFileSync(path.join(app, 'node_modules', 'zzz.zel'), 'zzz (nothing)\n');
+// A pack file a user could have placed outside node_modules.
+const uploaded = path.join(app, 'uploads', 'admin.zel');
+fs.mkdirSync(path.dirname(uploaded));
+fs.writeFileSync(uploaded, 'print (printer)\n');
 const bare = makeScratchApp({ tag: 'outcome-bare', modules: {}, forms: 'print (printer)\n' });
 fs.rmSync(path.join(bare.app, 'node_modules', 'zel_linux'), { recursive: true });
 test.after(() => {
@@ -87,8 +91,14 @@ test('each failure kind is reported with its message and line', async () => {
       { failed: false, message: null, line: null, diagnostics: [], result: `ran ${syntax};print x;` }],
     ['a pack name leaving node_modules', () => zel.exec(app, 'print x;', 'calc/../../outcome.txt'),
       { failed: true, message: 1, line: null, diagnostics: [[null, 1]], result: 'M1 calc/../../outcome.txt' }],
+    ['an absolute pack path outside node_modules', () => zel.exec(app, 'print x;', uploaded),
+      { failed: true, message: 1, line: null, diagnostics: [[null, 1]], result: `M1 ${uploaded}` }],
+    ['an absolute pack path inside it', () => zel.exec(app, 'print x;', path.join(app, 'node_modules', 'x', '..', 'calc.zel')),
+      { failed: false, message: null, line: null, diagnostics: [], result: `ran ${syntax};print x;` }],
     ['a module calling back into the engine', () => zel.run(app, program('re.txt', ['reenter nf inner;'])),
       { failed: false, message: null, line: 2, diagnostics: [] }],
+    ['a header marker in a later statement', () => zel.run(app, program('czel-late.txt', ['', 'nf (CZEL) now;'])),
+      { failed: true, message: 3, line: 3, diagnostics: [[3, 3]] }],
     ['lines too short to compile', () => zel.compile(file('short.txt', ['print a long line;', 'x;', 'y;']), '.zel', { app }),
       { failed: true, message: 9, line: null, diagnostics: [[2, 9], [3, 9]] }],
     ['a missing catalogue', () => zel.exec(bare.app, 'print x;', bare.syntax),
@@ -150,4 +160,11 @@ test('promise calls between classic calls change nothing the classic calls retur
     spawnSync(process.execPath, ['-e', script(interleave)], { encoding: 'utf8' }).stdout);
   assert.deepStrictEqual(JSON.parse(runs[0]), ['', '', 'M3 nf x', 'M3 nf x', `ran ${path.join(app, 'classic.txt')};print classic;`]);
   assert.strictEqual(runs[1], runs[0]);
+});
+
+// The one case of a text longer than a JavaScript string can hold (the
+// limit is about 512 MiB): the call rejects, and the host and the engine go on.
+test('an answer too long for a JavaScript string rejects and the next call runs', { timeout: 120000 }, async () => {
+  await assert.rejects(zel.exec(app, 'size 600000000;', syntax), { name: 'ZelError', code: 'ZEL_TEXT_TOO_LONG' });
+  assert.strictEqual((await zel.exec(app, 'size 3;', syntax)).result, 'xxx');
 });

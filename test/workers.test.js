@@ -6,6 +6,7 @@ const assert = require('node:assert');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
+const { spawnSync } = require('node:child_process');
 const { Worker } = require('node:worker_threads');
 const { makeScratchApp } = require('./support/scratch_app');
 
@@ -121,4 +122,35 @@ test('workers awaiting long runs leave the libuv pool to the main thread', { tim
   assert.strictEqual((await zel.exec(app, 'sleep 0;', path.join(app, 'node_modules', 'calc.zel'))).result, 'slept 0');
   fs.rmSync(app, { recursive: true, force: true });
   assert.ok(busy < alone * 10n, `50 stats took ${busy} ns beside the runs, ${alone} ns alone`);
+});
+
+// Workers that are ended, or a process that exits, while their promise
+// calls are in flight: the outcomes are dropped and the host lives on, or
+// exits with its own status.
+test('ending workers with calls in flight leaves the host alive and its exit status', { timeout: 120000 }, async (t) => {
+  const { app, syntax } = makeScratchApp({ tag: 'ending', modules: { printer: 'echo_module' }, forms: 'print (printer)\n' });
+  t.after(() => fs.rmSync(app, { recursive: true, force: true }));
+  const busy = `
+    const { parentPort, workerData: { root, app, syntax } } = require('node:worker_threads');
+    const zel = require(root);
+    const more = () => Promise.all(Array.from({ length: 20 }, (_, i) => zel.exec(app, 'print ' + i + ';', syntax)));
+    const loop = () => more().then(loop);
+    more().then(() => { parentPort.postMessage('busy'); loop(); });
+  `;
+  const start = () => new Worker(busy, { eval: true, workerData: { root, app, syntax } });
+  for (let i = 0; i < 20; i++) {
+    const worker = start();
+    await new Promise((resolve) => worker.once('message', resolve));
+    await worker.terminate();
+  }
+  const zel = require(root);
+  assert.strictEqual((await zel.exec(app, 'print after;', syntax)).result, `ran ${syntax};print after;`);
+  const exiting = `
+    const { Worker } = require('node:worker_threads');
+    const busy = ${JSON.stringify(busy)};
+    const workers = Array.from({ length: 3 }, () => new Worker(busy, { eval: true, workerData: ${JSON.stringify({ root, app, syntax })} }));
+    Promise.all(workers.map((w) => new Promise((resolve) => w.once('message', resolve)))).then(() => process.exit(7));
+  `;
+  const statuses = Array.from({ length: 30 }, () => spawnSync(process.execPath, ['-e', exiting]).status);
+  assert.deepStrictEqual(statuses, Array(30).fill(7));
 });

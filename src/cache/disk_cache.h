@@ -74,6 +74,7 @@ class DiskCache : public cache_use::Evictable {
     WatchSet watches;   // the watches the entry rests on
     uint64_t used = 0;  // cache_use stamp of the latest lookup
     uint32_t app = 0;   // the application it was made for
+    bool readBefore = false;  // read once already: worth watching now
   };
 
   explicit DiskCache(size_t capacity) : capacity_(capacity) {}
@@ -174,7 +175,9 @@ class EntrySources {
 // The entry for `path`, made for the application `app`, rebuilt by
 // `read(entry)` unless it was built in the current disk generation. `read`
 // gets a fresh entry; the path (a directory when `isDirectory`) is watched
-// before it runs.
+// before it runs. The first read of a path sets no watches and is not kept
+// (it is read afresh at its next use, which watches it): a path used once
+// costs no watches.
 template <class Entry, class Read>
 Entry& cachedEntry(DiskCache<Entry>& cache, const std::string& app, const std::string& path,
                    bool isDirectory, Read read) {
@@ -182,10 +185,13 @@ Entry& cachedEntry(DiskCache<Entry>& cache, const std::string& app, const std::s
   auto& node = cache.node(app, path);
   if (node.entry.generation != generation) {
     WatchSet watches;
-    bool watched;
+    bool watched = false;
     {
       const EntrySources sources(watches);
-      watched = isDirectory ? watchDirectory(path, watches) : watchPath(path, watches);
+      if (node.readBefore) {
+        watched = isDirectory ? watchDirectory(path, watches) : watchPath(path, watches);
+      }
+      node.readBefore = true;
       node.entry = Entry();
       read(node.entry);
       watched = watched && sources.cacheable();

@@ -62,6 +62,20 @@ TEST(DiskCacheBounds, EvictsTheLeastRecentlyUsedEntry) {
   EXPECT_EQ(cache->node(app, "/b").entry.value, 0);  // made anew
 }
 
+// The statement in progress may hold references into a cache: what it has
+// looked up stays, even beyond the cache's capacity, until it ends.
+TEST(DiskCacheBounds, KeepsWhatTheStatementInProgressUses) {
+  struct Entry {
+    uint64_t generation = 0;
+    int value = 0;
+  };
+  static auto* cache = new DiskCache<Entry>(2);
+  const std::string app = "/statement-in-progress";
+  const StatementScope statement(app);
+  for (int i = 1; i <= 3; ++i) cache->node(app, "/" + std::to_string(i)).entry.value = i;
+  for (int i = 1; i <= 3; ++i) EXPECT_EQ(cache->node(app, "/" + std::to_string(i)).entry.value, i);
+}
+
 TEST_F(DiskChangeTest, EditedCatalogue) {
   EXPECT_EQ(command("other x;"), noForm());
   app_.write("node_modules/zel_linux/lang.conf", std::string(kTestCatalog) + ":19:edited\n");
@@ -139,6 +153,22 @@ TEST_F(DiskChangeTest, ChangeMadeByAStatementIsSeenByTheNextInTheSameRun) {
   const std::string program = app_.write("prog.txt",
       ":s:calc.zel;\nprint first;\nrm " + printer + ";\nprint second;\n");
   EXPECT_EQ(CallZEL_Executer(app_.path(), program), "M4 " + printer);
+}
+
+// More applications than the caches hold, each asked once, push the first
+// one's entries out, watches and all; its module replaced meanwhile is the
+// one its next statement runs, never what an evicted entry held.
+TEST_F(DiskChangeTest, FirstApplicationAfterManyOthersRunsItsModuleAsItIsNow) {
+  EXPECT_EQ(command("print a;"), ran("print a;"));
+  std::vector<std::unique_ptr<TempDir>> others;  // kept: removing them is a change
+  for (size_t i = 0; i <= kCachedApplications; ++i) {
+    others.push_back(std::make_unique<TempDir>());
+    CallZEL_Commandes(others.back()->path(), "x;", others.back()->path() + "/calc.zel");
+  }
+  const std::string printer = app_.modules() + "calc/printer.so";
+  std::filesystem::copy_file(std::string(ZEL_FIXTURE_DIR) + "/statement_module.so", printer + ".new");
+  std::filesystem::rename(printer + ".new", printer);
+  EXPECT_EQ(command("print b;"), "did print b");
 }
 
 // Paths worked out from the application directory are kept between calls;

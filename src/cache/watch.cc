@@ -4,6 +4,7 @@
 #include <sys/epoll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,6 +28,11 @@ constexpr uint32_t kSelfEvents = IN_DELETE_SELF | IN_MOVE_SELF | IN_ATTRIB;
 constexpr uint32_t kFileEvents = kSelfEvents | IN_MODIFY | IN_CLOSE_WRITE;
 // The kernel's own bound on links followed while resolving one path.
 constexpr int kMaxLinks = 40;
+// Run time after which a statement starts with a check again.
+constexpr int64_t kCheckIntervalNs = 100000;
+// A statement that ran at least this long may have written files itself (a
+// module writing one takes longer): the next statement checks.
+constexpr int64_t kLongStatementNs = 5000;
 
 struct WatchRecord {
   uint64_t serial;
@@ -41,6 +47,9 @@ struct Watch {
   int epollFd = -1;      // both of the above, so one call checks both
   uint64_t generation = 1;
   int statementDepth = 0;
+  bool checkDue = true;        // the next look checks, whatever the clock says
+  int64_t lastCheckNs = 0;     // when the latest check was made
+  int64_t statementStartNs = 0;  // when the latest outermost statement began
   uint64_t nextSerial = 1;
   size_t limit = 0;
   std::unordered_map<int, WatchRecord> records;  // by inotify watch number
@@ -110,9 +119,22 @@ bool readEvents(Watch& w) {
   return changed;
 }
 
+// CLOCK_MONOTONIC, which the vDSO reads without entering the kernel.
+int64_t monotonicNs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+int64_t (*runClock)() = monotonicNs;
+
+int64_t nowNs() { return runClock(); }
+
 // One epoll_wait tells whether anything is pending; any change starts a new
 // generation.
-void checkForChanges(Watch& w) {
+void checkForChanges(Watch& w, int64_t now) {
+  w.checkDue = false;
+  w.lastCheckNs = now;
   if (!usable(w)) {
     ++w.generation;
     return;
@@ -256,9 +278,16 @@ size_t watchesHeld() { return watch().records.size(); }
 
 uint64_t diskGeneration() {
   Watch& w = watch();
-  if (w.statementDepth == 0) checkForChanges(w);
+  if (w.statementDepth == 0) {
+    const int64_t now = nowNs();
+    if (w.checkDue || now - w.lastCheckNs >= kCheckIntervalNs) checkForChanges(w, now);
+  }
   return w.generation;
 }
+
+void markCheckDue() { watch().checkDue = true; }
+
+void setRunClock(int64_t (*clock)()) { runClock = clock != nullptr ? clock : monotonicNs; }
 
 bool watchPath(const std::string& path, WatchSet& held) {
   return watchFor(path, kEntryEvents | kSelfEvents, kFileEvents, held);
@@ -296,7 +325,19 @@ bool holdWatches(const WatchSet& watches, WatchSet& held) {
 
 bool beginStatementView() {
   Watch& w = watch();
-  checkForChanges(w);
+  const int64_t now = nowNs();
+  if (w.statementDepth > 0) {
+    // A module called back into the engine: it may rely on what it wrote,
+    // now and at its own caller's next statement.
+    checkForChanges(w, now);
+    w.checkDue = true;
+    return ++w.statementDepth == 1;
+  }
+  if (w.checkDue || now - w.lastCheckNs >= kCheckIntervalNs ||
+      now - w.statementStartNs >= kLongStatementNs) {
+    checkForChanges(w, now);
+  }
+  w.statementStartNs = now;
   return w.statementDepth++ == 0;
 }
 

@@ -20,9 +20,21 @@
 // removed, and the engine never holds more than watchLimit() watches.
 //
 // Checking for changes costs one system call (epoll_wait over the inotify
-// descriptor and the mount table). Outside a statement each check makes
-// one; a statement checks once when it starts and uses that view until it
-// ends, so changes are seen at the next statement.
+// descriptor and the mount table), so it is not made for every statement.
+// A check is made:
+//   - at the first look after a call starts or ends (markCheckDue), so a
+//     change made before a call starts is always seen by it, and one made
+//     by a nested call is seen by its caller;
+//   - when a statement starts at least 100 us of run time after the latest
+//     check, so a change another process makes during a run is seen within
+//     100 us of run time;
+//   - when a statement starts after one that ran 5 us or more (a module that
+//     wrote a file takes longer), and at the start of a statement nested in
+//     another one (a module calling back into the engine) and at its
+//     caller's next statement, so what a module wrote and relies on is seen
+//     by the next statement.
+// The clock is CLOCK_MONOTONIC, read through the vDSO without a system call.
+// A statement uses the view of its start until it ends.
 #ifndef ZEL_CACHE_WATCH_H_
 #define ZEL_CACHE_WATCH_H_
 
@@ -43,13 +55,22 @@ using WatchSet = std::vector<WatchRef>;
 // The most inotify watches the engine ever holds, whatever the quota.
 constexpr size_t kWatchCeiling = 8192;
 
-// The current disk generation. Checks for changes first, unless a statement
-// is in progress.
+// The current disk generation. Outside a statement, checks for changes first
+// when a check is due or 100 us passed since the latest.
 uint64_t diskGeneration();
 
-// A statement starts: checks for changes, then no more until the outermost
-// statement ends. Statements nest (a module calling back into the engine);
-// each one checks again when it starts. Returns true for the outermost.
+// The next look checks for changes: a call starts or ends, or the engine
+// wrote a file.
+void markCheckDue();
+
+// Reads run time (in ns) from `clock` instead of CLOCK_MONOTONIC; null
+// restores it. For tests, which cannot rely on how long a step takes.
+void setRunClock(int64_t (*clock)());
+
+// A statement starts: checks for changes when one is due (see above), then
+// no more until the outermost statement ends. Statements nest (a module
+// calling back into the engine); a nested one always checks when it starts.
+// Returns true for the outermost.
 bool beginStatementView();
 // The statement begun last ends.
 void endStatementView();

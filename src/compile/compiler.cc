@@ -37,15 +37,27 @@ std::string directoryOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The process's file creation mask, read from /proc/self/status without
+// changing it: setting it, even for an instant, gives a file another thread
+// creates meanwhile the wrong mode. 077 when it cannot be read.
+mode_t processUmask() {
+  std::ifstream status("/proc/self/status");
+  std::string entry;
+  while (std::getline(status, entry)) {
+    if (entry.compare(0, 6, "Umask:") == 0) {
+      return static_cast<mode_t>(std::strtoul(entry.c_str() + 6, nullptr, 8) & 0777);
+    }
+  }
+  return 077;
+}
+
 // A new, empty temporary file beside `output`, with the permissions a newly
 // created file would get. Returns its path, or "" when it cannot be made.
 std::string createTemporaryBeside(const std::string& output, std::FILE*& file) {
   std::string path = directoryOf(output) + "/.zel-compile-XXXXXX";
   const int fd = mkstemp(&path[0]);
   if (fd < 0) return "";
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
+  fchmod(fd, 0666 & ~processUmask());
   file = fdopen(fd, "wb");
   if (file == nullptr) {
     close(fd);
@@ -210,7 +222,7 @@ Message compileInto(std::ifstream& source, const std::string& output,
 // Stores the compilation's result and writes it to the request log.
 std::string finish(Call& call, Result result, bool counts = true) {
   call.store(std::move(result), counts);
-  call.outcome.logSkipped = !goAddToLog(resultat).empty();
+  call.outcome.logSkipped = !goAddToLog(resultat);
   return resultat;
 }
 

@@ -38,9 +38,10 @@ struct Run {
   std::string input;  // the module input, built in place for each statement
 };
 
-// Runs the statement in `line` if the syntax search accepts it. Returns true
-// when a module was called; `line` loses its "(ZE)" and "(CZEL)" markers.
-bool runLine(Run& run, int lineNumber) {
+// Runs the statement in `line`, read from lines `firstLine` to `lineNumber`,
+// if the syntax search accepts it. Returns true when a module was called;
+// `line` loses its "(ZE)" and "(CZEL)" markers.
+bool runLine(Run& run, int firstLine, int lineNumber) {
   // A comment is never run, whatever the previous result holds, and costs
   // nothing.
   if (isPassedOver(line)) return false;
@@ -49,8 +50,10 @@ bool runLine(Run& run, int lineNumber) {
   call.setLine(lineNumber);
   SyntaxMatch match = searchStatement(call, run.syntaxPath, line);
   // The search's answer is the result until a module gives one; a program's
-  // header line that no form accepts is not counted as a failure.
-  const bool header = !match.accepted && isHeaderLine(line);
+  // header line that no form accepts is not counted as a failure. The
+  // header is known by its position: a marker elsewhere exempts nothing.
+  const int headerLine = call.headerLine();
+  const bool header = !match.accepted && firstLine <= headerLine && headerLine <= lineNumber;
   if (line.find('(') != std::string::npos) line = withoutStatementMarkers(std::move(line));
   if (!match.accepted) {
     call.store(std::move(match.result), !header);
@@ -175,9 +178,11 @@ std::string runProgram(Call& call, std::istream& source, const std::string& prog
   // A run never continues a statement left unterminated by an earlier run.
   dataToSave.clear();
   int lineNumber = 0;
+  int firstLine = 1;  // where the statement being read began
   while (std::getline(source, line) && !endsHere(call)) {
     ++lineNumber;
-    if (!format.statement() || !runLine(run, lineNumber)) continue;
+    if (dataToSave.empty()) firstLine = lineNumber;
+    if (!format.statement() || !runLine(run, firstLine, lineNumber)) continue;
     if (endsHere(call)) break;
     if (call.holdsBackFirstResult && FirstResponse.empty()) format.keepFirstResult();
   }

@@ -19,10 +19,6 @@ std::string withoutStatementMarkers(std::string text) {
   return goReplace(std::move(text), "(CZEL)", "");
 }
 
-bool isHeaderLine(const std::string& statement) {
-  return containsAny(statement, {":s:", "(CZEL)"});
-}
-
 SyntaxMatch searchStatement(const Call& call, const std::string& syntaxPath,
                             const std::string& statement) {
   SyntaxMatch match = searchSyntax(call, syntaxPath, statement);
@@ -84,7 +80,8 @@ Result runAcceptedStatement(const Call& call, const SyntaxMatch& match,
   // user's program may have chosen: it never names a file outside its pack.
   if (!module.named) return call.message(kFileNotFound, withVisibleNul(module.path));
   // The module may call back into the engine, which may rebuild the path
-  // held here: it is read again only when the module could not be called.
+  // held here: the call keeps a copy of its own (loadAndCall), and this one
+  // is read again only when the module could not be called.
   ModuleAnswer answered = runPackModule(moduleFile(module), module.path, input);
   switch (answered.kind) {
     case ModuleAnswer::kAnswered:

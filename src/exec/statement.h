@@ -18,10 +18,6 @@ std::string packName(const std::string& syntaxPath);
 // Removes every "(ZE)", then every "(CZEL)".
 std::string withoutStatementMarkers(std::string text);
 
-// True for a program's header line, which names its syntax file: a
-// statement holding ":s:" or "(CZEL)". Its failure is not counted.
-bool isHeaderLine(const std::string& statement);
-
 // Searches `statement` and keeps the last syntax module answer
 // (lineSyntaxesExistLib).
 SyntaxMatch searchStatement(const Call& call, const std::string& syntaxPath,

@@ -9,12 +9,11 @@
 #include <atomic>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "exec/command_loop.h"
+#include "index/completions.h"
 #include "zel/call_queue.h"
 #include "zel/crash_report.h"
 #include "zel/entries.h"
@@ -93,168 +92,6 @@ Napi::Value Commandes(const Napi::CallbackInfo& info) {
   });
 }
 
-Napi::String text(Napi::Env env, const std::string& s) {
-  return Napi::String::New(env, s.data(), s.size());
-}
-
-// Makes outcome objects, the same each time, through a JavaScript function
-// compiled once per environment: an object literal made by compiled code
-// costs a small part of setting its properties one by one from here.
-class OutcomeMaker {
- public:
-  explicit OutcomeMaker(Napi::Env env) {
-    napi_value made = nullptr;
-    napi_run_script(env, Napi::String::New(env, kSource), &made);
-    if (made != nullptr) make_ = Napi::Persistent(Napi::Value(env, made).As<Napi::Function>());
-  }
-
-  bool ready() const { return !make_.IsEmpty(); }
-
-  // The outcome as lib/promise.js reads it: { result, message, line,
-  // failed, stopped, cancelled, threw, noCatalog, logSkipped, error,
-  // modulePath, output, diagnostics: [{ line, message, text }] }; message
-  // and line are 0 when there is none.
-  Napi::Value operator()(Napi::Env env, const Outcome& o) const {
-    Napi::Array diagnostics = Napi::Array::New(env, o.diagnostics.size());
-    for (size_t i = 0; i < o.diagnostics.size(); ++i) {
-      const Diagnostic& d = o.diagnostics[i];
-      Napi::Object entry = Napi::Object::New(env);
-      entry.Set("line", d.line);
-      entry.Set("message", d.message);
-      entry.Set("text", text(env, d.text));
-      diagnostics.Set(static_cast<uint32_t>(i), entry);
-    }
-    const auto flag = [env](bool value) { return Napi::Boolean::New(env, value); };
-    return make_.Call({text(env, o.result), Napi::Number::New(env, o.message),
-                       Napi::Number::New(env, o.line), flag(o.failed), flag(o.stopped),
-                       flag(o.cancelled), flag(o.threw), flag(o.noCatalog),
-                       flag(o.logSkipped), text(env, o.error), text(env, o.modulePath),
-                       text(env, o.output), diagnostics});
-  }
-
- private:
-  static constexpr const char* kSource =
-      "(function (result, message, line, failed, stopped, cancelled, threw, noCatalog, "
-      "logSkipped, error, modulePath, output, diagnostics) { return { result, message, line, "
-      "failed, stopped, cancelled, threw, noCatalog, logSkipped, error, modulePath, output, "
-      "diagnostics }; })";
-  Napi::FunctionReference make_;
-};
-
-// The completions of one JavaScript environment. The engine thread hands
-// them to the environment's thread through a thread-safe function, one
-// call per batch; when the environment goes away, the function's finalizer
-// closes the sink and later batches are dropped.
-class EnvSink : public CompletionSink {
- public:
-  using Batch = std::vector<std::shared_ptr<QueuedCall>>;
-
-  void open(napi_threadsafe_function tsfn) { tsfn_ = tsfn; }
-  napi_threadsafe_function tsfn() const { return tsfn_; }
-
-  void close() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    tsfn_ = nullptr;
-  }
-
-  void deliver(Batch calls) override {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (tsfn_ == nullptr) return;
-    auto* batch = new Batch(std::move(calls));
-    if (napi_call_threadsafe_function(tsfn_, batch, napi_tsfn_nonblocking) != napi_ok) {
-      delete batch;  // the environment is closing
-    }
-  }
-
- private:
-  std::mutex mutex_;
-  napi_threadsafe_function tsfn_ = nullptr;
-};
-
-// A promise call that has not settled, and its onDone when it is not the
-// environment's first.
-struct PendingCall {
-  std::shared_ptr<QueuedCall> call;
-  Napi::FunctionReference onDone;
-};
-
-// The promise calls of one environment that have not settled, by number.
-// An environment that goes away withdraws or ends them.
-struct EnvCalls {
-  explicit EnvCalls(Napi::Env env) : outcomeObject(env) {}
-
-  OutcomeMaker outcomeObject;
-  std::shared_ptr<EnvSink> sink;
-  Napi::FunctionReference firstOnDone;  // the one the thread-safe function calls
-  std::unordered_map<int64_t, PendingCall> pending;
-  int64_t lastNumber = 0;
-
-  ~EnvCalls() {
-    for (auto& entry : pending) cancelQueuedCall(*entry.second.call);
-  }
-};
-
-// Runs on the environment's thread with a batch of calls that have run:
-// onDone(number, outcome, timedOut) for each call not withdrawn meanwhile.
-// An exception thrown by onDone is rethrown once every call is settled.
-void completeCalls(napi_env rawEnv, napi_value onDone, void*, void* data) {
-  const std::unique_ptr<EnvSink::Batch> batch(static_cast<EnvSink::Batch*>(data));
-  if (rawEnv == nullptr || onDone == nullptr) return;  // the environment is going away
-  const Napi::Env env(rawEnv);
-  EnvCalls* calls = env.GetInstanceData<EnvCalls>();
-  if (calls == nullptr) return;
-  Napi::Error thrown;
-  for (const std::shared_ptr<QueuedCall>& call : *batch) {
-    const auto found = calls->pending.find(call->tag);
-    if (found == calls->pending.end()) continue;
-    const Napi::HandleScope scope(env);
-    const Napi::Function callback =
-        found->second.onDone.IsEmpty() ? Napi::Function(env, onDone) : found->second.onDone.Value();
-    calls->pending.erase(found);
-    callback.Call({Napi::Number::New(env, static_cast<double>(call->tag)),
-                   calls->outcomeObject(env, call->outcome),
-                   Napi::Boolean::New(env, call->timedOut.load())});
-    if (!env.IsExceptionPending()) continue;
-    Napi::Error error = env.GetAndClearPendingException();
-    if (thrown.IsEmpty()) thrown = std::move(error);
-  }
-  if (calls->pending.empty()) napi_unref_threadsafe_function(env, calls->sink->tsfn());
-  if (!thrown.IsEmpty()) thrown.ThrowAsJavaScriptException();
-}
-
-void closeSink(napi_env, void* data, void*) {
-  const std::unique_ptr<std::shared_ptr<EnvSink>> held(static_cast<std::shared_ptr<EnvSink>*>(data));
-  (*held)->close();
-}
-
-// The environment's calls, made with its first call: the thread-safe
-// function that runs onDone holds the event loop only while calls are
-// pending. Null, with an exception pending, when it cannot be made.
-EnvCalls* envCalls(Napi::Env env, Napi::Function onDone) {
-  EnvCalls* calls = env.GetInstanceData<EnvCalls>();
-  if (calls != nullptr) return calls;
-  auto made = std::make_unique<EnvCalls>(env);
-  auto* held = new std::shared_ptr<EnvSink>(std::make_shared<EnvSink>());
-  napi_threadsafe_function tsfn = nullptr;
-  if (!made->outcomeObject.ready() ||
-      napi_create_threadsafe_function(env, onDone, nullptr, Napi::String::New(env, "zel"), 0, 1,
-                                      held, closeSink, nullptr, completeCalls,
-                                      &tsfn) != napi_ok) {
-    delete held;
-    if (!env.IsExceptionPending()) {
-      Napi::Error::New(env, "zel: no completion channel").ThrowAsJavaScriptException();
-    }
-    return nullptr;
-  }
-  napi_unref_threadsafe_function(env, tsfn);
-  (*held)->open(tsfn);
-  made->sink = *held;
-  made->firstOnDone = Napi::Persistent(onDone);
-  calls = made.release();
-  env.SetInstanceData(calls);
-  return calls;
-}
-
 // startCall(kind, a, b, c, d, timeout, onDone): queues one engine call on
 // the engine thread (kind 0 run, 1 exec, 2 compile, 3 run a program text;
 // the caller checks that a to d are strings; timeout in milliseconds from
@@ -280,7 +117,7 @@ Napi::Value StartCall(const Napi::CallbackInfo& info) {
   call->timeoutMs = info[5].As<Napi::Number>().Int64Value();
   call->tag = ++calls->lastNumber;
   call->sink = calls->sink;
-  if (calls->pending.empty()) napi_ref_threadsafe_function(env, calls->sink->tsfn());
+  if (calls->pending.empty()) napi_ref_threadsafe_function(env, calls->tsfn);
   PendingCall& pending = calls->pending[call->tag];
   pending.call = call;
   // Another copy of the promise API in this environment has its own onDone.
@@ -304,7 +141,7 @@ Napi::Value CancelCall(const Napi::CallbackInfo& info) {
     return Napi::Boolean::New(env, false);
   }
   calls->pending.erase(found);
-  if (calls->pending.empty()) napi_unref_threadsafe_function(env, calls->sink->tsfn());
+  if (calls->pending.empty()) napi_unref_threadsafe_function(env, calls->tsfn);
   return Napi::Boolean::New(env, true);
 }
 

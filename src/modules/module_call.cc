@@ -45,6 +45,7 @@ struct LoadedModule {
   void* handle = nullptr;  // null when loading failed
   void* create = nullptr;
   void* destroy = nullptr;
+  void* otherForms = nullptr;  // a syntax module's zelOtherFormAnswer, when it has one
   std::string error;       // the loader's text when loading or a lookup failed
 };
 
@@ -137,6 +138,8 @@ void resolveEntries(LoadedModule& module) {
       return;
     }
   }
+  // Optional: a module without it is asked about every form.
+  module.otherForms = dlsym(module.handle, "zelOtherFormAnswer");
 }
 
 // Runs the existence test, loads and resolves, as a call would.
@@ -164,11 +167,11 @@ void load(const std::string& path, LoadedModule& module) {
 // The call holds its own object and destroy entry: a module that calls back
 // into the engine during its operation has the nested call write the slots
 // again (and may have the cached entry rebuilt), and reading them back
-// would destroy the nested call's object a second time. `path` must stay
-// valid until the call returns: an exception leaving the module is noted
-// with it.
+// would destroy the nested call's object a second time. The nested call may
+// also rebuild the text `modulePath` refers to: the call keeps a copy, by
+// which a throw or a crash of its module is reported.
 template <class Object, class Operate>
-ModuleAnswer loadAndCall(const LoadedModule& module, const std::string& path,
+ModuleAnswer loadAndCall(const LoadedModule& module, const std::string& modulePath,
                          ModuleSlots<Object> slots, Operate operate) {
   if (!module.readable) return {ModuleAnswer::kUnreadable, ""};
   slots.handle = module.handle;
@@ -180,6 +183,7 @@ ModuleAnswer loadAndCall(const LoadedModule& module, const std::string& path,
   slots.destroy = destroy;
   if (destroy == nullptr) return {ModuleAnswer::kRefused, module.error};
 
+  const std::string path = modulePath;
   const RunningModule running(path);  // for a crash report
   Object* const object = create();
   slots.object = object;
@@ -235,6 +239,22 @@ ModuleAnswer askSyntaxModule(const LoadedModule& module, const std::string& libP
   return loadAndCall(module, libPath, slots, [&](LibModuleObject* object) {
     return object->check(syntaxLine, statement);
   });
+}
+
+bool declaresOtherFormAnswer(const LoadedModule& module) {
+  return module.otherForms != nullptr && module.create != nullptr && module.destroy != nullptr;
+}
+
+std::string otherFormAnswer(const LoadedModule& module, const std::string& libPath,
+                            const std::string& statement) {
+  const auto answer = reinterpret_cast<other_form_answer_t*>(module.otherForms);
+  const RunningModule running(libPath);  // for a crash report
+  try {
+    return answer(statement);
+  } catch (...) {
+    noteThrowingModule(libPath);
+    throw;
+  }
 }
 
 std::string callModule(const std::string& modulePath, const std::string& input) {

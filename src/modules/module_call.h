@@ -60,6 +60,16 @@ ModuleAnswer runPackModule(const LoadedModule& module, const std::string& module
 ModuleAnswer askSyntaxModule(const LoadedModule& module, const std::string& libPath,
                              const std::string& syntaxLine, const std::string& statement);
 
+// True when the syntax module `module` declares what it answers for a form
+// whose first word differs from the statement's (zelOtherFormAnswer in
+// zel_module.h); such forms need not be offered to it.
+bool declaresOtherFormAnswer(const LoadedModule& module);
+
+// That answer for `statement` (as check would get it) from a module that
+// declares it. An exception is noted with the module's path, as check's is.
+std::string otherFormAnswer(const LoadedModule& module, const std::string& libPath,
+                            const std::string& statement);
+
 // Has `hook` run after each shared object this process maps for a module,
 // before the module's first call. The engine thread registers its exit
 // handler again there, so that it runs before the static destructors the

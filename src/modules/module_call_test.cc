@@ -1,10 +1,12 @@
 #include "modules/module_call.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <stdexcept>
 #include <string>
 
@@ -104,6 +106,24 @@ TEST_F(ModuleCallTest, ModulesThatCannotBeCalled) {
 TEST_F(ModuleCallTest, ThrowingModulePropagatesWithoutDestroy) {
   EXPECT_THROW(callModule(fixture("throwing_module"), "x"), std::runtime_error);
   EXPECT_EQ(moduleCounter("throwing_module", "fixture_destroyed"), 0);
+}
+
+// A module written over in place with the same bytes, within the same
+// second: only the nanoseconds of its modification time tell, and the
+// engine must not call the copy it mapped before.
+TEST_F(ModuleCallTest, RewriteWithinTheSameSecondIsNoticed) {
+  std::ifstream in(fixture("echo_module"), std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  const std::string module = app_.write("m.so", bytes);
+  const auto stampModified = [&](long nanoseconds) {
+    const timespec times[2] = {{0, UTIME_OMIT}, {1700000000, nanoseconds}};
+    ASSERT_EQ(utimensat(AT_FDCWD, module.c_str(), times, 0), 0);
+  };
+  stampModified(100);
+  EXPECT_EQ(callModule(module, "x"), "ran x");
+  std::fstream(module, std::ios::in | std::ios::out | std::ios::binary).write(bytes.data(), bytes.size());
+  stampModified(200);
+  EXPECT_NE(callModule(module, "x").find("changed on disk"), std::string::npos);
 }
 
 }  // namespace

@@ -34,6 +34,12 @@
 // Either way the engine makes one call at a time, and an object whose call
 // threw is not destroyed.
 //
+// Files the engine reads (syntax files, modules, the catalogue) are cached
+// and checked for changes at every call's start, then at most every 100 us
+// of run time. A file a module writes is seen by the next statement when
+// writing it took 5 us or more (writing a file does), or when the module
+// called back into the engine; a change made before a call is always seen.
+//
 // Writing a module:
 //
 //   #include "zel_module.h"
@@ -72,6 +78,24 @@ class LibModuleObject {
   virtual std::string check(std::string syntaxLine, std::string statement) = 0;
   virtual ~LibModuleObject() {}
 };
+
+// Optional, for a syntax module: what it answers, without being asked, for a
+// form that cannot be the statement's. A module exports
+//   std::string zelOtherFormAnswer(const std::string& statement)
+// (ZEL_EXPORT_OTHER_FORM_ANSWER below) to declare that, for a form whose
+// pattern's first word differs from the statement's first word (or that has
+// no word), check() answers exactly what this function returns for the
+// statement at that moment: "" (no opinion), a fixed refusal, or a text that
+// depends on the statement and on the module's earlier check() calls, never
+// on the pattern. A word is what lies between blanks (space, \t, \n, \v, \f,
+// \r). The engine then offers the module only the other forms, in the same
+// order, and takes this answer for the skipped ones, so that every result,
+// refusal and message stays what it would be if it asked: it calls the
+// function before the next check() call of any syntax module when forms were
+// skipped since, and when the statement has no form. Calling it must change
+// nothing that check() answers later. A module that does not export it is
+// offered every form.
+typedef std::string other_form_answer_t(const std::string& statement);
 
 // The stop answer of the catalogues shipped with zel (message 21). A pack
 // module that returns exactly this text ends the program. Under the classic
@@ -112,5 +136,12 @@ typedef void destroy_lib_t(LibModuleObject*);
 #define ZEL_EXPORT_SYNTAX_MODULE(Class)                             \
   ZEL_MODULE_API LibModuleObject* create() { return new Class(); }  \
   ZEL_MODULE_API void destroy(LibModuleObject* object) { delete object; }
+
+// Exports `function` (a std::string(const std::string&)) as a syntax module's
+// zelOtherFormAnswer.
+#define ZEL_EXPORT_OTHER_FORM_ANSWER(function)                                 \
+  ZEL_MODULE_API std::string zelOtherFormAnswer(const std::string& statement) { \
+    return function(statement);                                                \
+  }
 
 #endif  // ZEL_MODULES_ZEL_MODULE_H_

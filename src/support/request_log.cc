@@ -10,7 +10,6 @@
 #include <atomic>
 #include <string>
 
-#include "support/lang.h"
 
 namespace {
 
@@ -44,19 +43,19 @@ bool writeAll(int fd, const std::string& text) {
 
 }  // namespace
 
-std::string goAddToLog(std::string entry) {
+bool goAddToLog(std::string entry) {
   // Whatever is at the name but a regular file (a link, a FIFO, a
   // directory) is left alone. A link planted after this test is replaced
   // by the rename below, never written through.
   struct stat info;
-  if (lstat(kLogName, &info) == 0 && !S_ISREG(info.st_mode)) return goResponseLANG("35");
+  if (lstat(kLogName, &info) == 0 && !S_ISREG(info.st_mode)) return false;
   std::string temporary;
   const int fd = createTemporary(temporary);
-  if (fd < 0) return goResponseLANG("35");
+  if (fd < 0) return false;
   const bool written = writeAll(fd, entry + '\n');
   if (close(fd) != 0 || !written || rename(temporary.c_str(), kLogName) != 0) {
     unlink(temporary.c_str());
-    return goResponseLANG("35");
+    return false;
   }
-  return "";
+  return true;
 }

@@ -6,10 +6,10 @@
 #include <string>
 
 // Replaces the log with one holding `entry` and "\n", whole or not at all
-// (written beside it, then renamed over it). Returns "" when written, or
-// message 35 when it is not: the name holds something other than a regular
-// file (a symbolic link, which is never followed, a FIFO, a directory) or
-// the directory cannot be written. The old log then stays as it was.
-std::string goAddToLog(std::string entry);
+// (written beside it, then renamed over it). Returns true when written;
+// false when the name holds something other than a regular file (a
+// symbolic link, which is never followed, a FIFO, a directory) or the
+// directory cannot be written. The old log then stays as it was.
+bool goAddToLog(std::string entry);
 
 #endif  // ZEL_SUPPORT_REQUEST_LOG_H_

@@ -1,9 +1,11 @@
 #include "syntax/syntax_match.h"
 
+#include "syntax/syntax_forms.h"
+
 #include <algorithm>
 #include <deque>
-#include <fstream>
 #include <memory>
+#include <string_view>
 
 #include "compile/cipher.h"
 #include "modules/module_call.h"
@@ -20,19 +22,11 @@ bool contains(const std::string& text, const char* marker) {
   return text.find(marker) != std::string::npos;
 }
 
-// One syntax line, prepared: its parameter text, and its pattern text
-// without "(ZE)" (whether it carried one is kept apart).
-struct SyntaxForm {
-  std::string parameter;
-  std::string pattern;
-  bool patternCarriesZE;
-  std::string acceptance;  // "(TRUEZEL)" + parameter: the answer when the form accepts
-};
-
 // A syntax module of the module directory.
 struct SyntaxModule {
   std::string path;                      // "" for an entry without extension
   const LoadedModule* loaded = nullptr;  // looked up at its first call
+  bool skipsOtherForms = false;          // `loaded` declares its other-form answer
 };
 
 // The syntax module directory as matches see it, worked out once per disk
@@ -44,7 +38,26 @@ struct ModuleDirectory {
   // entry may have left its cache since.
   uint64_t evictionsSeen = 0;
   std::vector<SyntaxModule> modules;
+  // Every module declares its other-form answer: a form that cannot be the
+  // statement's is owed by all of them at once.
+  bool allSkip = false;
+  bool pathless = false;  // some entry has no extension
+  size_t lastModule = 0;  // 1 + the position of the last module
 };
+
+void updateAllSkip(ModuleDirectory& directory) {
+  directory.allSkip = true;
+  for (size_t i = 0; i < directory.modules.size(); ++i) {
+    const SyntaxModule& module = directory.modules[i];
+    if (module.path.empty()) {
+      directory.pathless = true;
+      continue;
+    }
+    directory.lastModule = i + 1;
+    if (!module.skipsOtherForms) directory.allSkip = false;
+  }
+  if (directory.lastModule == 0) directory.allSkip = false;
+}
 
 // Matches share the directory as it was when they began: a module that
 // calls back into the engine may have it read afresh, and the match that
@@ -81,17 +94,34 @@ SharedDirectory moduleDirectory(const Call& call) {
 // taken: they may be gone.
 void dropEvictedModules(ModuleDirectory& directory) {
   if (directory.evictionsSeen == cache_use::evictions()) return;
-  for (SyntaxModule& module : directory.modules) module.loaded = nullptr;
+  for (SyntaxModule& module : directory.modules) {
+    module.loaded = nullptr;
+    module.skipsOtherForms = false;
+  }
+  directory.allSkip = false;
   directory.evictionsSeen = cache_use::evictions();
 }
 
+// The room a match works in, kept from one statement to the next: the
+// stripped statement, and the modules that owe an answer for forms they
+// were not offered (null: none owed), by directory position.
+struct MatchRoom {
+  std::string statement;
+  std::vector<const LoadedModule*> owed;
+};
+
 // What one syntax file match has found so far.
 struct Match {
-  Match(const Call& forCall, const std::string& text, std::string& buffer)
-      : call(forCall), statement(buffer.assign(text)) {}
+  Match(const Call& forCall, const std::string& text, MatchRoom& room)
+      : call(forCall), statement(room.statement.assign(text)), owed(room.owed) {}
 
   const Call& call;
   std::string& statement;            // stripped of ";" and "(ZE)" once a line was tried
+  std::string_view statementWord;    // its first word, once stripped
+  std::vector<const LoadedModule*>& owed;
+  bool owing = false;                // some module owes an answer
+  bool allOwed = false;              // every module does (ModuleDirectory::allSkip)
+  size_t lastSkipped = 0;            // 1 + the module whose skipped form came last, or 0
   const SyntaxForm* form = nullptr;  // the latest syntax line tried
   bool accepted = false;
   bool moduleAsked = false;
@@ -110,27 +140,26 @@ struct Match {
   SharedDirectory directory;
 };
 
-// A buffer for the stripped statement of the match in progress, which keeps
-// its room from one statement to the next: one per level of matches nested
+// The room of the match in progress: one per level of matches nested
 // through modules calling back into the engine.
-class StrippedBuffer {
+class RoomHold {
  public:
-  StrippedBuffer() {
-    static auto* buffers = new std::deque<std::string>;
-    if (buffers->size() <= depth_) buffers->emplace_back();
-    text_ = &(*buffers)[depth_++];
+  RoomHold() {
+    static auto* rooms = new std::deque<MatchRoom>;
+    if (rooms->size() <= depth_) rooms->emplace_back();
+    room_ = &(*rooms)[depth_++];
   }
-  ~StrippedBuffer() { --depth_; }
-  StrippedBuffer(const StrippedBuffer&) = delete;
-  StrippedBuffer& operator=(const StrippedBuffer&) = delete;
-  std::string& text() { return *text_; }
+  ~RoomHold() { --depth_; }
+  RoomHold(const RoomHold&) = delete;
+  RoomHold& operator=(const RoomHold&) = delete;
+  MatchRoom& room() { return *room_; }
 
  private:
   static size_t depth_;
-  std::string* text_;
+  MatchRoom* room_;
 };
 
-size_t StrippedBuffer::depth_ = 0;
+size_t RoomHold::depth_ = 0;
 
 // True when a syntax module's answer carries "(NM)", "(NF)" or "(LEX)".
 bool carriesRefusalMarker(const std::string& answer) {
@@ -147,34 +176,85 @@ std::string answerText(const Match& match, ModuleAnswer answer, const std::strin
   return match.call.message(kFileNotFound, withVisibleNul(path)).text;
 }
 
-// Offers the statement to every syntax module for one pattern, in directory
-// order, until one accepts. Only an answer given during this match can
-// accept: a matching answer left over from an earlier match does not count.
-void askSyntaxModules(Match& match) {
-  const std::string& app = match.call.app();
+// Takes the answers owed by modules that were not offered forms, in
+// directory order, as if they had been asked then: before any module is
+// asked again (which may change what they answer) and when the match ends.
+void takeOwedAnswers(Match& match) {
+  match.owing = false;
+  if (match.allOwed) {
+    // Set only while every module's entry is held (allSkip).
+    for (size_t i = 0; i < match.owed.size(); ++i) {
+      match.owed[i] = match.directory->modules[i].loaded;
+    }
+    match.allOwed = false;
+  }
+  for (size_t i = 0; i < match.owed.size(); ++i) {
+    const LoadedModule* loaded = match.owed[i];
+    if (loaded == nullptr) continue;
+    match.owed[i] = nullptr;
+    const std::string& path = match.directory->modules[i].path;
+    std::string answer = otherFormAnswer(*loaded, path, match.statement);
+    if (carriesRefusalMarker(answer)) match.markerSeen = true;
+    if (match.lastSkipped == i + 1) match.lastAnswer = std::move(answer);
+  }
+}
+
+// True when `module` need not be offered the form being tried: it declares
+// its answer for forms whose first word is not the statement's.
+bool skipsForm(const SyntaxModule& module, const Match& match) {
+  return module.skipsOtherForms &&
+         (match.form->firstWord.empty() || match.form->firstWord != match.statementWord);
+}
+
+// The module directory for the match, looked up at its first form.
+ModuleDirectory& directoryOf(Match& match) {
   if (match.directory == nullptr) {
     match.directory = moduleDirectory(match.call);
     dropEvictedModules(*match.directory);
+    match.owed.assign(match.directory->modules.size(), nullptr);
   }
-  ModuleDirectory& directory = *match.directory;
+  return *match.directory;
+}
+
+// Offers the statement to every syntax module for one pattern, in directory
+// order, until one accepts. Only an answer given during this match can
+// accept: a matching answer left over from an earlier match does not count.
+// A module that declares its answer for this form is not offered it: it
+// owes that answer (takeOwedAnswers).
+void askSyntaxModules(Match& match) {
+  const std::string& app = match.call.app();
+  ModuleDirectory& directory = directoryOf(match);
   if (directory.missing) {
     match.directoryMissing = true;
     return;
   }
-  for (SyntaxModule& module : directory.modules) {
+  for (size_t i = 0; i < directory.modules.size(); ++i) {
+    SyntaxModule& module = directory.modules[i];
     if (module.path.empty()) {
       match.noExtensionSeen = true;
       continue;
     }
+    match.moduleAsked = true;
+    if (skipsForm(module, match)) {
+      match.owed[i] = module.loaded;
+      match.owing = true;
+      match.lastSkipped = i + 1;
+      continue;
+    }
+    if (match.owing) takeOwedAnswers(match);
+    match.lastSkipped = 0;
     // The directory entry lives for one generation, as a cached module's
     // does; one that could not be cached is looked up for every call.
     const LoadedModule* loaded = module.loaded;
     if (loaded == nullptr) {
       loaded = &loadedModule(app, module.path);
       dropEvictedModules(directory);  // the lookup may have evicted others
-      if (isCached(*loaded)) module.loaded = loaded;
+      if (isCached(*loaded)) {
+        module.loaded = loaded;
+        module.skipsOtherForms = declaresOtherFormAnswer(*loaded);
+        updateAllSkip(directory);
+      }
     }
-    match.moduleAsked = true;
     match.lastAnswer = answerText(
         match, askSyntaxModule(*loaded, module.path, match.form->pattern, match.statement),
         module.path);
@@ -204,43 +284,26 @@ bool stripStatement(std::string& text) {
 void tryForm(const SyntaxForm& form, Match& match) {
   match.form = &form;
   if (!match.statementStripped) {
+    // What is owed was owed for the statement as it is now.
+    if (match.owing) takeOwedAnswers(match);
     if (stripStatement(match.statement)) match.statementCarriesZE = true;
+    match.statementWord = firstWordOf(match.statement);
     // Removing "(ZE)" can join a new ";" or "(ZE)" from its pieces: the
     // next form strips again, as each form once did.
     match.statementStripped = match.statement.find(';') == std::string::npos &&
                               !contains(match.statement, "(ZE)");
   }
   if (match.statementCarriesZE && form.patternCarriesZE) match.refusedForm = true;
+  if (match.directory != nullptr && match.directory->allSkip &&
+      (form.firstWord.empty() || form.firstWord != match.statementWord)) {
+    // Every module owes its answer: none is offered the form.
+    if (match.directory->pathless) match.noExtensionSeen = true;
+    match.moduleAsked = true;
+    match.allOwed = match.owing = true;
+    match.lastSkipped = match.directory->lastModule;
+    return;
+  }
   askSyntaxModules(match);
-}
-
-// The forms of the syntax file at `path`, read afresh unless the cached
-// ones are still valid. Null when the file cannot be opened. Shared, as the
-// module directory is, so that a match keeps the forms it goes through.
-using SharedForms = std::shared_ptr<const std::vector<SyntaxForm>>;
-
-SharedForms syntaxForms(const std::string& app, const std::string& path) {
-  struct Cached {
-    uint64_t generation = 0;
-    SharedForms forms;
-  };
-  // A few packs per application.
-  static auto* cache = new DiskCache<Cached>(8 * kCachedApplications);
-  return cachedEntry(*cache, app, path, false, [&](Cached& entry) {
-    std::ifstream file;
-    if (!openForReading(path, file)) return;
-    auto forms = std::make_shared<std::vector<SyntaxForm>>();
-    std::string syntaxLine;
-    while (std::getline(file, lineSyntaxesExist)) {
-      if (!toSyntaxLine(lineSyntaxesExist, syntaxLine)) continue;
-      const std::string pattern = patternText(syntaxLine);
-      std::string parameter = parameterText(syntaxLine);
-      std::string acceptance = "(TRUEZEL)" + parameter;
-      forms->push_back({std::move(parameter), goReplace(pattern, "(ZE)", ""),
-                        contains(pattern, "(ZE)"), std::move(acceptance)});
-    }
-    entry.forms = std::move(forms);
-  }).forms;
 }
 
 // The result when no syntax module accepted the statement.
@@ -275,25 +338,6 @@ Result refusalOf(const Match& match) {
 
 }  // namespace
 
-bool toSyntaxLine(const std::string& raw, std::string& syntaxLine) {
-  if (raw.empty() || containsAny(raw, {"##", "==-;", "\n\t"})) return false;
-  syntaxLine = hasCipherMarker(raw) ? decipherStatement(raw) : raw;
-  syntaxLine = withoutLineBreaks(std::move(syntaxLine));
-  return !containsAny(syntaxLine, {"##", "//", "<--", ":s:", "(CURL)"});
-}
-
-std::string parameterText(const std::string& syntaxLine) {
-  return goReplace(goReplace(MyLastIndexOfParam(syntaxLine), " )", ""), ")", "");
-}
-
-std::string patternText(const std::string& syntaxLine) {
-  const std::string raw = MyLastIndexOfParam(syntaxLine);
-  std::string pattern = goReplace(syntaxLine, " (" + raw, "");
-  pattern = goReplace(std::move(pattern), "(" + raw, "");
-  pattern = goReplace(std::move(pattern), raw + " )", "");
-  return goReplace(std::move(pattern), raw + ")", "");
-}
-
 SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
                             const std::string& statement) {
   // One match is one statement: what it reads from disk is looked up once.
@@ -305,12 +349,13 @@ SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
     outcome.result = call.message(kCannotOpen, withVisibleNul(syntaxPath));
     return outcome;
   }
-  StrippedBuffer buffer;
-  Match match(call, statement, buffer.text());
+  RoomHold room;
+  Match match(call, statement, room.room());
   for (const SyntaxForm& form : *forms) {
     tryForm(form, match);
     if (match.accepted) break;
   }
+  if (match.owing) takeOwedAnswers(match);
   outcome.accepted = match.accepted;
   outcome.moduleAsked = match.moduleAsked;
   if (match.accepted) {

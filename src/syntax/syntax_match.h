@@ -11,21 +11,8 @@
 #include <string>
 
 #include "cache/dir_listing.h"  // entryNamePieces
+#include "syntax/syntax_forms.h"
 #include "zel/outcome.h"
-
-// Classifies a raw syntax file line. Returns true and sets `syntaxLine` when
-// the line is a syntax line: enciphered lines are read back (up to their
-// first ";"), line breaks and "\r" dropped; empty lines, lines holding "##",
-// "==-;", "//", "<--", ":s:" or "(CURL)" are not syntax lines.
-bool toSyntaxLine(const std::string& raw, std::string& syntaxLine);
-
-// The parameter text of a syntax line: what follows its last "(", without
-// " )" and ")". The whole line when it holds no "(".
-std::string parameterText(const std::string& syntaxLine);
-
-// The pattern text of a syntax line: the line without its parenthesised
-// parameter (and the space before it). "(ZE)" is still in it.
-std::string patternText(const std::string& syntaxLine);
 
 // What matching a statement against syntax files decided.
 struct SyntaxMatch {

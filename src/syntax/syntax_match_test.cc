@@ -88,6 +88,23 @@ TEST_F(SyntaxMatchTest, AcceptsWithTheParameterOfTheFormAndStopsThere) {
   EXPECT_EQ(app_.keywordCalls(), "print|print x\n");
 }
 
+// Syntax modules see the statement without any ";", however many it holds.
+TEST_F(SyntaxMatchTest, EverySemicolonIsRemovedBeforeModulesSeeTheStatement) {
+  const struct {
+    const char* statement;
+    const char* seen;
+  } cases[] = {
+      {"print x;", "print|print x\n"},
+      {"print a; b;", "print|print a b\n"},
+      {"print ;a;;", "print|print a\n"},
+  };
+  for (const auto& c : cases) {
+    const size_t before = app_.keywordCalls().size();
+    EXPECT_EQ(match(c.statement), "(TRUEZEL)echo") << c.statement;
+    EXPECT_EQ(app_.keywordCalls().substr(before), c.seen) << c.statement;
+  }
+}
+
 TEST_F(SyntaxMatchTest, RefusalAnswersOfTheLastModuleDecide) {
   EXPECT_EQ(match("nm x;"), "try another form");
   EXPECT_EQ(match("lex x;"), "M2 bad word in lex x");

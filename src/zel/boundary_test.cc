@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,8 @@
 
 #include "support/lang.h"
 #include "support/engine_test.h"
+#include "zel/entries.h"
+#include "zel/outcome.h"
 #include "zel/state.h"
 #include "zel/zel.h"
 
@@ -182,6 +185,13 @@ TEST_F(BoundaryTest, ModulesMayCallBackIntoTheEngine) {
                                   " destroyed=" + std::to_string(round) + " foreign=0");
   }
   EXPECT_EQ(command("print after;"), "ran " + syntax_ + ";print after;");
+  // One that throws once the nested statement has run is the one named.
+  app_.syntaxFile("calc", "rethrow (again)\nprint (printer)\n");
+  std::atomic<bool> cancel{false};
+  const Outcome threw = runCall(cancel, true, [&](Call& call) {
+    return executeStatement(call, app_.path(), "rethrow print inner;", syntax_);
+  });
+  EXPECT_EQ(threw.modulePath, module);
 
   // A syntax module that calls back while it is asked about a form.
   TestApp other;

@@ -1,6 +1,8 @@
 // The engine thread's queue: calls made while the engine is busy run in
 // call order and come back to each sink together; a withdrawn call never
-// runs; a long call does not hold the results of those before it.
+// runs; a long call does not hold the results of those before it; a call
+// made after the previous one came back runs whether the engine thread is
+// still looking for it or has gone to sleep.
 #include "zel/call_queue.h"
 
 #include <gtest/gtest.h>
@@ -45,35 +47,64 @@ class RecordingSink : public CompletionSink {
   size_t count_ = 0;
 };
 
-TEST(CallQueue, CallsMadeWhileBusyComeBackTogetherInOrder) {
-  // Short calls take milliseconds under valgrind; the long one is longer.
-  setBatchHold(std::chrono::milliseconds(100));
-  TestApp app;
-  app.installSyntaxModule("keyword_syntax");
-  app.installPackModule("calc", "sleep_module", "nap");
-  const std::string syntax = app.syntaxFile("calc", "sleep (nap)\n");
-  auto a = std::make_shared<RecordingSink>();
-  auto b = std::make_shared<RecordingSink>();
-  const auto queue = [&](int tag, const std::shared_ptr<RecordingSink>& sink, int ms) {
+// An application whose statement "sleep <ms>;" sleeps that long.
+struct SleepApp {
+  SleepApp() {
+    app.installSyntaxModule("keyword_syntax");
+    app.installPackModule("calc", "sleep_module", "nap");
+    syntax = app.syntaxFile("calc", "sleep (nap)\n");
+  }
+
+  // Queues "sleep <ms>;" as call number `tag`, handed back to `sink`.
+  std::shared_ptr<QueuedCall> queue(int tag, std::shared_ptr<CompletionSink> sink, int ms) {
     auto call = std::make_shared<QueuedCall>();
     call->kind = QueuedCall::kExec;
     call->args[0] = app.path();
     call->args[1] = "sleep " + std::to_string(ms) + ";";
     call->args[2] = syntax;
     call->tag = tag;
-    call->sink = sink;
+    call->sink = std::move(sink);
     enqueueCall(call);
     return call;
-  };
-  const auto first = queue(0, a, 200);
+  }
+
+  TestApp app;
+  std::string syntax;
+};
+
+TEST(CallQueue, CallsMadeWhileBusyComeBackTogetherInOrder) {
+  // Short calls take milliseconds under valgrind; the long one is longer.
+  setBatchHold(std::chrono::milliseconds(100));
+  SleepApp app;
+  auto a = std::make_shared<RecordingSink>();
+  auto b = std::make_shared<RecordingSink>();
+  const auto first = app.queue(0, a, 200);
   while (first->state.load() != QueuedCall::kRunning) std::this_thread::yield();
   const int sleeps[] = {0, 0, 0, 0, 0, 600};
   std::vector<std::shared_ptr<QueuedCall>> later;
-  for (int tag = 1; tag <= 6; ++tag) later.push_back(queue(tag, tag % 2 ? a : b, sleeps[tag - 1]));
+  for (int tag = 1; tag <= 6; ++tag) {
+    later.push_back(app.queue(tag, tag % 2 ? a : b, sleeps[tag - 1]));
+  }
   EXPECT_TRUE(cancelQueuedCall(*later[2]));
   EXPECT_FALSE(cancelQueuedCall(*first));
   EXPECT_EQ(a->waitFor(3), (Batches{{"0:slept 200"}, {"1:slept 0", "5:slept 0"}}));
   EXPECT_EQ(b->waitFor(3), (Batches{{"2:slept 0", "4:slept 0"}, {"6:slept 600"}}));
+}
+
+TEST(CallQueue, EachCallMadeOnceThePreviousCameBackRuns) {
+  SleepApp app;
+  // Right away the engine thread is still looking for the call; after
+  // 5 ms it sleeps and must be woken.
+  for (const int pauseMs : {0, 5}) {
+    auto sink = std::make_shared<RecordingSink>();
+    Batches expected;
+    for (int tag = 0; tag < 20; ++tag) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+      app.queue(tag, sink, 0);
+      expected.push_back({std::to_string(tag) + ":slept 0"});
+      ASSERT_EQ(sink->waitFor(tag + 1), expected) << "pause " << pauseMs << " ms";
+    }
+  }
 }
 
 }  // namespace

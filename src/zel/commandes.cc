@@ -1,4 +1,5 @@
 #include "exec/statement.h"
+#include "support/text.h"
 #include "syntax/syntax_search.h"
 #include "zel/entries.h"
 #include "zel/outcome.h"
@@ -14,15 +15,29 @@ std::string executeStatement(Call& call, std::string appDir, std::string stateme
   return resultat;
 }
 
+namespace {
+
+// An absolute `syntax` below <app>/node_modules/ (folded on its text) as the
+// name it has there; any other text as it is (an absolute one is refused).
+std::string packRelativeName(const Call& call, const std::string& syntax) {
+  if (syntax.empty() || syntax[0] != '/') return syntax;
+  const std::string folded = foldedPath(syntax);
+  const std::string packs = foldedPath(call.packDir()) + "/";
+  if (folded.compare(0, packs.size(), packs) != 0) return syntax;
+  return folded.substr(packs.size());
+}
+
+}  // namespace
+
 std::string executeNamedStatement(Call& call, std::string appDir, std::string statement,
                                   std::string syntax) {
-  if (syntax == "*.*" || (!syntax.empty() && syntax[0] == '/')) {
+  if (syntax == "*.*") {
     return executeStatement(call, std::move(appDir), std::move(statement), std::move(syntax));
   }
   myAbsolutePathDirApp = appDir;
   call.setApp(std::move(appDir));
   std::string path;
-  if (!syntaxPathBelow(call, syntax, path)) {
+  if (!syntaxPathBelow(call, packRelativeName(call, syntax), path)) {
     call.store(call.message(kCannotOpen, withVisibleNul(syntax)));
     return resultat;
   }

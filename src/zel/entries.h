@@ -22,10 +22,10 @@ std::string executeProgramText(Call& call, std::string appDir, const std::string
 std::string executeStatement(Call& call, std::string appDir, std::string statement,
                              std::string syntaxPath);
 
-// CallZEL_Commandes as the promise API runs it: `syntax` is "*.*", an
-// absolute path (used as given) or the name of a syntax file below
-// <app>/node_modules/, confined as a program's header is (message 1 naming
-// it when it would leave).
+// CallZEL_Commandes as the promise API runs it: `syntax` is "*.*" or a
+// syntax file below <app>/node_modules/, by its name there or by an
+// absolute path, confined as a program's header is (message 1 naming it
+// when it would leave). Pack names may come from users.
 std::string executeNamedStatement(Call& call, std::string appDir, std::string statement,
                                   std::string syntax);
 

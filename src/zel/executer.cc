@@ -40,7 +40,7 @@ std::string syntaxPathOf(const std::string& app, const std::string& header) {
 enum class Header { kNone, kPlain, kCompiled, kRefused };
 
 // Reads `source` up to its first header line and sets myAppFile to the
-// syntax file it names; kRefused (with message 1 stored on the header's
+// syntax file it names and the call's header line to it; kRefused (with message 1 stored on the header's
 // line) when it names one outside node_modules.
 Header findHeader(Call& call, std::istream& source) {
   int lineNumber = 0;
@@ -64,6 +64,7 @@ Header findHeader(Call& call, std::istream& source) {
       return Header::kRefused;
     }
     myAppFile = syntaxPathOf(call.app(), folded);
+    call.setHeaderLine(lineNumber);
     return compiled ? Header::kCompiled : Header::kPlain;
   }
   return Header::kNone;

@@ -42,6 +42,10 @@ Result answer(std::string text) { return {std::move(text), kNoMessage, false, fa
 
 Result refusal(std::string text) { return {std::move(text), kNoMessage, true, false}; }
 
+Call::Call() { markCheckDue(); }
+
+Call::~Call() { markCheckDue(); }
+
 void Call::setApp(std::string app, std::string catalog) {
   app_ = std::move(app);
   catalog_ = catalog.empty() ? catalogPathOf(app_) : std::move(catalog);

@@ -83,7 +83,11 @@ struct Outcome {
 // catalogue its messages come from, and its record.
 class Call {
  public:
-  Call() = default;
+  // A call's start and end each make the next look at the disk check for
+  // changes (cache/watch.h): a change made before a call is seen by it, and
+  // what a nested call wrote by its caller's next statement.
+  Call();
+  ~Call();
   Call(const Call&) = delete;
   Call& operator=(const Call&) = delete;
 
@@ -113,6 +117,12 @@ class Call {
   void setLine(int line) { line_ = line; }
   int line() const { return line_; }
 
+  // The physical line of the program's header (0: none). A statement that
+  // spans it and that no form accepts is not counted as a failure; the
+  // same text anywhere else is.
+  void setHeaderLine(int line) { headerLine_ = line; }
+  int headerLine() const { return headerLine_; }
+
   // Stores a step's result: resultat takes its text, the record its
   // message and the current line, and a failure is added to the record's
   // failures (unless `counts` is false: a program's header line).
@@ -132,6 +142,7 @@ class Call {
   std::string packDir_;
   std::string syntaxModuleDir_;
   int line_ = 0;
+  int headerLine_ = 0;
   // stopAnswer()'s text, and the disk generation and cache evictions count
   // it was looked up in (generation 0: look it up again).
   mutable const std::string* stop_ = nullptr;

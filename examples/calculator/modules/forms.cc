@@ -14,6 +14,10 @@
 // statement has drawn a complaint, the module repeats that complaint for the
 // later forms of the same statement instead of falling silent.
 //
+// Its answer for a form whose first word is not the statement's never
+// depends on the pattern, and it says so (zelOtherFormAnswer): the engine
+// then offers it only the forms that begin with the statement's word.
+//
 // It reads both texts with views (scan.h): the engine asks it once for every
 // form tried, so a statement costs several calls, and the usual answers
 // ("" and the statement itself) allocate nothing.
@@ -66,14 +70,17 @@ std::string mismatch(std::string_view pattern, std::string_view statement) {
   return "";
 }
 
+// The answer for a form whose first word is not the statement's.
+std::string otherFormAnswer(const std::string& statement) {
+  return statement == complainedAbout ? complaint : std::string();
+}
+
 class Forms : public LibModuleObject {
  public:
   std::string check(std::string pattern, std::string statement) override {
     std::string_view p = pattern, s = statement;
     const std::string_view first = nextWord(p);
-    if (first.empty() || first != nextWord(s)) {
-      return statement == complainedAbout ? complaint : std::string();
-    }
+    if (first.empty() || first != nextWord(s)) return otherFormAnswer(statement);
     const std::string why = mismatch(pattern, statement);
     if (why.empty()) return statement;
     complainedAbout = statement;
@@ -85,3 +92,4 @@ class Forms : public LibModuleObject {
 }  // namespace
 
 ZEL_EXPORT_SYNTAX_MODULE(Forms)
+ZEL_EXPORT_OTHER_FORM_ANSWER(otherFormAnswer)
