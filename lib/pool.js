@@ -214,7 +214,11 @@ class Pool {
   }
 }
 
-function createPool({ size = defaultSize(), killAfter = 2000 } = {}) {
+function createPool(options = {}) {
+  if (options === null || typeof options !== 'object') {
+    throw new TypeError('The "options" argument of createPool must be an object');
+  }
+  const { size = defaultSize(), killAfter = 2000 } = options;
   if (!Number.isInteger(size) || size < 1) throw new TypeError('size must be a positive integer');
   checkMilliseconds(killAfter, 'killAfter');
   const pool = new Pool(size, killAfter);

@@ -2,6 +2,7 @@
 // The add-on seen from JavaScript: argument conversion, results, the three
 // exports end to end, the stop test and engine exceptions.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(300);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const path = require('node:path');

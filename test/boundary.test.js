@@ -2,6 +2,7 @@
 // The add-on in a Node host facing modules that call back into the engine
 // and a module rebuilt in place: the host survives and exits cleanly.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(300);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const os = require('node:os');

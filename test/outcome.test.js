@@ -3,6 +3,7 @@
 // caller to the next, every failure is reported with its line, and the
 // classic exports keep returning what they returned before.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(300);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const path = require('node:path');
@@ -103,6 +104,9 @@ test('each failure kind is reported with its message and line', async () => {
       { failed: true, message: 9, line: null, diagnostics: [[2, 9], [3, 9]] }],
     ['a missing catalogue', () => zel.exec(bare.app, 'print x;', bare.syntax),
       { failed: true, message: 4, line: null, diagnostics: [[null, 4]], code: 'ZEL_NO_CATALOGUE' }],
+    ['a compilation whose options.app has no catalogue',
+      () => zel.compile(file('nocat.txt', ['print a long enough line;']), '.zel', { app: bare.app }),
+      { failed: true, message: 10, line: null, diagnostics: [[null, 10]], code: 'ZEL_NO_CATALOGUE' }],
     ['more than 100 failures', () => zel.run(app, many),
       { failed: true, message: 3, line: 151, diagnostics: [...Array.from({ length: 100 }, (_, i) => [i + 2, 3]), [null, null]] }],
   ];

@@ -2,6 +2,7 @@
 // A program given as text runs as the same program in a file would, through
 // the promise API, a pool and "zel run -", and leaves nothing in the home.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(300);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const path = require('node:path');

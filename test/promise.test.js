@@ -2,6 +2,7 @@
 // The promise API: outcomes, the stop answer, cancellation, module
 // exceptions, call order and an event loop left free during long runs.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(300);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const path = require('node:path');
@@ -11,14 +12,15 @@ const { Worker } = require('node:worker_threads');
 const root = path.join(__dirname, '..');
 const zel = require(root);
 const { testCatalog, makeScratchApp } = require('./support/scratch_app');
+const { untilSleeping } = require('./support/sleeping');
 
 // A scratch application whose "calc" pack has one form per fixture module.
 function makeApp(prefix = 'M') {
   const { app, syntax } = makeScratchApp({
     tag: 'promise',
     modules: { printer: 'echo_module', counter: 'counter_module', halt: 'stop_module',
-      thrower: 'throwing_module', guard: 'exit_guard_module' },
-    forms: 'print (printer)\ncount (counter)\nstop (halt)\nboom (thrower)\nguard (guard)\n' +
+      thrower: 'throwing_module', guard: 'exit_guard_module', nap: 'sleep_module' },
+    forms: 'print (printer)\ncount (counter)\nstop (halt)\nboom (thrower)\nguard (guard)\nsleep (nap)\n' +
       'gone (missing)\nbroken (broken)\n',
     catalog: testCatalog(prefix),
   });
@@ -118,11 +120,15 @@ test('a stop answer ends the run, resolves with stopped and spares the process',
     const zel = require(workerData.root);
     zel.exec(workerData.app, 'stop now;', workerData.syntax).then((o) => parentPort.postMessage(o));
   `, { eval: true, workerData: { root, app, syntax } });
-  const [fromWorker] = await Promise.all([
-    new Promise((resolve, reject) => { worker.once('message', resolve); worker.once('error', reject); }),
-  ]);
+  // Listened for at once: a worker that ends before its message is handled
+  // has the message and then 'exit' emitted in one go.
+  const exited = new Promise((resolve) => worker.once('exit', resolve));
+  const fromWorker = await new Promise((resolve, reject) => {
+    worker.once('message', resolve);
+    worker.once('error', reject);
+  });
   assert.strictEqual(fromWorker.stopped, true);
-  assert.strictEqual(await new Promise((resolve) => worker.once('exit', resolve)), 0);
+  assert.strictEqual(await exited, 0);
 });
 
 test('the classic stop ends the process with status 0, running exit handlers on the main thread', () => {
@@ -156,6 +162,26 @@ test('abort and timeout end a run between two statements; the next call works', 
   await assert.rejects(zel.exec(app, 'print x;', syntax, { signal: AbortSignal.abort() }), { name: 'AbortError' });
   const next = await zel.run(app, program('after.txt', ['print after;']));
   assert.strictEqual(next.result, `ran ${path.join(app, 'after.txt')};print after;`);
+});
+
+test('an abort, then the time limit, during one module call rejects with AbortError', async () => {
+  const controller = new AbortController();
+  const call = zel.run(app, program('nap.txt', ['sleep 1500;', 'print after;']),
+    { signal: controller.signal, timeout: 1000 });
+  await untilSleeping(process.pid);
+  controller.abort();
+  await assert.rejects(call, { name: 'AbortError' });
+});
+
+test('a short call behind a long one comes back while a later long call runs', async () => {
+  const first = zel.exec(app, 'sleep 200;', syntax);
+  const short = zel.exec(app, 'print short;', syntax);
+  let laterDone = false;
+  const later = zel.exec(app, 'sleep 1500;', syntax).then(() => { laterDone = true; });
+  await short;
+  await new Promise(setImmediate);
+  assert.strictEqual(laterDone, false);
+  await Promise.all([first, later]);
 });
 
 test('a call aborted while it waits in the queue never runs', async () => {

@@ -2,6 +2,7 @@
 // Worker threads of one process share the engine: overlapping calls must
 // run one after another, every result right.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(600);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const os = require('node:os');

@@ -52,7 +52,8 @@ function appDir(values) {
 }
 
 // A syntax file as a command names it: a path (with a "/"), "*.*" for every
-// pack, or a name below the application's node_modules.
+// pack, or a name below the application's node_modules. The engine refuses
+// a path that does not lead below node_modules.
 function syntaxPath(app, syntax) {
   if (syntax === '*.*') return syntax;
   return syntax.includes('/') ? path.resolve(syntax) : path.join(app, 'node_modules', syntax);

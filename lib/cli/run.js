@@ -1,6 +1,7 @@
 'use strict';
 const path = require('node:path');
 const { UsageError, parse, appDir, api } = require('./common');
+const { MAX_DELAY } = require('../errors');
 const { report } = require('./report');
 
 const usage = `usage: zel run PROGRAM [--app DIR] [--timeout MS] [--json]
@@ -23,10 +24,10 @@ function run(args) {
   const app = appDir(values);
   let timeout;
   if (values.timeout !== undefined) {
-    if (!/^\d+$/.test(values.timeout)) {
-      throw new UsageError('--timeout needs a whole number of milliseconds');
-    }
     timeout = Number(values.timeout);
+    if (!/^\d+$/.test(values.timeout) || timeout > MAX_DELAY) {
+      throw new UsageError(`--timeout needs a whole number of milliseconds from 0 to ${MAX_DELAY}`);
+    }
   }
   if (positionals[0] === '-') {
     return report(async () => api().run(app, { text: await readStdin() }, { timeout }),

@@ -155,6 +155,9 @@ void load(const std::string& path, LoadedModule& module) {
     close(fd);
     return;
   }
+  // Static data and constructors run while the module is mapped: a crash
+  // there names the module as a crash in its operation does.
+  const RunningModule running(path);
   if (!mapModule(loaderName(opened, version), fd, module)) return;
   mappedFiles()[opened] = {identity, version};
   resolveEntries(module);

@@ -193,6 +193,9 @@ void runOne(Engine& e, QueuedCall& call) {
   if (e.exiting.load()) call.cancel.store(true);
   const bool timed = call.timeoutMs >= 0;
   if (timed) startWatch(call);
+  // A limit of zero is spent before the first statement, whenever the
+  // timer thread gets to it.
+  if (call.timeoutMs == 0 && !call.cancel.exchange(true)) call.timedOut.store(true);
   call.outcome = runCall(call.cancel, true, [&call](Call& c) { return runEntry(c, call); });
   callInRun.store(nullptr, std::memory_order_relaxed);
   if (timed) endWatch();
