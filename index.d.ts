@@ -145,3 +145,72 @@ export interface PoolOptions {
  * child to another. Bad options throw a TypeError.
  */
 export function createPool(options?: PoolOptions): Pool;
+
+// The job queue: calls run as jobs of a BullMQ queue on Redis, taken by zel
+// workers on any machine sharing that Redis. Needs the bullmq and ioredis
+// packages, loaded only by createQueue and createWorker.
+
+/** A redis:// or rediss:// URL, or ioredis connection options (host, port, ...). */
+export type QueueConnection = string | Record<string, unknown>;
+
+export interface QueueCallOptions extends CallOptions {
+  /** The job's id: an add repeated with the same id (a client retry) runs once. Not only digits. */
+  jobId?: string;
+}
+
+export interface QueueCompileOptions extends QueueCallOptions {
+  /** Name of the application, as the workers know it, whose catalogue words the message. */
+  app?: string;
+}
+
+/** The pool's interface over the queue; applications are named, not paths. */
+export interface Queue {
+  /** Runs a program on a worker for the application named `app`: a file (its text is read here) or `{ text }`. */
+  run(app: string, program: string | ProgramText, options?: QueueCallOptions): Promise<Outcome>;
+  /** Runs one statement; `syntax` is a file below the application's node_modules, or "*.*". */
+  exec(app: string, statement: string, syntax: string, options?: QueueCallOptions): Promise<Outcome>;
+  /** Compiles the source file's text on a worker and writes the compiled program beside the source. */
+  compile(sourcePath: string, outputSuffix: string, options?: QueueCompileOptions): Promise<Outcome>;
+  /** Stops listening for outcomes and disconnects; jobs already added stay in the queue. */
+  close(): Promise<void>;
+}
+
+export interface QueueOptions {
+  connection: QueueConnection;
+  /** The queue's name: letters, digits, "_", "." or "-". */
+  queue: string;
+  /** Runs of a job that timed out or whose worker stopped or died (default 3). */
+  attempts?: number;
+}
+
+/** Sends calls to zel workers through a queue on Redis. Bad options throw a TypeError. */
+export function createQueue(options: QueueOptions): Queue;
+
+export interface WorkerOptions {
+  connection: QueueConnection;
+  queue: string;
+  /** The applications jobs may name, by name: each maps to its directory. */
+  apps: Record<string, string>;
+  /** Jobs run at once (default 1). */
+  concurrency?: number;
+  /** Milliseconds a job's lock lasts; renewed at half of it while the job runs (default 30000). */
+  lockDuration?: number;
+  /** Milliseconds between two searches for jobs whose lock ran out (default 30000). */
+  stalledInterval?: number;
+  /** Times a job may go back to the queue after its lock ran out before it fails (default 1). */
+  maxStalledCount?: number;
+  /** Receives one line per failed, retried or stalled job (default: standard error). */
+  log?: (line: string) => void;
+}
+
+export interface Worker {
+  /** Resolves once the worker is connected and taking jobs. */
+  ready(): Promise<void>;
+  /** Takes no new job, lets the running ones finish, then disconnects. */
+  close(): Promise<void>;
+  /** Ends the running jobs between two statements; each goes back to the queue to run again. */
+  handBack(): void;
+}
+
+/** Takes zel jobs from a queue on Redis and completes each with the promise API's outcome. */
+export function createWorker(options: WorkerOptions): Worker;

@@ -28,7 +28,8 @@ test.after(() => fs.rmSync(app, { recursive: true, force: true }));
 test('exports the three functions without names of their own', () => {
   // The promise API follows the classic three.
   assert.deepStrictEqual(Object.keys(zel),
-    ['Compiler', 'Executer', 'Commandes', 'run', 'exec', 'compile', 'ZelError', 'createPool']);
+    ['Compiler', 'Executer', 'Commandes', 'run', 'exec', 'compile', 'ZelError', 'createPool',
+      'createQueue', 'createWorker']);
   for (const f of [zel.Compiler, zel.Executer, zel.Commandes]) assert.strictEqual(f.name, '');
   assert.deepStrictEqual(Object.keys(require(path.join(root, 'build', 'Release', 'zel.node'))),
     ['Compiler', 'Executer', 'Commandes']);
