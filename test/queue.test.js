@@ -4,6 +4,7 @@
 // fails alone with the promise API's reason, and an add repeated with the
 // same jobId runs once.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(300);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const path = require('node:path');

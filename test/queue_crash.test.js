@@ -2,6 +2,7 @@
 // Worker processes that die or are stopped: no job is lost, none completes
 // twice, and SIGTERM finishes or hands back the running job.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(300);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const os = require('node:os');
