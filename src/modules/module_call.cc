@@ -167,11 +167,11 @@ void load(const std::string& path, LoadedModule& module) {
 // The call holds its own object and destroy entry: a module that calls back
 // into the engine during its operation has the nested call write the slots
 // again (and may have the cached entry rebuilt), and reading them back
-// would destroy the nested call's object a second time. The nested call may
-// also rebuild the text `modulePath` refers to: the call keeps a copy, by
-// which a throw or a crash of its module is reported.
+// would destroy the nested call's object a second time. `path`, by which a
+// throw or a crash of the module is reported, must stay as it is until the
+// call returns, whatever a nested call does (the callers hold it).
 template <class Object, class Operate>
-ModuleAnswer loadAndCall(const LoadedModule& module, const std::string& modulePath,
+ModuleAnswer loadAndCall(const LoadedModule& module, const std::string& path,
                          ModuleSlots<Object> slots, Operate operate) {
   if (!module.readable) return {ModuleAnswer::kUnreadable, ""};
   slots.handle = module.handle;
@@ -183,7 +183,6 @@ ModuleAnswer loadAndCall(const LoadedModule& module, const std::string& modulePa
   slots.destroy = destroy;
   if (destroy == nullptr) return {ModuleAnswer::kRefused, module.error};
 
-  const std::string path = modulePath;
   const RunningModule running(path);  // for a crash report
   Object* const object = create();
   slots.object = object;
@@ -257,13 +256,17 @@ std::string otherFormAnswer(const LoadedModule& module, const std::string& libPa
   }
 }
 
+// The classic calls keep their own copy of the path: the caller's text may
+// be engine state that a module calling back into the engine rewrites.
 std::string callModule(const std::string& modulePath, const std::string& input) {
-  return classicText(runPackModule(myAbsolutePathDirApp, modulePath, input), modulePath);
+  const std::string path = modulePath;
+  return classicText(runPackModule(myAbsolutePathDirApp, path, input), path);
 }
 
 std::string callLibModule(const std::string& libPath, const std::string& syntaxLine,
                           const std::string& statement) {
-  return classicText(askSyntaxModule(loadedModule(myAbsolutePathDirApp, libPath), libPath,
-                                     syntaxLine, statement),
-                     libPath);
+  const std::string path = libPath;
+  return classicText(
+      askSyntaxModule(loadedModule(myAbsolutePathDirApp, path), path, syntaxLine, statement),
+      path);
 }

@@ -45,6 +45,10 @@ const LoadedModule& loadedModule(const std::string& app, const std::string& path
 // it must be looked up again for each call.
 bool isCached(const LoadedModule& module);
 
+// The module paths given to the calls below name the module in a crash or
+// throw report; each must stay unchanged until the call returns, even when
+// the module calls back into the engine (the caller holds it).
+
 // Runs a pack module of the application `app`: execute(input) of a fresh
 // object from the shared object at modulePath. Uses handle, openZEL,
 // closeZEL and ps.
