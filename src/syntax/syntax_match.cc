@@ -64,7 +64,7 @@ void updateAllSkip(ModuleDirectory& directory) {
 // was asking it goes on with the one it holds.
 using SharedDirectory = std::shared_ptr<ModuleDirectory>;
 
-SharedDirectory moduleDirectory(const Call& call) {
+SharedDirectory moduleDirectory(const Call& call, bool& lasting) {
   struct Cached {
     uint64_t generation = 0;
     SharedDirectory directory;
@@ -72,7 +72,7 @@ SharedDirectory moduleDirectory(const Call& call) {
   static auto* cache = new DiskCache<Cached>(kCachedApplications);
   const std::string& app = call.app();
   const std::string& dir = call.syntaxModuleDir();
-  return cachedEntry(*cache, app, dir, true, [&](Cached& cached) {
+  const Cached& found = cachedEntry(*cache, app, dir, true, [&](Cached& cached) {
     cached.directory = std::make_shared<ModuleDirectory>();
     ModuleDirectory& entry = *cached.directory;
     const DirListing& listing = listDirectory(app, dir);
@@ -87,7 +87,9 @@ SharedDirectory moduleDirectory(const Call& call) {
         entry.modules.push_back({withoutLineBreaks(dir + pieces[0] + ".so")});
       }
     }
-  }).directory;
+  });
+  lasting = found.generation != 0;
+  return found.directory;
 }
 
 // Forgets the modules' entries when entries were evicted since they were
@@ -103,17 +105,63 @@ void dropEvictedModules(ModuleDirectory& directory) {
 }
 
 // The room a match works in, kept from one statement to the next: the
-// stripped statement, and the modules that owe an answer for forms they
-// were not offered (null: none owed), by directory position.
+// stripped statement, the modules that owe an answer for forms they were
+// not offered (null: none owed), by directory position, and what the
+// latest match at this level looked up.
 struct MatchRoom {
   std::string statement;
   std::vector<const LoadedModule*> owed;
+  // The forms of formsPath and the module directory of app, as cached in
+  // the disk generation and with the evictions count noted: while both
+  // are the same, the caches would give the same ones back.
+  SharedForms forms;
+  SharedDirectory directory;
+  std::string app, formsPath;
+  uint64_t generation = 0;  // 0: nothing kept
+  uint64_t evictions = 0;
 };
+
+// True when the room still holds what the caches would give for `app`'s
+// syntax file `path`.
+bool roomHolds(const MatchRoom& room, const std::string& app, const std::string& path) {
+  return room.generation != 0 && room.generation == diskGeneration() &&
+         room.evictions == cache_use::evictions() && room.formsPath == path && room.app == app;
+}
+
+// Looks the forms of `path` and the module directory up for the room,
+// unless it still holds them. Null when the syntax file cannot be opened.
+const std::vector<SyntaxForm>* lookUp(MatchRoom& room, const Call& call,
+                                      const std::string& path) {
+  if (roomHolds(room, call.app(), path)) return room.forms.get();
+  bool formsLast = false, directoryLasts = false;
+  room.generation = 0;
+  room.forms = syntaxForms(call.app(), path, &formsLast);
+  if (room.forms == nullptr) return nullptr;
+  room.directory = moduleDirectory(call, directoryLasts);
+  dropEvictedModules(*room.directory);
+  if (formsLast && directoryLasts) {
+    room.app = call.app();
+    room.formsPath = path;
+    room.generation = diskGeneration();
+    room.evictions = cache_use::evictions();
+  }
+  return room.forms.get();
+}
 
 // What one syntax file match has found so far.
 struct Match {
+  // The room must hold the forms and the module directory (lookUp).
   Match(const Call& forCall, const std::string& text, MatchRoom& room)
-      : call(forCall), statement(room.statement.assign(text)), owed(room.owed) {}
+      : call(forCall),
+        statement(room.statement.assign(text)),
+        owed(room.owed),
+        directory(room.directory.get()) {
+    if (owed.size() == directory->modules.size()) {
+      std::fill(owed.begin(), owed.end(), nullptr);
+    } else {
+      owed.assign(directory->modules.size(), nullptr);
+    }
+  }
 
   const Call& call;
   std::string& statement;            // stripped of ";" and "(ZE)" once a line was tried
@@ -136,8 +184,8 @@ struct Match {
   // The statement holds no ";" and no "(ZE)" any more: stripping it again
   // for the next form would change nothing.
   bool statementStripped = false;
-  // Looked up at the first form; the same for every form of one statement.
-  SharedDirectory directory;
+  // The same for every form of one statement; the room holds it.
+  ModuleDirectory* directory;
 };
 
 // The room of the match in progress: one per level of matches nested
@@ -206,16 +254,6 @@ bool skipsForm(const SyntaxModule& module, const Match& match) {
          (match.form->firstWord.empty() || match.form->firstWord != match.statementWord);
 }
 
-// The module directory for the match, looked up at its first form.
-ModuleDirectory& directoryOf(Match& match) {
-  if (match.directory == nullptr) {
-    match.directory = moduleDirectory(match.call);
-    dropEvictedModules(*match.directory);
-    match.owed.assign(match.directory->modules.size(), nullptr);
-  }
-  return *match.directory;
-}
-
 // Offers the statement to every syntax module for one pattern, in directory
 // order, until one accepts. Only an answer given during this match can
 // accept: a matching answer left over from an earlier match does not count.
@@ -223,7 +261,7 @@ ModuleDirectory& directoryOf(Match& match) {
 // owes that answer (takeOwedAnswers).
 void askSyntaxModules(Match& match) {
   const std::string& app = match.call.app();
-  ModuleDirectory& directory = directoryOf(match);
+  ModuleDirectory& directory = *match.directory;
   if (directory.missing) {
     match.directoryMissing = true;
     return;
@@ -294,7 +332,7 @@ void tryForm(const SyntaxForm& form, Match& match) {
                               !contains(match.statement, "(ZE)");
   }
   if (match.statementCarriesZE && form.patternCarriesZE) match.refusedForm = true;
-  if (match.directory != nullptr && match.directory->allSkip &&
+  if (match.directory->allSkip &&
       (form.firstWord.empty() || form.firstWord != match.statementWord)) {
     // Every module owes its answer: none is offered the form.
     if (match.directory->pathless) match.noExtensionSeen = true;
@@ -343,13 +381,13 @@ SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
   // One match is one statement: what it reads from disk is looked up once.
   const StatementScope scope(call.app(), StatementScope::kJoin);
   SyntaxMatch outcome;
+  RoomHold room;
   // A path holding a NUL byte is never read (the caches refuse it).
-  const SharedForms forms = syntaxForms(call.app(), syntaxPath);
+  const std::vector<SyntaxForm>* const forms = lookUp(room.room(), call, syntaxPath);
   if (forms == nullptr) {
     outcome.result = call.message(kCannotOpen, withVisibleNul(syntaxPath));
     return outcome;
   }
-  RoomHold room;
   Match match(call, statement, room.room());
   for (const SyntaxForm& form : *forms) {
     tryForm(form, match);
