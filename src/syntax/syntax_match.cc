@@ -3,6 +3,7 @@
 #include "syntax/syntax_forms.h"
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <string_view>
@@ -17,6 +18,12 @@
 #include "zel/state.h"
 
 namespace {
+
+// True when `text` holds the byte `c`: one inline scan, where
+// std::string::find is a library call on the path of every form.
+bool holds(const std::string& text, char c) {
+  return std::memchr(text.data(), c, text.size()) != nullptr;
+}
 
 bool contains(const std::string& text, const char* marker) {
   return text.find(marker) != std::string::npos;
@@ -212,7 +219,7 @@ size_t RoomHold::depth_ = 0;
 // True when a syntax module's answer carries "(NM)", "(NF)" or "(LEX)".
 bool carriesRefusalMarker(const std::string& answer) {
   // Most answers hold no "(" at all; one scan settles those.
-  if (answer.find('(') == std::string::npos) return false;
+  if (!holds(answer, '(')) return false;
   return containsAny(answer, {"(NM)", "(NF)", "(LEX)"});
 }
 
@@ -313,7 +320,7 @@ bool stripStatement(std::string& text) {
   } else if (semicolon != std::string::npos) {
     text.erase(std::remove(text.begin() + semicolon, text.end(), ';'), text.end());
   }
-  if (text.find('(') == std::string::npos || !contains(text, "(ZE)")) return false;
+  if (!holds(text, '(') || !contains(text, "(ZE)")) return false;
   text = goReplace(std::move(text), "(ZE)", "");
   return true;
 }
@@ -328,8 +335,8 @@ void tryForm(const SyntaxForm& form, Match& match) {
     match.statementWord = firstWordOf(match.statement);
     // Removing "(ZE)" can join a new ";" or "(ZE)" from its pieces: the
     // next form strips again, as each form once did.
-    match.statementStripped = match.statement.find(';') == std::string::npos &&
-                              !contains(match.statement, "(ZE)");
+    match.statementStripped = !holds(match.statement, ';') &&
+                              !(holds(match.statement, '(') && contains(match.statement, "(ZE)"));
   }
   if (match.statementCarriesZE && form.patternCarriesZE) match.refusedForm = true;
   if (match.directory->allSkip &&
