@@ -63,6 +63,12 @@ ModuleAnswer runPackModule(const LoadedModule& module, const std::string& module
 // psLib.
 ModuleAnswer askSyntaxModule(const LoadedModule& module, const std::string& libPath,
                              const std::string& syntaxLine, const std::string& statement);
+// The same with the answer's text moved into `answer` (the text a
+// ModuleAnswer would hold; unchanged when the module throws): no answer
+// object is built and moved, as on the path of every form.
+ModuleAnswer::Kind askSyntaxModule(const LoadedModule& module, const std::string& libPath,
+                                   const std::string& syntaxLine, const std::string& statement,
+                                   std::string& answer);
 
 // True when the syntax module `module` declares what it answers for a form
 // whose first word differs from the statement's (zelOtherFormAnswer in

@@ -223,11 +223,10 @@ bool carriesRefusalMarker(const std::string& answer) {
   return containsAny(answer, {"(NM)", "(NF)", "(LEX)"});
 }
 
-// The answer a syntax module gave, as the match reads it: a module that
-// cannot be opened answers with message 4 naming it, one the loader refuses
-// with the loader's text.
-std::string answerText(const Match& match, ModuleAnswer answer, const std::string& path) {
-  if (answer.kind != ModuleAnswer::kUnreadable) return std::move(answer.text);
+// What the match reads as the answer of a syntax module that cannot be
+// opened: message 4 naming it. (One the loader refuses answers with the
+// loader's text.)
+std::string unreadableText(const Match& match, const std::string& path) {
   return match.call.message(kFileNotFound, withVisibleNul(path)).text;
 }
 
@@ -300,9 +299,10 @@ void askSyntaxModules(Match& match) {
         updateAllSkip(directory);
       }
     }
-    match.lastAnswer = answerText(
-        match, askSyntaxModule(*loaded, module.path, match.form->pattern, match.statement),
-        module.path);
+    if (askSyntaxModule(*loaded, module.path, match.form->pattern, match.statement,
+                        match.lastAnswer) == ModuleAnswer::kUnreadable) {
+      match.lastAnswer = unreadableText(match, module.path);
+    }
     if (carriesRefusalMarker(match.lastAnswer)) match.markerSeen = true;
     if (match.lastAnswer == match.statement) {
       match.accepted = true;
