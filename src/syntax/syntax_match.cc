@@ -314,7 +314,9 @@ void askSyntaxModules(Match& match) {
 // Removes every ";", then every "(ZE)" from the statement. Returns true
 // when it carried a "(ZE)".
 bool stripStatement(std::string& text) {
-  const size_t semicolon = text.find(';');
+  const void* found = std::memchr(text.data(), ';', text.size());
+  const size_t semicolon = found != nullptr ? static_cast<const char*>(found) - text.data()
+                                            : std::string::npos;
   if (semicolon + 1 == text.size()) {
     text.pop_back();  // the statement's own ";", the only one mostly
   } else if (semicolon != std::string::npos) {
@@ -406,7 +408,9 @@ SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
   if (match.accepted) {
     outcome.setSyntaxFile(syntaxPath);
     outcome.module = match.form->parameter;
-    outcome.result = answer(match.form->acceptance);
+    // answer(acceptance), assigned in place: the result's other fields
+    // are an answer's already.
+    outcome.result.text = match.form->acceptance;
   } else {
     outcome.result = refusalOf(match);
   }
