@@ -105,14 +105,17 @@ Result runAcceptedStatement(const Call& call, const SyntaxMatch& match,
   // A statement the module runs by calling back into the engine uses the
   // next level: module.path stays as it is during the call.
   const AcceptedLevel level;
-  ModuleAnswer answered = runPackModule(moduleFile(module), module.path, input);
-  switch (answered.kind) {
+  // The module's text goes straight into the result: answer(text) as it
+  // stands, refusal(text) once marked failed.
+  Result result;
+  switch (runPackModule(moduleFile(module), module.path, input, result.text)) {
     case ModuleAnswer::kAnswered:
-      return answer(std::move(answered.text));
+      return result;
     case ModuleAnswer::kUnreadable:
       return call.message(kFileNotFound, withVisibleNul(module.path));
     default:
-      return refusal(std::move(answered.text));
+      result.failed = true;
+      return result;
   }
 }
 

@@ -227,13 +227,18 @@ const LoadedModule& loadedModule(const std::string& app, const std::string& path
 
 bool isCached(const LoadedModule& module) { return module.generation != 0; }
 
+ModuleAnswer::Kind runPackModule(const LoadedModule& module, const std::string& modulePath,
+                                 const std::string& input, std::string& answer) {
+  ModuleSlots<ModuleObject> slots{handle, openZEL, closeZEL, ps};
+  return loadAndCall(
+      module, modulePath, slots, [&](ModuleObject* object) { return object->execute(input); },
+      answer);
+}
+
 ModuleAnswer runPackModule(const LoadedModule& module, const std::string& modulePath,
                            const std::string& input) {
-  ModuleSlots<ModuleObject> slots{handle, openZEL, closeZEL, ps};
   ModuleAnswer answer{ModuleAnswer::kAnswered, ""};
-  answer.kind = loadAndCall(
-      module, modulePath, slots, [&](ModuleObject* object) { return object->execute(input); },
-      answer.text);
+  answer.kind = runPackModule(module, modulePath, input, answer.text);
   return answer;
 }
 

@@ -57,6 +57,10 @@ ModuleAnswer runPackModule(const std::string& app, const std::string& modulePath
 // The same for a module already looked up with loadedModule(app, modulePath).
 ModuleAnswer runPackModule(const LoadedModule& module, const std::string& modulePath,
                            const std::string& input);
+// The same with the answer's text moved into `answer` (unchanged when the
+// module throws), without an answer object built and moved.
+ModuleAnswer::Kind runPackModule(const LoadedModule& module, const std::string& modulePath,
+                                 const std::string& input, std::string& answer);
 
 // Asks a syntax module already looked up with loadedModule: check(syntaxLine,
 // statement) of a fresh object. Uses handleLib, openZELLib, closeZELLib and
