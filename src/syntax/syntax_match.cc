@@ -317,8 +317,11 @@ void askSyntaxModules(Match& match) {
 }
 
 // Removes every ";", then every "(ZE)" from the statement. Returns true
-// when it carried a "(ZE)".
-bool stripStatement(std::string& text) {
+// when it carried a "(ZE)". `clean` tells whether the result holds no ";"
+// and no "(ZE)": none of the ";" is left, but removing "(ZE)" can join a
+// new one from its pieces.
+bool stripStatement(std::string& text, bool& clean) {
+  clean = true;
   const void* found = std::memchr(text.data(), ';', text.size());
   const size_t semicolon = found != nullptr ? static_cast<const char*>(found) - text.data()
                                             : std::string::npos;
@@ -329,6 +332,7 @@ bool stripStatement(std::string& text) {
   }
   if (!holds(text, '(') || !contains(text, "(ZE)")) return false;
   text = goReplace(std::move(text), "(ZE)", "");
+  clean = !contains(text, "(ZE)");
   return true;
 }
 
@@ -338,12 +342,12 @@ void tryForm(const SyntaxForm& form, Match& match) {
   if (!match.statementStripped) {
     // What is owed was owed for the statement as it is now.
     if (match.owing) takeOwedAnswers(match);
-    if (stripStatement(match.statement)) match.statementCarriesZE = true;
+    bool clean = true;
+    if (stripStatement(match.statement, clean)) match.statementCarriesZE = true;
     match.statementWord = firstWordOf(match.statement);
-    // Removing "(ZE)" can join a new ";" or "(ZE)" from its pieces: the
-    // next form strips again, as each form once did.
-    match.statementStripped = !holds(match.statement, ';') &&
-                              !(holds(match.statement, '(') && contains(match.statement, "(ZE)"));
+    // When removing "(ZE)" joined a new one from its pieces, the next form
+    // strips again, as each form once did.
+    match.statementStripped = clean;
   }
   if (match.statementCarriesZE && form.patternCarriesZE) match.refusedForm = true;
   if (match.directory->allSkip &&
