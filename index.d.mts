@@ -3,7 +3,8 @@
 import zel from './index.js';
 
 export {
-  Compiler, Executer, Commandes, run, exec, compile, createPool, ZelError,
+  Compiler, Executer, Commandes, run, exec, compile, createPool, createQueue, createWorker, ZelError,
   Outcome, Diagnostic, CallOptions, CompileOptions, Pool, PoolOptions, ProgramText,
+  Queue, QueueOptions, QueueCallOptions, QueueCompileOptions, QueueConnection, Worker, WorkerOptions,
 } from './index.js';
 export default zel;

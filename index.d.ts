@@ -50,6 +50,11 @@ export interface Outcome {
   diagnostics: Diagnostic[];
   /** 'ZEL_NO_CATALOGUE' when a message was needed and the catalogue cannot be read. */
   code?: 'ZEL_NO_CATALOGUE';
+  /**
+   * With `options.results`: each statement's result text and line, in order; at most 100,
+   * then one entry (line null) giving the count left out.
+   */
+  results?: { line: number | null; text: string }[];
   /** A compilation's output path. */
   output?: string;
   /** For a compilation: whether ./requests.log was written. */
@@ -59,8 +64,13 @@ export interface Outcome {
 export interface CallOptions {
   /** Ends a program run between two statements; the promise rejects with an AbortError. */
   signal?: AbortSignal;
-  /** Time limit in milliseconds from the moment the call reaches the engine; rejects with a TimeoutError. */
+  /**
+   * Time limit in milliseconds from the moment the call is made, waiting included: at the
+   * deadline the call rejects with a TimeoutError, even while a module holds the engine.
+   */
   timeout?: number;
+  /** Adds `results` to the outcome: what each statement produced. */
+  results?: boolean;
 }
 
 export interface CompileOptions extends CallOptions {
@@ -122,9 +132,9 @@ export interface PoolOptions {
   /** Number of child processes, a positive integer (default: one per core). */
   size?: number;
   /**
-   * Milliseconds a call may keep running past its timeout or the abort of its
-   * signal before its child is killed and replaced (default 2000); the call
-   * then rejects with the TimeoutError or AbortError.
+   * Milliseconds a child may stay busy with a call past its deadline or the
+   * abort of its signal before it is killed and replaced (default 2000). A
+   * timed-out call rejects at its deadline; an aborted one when it ends.
    */
   killAfter?: number;
 }
@@ -135,3 +145,72 @@ export interface PoolOptions {
  * child to another. Bad options throw a TypeError.
  */
 export function createPool(options?: PoolOptions): Pool;
+
+// The job queue: calls run as jobs of a BullMQ queue on Redis, taken by zel
+// workers on any machine sharing that Redis. Needs the bullmq and ioredis
+// packages, loaded only by createQueue and createWorker.
+
+/** A redis:// or rediss:// URL, or ioredis connection options (host, port, ...). */
+export type QueueConnection = string | Record<string, unknown>;
+
+export interface QueueCallOptions extends CallOptions {
+  /** The job's id: an add repeated with the same id (a client retry) runs once. Not only digits. */
+  jobId?: string;
+}
+
+export interface QueueCompileOptions extends QueueCallOptions {
+  /** Name of the application, as the workers know it, whose catalogue words the message. */
+  app?: string;
+}
+
+/** The pool's interface over the queue; applications are named, not paths. */
+export interface Queue {
+  /** Runs a program on a worker for the application named `app`: a file (its text is read here) or `{ text }`. */
+  run(app: string, program: string | ProgramText, options?: QueueCallOptions): Promise<Outcome>;
+  /** Runs one statement; `syntax` is a file below the application's node_modules, or "*.*". */
+  exec(app: string, statement: string, syntax: string, options?: QueueCallOptions): Promise<Outcome>;
+  /** Compiles the source file's text on a worker and writes the compiled program beside the source. */
+  compile(sourcePath: string, outputSuffix: string, options?: QueueCompileOptions): Promise<Outcome>;
+  /** Stops listening for outcomes and disconnects; jobs already added stay in the queue. */
+  close(): Promise<void>;
+}
+
+export interface QueueOptions {
+  connection: QueueConnection;
+  /** The queue's name: letters, digits, "_", "." or "-". */
+  queue: string;
+  /** Runs of a job that timed out or whose worker stopped or died (default 3). */
+  attempts?: number;
+}
+
+/** Sends calls to zel workers through a queue on Redis. Bad options throw a TypeError. */
+export function createQueue(options: QueueOptions): Queue;
+
+export interface WorkerOptions {
+  connection: QueueConnection;
+  queue: string;
+  /** The applications jobs may name, by name: each maps to its directory. */
+  apps: Record<string, string>;
+  /** Jobs run at once (default 1). */
+  concurrency?: number;
+  /** Milliseconds a job's lock lasts; renewed at half of it while the job runs (default 30000). */
+  lockDuration?: number;
+  /** Milliseconds between two searches for jobs whose lock ran out (default 30000). */
+  stalledInterval?: number;
+  /** Times a job may go back to the queue after its lock ran out before it fails (default 1). */
+  maxStalledCount?: number;
+  /** Receives one line per failed, retried or stalled job (default: standard error). */
+  log?: (line: string) => void;
+}
+
+export interface Worker {
+  /** Resolves once the worker is connected and taking jobs. */
+  ready(): Promise<void>;
+  /** Takes no new job, lets the running ones finish, then disconnects. */
+  close(): Promise<void>;
+  /** Ends the running jobs between two statements; each goes back to the queue to run again. */
+  handBack(): void;
+}
+
+/** Takes zel jobs from a queue on Redis and completes each with the promise API's outcome. */
+export function createWorker(options: WorkerOptions): Worker;

@@ -21,4 +21,6 @@ module.exports = {
     promiseApi().compile(sourcePath, outputSuffix, options),
   ZelError,
   createPool: (options) => require('./lib/pool').createPool(options),
+  createQueue: (options) => require('./lib/queue/client').createQueue(options),
+  createWorker: (options) => require('./lib/queue/worker').createWorker(options),
 };

@@ -2,6 +2,6 @@
 import zel from './index.js';
 
 export const {
-  Compiler, Executer, Commandes, run, exec, compile, createPool, ZelError,
+  Compiler, Executer, Commandes, run, exec, compile, createPool, createQueue, createWorker, ZelError,
 } = zel;
 export default zel;

@@ -11,6 +11,7 @@ const SIGNATURES = {
   run: { names: ['appDir'], extra: [] },
   runText: { names: ['appDir'], extra: [] },
   exec: { names: ['appDir', 'statement', 'syntaxPath'], extra: [] },
+  execInSession: { names: ['appDir', 'statement', 'syntaxPath'], extra: [] },
   compile: { names: ['sourcePath', 'outputSuffix'], extra: ['app'] },
 };
 
@@ -65,6 +66,10 @@ function checkCall(kind, args, options) {
   if (timeout !== undefined) {
     checkMilliseconds(timeout, 'options.timeout');
     known.timeout = timeout;
+  }
+  if (options.results !== undefined) {
+    if (typeof options.results !== 'boolean') throw new TypeError('options.results must be a boolean');
+    known.results = options.results;
   }
   for (const name of extra) {
     if (options[name] === undefined) continue;

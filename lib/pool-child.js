@@ -4,8 +4,16 @@
 const zel = require('..');
 
 const controllers = new Map();
+
+// Sends `message` to the parent. A parent that closed the pool meanwhile has
+// closed the channel: the message is dropped, and this child ends quietly
+// when its work is done.
+function reply(message) {
+  if (process.connected) process.send(message, () => {});
+}
+
 // The engine loaded: the parent stops counting failed starts.
-process.send({ ready: true });
+reply({ ready: true });
 
 function errorFields(error) {
   return {
@@ -25,9 +33,9 @@ process.on('message', async (request) => {
   controllers.set(id, controller);
   try {
     const outcome = await zel[kind](...args, { ...options, signal: controller.signal });
-    process.send({ id, outcome });
+    reply({ id, outcome });
   } catch (error) {
-    process.send({ id, error: errorFields(error) });
+    reply({ id, error: errorFields(error) });
   } finally {
     controllers.delete(id);
   }

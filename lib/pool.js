@@ -4,9 +4,10 @@
 // call at a time; calls wait in the pool's queue for the first free child.
 // Each call is isolated, as in the promise API; a module's own memory lives
 // in its child and is shared only by the calls that child runs. A child
-// that dies is replaced; only the call it was running fails. Timeouts and
-// aborts act between statements in the child; a call still running
-// killAfter ms past them has its child killed instead.
+// that dies is replaced; only the call it was running fails. A call's
+// timeout counts from when it was made: at its deadline the call rejects,
+// waiting or not. Timeouts and aborts end a run between statements in the
+// child; a child still busy with the call killAfter ms later is killed.
 const { fork } = require('node:child_process');
 const os = require('node:os');
 const path = require('node:path');
@@ -135,7 +136,24 @@ class Pool {
     }
     slot.job = job;
     job.slot = slot;
-    if (job.timeout !== undefined) this.killLater(job, 'timeout', job.timeout + this.killAfter);
+  }
+
+  // The deadline of a call with a timeout: waiting, it never runs; running,
+  // its child is asked to end it and killed if still busy killAfter later.
+  // Either way it rejects now; what the child answers later is dropped.
+  // An abort asked for before the deadline stays the reason.
+  expire(job) {
+    if (job.slot) {
+      if (usable(job.slot.child)) job.slot.child.send({ cancel: job.id });
+      if (!job.aborted) this.killLater(job, 'timeout', this.killAfter);
+      // Settled now: the signal keeps no listener while the child ends it.
+      job.unlisten();
+    } else {
+      this.queue.splice(this.queue.indexOf(job), 1);
+      job.finish();
+      this.dispatch();
+    }
+    job.reject(job.aborted ? abortError(job.signal) : timeoutError(job.timeout));
   }
 
   // Hands waiting calls to free children, in call order.
@@ -155,15 +173,17 @@ class Pool {
   }
 
   // The call is checked here as the promise API checks it; the child gets
-  // only the options it reads, never the signal: the parent relays aborts.
+  // only the options it reads, never the signal nor the timeout: the
+  // parent relays aborts and deadlines.
   call(kind, args, options) {
     let signal;
+    let timeout;
     let sent;
     try {
       if (this.closing) throw new Error('zel pool: the pool is closed');
       // The child gets a run's program as the promise API takes it.
       if (kind === 'run') args = [args[0], checkProgram(args[1])];
-      ({ signal, ...sent } = checkCall(kind, args, options));
+      ({ signal, timeout, ...sent } = checkCall(kind, args, options));
     } catch (error) {
       return Promise.reject(error);
     }
@@ -172,9 +192,10 @@ class Pool {
         reject(abortError(signal));
         return;
       }
-      const job = { id: this.nextId++, kind, args, options: sent, timeout: sent.timeout, signal,
+      const job = { id: this.nextId++, kind, args, options: sent, timeout, signal,
         resolve, reject, slot: null, timers: [] };
       this.watchAbort(job);
+      if (timeout !== undefined) job.timers.push(setTimeout(() => this.expire(job), timeout));
       this.queue.push(job);
       this.dispatch();
     });
@@ -186,16 +207,21 @@ class Pool {
     const { signal } = job;
     const onAbort = () => {
       if (job.slot) {
+        job.aborted = true;
         if (usable(job.slot.child)) job.slot.child.send({ cancel: job.id });
         this.killLater(job, 'abort', this.killAfter);
         return;
       }
       this.queue.splice(this.queue.indexOf(job), 1);
+      job.finish();
       job.reject(abortError(signal));
       this.dispatch();
     };
-    job.finish = () => {
+    job.unlisten = () => {
       if (signal) signal.removeEventListener('abort', onAbort);
+    };
+    job.finish = () => {
+      job.unlisten();
       job.timers.forEach(clearTimeout);
     };
     if (signal) signal.addEventListener('abort', onAbort, { once: true });
@@ -214,7 +240,11 @@ class Pool {
   }
 }
 
-function createPool({ size = defaultSize(), killAfter = 2000 } = {}) {
+function createPool(options = {}) {
+  if (options === null || typeof options !== 'object') {
+    throw new TypeError('The "options" argument of createPool must be an object');
+  }
+  const { size = defaultSize(), killAfter = 2000 } = options;
   if (!Number.isInteger(size) || size < 1) throw new TypeError('size must be a positive integer');
   checkMilliseconds(killAfter, 'killAfter');
   const pool = new Pool(size, killAfter);

@@ -11,23 +11,28 @@ const { isMainThread } = require('node:worker_threads');
 
 const { abortError, timeoutError, checkProgram, checkCall } = require('./errors');
 
-const KIND = { run: 0, exec: 1, compile: 2, runText: 3 };
+const KIND = { run: 0, exec: 1, compile: 2, runText: 3, execInSession: 4 };
 // The catalogue a compilation without options.app takes its messages from.
 const shippedCatalog = path.join(__dirname, '..', 'lang', 'lang.conf');
 
 const { ZelError } = require('./zel_error');
+const { userText } = require('./user_text');
 
-// What a call resolves to, from the engine's record of it.
-function outcomeOf(kind, record) {
+// What a call for the application home `app` resolves to, from the
+// engine's record of it; its texts are as a user may see them.
+function outcomeOf(kind, record, { results, app }) {
+  const safe = (text) => userText(text, app);
   const outcome = {
-    result: record.result, stopped: record.stopped, message: record.message || null,
+    result: safe(record.result), stopped: record.stopped, message: record.message || null,
     line: record.line || null, failed: record.failed,
     diagnostics: record.diagnostics.map((d) => ({
-      line: d.line || null, message: d.message || null, text: d.text,
+      line: d.line || null, message: d.message || null, text: safe(d.text),
     })),
   };
   // A message was needed and the catalogue cannot be read.
   if (record.noCatalog) outcome.code = 'ZEL_NO_CATALOGUE';
+  // Each statement's result with its line, when asked for.
+  if (results) outcome.results = record.results.map((r) => ({ line: r.line || null, text: safe(r.text) }));
   if (kind === 'compile') {
     outcome.output = record.output;
     outcome.logged = !record.logSkipped;
@@ -53,20 +58,21 @@ class PromiseApi {
   // and line are 0 when there is none) and whether its time limit ended it.
   settle(number, record, timedOut) {
     const job = this.jobs.get(number);
-    this.jobs.delete(number);
-    if (job.signal) job.signal.removeEventListener('abort', job.onAbort);
+    if (!job) return;  // settled at its deadline already: what it returns is dropped
+    this.forget(number, job);
     if (record.textTooLong) {
       job.reject(new ZelError('zel: a text of the outcome is too long for a JavaScript string', {
         code: 'ZEL_TEXT_TOO_LONG', line: record.line || null,
       }));
     } else if (record.threw) {
-      job.reject(new ZelError(record.error, {
-        code: 'ZEL_MODULE_THREW', modulePath: record.modulePath || null, line: record.line || null,
+      job.reject(new ZelError(userText(record.error, job.app), {
+        code: 'ZEL_MODULE_THREW', modulePath: userText(record.modulePath, job.app) || null,
+        line: record.line || null,
       }));
     } else if (record.cancelled) {
       job.reject(timedOut ? timeoutError(job.timeout) : abortError(job.signal));
     } else {
-      job.resolve(outcomeOf(job.kind, record));
+      job.resolve(outcomeOf(job.kind, record, job));
     }
   }
 
@@ -76,12 +82,34 @@ class PromiseApi {
       const checked = checkCall(kind, args, options);
       const engineArgs = kind === 'compile' ? [...args, checked.app || ''] : args;
       return new Promise((resolve, reject) => {
-        this.enqueue({ kind, signal: checked.signal, timeout: checked.timeout, resolve, reject },
-          engineArgs);
+        // The home whose paths a user sees relative to it.
+        const app = kind === 'compile' ? checked.app || '' : args[0];
+        this.enqueue({ kind, signal: checked.signal, timeout: checked.timeout,
+          results: checked.results === true, app, resolve, reject }, engineArgs);
       });
     } catch (error) {
       return Promise.reject(error);
     }
+  }
+
+  // The call settles now: nothing of it is awaited any more.
+  forget(number, job) {
+    this.jobs.delete(number);
+    clearTimeout(job.timer);
+    if (job.signal) job.signal.removeEventListener('abort', job.onAbort);
+  }
+
+  // At its deadline a call rejects, even while a module call holds the
+  // engine: a waiting call never runs, a running one ends before its next
+  // statement, and whatever it returns later is dropped.
+  watchDeadline(number, job) {
+    job.timer = setTimeout(() => {
+      if (!this.jobs.has(number)) return;
+      this.forget(number, job);
+      this.binding.cancelCall(number, true);
+      // An abort asked for before the deadline stays the reason.
+      job.reject(job.aborted ? abortError(job.signal) : timeoutError(job.timeout));
+    }, job.timeout);
   }
 
   enqueue(job, [a, b, c]) {
@@ -94,16 +122,20 @@ class PromiseApi {
       this.exitWatched = true;
       process.once('exit', () => this.binding.engineExiting());
     }
-    // A time limit counts from the moment the call reaches the engine.
+    // A time limit counts from this moment, time spent waiting included.
     const number = this.binding.startCall(KIND[job.kind], a, b, c, shippedCatalog,
-      timeout === undefined ? -1 : timeout, this.settle);
+      timeout === undefined ? -1 : timeout, this.settle, job.results);
     this.jobs.set(number, job);
+    if (timeout !== undefined) this.watchDeadline(number, job);
     if (!signal) return;
     job.onAbort = () => {
       // Still waiting: it never reaches the engine. Otherwise a run ends
       // before its next statement and settles as cancelled.
-      if (!this.binding.cancelCall(number)) return;
-      this.jobs.delete(number);
+      if (!this.binding.cancelCall(number, false)) {
+        job.aborted = true;
+        return;
+      }
+      this.forget(number, job);
       job.reject(abortError(signal));
     };
     signal.addEventListener('abort', job.onAbort, { once: true });
@@ -128,6 +160,10 @@ function promiseApi(binding) {
     run: (appDir, program, options) => runCall(api, appDir, program, options),
     exec: (appDir, statement, syntaxPath, options) =>
       api.call('exec', [appDir, statement, syntaxPath], options),
+    // exec whose modules keep one state across calls (zelCallState), as a
+    // session of statements typed by one user needs: for the repl only.
+    execInSession: (appDir, statement, syntaxPath, options) =>
+      api.call('execInSession', [appDir, statement, syntaxPath], options),
     compile: (sourcePath, outputSuffix, options) =>
       api.call('compile', [sourcePath, outputSuffix], options),
   };

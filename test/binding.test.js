@@ -2,6 +2,7 @@
 // The add-on seen from JavaScript: argument conversion, results, the three
 // exports end to end, the stop test and engine exceptions.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(300);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const path = require('node:path');
@@ -27,7 +28,8 @@ test.after(() => fs.rmSync(app, { recursive: true, force: true }));
 test('exports the three functions without names of their own', () => {
   // The promise API follows the classic three.
   assert.deepStrictEqual(Object.keys(zel),
-    ['Compiler', 'Executer', 'Commandes', 'run', 'exec', 'compile', 'ZelError', 'createPool']);
+    ['Compiler', 'Executer', 'Commandes', 'run', 'exec', 'compile', 'ZelError', 'createPool',
+      'createQueue', 'createWorker']);
   for (const f of [zel.Compiler, zel.Executer, zel.Commandes]) assert.strictEqual(f.name, '');
   assert.deepStrictEqual(Object.keys(require(path.join(root, 'build', 'Release', 'zel.node'))),
     ['Compiler', 'Executer', 'Commandes']);
@@ -43,7 +45,7 @@ test('the promise API and the pool load at their first call, not with the packag
     zel.exec(${JSON.stringify(app)}, 'print x;', ${JSON.stringify(syntax)})
       .then(() => console.log(first + '|' + lib()));`;
   const child = spawnSync(process.execPath, ['-e', script], { encoding: 'utf8' });
-  assert.strictEqual(child.stdout.trim(), 'addon.js zel_error.js|addon.js errors.js promise.js zel_error.js');
+  assert.strictEqual(child.stdout.trim(), 'addon.js zel_error.js|addon.js errors.js promise.js user_text.js zel_error.js');
 });
 
 test('arguments are converted as JavaScript converts them to strings', () => {

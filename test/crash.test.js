@@ -3,20 +3,25 @@
 // error, and the process still dies of the signal; the host's own signal
 // handling (WebAssembly's traps) is left intact.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(300);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const path = require('node:path');
-const { spawnSync } = require('node:child_process');
+const { spawn, spawnSync } = require('node:child_process');
 const { makeScratchApp } = require('./support/scratch_app');
+const { untilSleeping } = require('./support/sleeping');
 
 const root = path.join(__dirname, '..');
 const { app } = makeScratchApp({
-  tag: 'crash', modules: { crash: 'segv_module', printer: 'echo_module', again: 'reentrant_module' },
-  forms: 'crash (crash)\nprint (printer)\nrecrash (again)\n',
+  tag: 'crash',
+  modules: { crash: 'segv_module', printer: 'echo_module', again: 'reentrant_module', loadcrash: 'crash_on_load',
+    nap: 'sleep_module' },
+  forms: 'crash (crash)\nprint (printer)\nrecrash (again)\nloadcrash (loadcrash)\nsleep (nap)\n',
 });
 fs.writeFileSync(path.join(app, 'ok.txt'), ':s:calc.zel;\nprint a;\n');
 fs.writeFileSync(path.join(app, 'prog.txt'), ':s:calc.zel;\nprint a;\ncrash now;\n');
 const crashModule = path.join(app, 'node_modules', 'calc', 'crash.so');
+const loadCrashModule = path.join(app, 'node_modules', 'calc', 'loadcrash.so');
 const runNote = `zel run: prog.txt:3: the module ${crashModule} crashed (SIGSEGV)\n`;
 test.after(() => fs.rmSync(app, { recursive: true, force: true }));
 
@@ -26,6 +31,8 @@ test('run and exec note a module crash, and die of its signal', () => {
   const cases = [
     [['run', 'prog.txt'], runNote],
     [['exec', 'crash now;', '--syntax', 'calc.zel'], `zel exec: the module ${crashModule} crashed (SIGSEGV)\n`],
+    // Its static data crashes while it is being loaded.
+    [['exec', 'loadcrash now;', '--syntax', 'calc.zel'], `zel exec: the module ${loadCrashModule} crashed (SIGSEGV)\n`],
     // It crashes after running a statement through the engine itself.
     [['exec', 'recrash print a;', '--syntax', 'calc.zel'],
       `zel exec: the module ${path.join(app, 'node_modules', 'calc', 'again.so')} crashed (SIGSEGV)\n`],
@@ -48,5 +55,16 @@ test('with the crash handlers in place, WebAssembly traps still reach JavaScript
       return run(['prog.txt']);
     });`]);
   assert.deepStrictEqual([r.stdout, r.stderr, r.signal],
-    [`ran ${path.join(app, 'ok.txt')};print a;\nRuntimeError\n`, runNote, 'SIGSEGV']);
+    ['ran ok.txt;print a;\nRuntimeError\n', runNote, 'SIGSEGV']);
+});
+
+test('a fault signal another process sends during a module call ends zel by that signal', async () => {
+  for (const signal of ['SIGILL', 'SIGBUS', 'SIGFPE', 'SIGABRT']) {
+    const child = spawn(process.execPath, [path.join(root, 'bin', 'zel'), 'exec', 'sleep 20000;', '--syntax', 'calc.zel'],
+      { cwd: app, stdio: 'ignore' });
+    const ended = new Promise((resolve) => child.once('exit', (code, by) => resolve([code, by])));
+    await untilSleeping(child.pid);
+    child.kill(signal);
+    assert.deepStrictEqual(await ended, [null, signal]);
+  }
 });

@@ -5,6 +5,7 @@
 // compiled against zel_module.h, JSON parsed. A ```text block is the expected
 // standard output of the block right before it.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(600);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const os = require('node:os');

@@ -3,8 +3,10 @@
 // caller to the next, every failure is reported with its line, and the
 // classic exports keep returning what they returned before.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(300);
 const assert = require('node:assert');
 const fs = require('node:fs');
+const os = require('node:os');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
 
@@ -73,6 +75,8 @@ test('each failure kind is reported with its message and line', async () => {
   const rows = [
     ['a header leaving node_modules', () => zel.run(app, file('up.txt', ['## x', ':s:../../etc/x.zel;', 'print a;'])),
       { failed: true, message: 1, line: 2, diagnostics: [[2, 1]] }],
+    ['a program outside the home that cannot be opened', () => zel.run(app, path.join(root, 'none', 'none.txt')),
+      { failed: true, message: 1, line: null, diagnostics: [[null, 1]], result: 'M1 none.txt' }],
     ['a module name leaving its pack', () => zel.run(app, program('leave.txt', ['', 'leave now;'])),
       { failed: true, message: 4, line: 3, diagnostics: [[3, 4]] }],
     ['a statement no form accepts, before others', () => zel.run(app, program('nf.txt', ['nf x;', 'print a;'])),
@@ -88,13 +92,13 @@ test('each failure kind is reported with its message and line', async () => {
     ['"*.*" with one pack that accepts', () => zel.exec(app, 'print x;', '*.*'),
       { failed: false, message: null, line: null, diagnostics: [] }],
     ['a pack named by its file name', () => zel.exec(app, 'print x;', 'calc.zel'),
-      { failed: false, message: null, line: null, diagnostics: [], result: `ran ${syntax};print x;` }],
+      { failed: false, message: null, line: null, diagnostics: [], result: `ran ${path.relative(app, syntax)};print x;` }],
     ['a pack name leaving node_modules', () => zel.exec(app, 'print x;', 'calc/../../outcome.txt'),
       { failed: true, message: 1, line: null, diagnostics: [[null, 1]], result: 'M1 calc/../../outcome.txt' }],
     ['an absolute pack path outside node_modules', () => zel.exec(app, 'print x;', uploaded),
-      { failed: true, message: 1, line: null, diagnostics: [[null, 1]], result: `M1 ${uploaded}` }],
+      { failed: true, message: 1, line: null, diagnostics: [[null, 1]], result: `M1 ${path.relative(app, uploaded)}` }],
     ['an absolute pack path inside it', () => zel.exec(app, 'print x;', path.join(app, 'node_modules', 'x', '..', 'calc.zel')),
-      { failed: false, message: null, line: null, diagnostics: [], result: `ran ${syntax};print x;` }],
+      { failed: false, message: null, line: null, diagnostics: [], result: `ran ${path.relative(app, syntax)};print x;` }],
     ['a module calling back into the engine', () => zel.run(app, program('re.txt', ['reenter nf inner;'])),
       { failed: false, message: null, line: 2, diagnostics: [] }],
     ['a header marker in a later statement', () => zel.run(app, program('czel-late.txt', ['', 'nf (CZEL) now;'])),
@@ -103,6 +107,9 @@ test('each failure kind is reported with its message and line', async () => {
       { failed: true, message: 9, line: null, diagnostics: [[2, 9], [3, 9]] }],
     ['a missing catalogue', () => zel.exec(bare.app, 'print x;', bare.syntax),
       { failed: true, message: 4, line: null, diagnostics: [[null, 4]], code: 'ZEL_NO_CATALOGUE' }],
+    ['a compilation whose options.app has no catalogue',
+      () => zel.compile(file('nocat.txt', ['print a long enough line;']), '.zel', { app: bare.app }),
+      { failed: true, message: 10, line: null, diagnostics: [[null, 10]], code: 'ZEL_NO_CATALOGUE' }],
     ['more than 100 failures', () => zel.run(app, many),
       { failed: true, message: 3, line: 151, diagnostics: [...Array.from({ length: 100 }, (_, i) => [i + 2, 3]), [null, null]] }],
   ];
@@ -111,6 +118,9 @@ test('each failure kind is reported with its message and line', async () => {
     const { diagnostics, ...rest } = expected;
     for (const [key, value] of Object.entries(rest)) assert.deepStrictEqual(outcome[key], value, `${name}: ${key}`);
     assert.deepStrictEqual(outcome.diagnostics.map((d) => [d.line, d.message]), diagnostics, name);
+    // A user sees no absolute path of the server in any text.
+    const texts = JSON.stringify([outcome.result, outcome.diagnostics]);
+    assert.ok(![os.tmpdir(), root].some((dir) => texts.includes(dir)), `${name}: ${texts}`);
   }
   const last = (await zel.run(app, many)).diagnostics.at(-1);
   assert.strictEqual(last.text, '50 more failures left out');
@@ -122,7 +132,7 @@ test('the command line reports each failure and exits 1', () => {
   const cli = (args) => spawnSync(process.execPath, [zelBin, ...args, '--app', app], { encoding: 'utf8', cwd: app });
   const failing = cli(['run', 'nf.txt']);
   assert.deepStrictEqual([failing.status, failing.stderr, failing.stdout],
-    [1, 'nf.txt:2: M3 nf x\n', `ran ${path.join(app, 'nf.txt')};print a;\n`]);
+    [1, 'nf.txt:2: M3 nf x\n', 'ran nf.txt;print a;\n']);
   const json = cli(['run', 'up.txt', '--json']);
   assert.strictEqual(json.status, 1);
   assert.deepStrictEqual(JSON.parse(json.stdout).diagnostics, [{ line: 2, message: 1, text: 'M1 ../../etc/x.zel' }]);

@@ -3,6 +3,7 @@
 // a fresh project, used from CommonJS, ESM and TypeScript, with the prebuilt
 // add-on and with the source build; an application home beside the project.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(600);
 const assert = require('node:assert');
 const crypto = require('node:crypto');
 const fs = require('node:fs');

@@ -1,7 +1,9 @@
 'use strict';
 // A program given as text runs as the same program in a file would, through
-// the promise API, a pool and "zel run -", and leaves nothing in the home.
+// the promise API, a pool and "zel run -", and leaves nothing in the home;
+// no part of a program is skipped in silence.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(300);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const path = require('node:path');
@@ -11,7 +13,8 @@ const root = path.join(__dirname, '..');
 const zel = require(root);
 const { makeScratchApp } = require('./support/scratch_app');
 
-const { app } = makeScratchApp({ tag: 'text', modules: { did: 'statement_module' }, forms: 'do (did)\n' });
+const { app } = makeScratchApp({ tag: 'text', modules: { did: 'statement_module', halt: 'stop_module' },
+  forms: 'do (did)\nstop (halt)\n' });
 const dir = fs.mkdtempSync(path.join(app, '..', 'zel-text-files-'));
 test.after(() => {
   fs.rmSync(app, { recursive: true, force: true });
@@ -66,5 +69,42 @@ test('zel run - prints what zel run FILE prints', limit, () => {
 test('a program that is neither a path nor { text } is refused', limit, async () => {
   for (const program of [undefined, null, 7, {}, { text: 7 }]) {
     await assert.rejects(zel.run(app, program), TypeError);
+  }
+});
+
+test('statements that never run are failures on their line; comments and stop are not', limit, async () => {
+  const cases = [
+    ['no header', '## note\n\ndo a;\n', [[3, 36, 'M36']]],
+    ['text after the last ";"', ':s:calc.zel;\ndo a;\ndo b\r\nand  c ', [[3, 37, 'M37 do band  c']]],
+    ['a compiled program ending without ";"', null, [[2, 37, 'M37 do something long enough']]],
+    ['an empty program', '', []],
+    ['comments only, no header', '## one\n// two\n\n', []],
+    ['a trailing comment', ':s:calc.zel;\ndo a;\n// the end', []],
+    ['text after stop', ':s:calc.zel;\nstop;\ndo b', []],
+  ];
+  const source = fileOf('unended', ':s:calc.zel; header line\ndo something long enough\n');
+  cases[2][1] = fs.readFileSync((await zel.compile(source, '.zel', { app })).output, 'utf8');
+  for (const [name, text, expected] of cases) {
+    const outcome = await zel.run(app, { text });
+    const seen = outcome.diagnostics.map((d) => [d.line, d.message, d.text]);
+    assert.deepStrictEqual([outcome.failed, seen], [expected.length > 0, expected], name);
+  }
+  // The classic export keeps quiet about them, as it always has.
+  assert.strictEqual(zel.Executer(app, fileOf('classic', 'do a;\n')), '');
+});
+
+test('results: each statement\'s result with its line, in order, capped as diagnostics are', limit, async (t) => {
+  const pool = zel.createPool({ size: 1 });
+  t.after(() => pool.close());
+  const many = Array.from({ length: 120 }, (_, i) => `do ${i};`).join('\n');
+  for (const api of [zel, pool]) {
+    const { results } = await api.run(app, { text: ':s:calc.zel;\ndo a;\n## note\nnf b;\ndo c\n d;\n' },
+      { results: true });
+    assert.deepStrictEqual(results, [{ line: 2, text: 'did do a' }, { line: 4, text: 'M3 nf b' },
+      { line: 6, text: 'did do c d' }]);
+    const capped = (await api.run(app, { text: `:s:calc.zel;\n${many}` }, { results: true })).results;
+    assert.deepStrictEqual([capped.length, capped[99], capped[100]], [101, { line: 101, text: 'did do 99' },
+      { line: null, text: '20 more results left out' }]);
+    assert.strictEqual((await api.run(app, { text: 'x' })).results, undefined, 'only when asked for');
   }
 });

@@ -2,6 +2,7 @@
 // The promise API: outcomes, the stop answer, cancellation, module
 // exceptions, call order and an event loop left free during long runs.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(300);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const path = require('node:path');
@@ -11,14 +12,15 @@ const { Worker } = require('node:worker_threads');
 const root = path.join(__dirname, '..');
 const zel = require(root);
 const { testCatalog, makeScratchApp } = require('./support/scratch_app');
+const { untilSleeping } = require('./support/sleeping');
 
 // A scratch application whose "calc" pack has one form per fixture module.
 function makeApp(prefix = 'M') {
   const { app, syntax } = makeScratchApp({
     tag: 'promise',
     modules: { printer: 'echo_module', counter: 'counter_module', halt: 'stop_module',
-      thrower: 'throwing_module', guard: 'exit_guard_module' },
-    forms: 'print (printer)\ncount (counter)\nstop (halt)\nboom (thrower)\nguard (guard)\n' +
+      thrower: 'throwing_module', guard: 'exit_guard_module', nap: 'sleep_module' },
+    forms: 'print (printer)\ncount (counter)\nstop (halt)\nboom (thrower)\nguard (guard)\nsleep (nap)\n' +
       'gone (missing)\nbroken (broken)\n',
     catalog: testCatalog(prefix),
   });
@@ -39,6 +41,8 @@ function makeApp(prefix = 'M') {
 }
 
 const { app, syntax, program, source } = makeApp();
+// How a path in the home reads in an outcome: relative to the home.
+const seen = (file) => path.relative(app, file);
 const other = makeApp('N');
 test.after(() => {
   fs.rmSync(app, { recursive: true, force: true });
@@ -53,9 +57,9 @@ function longProgram(n) {
 test('each outcome kind carries its message number and line', async () => {
   const cases = [
     ['a module result', () => zel.exec(app, 'print x;', syntax),
-      { result: `ran ${syntax};print x;`, message: null, line: null, failed: false }],
+      { result: `ran ${seen(syntax)};print x;`, message: null, line: null, failed: false }],
     ['a program file that cannot be opened', () => zel.run(app, path.join(app, 'none.txt')),
-      { result: `M1 ${path.join(app, 'none.txt')}`, message: 1, line: null, failed: true }],
+      { result: 'M1 none.txt', message: 1, line: null, failed: true }],
     ['a statement no form accepts, on its line',
       () => zel.run(app, program('nf.txt', ['print a;', '', 'nf such;'])),
       { result: 'M3 nf such', message: 3, line: 4, failed: true }],
@@ -63,9 +67,9 @@ test('each outcome kind carries its message number and line', async () => {
       { result: 'M2 bad word in lex word', message: 2, line: null, failed: true }],
     ['a module that cannot be found, on its line',
       () => zel.run(app, program('gone.txt', ['print a;', 'gone now;'])),
-      { result: `M4 ${path.join(app, 'node_modules', 'calc', 'missing.so')}`, message: 4, line: 3, failed: true }],
+      { result: `M4 ${path.join('node_modules', 'calc', 'missing.so')}`, message: 4, line: 3, failed: true }],
     ['a pack that cannot be opened', () => zel.exec(app, 'print x;', path.join(app, 'nopack.zel')),
-      { result: `M1 ${path.join(app, 'nopack.zel')}`, message: 1, line: null, failed: true }],
+      { result: 'M1 nopack.zel', message: 1, line: null, failed: true }],
     ['a module the loader refuses', () => zel.exec(app, 'broken x;', syntax),
       { message: null, line: null, failed: true }],
     ['a finished compilation', () => zel.compile(source('ok.txt', [':s:calc.zel; header', 'print a long enough line;']), '.zel', { app }),
@@ -111,18 +115,22 @@ test('a stop answer ends the run, resolves with stopped and spares the process',
   assert.strictEqual((await zel.exec(app, 'stop now;', syntax)).stopped, true);
   // The next call runs normally, and the stop does not carry over.
   const next = await zel.exec(app, 'print next;', syntax);
-  assert.deepStrictEqual([next.result, next.stopped], [`ran ${syntax};print next;`, false]);
+  assert.deepStrictEqual([next.result, next.stopped], [`ran ${seen(syntax)};print next;`, false]);
 
   const worker = new Worker(`
     const { parentPort, workerData } = require('node:worker_threads');
     const zel = require(workerData.root);
     zel.exec(workerData.app, 'stop now;', workerData.syntax).then((o) => parentPort.postMessage(o));
   `, { eval: true, workerData: { root, app, syntax } });
-  const [fromWorker] = await Promise.all([
-    new Promise((resolve, reject) => { worker.once('message', resolve); worker.once('error', reject); }),
-  ]);
+  // Listened for at once: a worker that ends before its message is handled
+  // has the message and then 'exit' emitted in one go.
+  const exited = new Promise((resolve) => worker.once('exit', resolve));
+  const fromWorker = await new Promise((resolve, reject) => {
+    worker.once('message', resolve);
+    worker.once('error', reject);
+  });
   assert.strictEqual(fromWorker.stopped, true);
-  assert.strictEqual(await new Promise((resolve) => worker.once('exit', resolve)), 0);
+  assert.strictEqual(await exited, 0);
 });
 
 test('the classic stop ends the process with status 0, running exit handlers on the main thread', () => {
@@ -155,7 +163,27 @@ test('abort and timeout end a run between two statements; the next call works', 
   await Promise.all([first, queued]);
   await assert.rejects(zel.exec(app, 'print x;', syntax, { signal: AbortSignal.abort() }), { name: 'AbortError' });
   const next = await zel.run(app, program('after.txt', ['print after;']));
-  assert.strictEqual(next.result, `ran ${path.join(app, 'after.txt')};print after;`);
+  assert.strictEqual(next.result, 'ran after.txt;print after;');
+});
+
+test('an abort, then the time limit, during one module call rejects with AbortError', async () => {
+  const controller = new AbortController();
+  const call = zel.run(app, program('nap.txt', ['sleep 1500;', 'print after;']),
+    { signal: controller.signal, timeout: 1000 });
+  await untilSleeping(process.pid);
+  controller.abort();
+  await assert.rejects(call, { name: 'AbortError' });
+});
+
+test('a short call behind a long one comes back while a later long call runs', async () => {
+  const first = zel.exec(app, 'sleep 200;', syntax);
+  const short = zel.exec(app, 'print short;', syntax);
+  let laterDone = false;
+  const later = zel.exec(app, 'sleep 1500;', syntax).then(() => { laterDone = true; });
+  await short;
+  await new Promise(setImmediate);
+  assert.strictEqual(laterDone, false);
+  await Promise.all([first, later]);
 });
 
 test('a call aborted while it waits in the queue never runs', async () => {
@@ -174,12 +202,12 @@ test('a throwing module rejects with ZelError carrying its path and line', async
   await assert.rejects(thrown, (error) => {
     assert.ok(error instanceof zel.ZelError);
     assert.strictEqual(error.code, 'ZEL_MODULE_THREW');
-    assert.strictEqual(error.modulePath, path.join(app, 'node_modules', 'calc', 'thrower.so'));
+    assert.strictEqual(error.modulePath, path.join('node_modules', 'calc', 'thrower.so'));
     assert.strictEqual(error.line, 3);
     assert.match(error.message, /module failed on .*boom now;/);
     return true;
   });
-  assert.strictEqual((await zel.exec(app, 'print next;', syntax)).result, `ran ${syntax};print next;`);
+  assert.strictEqual((await zel.exec(app, 'print next;', syntax)).result, `ran ${seen(syntax)};print next;`);
 });
 
 test('calls made at once run one at a time in call order', async () => {
@@ -192,7 +220,7 @@ test('calls made at once run one at a time in call order', async () => {
   await long;
   const results = (await Promise.all(promises)).map((o) => o.result.replace(/;.*;/, ';'));
   const expected = Array.from({ length: 20 }, (_, i) => `call ${Number(first) + 1 + i}: ` +
-    (i % 2 ? `${syntax};count ${i};` : `${path.join(app, `count${i}.txt`)};count ${i};`).replace(/;.*;/, ';'));
+    (i % 2 ? `${seen(syntax)};count ${i};` : `count${i}.txt;count ${i};`).replace(/;.*;/, ';'));
   assert.deepStrictEqual(results, expected);
 });
 
@@ -230,5 +258,5 @@ test('a call in flight when the host exits leaves its exit status alone', () => 
 test('two copies of the promise API in one thread each settle their own calls', async () => {
   const copy = require('../lib/promise').promiseApi(require('../lib/addon').load());
   const results = await Promise.all([zel.exec(app, 'print 1;', syntax), copy.exec(app, 'print 2;', syntax)]);
-  assert.deepStrictEqual(results.map((o) => o.result), [`ran ${syntax};print 1;`, `ran ${syntax};print 2;`]);
+  assert.deepStrictEqual(results.map((o) => o.result), [`ran ${seen(syntax)};print 1;`, `ran ${seen(syntax)};print 2;`]);
 });

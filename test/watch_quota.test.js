@@ -4,6 +4,7 @@
 // namespace of a child process (user.max_inotify_watches), so nothing
 // changes for the rest of the machine.
 const test = require('node:test');
+require('./support/time_limit').timeLimit(300);
 const assert = require('node:assert');
 const { spawnSync } = require('node:child_process');
 const path = require('node:path');

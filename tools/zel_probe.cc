@@ -14,16 +14,22 @@
 //                                 module <path> <line>
 //                                 no-module <line> <syntax line>
 //                                 outside-module <line> <module name>
+//                               or "unreadable" when the engine would not
+//                               read PACK (no regular file, say a FIFO).
 //   zel-probe load KIND PATH    loads one module as the engine would (KIND is
 //                               "module" or "syntax-module"), then creates
 //                               and destroys one object, without calling it;
 //                               prints "ok" and exits 0, or prints what is
-//                               wrong and exits 1.
+//                               wrong and exits 1: "unreadable" when the
+//                               engine's existence test refuses the file (it
+//                               would report message 4), else the loader's
+//                               or the engine's text.
 //
 // The callers run each load in a process of its own, so that a module that
 // crashes while loading, or while its object is made, is reported as such.
 #include <dirent.h>
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <exception>
@@ -33,6 +39,7 @@
 #include <vector>
 
 #include "exec/statement.h"
+#include "modules/file_identity.h"
 #include "modules/zel_module.h"
 #include "support/lang.h"
 #include "support/text.h"
@@ -58,7 +65,12 @@ std::vector<std::string> entriesWith(const std::string& dir, const std::string& 
 }
 
 int forms(const std::string& pack, const std::string& moduleDir) {
-  std::ifstream file(pack, std::ios::binary);
+  // Read as the engine reads a pack: a FIFO or a directory is not waited on.
+  std::ifstream file;
+  if (!openForReading(pack, file)) {
+    std::printf("unreadable\n");
+    return 0;
+  }
   std::set<std::string> seen;
   std::string raw, syntaxLine;
   for (int line = 1; std::getline(file, raw); ++line) {
@@ -86,8 +98,9 @@ int catalogueLine(const std::vector<std::string>& lines, const std::string& numb
 }
 
 void listMessages() {
-  const char* numbers[] = {"1", "2", "3", "4", "9", "10", "11", "12", "14", "18", "19", "20", "21", "35"};
-  const std::set<std::string> filled = {"1", "2", "3", "4", "11", "14", "18"};
+  const char* numbers[] = {"1", "2", "3", "4", "9", "10", "11", "12", "14", "18", "19", "20", "21", "35",
+                           "36", "37"};
+  const std::set<std::string> filled = {"1", "2", "3", "4", "11", "14", "18", "37"};
   std::ifstream file(catalogPath(), std::ios::binary);
   std::vector<std::string> lines;
   for (std::string text; std::getline(file, text);) lines.push_back(text);
@@ -142,11 +155,11 @@ std::string createAndDestroy(void* create, void* destroy) {
 }
 
 std::string loadProblem(const std::string& path, bool syntaxModule) {
-  if (std::FILE* f = std::fopen(path.c_str(), "r")) {
-    std::fclose(f);
-  } else {
-    return "file not found or not readable";
-  }
+  // The engine's own test: a FIFO or a directory is refused at once.
+  FileIdentity identity;
+  const int fd = openModuleFile(path, identity);
+  if (fd < 0) return "unreadable";
+  close(fd);
   void* handle = dlopen(path.c_str(), RTLD_LAZY);
   if (handle == nullptr) return dlerror();
   void* entries[2] = {nullptr, nullptr};

@@ -1,15 +1,21 @@
 'use strict';
 const path = require('node:path');
 const { parse, appDir } = require('./common');
-const { probeRows, formsOf, loadProblem } = require('./inspect');
+const { loadLimitOption, loadSettings, probeRows, formsOf, loadProblem } = require('./inspect');
 
-const usage = `usage: zel check [--app DIR]
+const usage = `usage: zel check [--app DIR] [--load-limit MS]
 
 Lists the syntax packs installed in DIR/node_modules and reads their forms,
 loads every syntax module and every module the packs name (each in a
 process of its own, making and destroying one object), and checks the
 message catalogue. Each problem is a line "FILE:LINE: what is wrong; what
-to do" (a module file has no LINE). Exits with status 1 when it finds any.`;
+to do" (a module file has no LINE). Exits with status 1 when it finds any.
+
+Loading a module runs its code (its static data and constructor). Started
+as root, zel loads each module as the user nobody instead, from within the
+module's directory: the module file must be readable by others. Whatever a
+module starts is ended with its process, and a load that takes longer than
+MS milliseconds (default 10000) is a problem.`;
 
 // What a message's state in the catalogue means, and what to do.
 const messageProblems = {
@@ -20,9 +26,10 @@ const messageProblems = {
   unreadable: () => 'cannot be read: the catalogue is missing or unreadable; "zel init DIR" installs it',
 };
 
-function check(args) {
-  const { values } = parse(args, { app: { type: 'string' } }, 0);
+async function check(args) {
+  const { values } = parse(args, { app: { type: 'string' }, ...loadLimitOption }, 0);
   const modules = path.join(appDir(values), 'node_modules');
+  const settings = loadSettings(values);
   const rows = probeRows(['list', path.dirname(modules)]);
   let problems = 0;
   const problem = (text) => {
@@ -49,7 +56,7 @@ function check(args) {
 
   process.stdout.write('Modules:\n');
   for (const module of toLoad) {
-    const found = loadProblem(module);
+    const found = await loadProblem(module, settings);
     if (found) problem(found);
     else process.stdout.write(`  ok      ${module.file}\n`);
   }

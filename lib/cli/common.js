@@ -42,17 +42,24 @@ function parse(args, options, maxPositional) {
 }
 
 // The absolute application directory named by --app (default: the current
-// directory); it must exist.
+// directory); it must exist. Without --app, a directory that is no
+// application home (no catalogue, whose absence the engine reports in its
+// own French text) gets a hint in English.
 function appDir(values) {
   const dir = path.resolve(values.app || '.');
   if (!fs.existsSync(dir) || !fs.statSync(dir).isDirectory()) {
     throw new UsageError(`application directory ${dir} does not exist`);
   }
+  if (values.app === undefined && !fs.existsSync(path.join(dir, 'node_modules', 'zel_linux', 'lang.conf'))) {
+    process.stderr.write(`zel: hint: ${dir} is no application home (no node_modules/zel_linux/` +
+      'lang.conf); name one with --app DIR\n');
+  }
   return dir;
 }
 
 // A syntax file as a command names it: a path (with a "/"), "*.*" for every
-// pack, or a name below the application's node_modules.
+// pack, or a name below the application's node_modules. The engine refuses
+// a path that does not lead below node_modules.
 function syntaxPath(app, syntax) {
   if (syntax === '*.*') return syntax;
   return syntax.includes('/') ? path.resolve(syntax) : path.join(app, 'node_modules', syntax);

@@ -4,8 +4,9 @@ const { report } = require('./report');
 
 const usage = `usage: zel exec STATEMENT --syntax PACK [--app DIR] [--json]
 
-Runs one statement. PACK is a syntax file: a path (with a "/"), or a name
-below DIR/node_modules such as calculator.zel. The statement's module is
+Runs one statement. PACK is a syntax file below DIR/node_modules: a name
+such as calculator.zel, or a path (with a "/") that leads there; a pack
+anywhere else is refused. The statement's module is
 looked for in the pack's own directory. Prints the module's result; when no
 form accepted the statement or its module cannot be loaded, prints why to
 standard error and exits with status 1. --json prints the whole outcome as

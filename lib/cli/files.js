@@ -1,26 +1,59 @@
 'use strict';
 // Installing files into an application home: each file appears whole or not
 // at all, and a different file already there is replaced only when asked.
+// A link is installed as the same link, never followed.
+const crypto = require('node:crypto');
 const fs = require('node:fs');
 const path = require('node:path');
 
-// Copies `from` to `to` through a temporary file in the same directory,
-// renamed into place, keeping the file's mode.
-function copyWhole(from, to) {
-  fs.mkdirSync(path.dirname(to), { recursive: true });
-  const temporary = path.join(path.dirname(to), `.${path.basename(to)}.${process.pid}.tmp`);
+// A fresh name beside `to` for the file being written: unpredictable, so
+// that nothing can be laid in wait at it.
+function temporaryPath(to) {
+  return path.join(path.dirname(to), `.${path.basename(to)}.${crypto.randomBytes(12).toString('hex')}.tmp`);
+}
+
+// Creates `temporary` as a copy of the file or link `from`. The name must
+// not exist: it is created exclusively (O_EXCL), so a link found there is
+// neither followed nor replaced, and the copy fails with EEXIST.
+function writeTemporary(from, temporary) {
+  const info = fs.lstatSync(from);
+  if (info.isSymbolicLink()) {
+    fs.symlinkSync(fs.readlinkSync(from), temporary);
+    return;
+  }
+  const mode = info.mode & 0o777;
+  const fd = fs.openSync(temporary, 'wx', mode);
   try {
-    fs.copyFileSync(from, temporary);
-    fs.chmodSync(temporary, fs.statSync(from).mode & 0o777);
+    fs.writeFileSync(fd, fs.readFileSync(from));
+    fs.fchmodSync(fd, mode);  // the umask left out of the mode
+  } finally {
+    fs.closeSync(fd);
+  }
+}
+
+// Copies the file or link `from` to `to` through the new file `temporary` in
+// the same directory, renamed into place, keeping the file's mode.
+function copyWhole(from, to, temporary = temporaryPath(to)) {
+  fs.mkdirSync(path.dirname(to), { recursive: true });
+  let created = false;
+  try {
+    writeTemporary(from, temporary);
+    created = true;
     fs.renameSync(temporary, to);
   } catch (error) {
-    fs.rmSync(temporary, { force: true });
+    // Only what this copy created is removed, never what was found there.
+    if (created || error.code !== 'EEXIST') fs.rmSync(temporary, { force: true });
     throw error;
   }
 }
 
-function sameContent(a, b) {
-  return fs.readFileSync(a).equals(fs.readFileSync(b));
+// True when `a` and `b` are the same link or files of the same content.
+function sameEntry(a, b) {
+  const [infoA, infoB] = [fs.lstatSync(a), fs.lstatSync(b)];
+  if (infoA.isSymbolicLink() || infoB.isSymbolicLink()) {
+    return infoA.isSymbolicLink() && infoB.isSymbolicLink() && fs.readlinkSync(a) === fs.readlinkSync(b);
+  }
+  return infoB.isFile() && fs.readFileSync(a).equals(fs.readFileSync(b));
 }
 
 // Installs `copies` ([{ from, to }]). Refuses, copying nothing, when a target
@@ -31,8 +64,8 @@ function installFiles(copies, force) {
   const pending = [];
   const unchanged = [];
   for (const copy of copies) {
-    if (!fs.existsSync(copy.to)) pending.push(copy);
-    else if (sameContent(copy.from, copy.to)) unchanged.push(copy.to);
+    if (!fs.lstatSync(copy.to, { throwIfNoEntry: false })) pending.push(copy);
+    else if (sameEntry(copy.from, copy.to)) unchanged.push(copy.to);
     else if (force) pending.push(copy);
     else conflicts.push(copy.to);
   }
@@ -41,4 +74,4 @@ function installFiles(copies, force) {
   return { installed: pending.map((c) => c.to), unchanged, conflicts };
 }
 
-module.exports = { installFiles };
+module.exports = { installFiles, copyWhole };

@@ -6,8 +6,11 @@
 const exportsAdvice = 'end its source with ZEL_EXPORT_MODULE(Class) for a pack module or ' +
   'ZEL_EXPORT_SYNTAX_MODULE(Class) for a syntax module (zel_module.h), which export both';
 
-// [pattern of the failure text, advice], the first match wins.
-const hints = [
+const buildAdvice = 'build the module and install its pack with "zel add-pack", or correct the ' +
+  'module named in parentheses at the end of the form';
+
+// [pattern of the loader's failure text, advice], the first match wins.
+const loaderHints = [
   [/undefined symbol: (create|destroy)\b.*C\+\+ name/,
     'the engine looks up "create" and "destroy" by their C names: declare them extern "C", or ' + exportsAdvice],
   [/undefined symbol: (create|destroy)$/m,
@@ -22,20 +25,27 @@ const hints = [
   [/create\(\) (threw|returned no object)/,
     'create() must return a new object of the module\'s class: ZEL_EXPORT_MODULE(Class) writes it ' +
     'for a class whose default constructor does not throw'],
-  // The engine takes a whole form for its module when the form has no "(module)".
-  [/File not found: .*\/[^/]*[<> ][^/]*\.so"?$/m,
-    'the form that accepted the statement names no module: end its line in the .zel file with ' +
-    'the module that runs it in parentheses ("zel check" names the line)'],
-  [/\.so"?: file not found|File not found: .*\.so"?$|cannot open shared object file/m,
-    'build the module and install its pack with "zel add-pack", or correct the module named ' +
-    'in parentheses at the end of the form'],
+  [/cannot open shared object file/, buildAdvice],
 ];
 
-// The line of advice to print after the failure text `text` (a loader's
+// Advice for a failure the engine reports with a message of its catalogue,
+// by message number, so that it holds in every language: message 4 is a
+// module file that cannot be opened, its path last in the text.
+const messageHints = {
+  4: (text) => (/\/[^/]*[<> ][^/]*\.so"?$/.test(text)
+    // The engine takes a whole form for its module when the form has no "(module)".
+    ? 'the form that accepted the statement names no module: end its line in the .zel file with ' +
+      'the module that runs it in parentheses ("zel check" names the line)'
+    : buildAdvice),
+};
+
+// The line of advice to print after the failure text `text` whose catalogue
+// message is `message` (null for a text that is not one: a loader's
 // "...: undefined symbol: create", say), or null when there is none.
-function hintFor(text) {
+function hintFor(text, message = null) {
   if (typeof text !== 'string') throw new TypeError('hintFor needs a failure text');
-  const found = hints.find(([pattern]) => pattern.test(text));
+  if (message !== null) return Object.hasOwn(messageHints, message) ? messageHints[message](text) : null;
+  const found = loaderHints.find(([pattern]) => pattern.test(text));
   return found ? found[1] : null;
 }
 

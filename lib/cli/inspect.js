@@ -1,27 +1,47 @@
 'use strict';
-// Looking at packs and modules without running them, for "zel check" and
-// "zel add-pack": zel-probe reads the forms as the engine does and loads each
-// module in a process of its own. Every problem is one line, "FILE:LINE:
-// what is wrong; what to do" (no LINE for a module file).
+// Looking at packs and modules for "zel check" and "zel add-pack": zel-probe
+// reads the forms as the engine does, and loads each module in a confined
+// process of its own (confined.js), which runs the module's constructors.
+// Every problem is one line, "FILE:LINE: what is wrong; what to do" (no
+// LINE for a module file).
 const fs = require('node:fs');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
 const { nativeFile } = require('../addon');
+const { UsageError } = require('./common');
 const { hintFor } = require('./hints');
+const { childIdentity, runConfined } = require('./confined');
 
-// How long one module may take to load and make its object.
-const loadTimeoutMs = 10000;
+// How long one module may take to load and make its object, by default.
+const defaultLoadLimitMs = 10000;
 
-// Runs zel-probe with `args`; exits with status 1 when it cannot run.
-function probe(args) {
-  const probePath = nativeFile('zel-probe');
-  if (!probePath) {
-    process.stderr.write('zel: zel-probe is not built; run "npm rebuild zel" (or "npm run build") first\n');
-    process.exit(1);
+// The option of both commands that sets the load limit, in parseArgs form.
+const loadLimitOption = { 'load-limit': { type: 'string' } };
+
+// What loading takes, from the parsed --load-limit: { limitMs, identity }.
+// Throws a UsageError for a limit that is not a whole number of ms.
+function loadSettings(values) {
+  const text = values['load-limit'];
+  if (text !== undefined && !/^[1-9]\d{0,8}$/.test(text)) {
+    throw new UsageError('--load-limit needs a whole number of milliseconds from 1 to 999999999');
   }
-  const child = spawnSync(probePath, args, { encoding: 'utf8', timeout: loadTimeoutMs, killSignal: 'SIGKILL' });
-  if (child.error && child.error.code !== 'ETIMEDOUT') {
-    process.stderr.write(`zel: cannot run ${probePath}: ${child.error.message}\n`);
+  return { limitMs: text === undefined ? defaultLoadLimitMs : Number(text), identity: childIdentity() };
+}
+
+// The path of zel-probe; exits with status 1 when it is not built.
+function probePath() {
+  const file = nativeFile('zel-probe');
+  if (file) return file;
+  process.stderr.write('zel: zel-probe is not built; run "npm rebuild zel" (or "npm run build") first\n');
+  return process.exit(1);
+}
+
+// Runs zel-probe with `args`, which load no module; exits with status 1 when
+// it cannot run.
+function probe(args) {
+  const child = spawnSync(probePath(), args, { encoding: 'utf8' });
+  if (child.error) {
+    process.stderr.write(`zel: cannot run ${probePath()}: ${child.error.message}\n`);
     process.exit(1);
   }
   return child;
@@ -44,6 +64,9 @@ function formsOf(pack, moduleDir) {
     } else if (kind === 'no-module') {
       problems.push(`${pack}:${first}: the form "${second}" names no module; end the line with the ` +
         'module that runs it in parentheses, as in "say <text> (say)"');
+    } else if (kind === 'unreadable') {
+      problems.push(`${pack}: not a regular file that can be read, so the engine cannot read its forms; ` +
+        'put the pack\'s .zel file there, or remove it');
     } else if (kind === 'outside-module') {
       problems.push(`${pack}:${first}: the module "${second}" is not a file inside ` +
         `${path.basename(moduleDir)}/, so the engine never loads it; name a file below it, without ".so"`);
@@ -53,19 +76,31 @@ function formsOf(pack, moduleDir) {
 }
 
 // What is wrong with loading the module `file` (kind "module" or
-// "syntax-module"), as one problem line, or null when it loads.
-function loadProblem({ kind, file, where }) {
-  const child = probe(['load', kind, file]);
+// "syntax-module"), as one problem line, or null when it loads; `settings`
+// are loadSettings()'s.
+async function loadProblem({ kind, file, where }, { limitMs, identity }) {
+  // Loaded from its own directory, which the child enters before it drops
+  // its rights; a file whose directory is missing cannot be opened at all.
+  const dirMissing = !fs.statSync(path.dirname(file), { throwIfNoEntry: false })?.isDirectory();
+  const child = dirMissing ? { status: 1, signal: null, stdout: 'unreadable' }
+    : await runConfined(probePath(), ['load', kind, `./${path.basename(file)}`],
+      { limitMs, identity, cwd: path.dirname(file) });
+  if (child.error) throw new Error(`cannot run ${probePath()}: ${child.error.message}`);
   const answer = child.stdout.trim().split('\n').pop() || '';
   const named = where ? ` (named by ${where})` : '';
   if (!child.signal && child.status === 0 && answer === 'ok') return null;
+  if (!child.signal && child.status === 1 && answer === 'unreadable') {
+    const by = identity.user ? ` (zel runs as root, so the user ${identity.user} loads it: make the file readable by others)` : '';
+    return `${file}: file not found or not readable${named}; ${hintFor(file, 4)}${by}`;
+  }
   if (!child.signal && child.status === 1 && answer) {
-    const text = answer.startsWith(`${file}: `) ? answer.slice(file.length + 2) : answer;
-    const hint = hintFor(`${file}: ${text}`);
+    const loaded = `./${path.basename(file)}: `;
+    const text = answer.startsWith(loaded) ? answer.slice(loaded.length) : answer;
+    const hint = hintFor(`${file}: ${text}`);  // the loader's text
     return `${file}: ${text}${named}${hint ? `; ${hint}` : ''}`;
   }
   let how = `crashed (${child.signal}) while being loaded and its object made`;
-  if (child.error && child.error.code === 'ETIMEDOUT') how = `did not finish loading within ${loadTimeoutMs / 1000} s`;
+  if (child.timedOut) how = `did not finish loading within ${limitMs / 1000} s`;
   else if (!child.signal) how = `ended the process (status ${child.status}) while being loaded`;
   return `${file}: ${how}${named}; the engine would fail its host the same way: ` +
     'look at its static data, its constructor and its destructor';
@@ -73,8 +108,8 @@ function loadProblem({ kind, file, where }) {
 
 // Every problem of the built pack in `packDir` (NAME.zel, NAME/, korrin_linux/
 // as zel_add_pack lays it out): its forms, and its modules and syntax modules
-// loaded one by one.
-function packProblems(packDir, syntaxFile) {
+// loaded one by one with `settings` (loadSettings()'s).
+async function packProblems(packDir, syntaxFile, settings) {
   const name = path.basename(syntaxFile, '.zel');
   const { modules, problems } = formsOf(path.join(packDir, syntaxFile), path.join(packDir, name));
   const syntaxDir = path.join(packDir, 'korrin_linux');
@@ -83,10 +118,10 @@ function packProblems(packDir, syntaxFile) {
     : [];
   for (const file of syntaxModules) modules.push({ kind: 'syntax-module', file });
   for (const module of modules) {
-    const problem = loadProblem(module);
+    const problem = await loadProblem(module, settings);
     if (problem) problems.push(problem);
   }
   return problems;
 }
 
-module.exports = { probeRows, formsOf, loadProblem, packProblems };
+module.exports = { loadLimitOption, loadSettings, probeRows, formsOf, loadProblem, packProblems };

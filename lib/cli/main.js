@@ -13,6 +13,7 @@ const commands = {
   repl: './repl',
   init: './init',
   'add-pack': './add_pack',
+  worker: './worker',
 };
 
 const usage = `usage: zel COMMAND [ARGS]
@@ -26,6 +27,7 @@ Commands:
   repl [--syntax PACK] [--app DIR]         run statements typed or piped in
   init DIR [--lang en|fr] [--example]      lay out an application home in DIR
   add-pack PACK [--app DIR] [--force]      install a built pack into a home
+  worker --redis URL --queue NAME --app NAME=DIR   take jobs from a queue on Redis
 
 DIR is the application directory, the one holding node_modules; it defaults
 to the current directory. "zel COMMAND --help" tells more.`;

@@ -1,7 +1,8 @@
 'use strict';
 const readline = require('node:readline');
-const { parse, appDir, syntaxPath, addon, api } = require('./common');
+const { parse, appDir, syntaxPath, addon } = require('./common');
 const { printOutcome } = require('./report');
+const { userText } = require('../user_text');
 
 const usage = `usage: zel repl [--syntax PACK] [--app DIR]
 
@@ -11,7 +12,8 @@ A declaration such as ":s:calculator.zel;" switches to another pack: a file
 below DIR/node_modules, confined there as a program's header is (what is
 typed is not trusted). PACK is the first pack (default "*.*", every
 installed pack). On a terminal, lines can be edited and recalled; the loop
-ends at end of input (Ctrl-D).`;
+ends at end of input (Ctrl-D). The exit status is 1 when a statement failed,
+otherwise 0.`;
 
 function repl(args) {
   const options = { app: { type: 'string' }, syntax: { type: 'string' } };
@@ -19,8 +21,10 @@ function repl(args) {
   const app = appDir(values);
   let syntax = syntaxPath(app, values.syntax || '*.*');
   const engine = addon();
-  const zel = api();
+  // The statements typed are one session: modules keep their state across them.
+  const { execInSession } = require('../promise').promiseApi(engine);
   let pending = '';
+  let failed = false;
   const terminal = Boolean(process.stdin.isTTY && process.stdout.isTTY);
   const lines = readline.createInterface({
     input: process.stdin, output: terminal ? process.stdout : undefined, terminal, historySize: 1000,
@@ -37,9 +41,16 @@ function repl(args) {
     pending = rest;
     for (const statement of statements) {
       const declared = engine.declaredSyntax(app, statement);
-      if (declared === null) printOutcome(await zel.exec(app, statement, syntax), { statement, app });
-      else if (declared.path) syntax = declared.path;
-      else process.stderr.write(`${declared.error}\n`);
+      if (declared === null) {
+        const outcome = await execInSession(app, statement, syntax);
+        failed = failed || outcome.failed;
+        printOutcome(outcome, { statement, app });
+      } else if (declared.path) {
+        syntax = declared.path;
+      } else {
+        failed = true;
+        process.stderr.write(`${userText(declared.error, app)}\n`);
+      }
     }
     prompt();
   }
@@ -53,7 +64,7 @@ function repl(args) {
     lines.on('close', () => queue.then(() => {
       if (terminal) process.stdout.write('\n');
       if (pending) process.stderr.write(`zel repl: unfinished statement left out: ${pending}\n`);
-      resolve(0);
+      resolve(failed ? 1 : 0);
     }));
   });
 }

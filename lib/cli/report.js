@@ -61,7 +61,7 @@ function printOutcome(outcome, { command = 'repl', program = null, statement = n
     if (statement !== null && message === 19) {
       process.stderr.write(`  the statement: ${JSON.stringify(statement)}\n`);
     }
-    const hint = hintFor(text);
+    const hint = hintFor(text, message);
     if (hint && !hinted.has(hint)) process.stderr.write(`  hint: ${hint}\n`);
     hinted.add(hint);
   }

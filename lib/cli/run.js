@@ -1,6 +1,7 @@
 'use strict';
 const path = require('node:path');
 const { UsageError, parse, appDir, api } = require('./common');
+const { MAX_DELAY } = require('../errors');
 const { report } = require('./report');
 
 const usage = `usage: zel run PROGRAM [--app DIR] [--timeout MS] [--json]
@@ -20,14 +21,15 @@ function run(args) {
   const options = { app: { type: 'string' }, timeout: { type: 'string' }, json: { type: 'boolean' } };
   const { values, positionals } = parse(args, options, 1);
   if (positionals.length !== 1) throw new UsageError('run needs a PROGRAM');
-  const app = appDir(values);
   let timeout;
   if (values.timeout !== undefined) {
-    if (!/^\d+$/.test(values.timeout)) {
-      throw new UsageError('--timeout needs a whole number of milliseconds');
-    }
     timeout = Number(values.timeout);
+    if (!/^\d+$/.test(values.timeout) || timeout > MAX_DELAY) {
+      throw new UsageError(`--timeout needs a whole number of milliseconds from 0 to ${MAX_DELAY}`);
+    }
   }
+  // After the arguments' checks: a bad argument is reported alone.
+  const app = appDir(values);
   if (positionals[0] === '-') {
     return report(async () => api().run(app, { text: await readStdin() }, { timeout }),
       { command: 'run', program: '<stdin>', app, json: values.json });

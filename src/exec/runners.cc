@@ -57,12 +57,14 @@ bool runLine(Run& run, int firstLine, int lineNumber) {
   if (line.find('(') != std::string::npos) line = withoutStatementMarkers(std::move(line));
   if (!match.accepted) {
     call.store(std::move(match.result), !header);
+    if (!header) call.addStatementResult(lineNumber);
     return false;
   }
   call.store(std::move(match.result));
   run.input.assign(run.programPath).append(1, ';').append(line);
   call.store(runAcceptedStatement(call, match, run.input));
   applyStopTest(call);
+  call.addStatementResult(lineNumber);
   return true;
 }
 
@@ -110,6 +112,8 @@ struct ScriptFormat {
     if (marked || joining) line = withoutLineBreaks(std::move(line));
     return true;
   }
+  // The text read since the last statement; it never ran.
+  std::string pendingText() const { return dataToSave; }
   // Held back: the run's result does not show it.
   void keepFirstResult() {
     FirstResponse = resultat;
@@ -138,6 +142,7 @@ struct CompiledFormat {
     line = withoutLineBreaks(std::move(line));
     return true;
   }
+  std::string pendingText() const { return unterminated + dataToSave; }
   // Copied: the run's result shows it too.
   void keepFirstResult() { FirstResponse = resultat; }
 
@@ -168,6 +173,22 @@ bool endsHere(Call& call) {
   return true;
 }
 
+// True when `text` holds more than spaces, tabs and line breaks.
+bool holdsWords(const std::string& text) {
+  return text.find_first_not_of(" \t\r\n") != std::string::npos;
+}
+
+// Text left after a program's last ";" never ran: under an isolated call
+// that is a failure (message 37, with the text's start) on the line where
+// that text began, unless it would not have run with its ";" either (a
+// comment).
+void noteUnfinished(Call& call, const std::string& pending, int startLine) {
+  if (!call.isolated() || !holdsWords(pending)) return;
+  const std::string statement = withoutLineBreaks(pending);
+  if (isPassedOver(statement)) return;
+  call.addFailure(call.message(kUnfinished, shortened(statement)), startLine);
+}
+
 // Runs the program read from `source` statement by statement, the
 // statements cut as `format` cuts them; `programPath` is what the modules
 // are told the program is.
@@ -178,14 +199,22 @@ std::string runProgram(Call& call, std::istream& source, const std::string& prog
   // A run never continues a statement left unterminated by an earlier run.
   dataToSave.clear();
   int lineNumber = 0;
-  int firstLine = 1;  // where the statement being read began
-  while (std::getline(source, line) && !endsHere(call)) {
+  int firstLine = 1;    // where the statement being read began
+  int pendingFrom = 0;  // the line where text not yet a statement began
+  bool ended = false;
+  while (std::getline(source, line) && !(ended = endsHere(call))) {
     ++lineNumber;
     if (dataToSave.empty()) firstLine = lineNumber;
-    if (!format.statement() || !runLine(run, firstLine, lineNumber)) continue;
-    if (endsHere(call)) break;
+    if (!format.statement()) {
+      if (pendingFrom == 0 && holdsWords(format.pendingText())) pendingFrom = lineNumber;
+      continue;
+    }
+    pendingFrom = 0;
+    if (!runLine(run, firstLine, lineNumber)) continue;
+    if ((ended = endsHere(call))) break;
     if (call.holdsBackFirstResult && FirstResponse.empty()) format.keepFirstResult();
   }
+  if (!ended) noteUnfinished(call, format.pendingText(), pendingFrom);
   releaseLongLineRoom();
   return resultat;
 }

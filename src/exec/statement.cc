@@ -134,6 +134,7 @@ void runDirectStatement(Call& call, const std::string& syntaxPath,
     call.store(std::move(match.result));
   }
   applyStopTest(call);
+  call.addStatementResult(0);
 }
 
 bool applyStopTest(Call& call) {

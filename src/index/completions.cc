@@ -41,9 +41,9 @@ class EnvSink : public CompletionSink {
 // costs a small part of setting its properties one by one from here.
 constexpr const char* kRecordSource =
     "(function (result, message, line, failed, stopped, cancelled, threw, noCatalog, "
-    "logSkipped, error, modulePath, output, diagnostics, textTooLong) { return { result, "
-    "message, line, failed, stopped, cancelled, threw, noCatalog, logSkipped, error, "
-    "modulePath, output, diagnostics, textTooLong }; })";
+    "logSkipped, error, modulePath, output, diagnostics, results, textTooLong) { return { "
+    "result, message, line, failed, stopped, cancelled, threw, noCatalog, logSkipped, error, "
+    "modulePath, output, diagnostics, results, textTooLong }; })";
 
 // Node-API calls made one after another with raw statuses: once one fails
 // the rest are skipped, so that a failure never reaches the wrapper's
@@ -100,11 +100,11 @@ class Maker {
   bool tooLong_ = false;
 };
 
-// The record's diagnostics: [{ line, message, text }], in order.
-napi_value diagnosticsOf(Maker& make, const Outcome& o) {
-  napi_value list = make.array(o.diagnostics.size());
-  for (size_t i = 0; i < o.diagnostics.size(); ++i) {
-    const Diagnostic& d = o.diagnostics[i];
+// The record's diagnostics (or results): [{ line, message, text }], in order.
+napi_value entriesOf(Maker& make, const std::vector<Diagnostic>& entries) {
+  napi_value list = make.array(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const Diagnostic& d = entries[i];
     napi_value entry = make.object();
     make.set(entry, "line", make.number(d.line));
     make.set(entry, "message", make.number(d.message));
@@ -116,7 +116,8 @@ napi_value diagnosticsOf(Maker& make, const Outcome& o) {
 
 // The record of `o` as lib/promise.js reads it: { result, message, line,
 // failed, stopped, cancelled, threw, noCatalog, logSkipped, error,
-// modulePath, output, diagnostics: [{ line, message, text }], textTooLong };
+// modulePath, output, diagnostics and results: [{ line, message, text }],
+// textTooLong };
 // message and line are 0 when there is none. When a text is too long for a
 // JavaScript string, textTooLong is true and that text is empty. Null when
 // a Node-API call failed (an exception may then be pending).
@@ -127,7 +128,7 @@ napi_value recordOf(napi_env env, napi_value makeRecord, const Outcome& o) {
       make.flag(o.failed),     make.flag(o.stopped),     make.flag(o.cancelled),
       make.flag(o.threw),      make.flag(o.noCatalog),   make.flag(o.logSkipped),
       make.text(o.error),      make.text(o.modulePath),  make.text(o.output),
-      diagnosticsOf(make, o)};
+      entriesOf(make, o.diagnostics), entriesOf(make, o.results)};
   args.push_back(make.flag(make.textTooLong()));
   const napi_value record = make.call(makeRecord, std::move(args));
   return make.failed() ? nullptr : record;

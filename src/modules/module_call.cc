@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "modules/call_state.h"
 #include "modules/file_identity.h"
 #include "modules/private_image.h"
 
@@ -128,7 +129,8 @@ bool mapModule(const std::string& name, int fd, LoadedModule& module) {
 }
 
 // Looks the entries "create" and "destroy" up; the loader's text when one
-// is missing.
+// is missing. A module that takes per-call state (zel_call_state_api) is
+// handed the engine's side of it.
 void resolveEntries(LoadedModule& module) {
   for (void** entry : {&module.create, &module.destroy}) {
     dlerror();
@@ -140,6 +142,10 @@ void resolveEntries(LoadedModule& module) {
   }
   // Optional: a module without it is asked about every form.
   module.otherForms = dlsym(module.handle, "zelOtherFormAnswer");
+  using TakeApi = void(const ZelCallStateApi*);
+  if (void* take = dlsym(module.handle, "zel_call_state_api")) {
+    reinterpret_cast<TakeApi*>(take)(callStateApi());
+  }
 }
 
 // Runs the existence test, loads and resolves, as a call would.
@@ -155,6 +161,9 @@ void load(const std::string& path, LoadedModule& module) {
     close(fd);
     return;
   }
+  // Static data and constructors run while the module is mapped: a crash
+  // there names the module as a crash in its operation does.
+  const RunningModule running(path);
   if (!mapModule(loaderName(opened, version), fd, module)) return;
   mappedFiles()[opened] = {identity, version};
   resolveEntries(module);

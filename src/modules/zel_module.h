@@ -127,10 +127,46 @@ typedef void destroy_lib_t(LibModuleObject*);
 
 #define ZEL_MODULE_API extern "C" __attribute__((visibility("default")))
 
+// State for one call. zelCallState<T>() is the T of the promise API or pool
+// call in progress: made (default-constructed) at its first use in the
+// call and freed when the call ends, so that two callers' programs never
+// see each other's. Under the classic exports there is one T for the whole
+// process, kept until it ends, as a static would be. Module-wide statics
+// keep their meaning. Call it only from execute() or check(), on the thread
+// the engine calls the module on. The engine hands its side to the module
+// when it loads it (through zel_call_state_api, which ZEL_EXPORT_MODULE
+// defines; ZEL_EXPORT_CALL_STATE defines it for a syntax module).
+struct ZelCallStateApi {
+  // The state under `key` of the call in progress, made by make() the first
+  // time; drop() frees it.
+  void* (*get)(const void* key, void* (*make)(), void (*drop)(void*));
+};
+
+inline const ZelCallStateApi*& zelCallStateApi() {
+  static const ZelCallStateApi* api = nullptr;
+  return api;
+}
+
+template <class T>
+T& zelCallState() {
+  static const char key = 0;
+  const ZelCallStateApi* api = zelCallStateApi();
+  if (api == nullptr) {  // loaded by something other than the engine
+    static T processWide;
+    return processWide;
+  }
+  return *static_cast<T*>(api->get(&key, []() -> void* { return new T(); },
+                                   [](void* state) { delete static_cast<T*>(state); }));
+}
+
+#define ZEL_EXPORT_CALL_STATE \
+  ZEL_MODULE_API void zel_call_state_api(const ZelCallStateApi* api) { zelCallStateApi() = api; }
+
 // Exports create/destroy for a pack module class with a default constructor.
 #define ZEL_EXPORT_MODULE(Class)                                   \
   ZEL_MODULE_API ModuleObject* create() { return new Class(); }    \
-  ZEL_MODULE_API void destroy(ModuleObject* object) { delete object; }
+  ZEL_MODULE_API void destroy(ModuleObject* object) { delete object; } \
+  ZEL_EXPORT_CALL_STATE
 
 // Exports create/destroy for a syntax module class with a default constructor.
 #define ZEL_EXPORT_SYNTAX_MODULE(Class)                             \

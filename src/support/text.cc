@@ -209,6 +209,17 @@ std::string withoutLineBreaks(std::string text) {
   return goReplace(std::move(text), "\r", "");
 }
 
+std::string shortened(const std::string& text, size_t limit) {
+  const size_t start = text.find_first_not_of(' ');
+  if (start == std::string::npos) return "";
+  const size_t end = text.find_last_not_of(' ') + 1;
+  if (end - start <= limit) return text.substr(start, end - start);
+  size_t cut = start + limit;
+  // Never inside a character: a continuation byte is 10xxxxxx.
+  while (cut > start && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return text.substr(start, cut - start) + "...";
+}
+
 bool containsAny(const std::string& text,
                  std::initializer_list<const char*> markers) {
   for (const char* marker : markers) {

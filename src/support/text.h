@@ -81,6 +81,11 @@ bool isPackModuleName(const std::string& name);
 // readers apply to a line before using it.
 std::string withoutLineBreaks(std::string text);
 
+// text without spaces at either end, cut to at most `limit` bytes at a
+// UTF-8 character boundary, "..." marking a cut: a user's text quoted in a
+// message.
+std::string shortened(const std::string& text, size_t limit = 80);
+
 // True when text holds at least one of the markers anywhere.
 bool containsAny(const std::string& text,
                  std::initializer_list<const char*> markers);

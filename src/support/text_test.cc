@@ -29,6 +29,18 @@ TEST(GoReplace, ReplacesNonOverlappingOccurrencesLeftToRight) {
   }
 }
 
+// A user's text quoted in a message: trimmed, cut at a character boundary.
+TEST(Shortened, TrimsAndCutsBetweenCharacters) {
+  const struct { std::string text; size_t limit; std::string expected; } cases[] = {
+      {"  do b  ", 80, "do b"},
+      {"   ", 80, ""},
+      {"abcdef", 4, "abcd..."},
+      {"ab\xC3\xA9" "cd", 3, "ab..."},  // the cut would split "\xC3\xA9"
+      {"ab\xC3\xA9" "cd", 4, "ab\xC3\xA9..."},
+  };
+  for (const auto& c : cases) EXPECT_EQ(shortened(c.text, c.limit), c.expected) << c.text;
+}
+
 TEST(GoReplace, StaysLinearOnManyOccurrences) {
   // Four million occurrences: splicing each one into the text would take
   // hours; one pass takes milliseconds.

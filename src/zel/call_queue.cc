@@ -139,7 +139,7 @@ void startWatch(QueuedCall& call) {
   Timer& t = timer();
   const std::lock_guard<std::mutex> lock(t.mutex);
   t.call = &call;
-  t.deadline = Clock::now() + std::chrono::milliseconds(call.timeoutMs);
+  t.deadline = call.made + std::chrono::milliseconds(call.timeoutMs);
   t.changed.notify_one();
 }
 
@@ -170,6 +170,7 @@ void post(Engine& e, std::shared_ptr<QueuedCall> call, bool moreToRun) {
 
 std::string runEntry(Call& c, QueuedCall& call) {
   callInRun.store(&c, std::memory_order_relaxed);
+  c.keepsResults = call.results;
   std::string* a = call.args;
   switch (call.kind) {
     case QueuedCall::kRun:
@@ -177,6 +178,7 @@ std::string runEntry(Call& c, QueuedCall& call) {
     case QueuedCall::kRunText:
       return executeProgramText(c, std::move(a[0]), a[1]);
     case QueuedCall::kExec:
+    case QueuedCall::kExecInSession:
       return executeNamedStatement(c, std::move(a[0]), std::move(a[1]), std::move(a[2]));
     default:
       // The messages come from the catalogue of the application in a[2],
@@ -192,8 +194,15 @@ void runOne(Engine& e, QueuedCall& call) {
   // Either this or the exit handler sees the other's store.
   if (e.exiting.load()) call.cancel.store(true);
   const bool timed = call.timeoutMs >= 0;
+  // A call whose time ran out while it waited (a limit of zero always has)
+  // ends before its first statement.
+  if (timed && Clock::now() >= call.made + std::chrono::milliseconds(call.timeoutMs) &&
+      !call.cancel.exchange(true)) {
+    call.timedOut.store(true);
+  }
   if (timed) startWatch(call);
-  call.outcome = runCall(call.cancel, true, [&call](Call& c) { return runEntry(c, call); });
+  call.outcome = runCall(call.cancel, true, [&call](Call& c) { return runEntry(c, call); },
+                         call.kind != QueuedCall::kExecInSession);
   callInRun.store(nullptr, std::memory_order_relaxed);
   if (timed) endWatch();
   e.running.store(nullptr);

@@ -9,7 +9,7 @@
 // together, in call order; when the rest of the batch runs longer than a
 // millisecond, those that have run are handed back without waiting for it.
 // A timer thread, started when first needed, does that and ends the calls
-// that run past their time limit.
+// that run past their time limit, which counts from when each was made.
 //
 // After a batch, when the latest call came from another processor, the
 // thread looks for the next call for up to 50 us, yielding between looks,
@@ -51,16 +51,22 @@ class CompletionSink {
 
 // One promise API call.
 struct QueuedCall {
-  enum Kind { kRun = 0, kExec = 1, kCompile = 2, kRunText = 3 };
+  // kExecInSession is kExec whose modules keep the process-wide state
+  // (zelCallState) the classic exports use: one session of statements,
+  // such as the command line's repl.
+  enum Kind { kRun = 0, kExec = 1, kCompile = 2, kRunText = 3, kExecInSession = 4 };
   Kind kind = kRun;
   // run: app, program; run text: app, program text; exec: app, statement,
   // syntax path; compile: source, output suffix, application (may be
   // empty), catalogue file used when no application is given.
   std::string args[4];
-  // Time limit in milliseconds from the moment the call starts; negative
-  // for none.
+  // Time limit in milliseconds from the moment the call was made (`made`,
+  // when the caller created it), time spent waiting included; negative for
+  // none.
   int64_t timeoutMs = -1;
+  std::chrono::steady_clock::time_point made = std::chrono::steady_clock::now();
   int64_t tag = 0;  // the caller's number for the call
+  bool results = false;  // the record keeps each statement's result
   std::shared_ptr<CompletionSink> sink;
 
   // Set to end a program run before its next statement.

@@ -4,6 +4,7 @@
 
 #include "compile/cipher.h"
 #include "exec/runners.h"
+#include "syntax/syntax_search.h"
 #include "zel/entries.h"
 #include "zel/outcome.h"
 #include "zel/state.h"
@@ -40,17 +41,27 @@ std::string syntaxPathOf(const std::string& app, const std::string& header) {
 enum class Header { kNone, kPlain, kCompiled, kRefused };
 
 // Reads `source` up to its first header line and sets myAppFile to the
-// syntax file it names and the call's header line to it; kRefused (with message 1 stored on the header's
-// line) when it names one outside node_modules.
+// syntax file it names and the call's header line to it; kRefused (with
+// message 1 stored on the header's line) when it names one outside
+// node_modules. A program without a header that holds more than comments
+// and blank lines fails, under an isolated call, with message 36 on its
+// first line that is neither.
 Header findHeader(Call& call, std::istream& source) {
   int lineNumber = 0;
+  int firstStatement = 0;
   while (std::getline(source, line)) {
     ++lineNumber;
     line = goReplace(std::move(line), "\r", "");
     if (line.empty() || containsAny(line, {"##", "==-;"})) continue;
     const bool compiled = hasCipherMarker(line);
     if (compiled) line = decipherStatement(line);
-    if (!containsAny(line, {":s:", "(CZEL)"})) continue;
+    if (!containsAny(line, {":s:", "(CZEL)"})) {
+      if (firstStatement == 0 && !isPassedOver(line) &&
+          line.find_first_not_of(" \t") != std::string::npos) {
+        firstStatement = lineNumber;
+      }
+      continue;
+    }
     const std::string header = headerText(line);
     // Programs come from users: a header may only name a syntax file below
     // node_modules, where the application's author installed packs.
@@ -66,6 +77,10 @@ Header findHeader(Call& call, std::istream& source) {
     myAppFile = syntaxPathOf(call.app(), folded);
     call.setHeaderLine(lineNumber);
     return compiled ? Header::kCompiled : Header::kPlain;
+  }
+  // A failure of the run, not a result: the run produced nothing.
+  if (firstStatement != 0 && call.isolated()) {
+    call.addFailure(call.message(kNoHeader), firstStatement);
   }
   return Header::kNone;
 }

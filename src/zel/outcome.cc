@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "cache/disk_cache.h"
+#include "modules/call_state.h"
 #include "support/lang.h"
 #include "support/text.h"
 #include "zel/state.h"
@@ -27,7 +28,7 @@ bool isFailureMessage(Message number) {
   switch (number) {
     case kCannotOpen: case kLexicalError: case kNotRecognised: case kFileNotFound:
     case kCompileFailed: case kCannotWrite: case kMarkedForm: case kNoSyntaxLine:
-    case kNotAccepted: case kNoExtension:
+    case kNotAccepted: case kNoExtension: case kNoHeader: case kUnfinished:
       return true;
     default:
       return false;
@@ -95,6 +96,15 @@ void Call::addFailure(const Result& failure, int line) {
     outcome.diagnostics.push_back({line, failure.message, failure.text});
   } else {
     ++outcome.omitted;
+  }
+}
+
+void Call::addStatementResult(int line) {
+  if (!keepsResults) return;
+  if (outcome.results.size() < kMaxDiagnostics) {
+    outcome.results.push_back({line, outcome.message, resultat});
+  } else {
+    ++outcome.omittedResults;
   }
 }
 
@@ -167,7 +177,7 @@ void recordThrow(Call& call, const char* what) {
 }  // namespace
 
 Outcome runCall(std::atomic<bool>& cancel, bool isolated,
-                const std::function<std::string(Call&)>& entry) {
+                const std::function<std::string(Call&)>& entry, bool ownState) {
   const std::lock_guard<std::recursive_mutex> lock(engineMutex());
   // Saved and put back, so that a module calling back into the engine
   // leaves its caller's settings as they were.
@@ -180,6 +190,10 @@ Outcome runCall(std::atomic<bool>& cancel, bool isolated,
   throwingModule.clear();
   ClassicState classic;
   if (isolated) classic = takeClassicState();
+  // The state modules keep for this call; freed when it ends.
+  CallStateStore callState;
+  const bool callStore = isolated && ownState;
+  CallStateStore* const savedStore = callStore ? useCallStateStore(&callState) : nullptr;
   Call call;
   call.holdsBackFirstResult = !isolated;
   try {
@@ -190,12 +204,17 @@ Outcome runCall(std::atomic<bool>& cancel, bool isolated,
     recordThrow(call, "zel: unknown exception in the engine");
   }
   if (isolated) putClassicState(classic);
+  if (callStore) useCallStateStore(savedStore);
   runEndFlag = savedFlag;
   stopEndsRun = savedStop;
   stopRequested = savedRequest;
   if (call.outcome.omitted > 0) {
     call.outcome.diagnostics.push_back(
         {0, kNoMessage, std::to_string(call.outcome.omitted) + " more failures left out"});
+  }
+  if (call.outcome.omittedResults > 0) {
+    call.outcome.results.push_back(
+        {0, kNoMessage, std::to_string(call.outcome.omittedResults) + " more results left out"});
   }
   return std::move(call.outcome);
 }

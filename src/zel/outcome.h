@@ -35,6 +35,8 @@ enum Message : int {
   kNoExtension = 20,     // an entry without extension among the packs
   kStopAnswer = 21,
   kLogNotWritten = 35,
+  kNoHeader = 36,        // a program with statements names no syntax pack
+  kUnfinished = 37,      // text after a program's last ";" never became a statement
 };
 
 // What one engine step produced.
@@ -59,7 +61,8 @@ struct Diagnostic {
   std::string text;
 };
 
-// A call lists at most this many failures; the rest are only counted.
+// A call lists at most this many failures (and statement results, when
+// asked for); the rest are only counted.
 constexpr size_t kMaxDiagnostics = 100;
 
 struct Outcome {
@@ -77,6 +80,10 @@ struct Outcome {
   bool logSkipped = false; // a compilation whose request log line could not be written
   std::vector<Diagnostic> diagnostics;
   size_t omitted = 0;      // failures beyond kMaxDiagnostics
+  // Each statement's result in order, when the call keeps them (message:
+  // the catalogue number of the text, as for a failure).
+  std::vector<Diagnostic> results;
+  size_t omittedResults = 0;  // results beyond kMaxDiagnostics
 };
 
 // One engine call in progress: the application it works for, the
@@ -129,10 +136,17 @@ class Call {
   void store(Result result, bool counts = true);
   // Adds a failure to the record without storing it as the result.
   void addFailure(const Result& failure, int line);
+  // Adds the result the statement on `line` came to (resultat, with the
+  // message of the latest result stored) when the call keeps results.
+  void addStatementResult(int line);
+  bool keepsResults = false;
 
   // The classic entries hold the first module result of the process back
   // (FirstResponse); isolated calls hold nothing back.
   bool holdsBackFirstResult = true;
+  // Isolated calls (promise API, pool) also fail a program that would skip
+  // its statements in silence; the classic entries keep quiet about it.
+  bool isolated() const { return !holdsBackFirstResult; }
 
   Outcome outcome;
 
@@ -175,9 +189,11 @@ void noteThrowingModule(const std::string& path);
 // recorded with the line being run. An `isolated` call starts from a clean
 // engine state (no result, nothing held back, no application directory)
 // and puts the process-wide state back as it found it, so the classic
-// entries see only what classic calls left. Returns the record with the
-// entry's result.
+// entries see only what classic calls left. The state modules keep per call
+// (zelCallState) is the call's own and freed when it ends when the call is
+// isolated and `ownState`; otherwise the process-wide one. Returns the
+// record with the entry's result.
 Outcome runCall(std::atomic<bool>& cancel, bool isolated,
-                const std::function<std::string(Call&)>& entry);
+                const std::function<std::string(Call&)>& entry, bool ownState = true);
 
 #endif  // ZEL_ZEL_OUTCOME_H_

@@ -12,7 +12,8 @@ const fixtures = path.join(__dirname, '..', '..', 'build', 'test', 'fixtures');
 function testCatalog(prefix = 'M') {
   return [
     ':1:M1 :E1:', ':2:M2 :E1:', ':3:M3 :E1:', ':4:M4 :E1:', ':9:M9', ':10:M10', ':11:M11 :E1:',
-    ':12:M12', ':14:M14 :E1:', ':18:M18 :E1:', ':19:M19', ':20:M20', ':21:STOP-NOW', ':35:M35', '',
+    ':12:M12', ':14:M14 :E1:', ':18:M18 :E1:', ':19:M19', ':20:M20', ':21:STOP-NOW', ':35:M35',
+    ':36:M36', ':37:M37 :E1:', '',
   ].join('\n').replace(/:M/g, `:${prefix}`);
 }
 

@@ -1,8 +1,10 @@
 // Variables of the calculator pack: "set", "add", "multiply" and "show".
 // "show" prints the variable; the others answer with the new value.
-// The values live in the module's static data, so they last from one
-// statement to the next (and from one program to the next in one process):
-// the engine makes a new module object for every call.
+// The values are the call's state (zelCallState, zel_module.h): they last
+// from one statement to the next of one program or promise call, and are
+// freed when it ends, so that two callers never see each other's; under the
+// classic exports they last as long as the process. The engine makes a new
+// module object for every statement.
 //
 // The statement is read with views (scan.h) and numbers are written with
 // std::to_chars, which gives the texts "%.15g" gives in the "C" locale, so
@@ -24,7 +26,7 @@ using calculator::nextWord;
 using calculator::toDouble;
 
 // std::less<> lets a view look a name up without making a string of it.
-std::map<std::string, double, std::less<>> variables;
+using Variables = std::map<std::string, double, std::less<>>;
 
 // "name = value", the value with 15 significant digits.
 std::string valueText(std::string_view name, double value) {
@@ -40,7 +42,7 @@ std::string unknown(std::string_view name) {
   return std::string("unknown variable ").append(name);
 }
 
-std::string assign(std::string_view name, double value) {
+std::string assign(Variables& variables, std::string_view name, double value) {
   const auto found = variables.find(name);
   if (found != variables.end()) {
     found->second = value;
@@ -50,7 +52,7 @@ std::string assign(std::string_view name, double value) {
   return valueText(name, value);
 }
 
-std::string show(std::string_view name) {
+std::string show(const Variables& variables, std::string_view name) {
   const auto found = variables.find(name);
   const std::string text = found != variables.end() ? valueText(name, found->second) : unknown(name);
   std::printf("%s\n", text.c_str());
@@ -67,13 +69,14 @@ class Vars : public ModuleObject {
     std::string_view w[4];
     for (std::string_view& word : w) word = nextWord(rest);
     const std::string_view verb = w[0];
-    if (verb == "set") return assign(w[1], toDouble(w[3]));        // set x to 1
-    if (verb == "show") return show(w[1]);                         // show x
+    Variables& variables = zelCallState<Variables>();
+    if (verb == "set") return assign(variables, w[1], toDouble(w[3]));  // set x to 1
+    if (verb == "show") return show(variables, w[1]);                   // show x
     const std::string_view name = verb == "add" ? w[3] : w[1];
     const auto found = variables.find(name);
     if (found == variables.end()) return unknown(name);
-    if (verb == "add") return assign(name, found->second + toDouble(w[1]));
-    return assign(name, found->second * toDouble(w[3]));           // multiply x by 2
+    if (verb == "add") return assign(variables, name, found->second + toDouble(w[1]));
+    return assign(variables, name, found->second * toDouble(w[3]));     // multiply x by 2
   }
 };
 

@@ -1,0 +1,153 @@
+'use strict';
+// createWorker: takes zel jobs from a BullMQ queue on Redis and completes
+// each with the outcome the promise API gives for the same call. Only the
+// promise API runs programs here, so the event loop stays free to renew the
+// locks of the jobs in progress. A program that fails completes its job
+// (outcome.failed); a time limit, a worker that stops or dies, is a failed
+// attempt that BullMQ retries up to the job's attempts; a malformed job, an
+// unknown application, a module that throws and a job its client cancelled
+// fail at once, and the worker goes on.
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { bullmq, connectionOptions, checkQueueName } = require('./deps');
+const { checkJob, reasonOf } = require('./jobs');
+const { cancelChannel } = require('./client');
+const { checkMilliseconds } = require('../errors');
+
+// The abort reason of a job whose client gave up on it.
+const CANCELLED = 'zel: cancelled by its client';
+// The abort reason of the jobs a stopping worker hands back.
+const HANDED_BACK = 'zel: handed back by a stopping worker';
+
+// Compiles a job's source text in a directory of its own and adds the
+// compiled program's text to the outcome; the output path is the client's
+// business, so it is left out. Source and program travel as byte strings.
+async function compileText(zel, appDir, source, options) {
+  const dir = await fs.promises.mkdtemp(path.join(os.tmpdir(), 'zel-job-'));
+  try {
+    const sourcePath = path.join(dir, 'program.txt');
+    await fs.promises.writeFile(sourcePath, source, 'latin1');
+    const compileOptions = appDir === null ? options : { ...options, app: appDir };
+    const { output, ...outcome } = await zel.compile(sourcePath, '.zel', compileOptions);
+    if (!outcome.failed) outcome.text = await fs.promises.readFile(output, 'latin1');
+    return outcome;
+  } finally {
+    await fs.promises.rm(dir, { recursive: true, force: true });
+  }
+}
+
+// Runs a checked job through the promise API.
+function perform(zel, { op, appDir, fields, options }, signal) {
+  const callOptions = { ...options, signal };
+  if (op === 'run') return zel.run(appDir, { text: fields.text }, callOptions);
+  if (op === 'exec') return zel.exec(appDir, fields.statement, fields.syntax, callOptions);
+  return compileText(zel, appDir, fields.source, callOptions);
+}
+
+// A failure worth another attempt: the time limit, or the worker stopping.
+function retryable(error, signal) {
+  if (error.name === 'TimeoutError') return true;
+  return error.name === 'AbortError' && signal.reason === HANDED_BACK;
+}
+
+function processorFor(zel, apps, { UnrecoverableError }) {
+  return async (job, token, signal) => {
+    let call;
+    try {
+      call = checkJob(job.data, apps);
+    } catch (error) {
+      throw new UnrecoverableError(reasonOf(error));
+    }
+    try {
+      return await perform(zel, call, signal);
+    } catch (error) {
+      if (retryable(error, signal)) throw new Error(reasonOf(error));
+      throw new UnrecoverableError(reasonOf(error));
+    }
+  };
+}
+
+// One log line for a job that failed, saying whether it will run again.
+function failedLine(job, error) {
+  const { op, app } = job.data || {};
+  const attempts = job.opts.attempts || 1;
+  const again = error.name !== 'UnrecoverableError' && job.attemptsMade < attempts;
+  let what = error.message;
+  try {
+    const fields = JSON.parse(what);
+    what = `${fields.name}: ${fields.message}`;
+  } catch { /* BullMQ's own reason, a plain text */ }
+  const verdict = again ? `failed, will retry (attempt ${job.attemptsMade} of ${attempts})` : 'failed';
+  return `zel worker: job ${job.id} (${op} ${app}) ${verdict}: ${what}`;
+}
+
+// The application map checked: names to absolute directories.
+function checkApps(apps) {
+  if (apps === null || typeof apps !== 'object' || Object.keys(apps).length === 0) {
+    throw new TypeError('apps must map at least one application name to its directory');
+  }
+  const checked = Object.create(null);
+  for (const [name, dir] of Object.entries(apps)) {
+    if (typeof dir !== 'string' || !fs.existsSync(dir) || !fs.statSync(dir).isDirectory()) {
+      throw new TypeError(`apps.${name} must be an application directory`);
+    }
+    checked[name] = path.resolve(dir);
+  }
+  return checked;
+}
+
+function checkWorkerOptions(o) {
+  checkQueueName(o.queue);
+  if (!Number.isInteger(o.concurrency) || o.concurrency < 1) {
+    throw new TypeError('concurrency must be a positive integer');
+  }
+  if (!Number.isInteger(o.maxStalledCount) || o.maxStalledCount < 0) {
+    throw new TypeError('maxStalledCount must be a whole number');
+  }
+  checkMilliseconds(o.lockDuration, 'lockDuration');
+  checkMilliseconds(o.stalledInterval, 'stalledInterval');
+}
+
+// Listens for the cancellations clients publish and aborts those jobs.
+function listenForCancels(IORedis, connection, queue, worker) {
+  const listener = new IORedis({ ...connection, maxRetriesPerRequest: null, lazyConnect: false });
+  listener.on('error', () => {});
+  listener.subscribe(cancelChannel(queue)).catch(() => {});
+  listener.on('message', (channel, jobId) => worker.cancelJob(jobId, CANCELLED));
+  return listener;
+}
+
+function createWorker(options = {}) {
+  const o = { concurrency: 1, lockDuration: 30000, stalledInterval: 30000, maxStalledCount: 1,
+    log: (line) => process.stderr.write(`${line}\n`), ...options };
+  checkWorkerOptions(o);
+  const apps = checkApps(o.apps);
+  const connection = connectionOptions(o.connection);
+  const mq = bullmq();
+  const IORedis = require('ioredis');
+  const zel = require('../..');
+  const worker = new mq.Worker(o.queue, processorFor(zel, apps, mq), {
+    // The job's processedBy names the worker running it: host and process.
+    name: `${os.hostname()}:${process.pid}`, connection, concurrency: o.concurrency, lockDuration: o.lockDuration,
+    stalledInterval: o.stalledInterval, maxStalledCount: o.maxStalledCount,
+  });
+  worker.on('failed', (job, error) => { if (job) o.log(failedLine(job, error)); });
+  worker.on('stalled', (jobId) => o.log(`zel worker: job ${jobId} stalled (its worker stopped renewing its lock); it goes back to the queue`));
+  worker.on('error', (error) => o.log(`zel worker: ${error.message}`));
+  const listener = listenForCancels(IORedis, connection, o.queue, worker);
+  let closing = null;
+  return {
+    ready: () => worker.waitUntilReady().then(() => undefined),
+    // Takes no new job, lets the running ones finish, then disconnects.
+    close: () => {
+      if (!closing) closing = worker.close().then(() => listener.quit().catch(() => {}));
+      return closing.then(() => undefined);
+    },
+    // Ends the running jobs between two statements; each goes back to the
+    // queue as a failed attempt, to be run again from its start.
+    handBack: () => worker.cancelAllJobs(HANDED_BACK),
+  };
+}
+
+module.exports = { createWorker };

@@ -1,0 +1,114 @@
+'use strict';
+// The queue against a real Redis: each job completes with the outcome (or
+// the error) of the same call to the in-process promise API, a malformed job
+// fails alone with the promise API's reason, and an add repeated with the
+// same jobId runs once.
+const test = require('node:test');
+const assert = require('node:assert');
+const fs = require('node:fs');
+const path = require('node:path');
+
+const zel = require('..');
+const { makeScratchApp } = require('./support/scratch_app');
+const { testRedis } = require('./support/redis');
+const { errorOf } = require('../lib/queue/jobs');
+
+const { app, syntax } = makeScratchApp({
+  tag: 'queue',
+  modules: { printer: 'echo_module', halt: 'stop_module', nap: 'sleep_module', thrower: 'throwing_module' },
+  forms: 'print (printer)\nstop (halt)\nsleep (nap)\nboom (thrower)\n',
+});
+test.after(() => fs.rmSync(app, { recursive: true, force: true }));
+
+// A source file in the application, for the compilations.
+function source(name, lines) {
+  const file = path.join(app, name);
+  fs.writeFileSync(file, lines.join('\n') + '\n');
+  return file;
+}
+
+// A call's settled value, comparable: its outcome, or its error's fields.
+async function settled(promise) {
+  try {
+    return { outcome: await promise };
+  } catch ({ name, message, code }) {
+    return { error: { name, message, code } };
+  }
+}
+
+// Compiles a source, then reads back the compiled file the call wrote.
+async function compiled(api, appName, lines) {
+  const file = source('program.txt', lines);
+  const output = file.replace('.txt', '.zel');
+  fs.rmSync(output, { force: true });
+  const result = await settled(api.compile(file, '.zel', { app: appName }));
+  return { ...result, text: fs.existsSync(output) ? fs.readFileSync(output, 'latin1') : null };
+}
+
+test('the queue gives the promise API\'s outcomes', { timeout: 60000 }, async (t) => {
+  const redis = await testRedis();
+  if (redis.skip) return t.skip(redis.skip);
+  t.after(redis.stop);
+  const name = `table-${process.pid}`;
+  const lines = [];
+  const worker = zel.createWorker({ connection: redis.url, queue: name, apps: { calc: app }, log: (l) => lines.push(l) });
+  const queue = zel.createQueue({ connection: redis.url, queue: name, attempts: 2 });
+  const { Queue, QueueEvents } = require('bullmq');
+  const raw = new Queue(name, { connection: { host: new URL(redis.url).hostname, port: Number(new URL(redis.url).port) } });
+  const events = new QueueEvents(name, { connection: raw.opts.connection });
+  t.after(async () => { await Promise.all([queue.close(), raw.close(), events.close()]); await worker.close(); });
+  await events.waitUntilReady();
+  // A job added as is, not through createQueue: its failure reason as the client reads it.
+  const rawJob = async (data) => settled(raw.add('raw', data).then((job) => job.waitUntilFinished(events))
+    .catch((error) => { throw errorOf(error.message); }));
+
+  // A program file for the queue, which sends its text; the promise API is
+  // given that text, as a module asking for the program's path sees none.
+  const program = (api, lines) => {
+    const file = source('program.txt', [':s:calc.zel;', ...lines]);
+    return api === zel ? { text: fs.readFileSync(file, 'utf8') } : file;
+  };
+  const rows = [
+    ['a program', (api, a) => api.run(a, program(api, ['print a;', 'print b;']))],
+    ['a program given as text', (api, a) => api.run(a, { text: ':s:calc.zel;\nprint a;\n' })],
+    ['a program that fails', (api, a) => api.run(a, program(api, ['print a;', 'nothing here;']))],
+    ['a program that stops', (api, a) => api.run(a, program(api, ['print a;', 'stop;', 'print b;']))],
+    ['a timeout', (api, a) => api.run(a, program(api, ['sleep 100;', 'sleep 100;', 'sleep 100;']), { timeout: 50 })],
+    ['a statement', (api, a, s) => api.exec(a, 'print a;', s)],
+    ['a statement no form accepts', (api, a, s) => api.exec(a, 'nothing here;', s)],
+    ['a stop', (api, a, s) => api.exec(a, 'stop;', s)],
+    ['a module that throws', (api, a, s) => api.exec(a, 'boom;', s)],
+    ['every pack', (api, a) => api.exec(a, 'print b;', '*.*')],
+    ['a compilation', (api, a) => compiled(api, a, [':s:calc.zel; header', 'print a long enough line;'])],
+    ['a failed compilation', (api, a) => compiled(api, a, ['print a;'])],
+  ];
+  for (const [label, call] of rows) {
+    const local = await settled(call(zel, app, syntax));
+    assert.deepStrictEqual(await settled(call(queue, 'calc', 'calc.zel')), local, label);
+  }
+
+  const bad = [
+    ['an unknown application', { op: 'exec', app: 'nope', statement: 'print a;', syntax: 'calc.zel' }, /unknown application "nope"/],
+    ['a statement of the wrong type', { op: 'exec', app: 'calc', statement: 5, syntax: 'calc.zel' },
+      new RegExp(`^${(await settled(zel.exec(app, 5, syntax))).error.message}$`)],
+    ['a syntax outside the application', { op: 'exec', app: 'calc', statement: 'print a;', syntax: '../../x.zel' }, /below the application's node_modules/],
+    ['no op', { app: 'calc' }, /"op" must be/],
+    ['a time limit of the wrong type', { op: 'exec', app: 'calc', statement: 'print a;', syntax: 'calc.zel', options: { timeout: 'x' } }, /options.timeout/],
+  ];
+  for (const [label, data, expected] of bad) {
+    const { error } = await rawJob(data);
+    assert.strictEqual(error && error.name, 'TypeError', label);
+    assert.match(error.message, expected, label);
+  }
+  // The worker went on, and logged one line per failed job.
+  assert.match((await queue.exec('calc', 'print after;', 'calc.zel')).result, /print after;$/);
+  // The timeout was retried once (attempts: 2); nothing else was.
+  assert.deepStrictEqual(lines.map((l) => / failed, will retry /.test(l)),
+    [true, ...Array(2 + bad.length).fill(false)], lines.join('\n'));
+
+  // Two adds with one jobId: one job runs, both calls get its outcome.
+  const before = await raw.getCompletedCount();
+  const twice = await Promise.all([1, 2].map(() => queue.exec('calc', 'print once;', 'calc.zel', { jobId: `once-${process.pid}` })));
+  assert.deepStrictEqual(twice[0], twice[1]);
+  assert.strictEqual(await raw.getCompletedCount(), before + 1);
+});
