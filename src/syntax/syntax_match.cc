@@ -1,5 +1,6 @@
 #include "syntax/syntax_match.h"
 
+#include "syntax/module_directory.h"
 #include "syntax/syntax_forms.h"
 
 #include <algorithm>
@@ -32,88 +33,6 @@ bool holds(const std::string& text, char c) {
 
 bool contains(const std::string& text, const char* marker) {
   return text.find(marker) != std::string::npos;
-}
-
-// A syntax module of the module directory.
-struct SyntaxModule {
-  std::string path;                      // "" for an entry without extension
-  const LoadedModule* loaded = nullptr;  // looked up at its first call
-  bool skipsOtherForms = false;          // `loaded` declares its other-form answer
-};
-
-// The syntax module directory as matches see it, worked out once per disk
-// generation: one module per entry that names a syntax module, one without
-// path per entry without an extension, in directory order.
-struct ModuleDirectory {
-  bool missing = false;
-  // cache_use::evictions() when the modules' `loaded` were taken: a module
-  // entry may have left its cache since.
-  uint64_t evictionsSeen = 0;
-  std::vector<SyntaxModule> modules;
-  // Every module declares its other-form answer: a form that cannot be the
-  // statement's is owed by all of them at once.
-  bool allSkip = false;
-  bool pathless = false;  // some entry has no extension
-  size_t lastModule = 0;  // 1 + the position of the last module
-};
-
-void updateAllSkip(ModuleDirectory& directory) {
-  directory.allSkip = true;
-  for (size_t i = 0; i < directory.modules.size(); ++i) {
-    const SyntaxModule& module = directory.modules[i];
-    if (module.path.empty()) {
-      directory.pathless = true;
-      continue;
-    }
-    directory.lastModule = i + 1;
-    if (!module.skipsOtherForms) directory.allSkip = false;
-  }
-  if (directory.lastModule == 0) directory.allSkip = false;
-}
-
-// Matches share the directory as it was when they began: a module that
-// calls back into the engine may have it read afresh, and the match that
-// was asking it goes on with the one it holds.
-using SharedDirectory = std::shared_ptr<ModuleDirectory>;
-
-SharedDirectory moduleDirectory(const Call& call, bool& lasting) {
-  struct Cached {
-    uint64_t generation = 0;
-    SharedDirectory directory;
-  };
-  static auto* cache = new DiskCache<Cached>(kCachedApplications);
-  const std::string& app = call.app();
-  const std::string& dir = call.syntaxModuleDir();
-  const Cached& found = cachedEntry(*cache, app, dir, true, [&](Cached& cached) {
-    cached.directory = std::make_shared<ModuleDirectory>();
-    ModuleDirectory& entry = *cached.directory;
-    const DirListing& listing = listDirectory(app, dir);
-    if (!listing.exists) {
-      entry.missing = true;
-      return;
-    }
-    for (const std::vector<std::string>& pieces : listing.pieces) {
-      if (pieces.size() < 2) {
-        entry.modules.emplace_back();
-      } else if (pieces[1] == "so") {
-        entry.modules.push_back({withoutLineBreaks(dir + pieces[0] + ".so")});
-      }
-    }
-  });
-  lasting = found.generation != 0;
-  return found.directory;
-}
-
-// Forgets the modules' entries when entries were evicted since they were
-// taken: they may be gone.
-void dropEvictedModules(ModuleDirectory& directory) {
-  if (directory.evictionsSeen == cache_use::evictions()) return;
-  for (SyntaxModule& module : directory.modules) {
-    module.loaded = nullptr;
-    module.skipsOtherForms = false;
-  }
-  directory.allSkip = false;
-  directory.evictionsSeen = cache_use::evictions();
 }
 
 // The room a match works in, kept from one statement to the next: the
