@@ -14,6 +14,7 @@
 #include <fstream>
 #include <string>
 
+#include "cache/watch.h"
 #include "zel/state.h"
 
 namespace fuzz {
@@ -29,9 +30,12 @@ inline std::string& rootDir() {
   return dir;
 }
 
+// Writes an input file. The targets call engine functions outside a call,
+// so the next look is told to check for changes as a call's start would.
 inline void writeFile(const std::string& path, const uint8_t* data, size_t size) {
   std::ofstream(path, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  markCheckDue();
 }
 
 inline void writeFile(const std::string& path, const std::string& text) {

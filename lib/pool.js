@@ -127,6 +127,11 @@ class Pool {
   // carry rejects alone and leaves the child free (the checks in call() keep
   // every field serialisable; this keeps one oversight from stalling a child).
   send(slot, job) {
+    // Its time ran out while it waited (a limit of zero always has).
+    if (job.deadline !== undefined && Date.now() >= job.deadline) {
+      this.expire(job);
+      return;
+    }
     try {
       slot.child.send({ id: job.id, kind: job.kind, args: job.args, options: job.options });
     } catch (error) {
@@ -149,7 +154,8 @@ class Pool {
       // Settled now: the signal keeps no listener while the child ends it.
       job.unlisten();
     } else {
-      this.queue.splice(this.queue.indexOf(job), 1);
+      const waiting = this.queue.indexOf(job);
+      if (waiting >= 0) this.queue.splice(waiting, 1);
       job.finish();
       this.dispatch();
     }
@@ -195,7 +201,10 @@ class Pool {
       const job = { id: this.nextId++, kind, args, options: sent, timeout, signal,
         resolve, reject, slot: null, timers: [] };
       this.watchAbort(job);
-      if (timeout !== undefined) job.timers.push(setTimeout(() => this.expire(job), timeout));
+      if (timeout !== undefined) {
+        job.deadline = Date.now() + timeout;
+        job.timers.push(setTimeout(() => this.expire(job), timeout));
+      }
       this.queue.push(job);
       this.dispatch();
     });
