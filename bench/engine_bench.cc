@@ -238,14 +238,54 @@ void compileCase(const fs::path& scratch) {
               script.size() / 1e6 / seconds, result.c_str());
 }
 
+// One run of the program, and the bare module calls it makes, each in a
+// function of its own, so that an instruction counter can be limited to
+// either (valgrind --tool=callgrind --toggle-collect='*profiledRun*').
+__attribute__((noinline)) void profiledRun(const fs::path& app, const std::string& program) {
+  std::string result;
+  timeRun(app, program, result);
+  if (result != "ok") std::printf("unexpected result: %s\n", result.c_str());
+}
+
+__attribute__((noinline)) void profiledFloor(const std::string& program, int n, int l, int m) {
+  floorSeconds(program, n, l, m);
+}
+
+// `n` Commandes calls of the program's first statement.
+__attribute__((noinline)) void profiledCommandes(const fs::path& app, int n) {
+  const std::string syntax = (app / "node_modules/bench.zel").string();
+  size_t sink = 0;
+  for (int i = 0; i < n; ++i) sink += CallZEL_Commandes(app.string(), "f0 with an argument;", syntax).size();
+  if (sink != 2u * n) std::printf("unexpected Commandes results\n");
+}
+
+// "profile N L M": the case (N, L, M) run twice to warm the caches, then
+// once in profiledRun, then its floor in profiledFloor, then N Commandes
+// calls in profiledCommandes.
+void profileCase(const fs::path& scratch, int n, int l, int m) {
+  const fs::path app = scratch / "app-profile";
+  const std::string program = makeApp(app, n, l, m);
+  std::string result;
+  for (int round = 0; round < 2; ++round) timeRun(app, program, result);
+  profiledRun(app, program);
+  profiledFloor(program, n, l, m);
+  profiledCommandes(app, n);
+}
+
 }  // namespace
 
-// With "statements", "flat" or "compile" as argument, runs only that part
-// (for profiling).
+// With "statements", "flat" or "compile" as argument, runs only that part;
+// with "profile N L M", one case for an instruction counter.
 int main(int argc, char** argv) {
   const std::string only = argc > 1 ? argv[1] : "";
   std::string pattern = (fs::temp_directory_path() / "zel-bench-XXXXXX").string();
   const fs::path scratch = mkdtemp(pattern.data());
+  if (only == "profile" && argc == 5) {
+    fs::current_path(scratch);
+    profileCase(scratch, std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
+    fs::remove_all(scratch);
+    return 0;
+  }
   // The compiler writes its request log to the working directory.
   fs::current_path(scratch);
   if (only.empty() || only == "statements") {

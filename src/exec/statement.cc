@@ -1,5 +1,7 @@
 #include "exec/statement.h"
 
+#include <deque>
+
 #include "modules/module_call.h"
 #include "cache/disk_cache.h"
 #include "support/text.h"
@@ -42,8 +44,29 @@ struct AcceptedModule {
   uint64_t evictions = 0;
 };
 
+// The latest accepted module of each level of module calls in progress: a
+// module that calls back into the engine has its nested statements use the
+// next level, so the path its own call reports it by stays as it is.
+class AcceptedLevel {
+ public:
+  AcceptedLevel() { ++depth_; }
+  ~AcceptedLevel() { --depth_; }
+  AcceptedLevel(const AcceptedLevel&) = delete;
+  AcceptedLevel& operator=(const AcceptedLevel&) = delete;
+  static AcceptedModule& latest() {
+    static auto* levels = new std::deque<AcceptedModule>;
+    while (levels->size() <= depth_) levels->emplace_back();
+    return (*levels)[depth_];
+  }
+
+ private:
+  static size_t depth_;
+};
+
+size_t AcceptedLevel::depth_ = 0;
+
 AcceptedModule& acceptedModule(const Call& call, const SyntaxMatch& match) {
-  static auto* latest = new AcceptedModule;
+  AcceptedModule* const latest = &AcceptedLevel::latest();
   if (match.module != latest->module || match.syntaxFile() != latest->syntax ||
       call.app() != latest->app) {
     const std::string pack = packName(match.syntaxFile());
@@ -79,17 +102,20 @@ Result runAcceptedStatement(const Call& call, const SyntaxMatch& match,
   // A form's parameter comes from a syntax file, which the header of a
   // user's program may have chosen: it never names a file outside its pack.
   if (!module.named) return call.message(kFileNotFound, withVisibleNul(module.path));
-  // The module may call back into the engine, which may rebuild the path
-  // held here: the call keeps a copy of its own (loadAndCall), and this one
-  // is read again only when the module could not be called.
-  ModuleAnswer answered = runPackModule(moduleFile(module), module.path, input);
-  switch (answered.kind) {
+  // A statement the module runs by calling back into the engine uses the
+  // next level: module.path stays as it is during the call.
+  const AcceptedLevel level;
+  // The module's text goes straight into the result: answer(text) as it
+  // stands, refusal(text) once marked failed.
+  Result result;
+  switch (runPackModule(moduleFile(module), module.path, input, result.text)) {
     case ModuleAnswer::kAnswered:
-      return answer(std::move(answered.text));
+      return result;
     case ModuleAnswer::kUnreadable:
       return call.message(kFileNotFound, withVisibleNul(module.path));
     default:
-      return refusal(std::move(answered.text));
+      result.failed = true;
+      return result;
   }
 }
 

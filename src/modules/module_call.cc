@@ -169,6 +169,11 @@ void load(const std::string& path, LoadedModule& module) {
   resolveEntries(module);
 }
 
+ModuleAnswer::Kind refused(std::string why, std::string& text) {
+  text = std::move(why);
+  return ModuleAnswer::kRefused;
+}
+
 // The steps shared by both kinds of module; `operate` calls the object's
 // operation. The slots are overwritten as each step is reached, so after a
 // failure they hold what was found up to it.
@@ -176,38 +181,39 @@ void load(const std::string& path, LoadedModule& module) {
 // The call holds its own object and destroy entry: a module that calls back
 // into the engine during its operation has the nested call write the slots
 // again (and may have the cached entry rebuilt), and reading them back
-// would destroy the nested call's object a second time. The nested call may
-// also rebuild the text `modulePath` refers to: the call keeps a copy, by
-// which a throw or a crash of its module is reported.
+// would destroy the nested call's object a second time. `path`, by which a
+// throw or a crash of the module is reported, must stay as it is until the
+// call returns, whatever a nested call does (the callers hold it).
 template <class Object, class Operate>
-ModuleAnswer loadAndCall(const LoadedModule& module, const std::string& modulePath,
-                         ModuleSlots<Object> slots, Operate operate) {
-  if (!module.readable) return {ModuleAnswer::kUnreadable, ""};
+ModuleAnswer::Kind loadAndCall(const LoadedModule& module, const std::string& path,
+                               ModuleSlots<Object> slots, Operate operate, std::string& text) {
+  if (!module.readable) {
+    text.clear();
+    return ModuleAnswer::kUnreadable;
+  }
   slots.handle = module.handle;
-  if (module.handle == nullptr) return {ModuleAnswer::kRefused, module.error};
+  if (module.handle == nullptr) return refused(module.error, text);
   const auto create = reinterpret_cast<Object* (*)()>(module.create);
   slots.create = create;
-  if (create == nullptr) return {ModuleAnswer::kRefused, module.error};
+  if (create == nullptr) return refused(module.error, text);
   const auto destroy = reinterpret_cast<void (*)(Object*)>(module.destroy);
   slots.destroy = destroy;
-  if (destroy == nullptr) return {ModuleAnswer::kRefused, module.error};
+  if (destroy == nullptr) return refused(module.error, text);
 
-  const std::string path = modulePath;
   const RunningModule running(path);  // for a crash report
   Object* const object = create();
   slots.object = object;
   // A module whose create() gives no object cannot be called; report it
   // instead of calling through a null pointer.
-  if (object == nullptr) return {ModuleAnswer::kRefused, path + ": create() returned no object"};
-  ModuleAnswer answer{ModuleAnswer::kAnswered, ""};
+  if (object == nullptr) return refused(path + ": create() returned no object", text);
   try {
-    answer.text = operate(object);
+    text = operate(object);
   } catch (...) {
     noteThrowingModule(path);
     throw;
   }
   destroy(object);
-  return answer;
+  return ModuleAnswer::kAnswered;
 }
 
 // The classic text of a module call: message 4 (from the catalogue of the
@@ -230,11 +236,19 @@ const LoadedModule& loadedModule(const std::string& app, const std::string& path
 
 bool isCached(const LoadedModule& module) { return module.generation != 0; }
 
+ModuleAnswer::Kind runPackModule(const LoadedModule& module, const std::string& modulePath,
+                                 const std::string& input, std::string& answer) {
+  ModuleSlots<ModuleObject> slots{handle, openZEL, closeZEL, ps};
+  return loadAndCall(
+      module, modulePath, slots, [&](ModuleObject* object) { return object->execute(input); },
+      answer);
+}
+
 ModuleAnswer runPackModule(const LoadedModule& module, const std::string& modulePath,
                            const std::string& input) {
-  ModuleSlots<ModuleObject> slots{handle, openZEL, closeZEL, ps};
-  return loadAndCall(module, modulePath, slots,
-                     [&](ModuleObject* object) { return object->execute(input); });
+  ModuleAnswer answer{ModuleAnswer::kAnswered, ""};
+  answer.kind = runPackModule(module, modulePath, input, answer.text);
+  return answer;
 }
 
 ModuleAnswer runPackModule(const std::string& app, const std::string& modulePath,
@@ -242,12 +256,20 @@ ModuleAnswer runPackModule(const std::string& app, const std::string& modulePath
   return runPackModule(loadedModule(app, modulePath), modulePath, input);
 }
 
+ModuleAnswer::Kind askSyntaxModule(const LoadedModule& module, const std::string& libPath,
+                                   const std::string& syntaxLine, const std::string& statement,
+                                   std::string& answer) {
+  ModuleSlots<LibModuleObject> slots{handleLib, openZELLib, closeZELLib, psLib};
+  return loadAndCall(
+      module, libPath, slots,
+      [&](LibModuleObject* object) { return object->check(syntaxLine, statement); }, answer);
+}
+
 ModuleAnswer askSyntaxModule(const LoadedModule& module, const std::string& libPath,
                              const std::string& syntaxLine, const std::string& statement) {
-  ModuleSlots<LibModuleObject> slots{handleLib, openZELLib, closeZELLib, psLib};
-  return loadAndCall(module, libPath, slots, [&](LibModuleObject* object) {
-    return object->check(syntaxLine, statement);
-  });
+  ModuleAnswer answer{ModuleAnswer::kAnswered, ""};
+  answer.kind = askSyntaxModule(module, libPath, syntaxLine, statement, answer.text);
+  return answer;
 }
 
 bool declaresOtherFormAnswer(const LoadedModule& module) {
@@ -266,13 +288,17 @@ std::string otherFormAnswer(const LoadedModule& module, const std::string& libPa
   }
 }
 
+// The classic calls keep their own copy of the path: the caller's text may
+// be engine state that a module calling back into the engine rewrites.
 std::string callModule(const std::string& modulePath, const std::string& input) {
-  return classicText(runPackModule(myAbsolutePathDirApp, modulePath, input), modulePath);
+  const std::string path = modulePath;
+  return classicText(runPackModule(myAbsolutePathDirApp, path, input), path);
 }
 
 std::string callLibModule(const std::string& libPath, const std::string& syntaxLine,
                           const std::string& statement) {
-  return classicText(askSyntaxModule(loadedModule(myAbsolutePathDirApp, libPath), libPath,
-                                     syntaxLine, statement),
-                     libPath);
+  const std::string path = libPath;
+  return classicText(
+      askSyntaxModule(loadedModule(myAbsolutePathDirApp, path), path, syntaxLine, statement),
+      path);
 }

@@ -45,6 +45,10 @@ const LoadedModule& loadedModule(const std::string& app, const std::string& path
 // it must be looked up again for each call.
 bool isCached(const LoadedModule& module);
 
+// The module paths given to the calls below name the module in a crash or
+// throw report; each must stay unchanged until the call returns, even when
+// the module calls back into the engine (the caller holds it).
+
 // Runs a pack module of the application `app`: execute(input) of a fresh
 // object from the shared object at modulePath. Uses handle, openZEL,
 // closeZEL and ps.
@@ -53,12 +57,22 @@ ModuleAnswer runPackModule(const std::string& app, const std::string& modulePath
 // The same for a module already looked up with loadedModule(app, modulePath).
 ModuleAnswer runPackModule(const LoadedModule& module, const std::string& modulePath,
                            const std::string& input);
+// The same with the answer's text moved into `answer` (unchanged when the
+// module throws), without an answer object built and moved.
+ModuleAnswer::Kind runPackModule(const LoadedModule& module, const std::string& modulePath,
+                                 const std::string& input, std::string& answer);
 
 // Asks a syntax module already looked up with loadedModule: check(syntaxLine,
 // statement) of a fresh object. Uses handleLib, openZELLib, closeZELLib and
 // psLib.
 ModuleAnswer askSyntaxModule(const LoadedModule& module, const std::string& libPath,
                              const std::string& syntaxLine, const std::string& statement);
+// The same with the answer's text moved into `answer` (the text a
+// ModuleAnswer would hold; unchanged when the module throws): no answer
+// object is built and moved, as on the path of every form.
+ModuleAnswer::Kind askSyntaxModule(const LoadedModule& module, const std::string& libPath,
+                                   const std::string& syntaxLine, const std::string& statement,
+                                   std::string& answer);
 
 // True when the syntax module `module` declares what it answers for a form
 // whose first word differs from the statement's (zelOtherFormAnswer in

@@ -27,14 +27,14 @@ std::string patternText(const std::string& syntaxLine) {
   return goReplace(std::move(pattern), raw + ")", "");
 }
 
-SharedForms syntaxForms(const std::string& app, const std::string& path) {
+SharedForms syntaxForms(const std::string& app, const std::string& path, bool* lasting) {
   struct Cached {
     uint64_t generation = 0;
     SharedForms forms;
   };
   // A few packs per application.
   static auto* cache = new DiskCache<Cached>(8 * kCachedApplications);
-  return cachedEntry(*cache, app, path, false, [&](Cached& entry) {
+  const Cached& cached = cachedEntry(*cache, app, path, false, [&](Cached& entry) {
     std::ifstream file;
     if (!openForReading(path, file)) return;
     auto forms = std::make_shared<std::vector<SyntaxForm>>();
@@ -50,6 +50,8 @@ SharedForms syntaxForms(const std::string& app, const std::string& path) {
                         std::move(acceptance), std::move(word)});
     }
     entry.forms = std::move(forms);
-  }).forms;
+  });
+  if (lasting != nullptr) *lasting = cached.generation != 0;
+  return cached.forms;
 }
 

@@ -49,7 +49,10 @@ inline std::string_view firstWordOf(std::string_view text) {
 // The forms of the syntax file at `path` (of the application `app`), read
 // afresh unless the cached ones are still valid. Null when the file cannot
 // be opened. Shared, so that a match keeps the forms it goes through.
+// `lasting`, when given, is set to whether they are kept for the current
+// disk generation (false: read without watches, to be read again).
 using SharedForms = std::shared_ptr<const std::vector<SyntaxForm>>;
-SharedForms syntaxForms(const std::string& app, const std::string& path);
+SharedForms syntaxForms(const std::string& app, const std::string& path,
+                        bool* lasting = nullptr);
 
 #endif  // ZEL_SYNTAX_SYNTAX_FORMS_H_

@@ -1,8 +1,10 @@
 #include "syntax/syntax_match.h"
 
+#include "syntax/module_directory.h"
 #include "syntax/syntax_forms.h"
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <string_view>
@@ -18,102 +20,79 @@
 
 namespace {
 
+// True when `text` holds the byte `c`. Inline, as it runs on every
+// answer: most answers are short (no opinion is ""), and a loop over a few
+// bytes costs less than a library call.
+bool holds(const std::string& text, char c) {
+  if (text.size() > 16) return std::memchr(text.data(), c, text.size()) != nullptr;
+  for (const char byte : text) {
+    if (byte == c) return true;
+  }
+  return false;
+}
+
 bool contains(const std::string& text, const char* marker) {
   return text.find(marker) != std::string::npos;
 }
 
-// A syntax module of the module directory.
-struct SyntaxModule {
-  std::string path;                      // "" for an entry without extension
-  const LoadedModule* loaded = nullptr;  // looked up at its first call
-  bool skipsOtherForms = false;          // `loaded` declares its other-form answer
-};
-
-// The syntax module directory as matches see it, worked out once per disk
-// generation: one module per entry that names a syntax module, one without
-// path per entry without an extension, in directory order.
-struct ModuleDirectory {
-  bool missing = false;
-  // cache_use::evictions() when the modules' `loaded` were taken: a module
-  // entry may have left its cache since.
-  uint64_t evictionsSeen = 0;
-  std::vector<SyntaxModule> modules;
-  // Every module declares its other-form answer: a form that cannot be the
-  // statement's is owed by all of them at once.
-  bool allSkip = false;
-  bool pathless = false;  // some entry has no extension
-  size_t lastModule = 0;  // 1 + the position of the last module
-};
-
-void updateAllSkip(ModuleDirectory& directory) {
-  directory.allSkip = true;
-  for (size_t i = 0; i < directory.modules.size(); ++i) {
-    const SyntaxModule& module = directory.modules[i];
-    if (module.path.empty()) {
-      directory.pathless = true;
-      continue;
-    }
-    directory.lastModule = i + 1;
-    if (!module.skipsOtherForms) directory.allSkip = false;
-  }
-  if (directory.lastModule == 0) directory.allSkip = false;
-}
-
-// Matches share the directory as it was when they began: a module that
-// calls back into the engine may have it read afresh, and the match that
-// was asking it goes on with the one it holds.
-using SharedDirectory = std::shared_ptr<ModuleDirectory>;
-
-SharedDirectory moduleDirectory(const Call& call) {
-  struct Cached {
-    uint64_t generation = 0;
-    SharedDirectory directory;
-  };
-  static auto* cache = new DiskCache<Cached>(kCachedApplications);
-  const std::string& app = call.app();
-  const std::string& dir = call.syntaxModuleDir();
-  return cachedEntry(*cache, app, dir, true, [&](Cached& cached) {
-    cached.directory = std::make_shared<ModuleDirectory>();
-    ModuleDirectory& entry = *cached.directory;
-    const DirListing& listing = listDirectory(app, dir);
-    if (!listing.exists) {
-      entry.missing = true;
-      return;
-    }
-    for (const std::vector<std::string>& pieces : listing.pieces) {
-      if (pieces.size() < 2) {
-        entry.modules.emplace_back();
-      } else if (pieces[1] == "so") {
-        entry.modules.push_back({withoutLineBreaks(dir + pieces[0] + ".so")});
-      }
-    }
-  }).directory;
-}
-
-// Forgets the modules' entries when entries were evicted since they were
-// taken: they may be gone.
-void dropEvictedModules(ModuleDirectory& directory) {
-  if (directory.evictionsSeen == cache_use::evictions()) return;
-  for (SyntaxModule& module : directory.modules) {
-    module.loaded = nullptr;
-    module.skipsOtherForms = false;
-  }
-  directory.allSkip = false;
-  directory.evictionsSeen = cache_use::evictions();
-}
-
 // The room a match works in, kept from one statement to the next: the
-// stripped statement, and the modules that owe an answer for forms they
-// were not offered (null: none owed), by directory position.
+// stripped statement, the modules that owe an answer for forms they were
+// not offered (null: none owed), by directory position, and what the
+// latest match at this level looked up.
 struct MatchRoom {
   std::string statement;
   std::vector<const LoadedModule*> owed;
+  // The forms of formsPath and the module directory of app, as cached in
+  // the disk generation and with the evictions count noted: while both
+  // are the same, the caches would give the same ones back.
+  SharedForms forms;
+  SharedDirectory directory;
+  std::string app, formsPath;
+  uint64_t generation = 0;  // 0: nothing kept
+  uint64_t evictions = 0;
 };
+
+// True when the room still holds what the caches would give for `app`'s
+// syntax file `path`.
+bool roomHolds(const MatchRoom& room, const std::string& app, const std::string& path) {
+  return room.generation != 0 && room.generation == diskGeneration() &&
+         room.evictions == cache_use::evictions() && room.formsPath == path && room.app == app;
+}
+
+// Looks the forms of `path` and the module directory up for the room,
+// unless it still holds them. Null when the syntax file cannot be opened.
+const std::vector<SyntaxForm>* lookUp(MatchRoom& room, const Call& call,
+                                      const std::string& path) {
+  if (roomHolds(room, call.app(), path)) return room.forms.get();
+  bool formsLast = false, directoryLasts = false;
+  room.generation = 0;
+  room.forms = syntaxForms(call.app(), path, &formsLast);
+  if (room.forms == nullptr) return nullptr;
+  room.directory = moduleDirectory(call, directoryLasts);
+  dropEvictedModules(*room.directory);
+  if (formsLast && directoryLasts) {
+    room.app = call.app();
+    room.formsPath = path;
+    room.generation = diskGeneration();
+    room.evictions = cache_use::evictions();
+  }
+  return room.forms.get();
+}
 
 // What one syntax file match has found so far.
 struct Match {
+  // The room must hold the forms and the module directory (lookUp).
   Match(const Call& forCall, const std::string& text, MatchRoom& room)
-      : call(forCall), statement(room.statement.assign(text)), owed(room.owed) {}
+      : call(forCall),
+        statement(room.statement.assign(text)),
+        owed(room.owed),
+        directory(room.directory.get()) {
+    if (owed.size() == directory->modules.size()) {
+      std::fill(owed.begin(), owed.end(), nullptr);
+    } else {
+      owed.assign(directory->modules.size(), nullptr);
+    }
+  }
 
   const Call& call;
   std::string& statement;            // stripped of ";" and "(ZE)" once a line was tried
@@ -136,8 +115,8 @@ struct Match {
   // The statement holds no ";" and no "(ZE)" any more: stripping it again
   // for the next form would change nothing.
   bool statementStripped = false;
-  // Looked up at the first form; the same for every form of one statement.
-  SharedDirectory directory;
+  // The same for every form of one statement; the room holds it.
+  ModuleDirectory* directory;
 };
 
 // The room of the match in progress: one per level of matches nested
@@ -164,15 +143,14 @@ size_t RoomHold::depth_ = 0;
 // True when a syntax module's answer carries "(NM)", "(NF)" or "(LEX)".
 bool carriesRefusalMarker(const std::string& answer) {
   // Most answers hold no "(" at all; one scan settles those.
-  if (answer.find('(') == std::string::npos) return false;
+  if (!holds(answer, '(')) return false;
   return containsAny(answer, {"(NM)", "(NF)", "(LEX)"});
 }
 
-// The answer a syntax module gave, as the match reads it: a module that
-// cannot be opened answers with message 4 naming it, one the loader refuses
-// with the loader's text.
-std::string answerText(const Match& match, ModuleAnswer answer, const std::string& path) {
-  if (answer.kind != ModuleAnswer::kUnreadable) return std::move(answer.text);
+// What the match reads as the answer of a syntax module that cannot be
+// opened: message 4 naming it. (One the loader refuses answers with the
+// loader's text.)
+std::string unreadableText(const Match& match, const std::string& path) {
   return match.call.message(kFileNotFound, withVisibleNul(path)).text;
 }
 
@@ -206,16 +184,6 @@ bool skipsForm(const SyntaxModule& module, const Match& match) {
          (match.form->firstWord.empty() || match.form->firstWord != match.statementWord);
 }
 
-// The module directory for the match, looked up at its first form.
-ModuleDirectory& directoryOf(Match& match) {
-  if (match.directory == nullptr) {
-    match.directory = moduleDirectory(match.call);
-    dropEvictedModules(*match.directory);
-    match.owed.assign(match.directory->modules.size(), nullptr);
-  }
-  return *match.directory;
-}
-
 // Offers the statement to every syntax module for one pattern, in directory
 // order, until one accepts. Only an answer given during this match can
 // accept: a matching answer left over from an earlier match does not count.
@@ -223,7 +191,7 @@ ModuleDirectory& directoryOf(Match& match) {
 // owes that answer (takeOwedAnswers).
 void askSyntaxModules(Match& match) {
   const std::string& app = match.call.app();
-  ModuleDirectory& directory = directoryOf(match);
+  ModuleDirectory& directory = *match.directory;
   if (directory.missing) {
     match.directoryMissing = true;
     return;
@@ -255,9 +223,10 @@ void askSyntaxModules(Match& match) {
         updateAllSkip(directory);
       }
     }
-    match.lastAnswer = answerText(
-        match, askSyntaxModule(*loaded, module.path, match.form->pattern, match.statement),
-        module.path);
+    if (askSyntaxModule(*loaded, module.path, match.form->pattern, match.statement,
+                        match.lastAnswer) == ModuleAnswer::kUnreadable) {
+      match.lastAnswer = unreadableText(match, module.path);
+    }
     if (carriesRefusalMarker(match.lastAnswer)) match.markerSeen = true;
     if (match.lastAnswer == match.statement) {
       match.accepted = true;
@@ -267,16 +236,22 @@ void askSyntaxModules(Match& match) {
 }
 
 // Removes every ";", then every "(ZE)" from the statement. Returns true
-// when it carried a "(ZE)".
-bool stripStatement(std::string& text) {
-  const size_t semicolon = text.find(';');
+// when it carried a "(ZE)". `clean` tells whether the result holds no ";"
+// and no "(ZE)": none of the ";" is left, but removing "(ZE)" can join a
+// new one from its pieces.
+bool stripStatement(std::string& text, bool& clean) {
+  clean = true;
+  const void* found = std::memchr(text.data(), ';', text.size());
+  const size_t semicolon = found != nullptr ? static_cast<const char*>(found) - text.data()
+                                            : std::string::npos;
   if (semicolon + 1 == text.size()) {
     text.pop_back();  // the statement's own ";", the only one mostly
   } else if (semicolon != std::string::npos) {
     text.erase(std::remove(text.begin() + semicolon, text.end(), ';'), text.end());
   }
-  if (text.find('(') == std::string::npos || !contains(text, "(ZE)")) return false;
+  if (!holds(text, '(') || !contains(text, "(ZE)")) return false;
   text = goReplace(std::move(text), "(ZE)", "");
+  clean = !contains(text, "(ZE)");
   return true;
 }
 
@@ -286,15 +261,15 @@ void tryForm(const SyntaxForm& form, Match& match) {
   if (!match.statementStripped) {
     // What is owed was owed for the statement as it is now.
     if (match.owing) takeOwedAnswers(match);
-    if (stripStatement(match.statement)) match.statementCarriesZE = true;
+    bool clean = true;
+    if (stripStatement(match.statement, clean)) match.statementCarriesZE = true;
     match.statementWord = firstWordOf(match.statement);
-    // Removing "(ZE)" can join a new ";" or "(ZE)" from its pieces: the
-    // next form strips again, as each form once did.
-    match.statementStripped = match.statement.find(';') == std::string::npos &&
-                              !contains(match.statement, "(ZE)");
+    // When removing "(ZE)" joined a new one from its pieces, the next form
+    // strips again, as each form once did.
+    match.statementStripped = clean;
   }
   if (match.statementCarriesZE && form.patternCarriesZE) match.refusedForm = true;
-  if (match.directory != nullptr && match.directory->allSkip &&
+  if (match.directory->allSkip &&
       (form.firstWord.empty() || form.firstWord != match.statementWord)) {
     // Every module owes its answer: none is offered the form.
     if (match.directory->pathless) match.noExtensionSeen = true;
@@ -343,13 +318,13 @@ SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
   // One match is one statement: what it reads from disk is looked up once.
   const StatementScope scope(call.app(), StatementScope::kJoin);
   SyntaxMatch outcome;
+  RoomHold room;
   // A path holding a NUL byte is never read (the caches refuse it).
-  const SharedForms forms = syntaxForms(call.app(), syntaxPath);
+  const std::vector<SyntaxForm>* const forms = lookUp(room.room(), call, syntaxPath);
   if (forms == nullptr) {
     outcome.result = call.message(kCannotOpen, withVisibleNul(syntaxPath));
     return outcome;
   }
-  RoomHold room;
   Match match(call, statement, room.room());
   for (const SyntaxForm& form : *forms) {
     tryForm(form, match);
@@ -361,7 +336,9 @@ SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
   if (match.accepted) {
     outcome.setSyntaxFile(syntaxPath);
     outcome.module = match.form->parameter;
-    outcome.result = answer(match.form->acceptance);
+    // answer(acceptance), assigned in place: the result's other fields
+    // are an answer's already.
+    outcome.result.text = match.form->acceptance;
   } else {
     outcome.result = refusalOf(match);
   }

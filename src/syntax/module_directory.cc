@@ -1,0 +1,57 @@
+#include "syntax/module_directory.h"
+
+#include "cache/dir_listing.h"
+#include "cache/disk_cache.h"
+#include "support/text.h"
+
+void updateAllSkip(ModuleDirectory& directory) {
+  directory.allSkip = true;
+  for (size_t i = 0; i < directory.modules.size(); ++i) {
+    const SyntaxModule& module = directory.modules[i];
+    if (module.path.empty()) {
+      directory.pathless = true;
+      continue;
+    }
+    directory.lastModule = i + 1;
+    if (!module.skipsOtherForms) directory.allSkip = false;
+  }
+  if (directory.lastModule == 0) directory.allSkip = false;
+}
+
+SharedDirectory moduleDirectory(const Call& call, bool& lasting) {
+  struct Cached {
+    uint64_t generation = 0;
+    SharedDirectory directory;
+  };
+  static auto* cache = new DiskCache<Cached>(kCachedApplications);
+  const std::string& app = call.app();
+  const std::string& dir = call.syntaxModuleDir();
+  const Cached& found = cachedEntry(*cache, app, dir, true, [&](Cached& cached) {
+    cached.directory = std::make_shared<ModuleDirectory>();
+    ModuleDirectory& entry = *cached.directory;
+    const DirListing& listing = listDirectory(app, dir);
+    if (!listing.exists) {
+      entry.missing = true;
+      return;
+    }
+    for (const std::vector<std::string>& pieces : listing.pieces) {
+      if (pieces.size() < 2) {
+        entry.modules.emplace_back();
+      } else if (pieces[1] == "so") {
+        entry.modules.push_back({withoutLineBreaks(dir + pieces[0] + ".so")});
+      }
+    }
+  });
+  lasting = found.generation != 0;
+  return found.directory;
+}
+
+void dropEvictedModules(ModuleDirectory& directory) {
+  if (directory.evictionsSeen == cache_use::evictions()) return;
+  for (SyntaxModule& module : directory.modules) {
+    module.loaded = nullptr;
+    module.skipsOtherForms = false;
+  }
+  directory.allSkip = false;
+  directory.evictionsSeen = cache_use::evictions();
+}
