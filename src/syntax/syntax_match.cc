@@ -227,6 +227,9 @@ void askSyntaxModules(Match& match) {
                         match.lastAnswer) == ModuleAnswer::kUnreadable) {
       match.lastAnswer = unreadableText(match, module.path);
     }
+    // A module that called back into the engine may have had entries the
+    // directory points to evicted.
+    dropEvictedModules(directory);
     if (carriesRefusalMarker(match.lastAnswer)) match.markerSeen = true;
     if (match.lastAnswer == match.statement) {
       match.accepted = true;
