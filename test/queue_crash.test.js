@@ -99,7 +99,9 @@ test('SIGTERM lets the running job finish; a second one hands it back', { timeou
     // Signals sent together may arrive as one: the next waits for the worker's word.
     for (let i = 0; i < signals; i++) {
       worker.kill('SIGTERM');
-      while (!log.join('').includes('zel worker: stopping')) await pause();
+      while (!log.join('').includes('zel worker: stopping') && worker.exitCode === null && worker.signalCode === null) {
+        await pause();
+      }
     }
     await exited(worker);
     assert.strictEqual(worker.exitCode, status, `${label}: ${log.join('')}`);

@@ -61,9 +61,9 @@ async function worker(args) {
     if (error instanceof TypeError) throw new UsageError(error.message);
     throw error;
   }
-  await handle.ready();
-  process.stderr.write(`zel worker: taking jobs of queue ${options.queue}\n`);
-  return new Promise((resolve) => {
+  // The signals are caught before the worker is ready: it may take a job
+  // at once, and a SIGTERM then must finish it, not end the process.
+  const stopped = new Promise((resolve) => {
     let signals = 0;
     const stop = () => {
       signals += 1;
@@ -78,6 +78,9 @@ async function worker(args) {
     process.on('SIGTERM', stop);
     process.on('SIGINT', stop);
   });
+  await handle.ready();
+  process.stderr.write(`zel worker: taking jobs of queue ${options.queue}\n`);
+  return stopped;
 }
 
 module.exports = { usage, command: worker };
