@@ -3,7 +3,7 @@
 #include <string>
 
 #include "fuzz_app.h"
-#include "support/lang.h"
+#include "lang/lang.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::makeApp();

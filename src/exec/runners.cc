@@ -8,10 +8,10 @@
 #include "compile/cipher.h"
 #include "exec/statement.h"
 #include "cache/disk_cache.h"
-#include "support/text.h"
+#include "base/text.h"
 #include "syntax/syntax_search.h"
-#include "zel/outcome.h"
-#include "zel/state.h"
+#include "call/call.h"
+#include "base/state.h"
 
 namespace {
 

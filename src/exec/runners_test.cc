@@ -11,7 +11,7 @@
 #include "compile/cipher.h"
 #include "fakes/recording_syntax_search.h"
 #include "support/test_app.h"
-#include "zel/state.h"
+#include "base/state.h"
 #include "zel/zel.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // Compiler, Executer and Commandes, which convert their arguments with
 // JavaScript's own string conversion, call one engine entry and return its
 // result text. Hidden functions serve the promise API (startCall and
-// cancelCall: isolated calls on the engine thread, zel/call_queue.h) and the
+// cancelCall: isolated calls on the engine thread, host/call_queue.h) and the
 // command line (reportCrashes, cutStatements, declaredSyntax).
 #include <napi.h>
 
@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "exec/command_loop.h"
+#include "entries/command_loop.h"
 #include "index/completions.h"
-#include "zel/call_queue.h"
-#include "zel/crash_report.h"
-#include "zel/entries.h"
-#include "zel/outcome.h"
-#include "zel/state.h"
+#include "host/call_queue.h"
+#include "host/crash_report.h"
+#include "entries/entries.h"
+#include "call/call.h"
+#include "base/state.h"
 
 // libuv's default loop is the main thread's; the node binary exports it.
 extern "C" struct uv_loop_s* uv_default_loop(void);
@@ -152,7 +152,7 @@ Napi::Value CancelCall(const Napi::CallbackInfo& info) {
 }
 
 // engineExiting(): the process is about to exit; the engine thread is
-// stopped before anything the exit frees (zel/call_queue.h).
+// stopped before anything the exit frees (host/call_queue.h).
 Napi::Value EngineExiting(const Napi::CallbackInfo& info) {
   engineExitFirst();
   return info.Env().Undefined();
@@ -160,7 +160,7 @@ Napi::Value EngineExiting(const Napi::CallbackInfo& info) {
 
 // reportCrashes(command, program): a module that crashes the process on the
 // engine thread is noted on standard error first, naming the command and
-// program (zel/crash_report.h). For the command line.
+// program (host/crash_report.h). For the command line.
 Napi::Value ReportCrashes(const Napi::CallbackInfo& info) {
   reportModuleCrashes(argumentText(info, 0), argumentText(info, 1));
   return info.Env().Undefined();

@@ -13,11 +13,11 @@
 #include "modules/private_image.h"
 
 #include "cache/disk_cache.h"
-#include "support/lang.h"
-#include "support/text.h"
-#include "zel/crash_report.h"
-#include "zel/outcome.h"
-#include "zel/state.h"
+#include "lang/lang.h"
+#include "base/text.h"
+#include "host/crash_report.h"
+#include "call/call.h"
+#include "base/state.h"
 
 namespace {
 

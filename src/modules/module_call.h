@@ -15,7 +15,7 @@
 // (same inode, another size or modification time) after this process loaded
 // it; otherwise the loader's own error text. An exception thrown by the
 // module's operation propagates to the caller (noted with the module's path,
-// zel/outcome.h) and the object is not destroyed.
+// call/call.h) and the object is not destroyed.
 #ifndef ZEL_MODULES_MODULE_CALL_H_
 #define ZEL_MODULES_MODULE_CALL_H_
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "support/temp_dir.h"
-#include "zel/state.h"
+#include "base/state.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "support/test_app.h"
-#include "zel/entries.h"
-#include "zel/state.h"
+#include "entries/entries.h"
+#include "base/state.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 #include "modules/module_call.h"
 #include "cache/dir_listing.h"
 #include "cache/disk_cache.h"
-#include "support/lang.h"
-#include "support/text.h"
-#include "zel/outcome.h"
-#include "zel/state.h"
+#include "lang/lang.h"
+#include "base/text.h"
+#include "call/call.h"
+#include "base/state.h"
 
 namespace {
 

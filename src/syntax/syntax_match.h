@@ -12,7 +12,7 @@
 
 #include "cache/dir_listing.h"  // entryNamePieces
 #include "syntax/syntax_forms.h"
-#include "zel/outcome.h"
+#include "call/call.h"
 
 // What matching a statement against syntax files decided.
 struct SyntaxMatch {

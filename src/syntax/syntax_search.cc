@@ -1,8 +1,8 @@
 #include "syntax/syntax_search.h"
 
 #include "cache/dir_listing.h"
-#include "support/text.h"
-#include "zel/state.h"
+#include "base/text.h"
+#include "base/state.h"
 
 namespace {
 

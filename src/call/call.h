@@ -8,8 +8,8 @@
 // the latest result, and every failure in order. Each entry call has a
 // record of its own, so a module calling back into the engine leaves its
 // caller's record alone.
-#ifndef ZEL_ZEL_OUTCOME_H_
-#define ZEL_ZEL_OUTCOME_H_
+#ifndef ZEL_CALL_CALL_H_
+#define ZEL_CALL_CALL_H_
 
 #include <atomic>
 #include <cstddef>
@@ -196,4 +196,4 @@ void noteThrowingModule(const std::string& path);
 Outcome runCall(std::atomic<bool>& cancel, bool isolated,
                 const std::function<std::string(Call&)>& entry, bool ownState = true);
 
-#endif  // ZEL_ZEL_OUTCOME_H_
+#endif  // ZEL_CALL_CALL_H_

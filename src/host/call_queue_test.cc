@@ -3,7 +3,7 @@
 // runs; a long call does not hold the results of those before it; a call
 // made after the previous one came back runs whether the engine thread is
 // still looking for it or has gone to sleep.
-#include "zel/call_queue.h"
+#include "host/call_queue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "support/text.h"
+#include "base/text.h"
 
 #include <fcntl.h>
 #include <string.h>

@@ -1,4 +1,4 @@
-#include "zel/crash_report.h"
+#include "host/crash_report.h"
 
 #include <signal.h>
 #include <sys/syscall.h>

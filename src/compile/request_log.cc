@@ -1,4 +1,4 @@
-#include "support/request_log.h"
+#include "compile/request_log.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 // The request log: "./requests.log" in the process's working directory,
 // holding the compiler's latest result only.
-#ifndef ZEL_SUPPORT_REQUEST_LOG_H_
-#define ZEL_SUPPORT_REQUEST_LOG_H_
+#ifndef ZEL_COMPILE_REQUEST_LOG_H_
+#define ZEL_COMPILE_REQUEST_LOG_H_
 
 #include <string>
 
@@ -12,4 +12,4 @@
 // directory cannot be written. The old log then stays as it was.
 bool goAddToLog(std::string entry);
 
-#endif  // ZEL_SUPPORT_REQUEST_LOG_H_
+#endif  // ZEL_COMPILE_REQUEST_LOG_H_

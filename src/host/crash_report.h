@@ -9,13 +9,13 @@
 // signal on to the handler installed before them, so that the host's own
 // handling (the WebAssembly trap handling of the JavaScript engine, say)
 // stays as it was and a process that crashes still dies of the signal.
-#ifndef ZEL_ZEL_CRASH_REPORT_H_
-#define ZEL_ZEL_CRASH_REPORT_H_
+#ifndef ZEL_HOST_CRASH_REPORT_H_
+#define ZEL_HOST_CRASH_REPORT_H_
 
 #include <atomic>
 #include <string>
 
-#include "zel/outcome.h"
+#include "call/call.h"
 
 // The path of the module whose code runs (its create, operation or
 // destroy); null between module calls.
@@ -53,4 +53,4 @@ void noteEngineThread();
 // hand the signal on. Later calls change the command and program only.
 void reportModuleCrashes(const std::string& command, const std::string& program);
 
-#endif  // ZEL_ZEL_CRASH_REPORT_H_
+#endif  // ZEL_HOST_CRASH_REPORT_H_

@@ -1,9 +1,9 @@
 #include "exec/statement.h"
-#include "support/text.h"
+#include "base/text.h"
 #include "syntax/syntax_search.h"
-#include "zel/entries.h"
-#include "zel/outcome.h"
-#include "zel/state.h"
+#include "entries/entries.h"
+#include "call/call.h"
+#include "base/state.h"
 #include "zel/zel.h"
 
 std::string executeStatement(Call& call, std::string appDir, std::string statement,

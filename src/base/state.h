@@ -5,12 +5,12 @@
 // ends. No classic entry resets any of them when it starts, so results, the
 // first result held back and the last syntax module answer carry over from
 // one call to the next. Engine steps return their results as values
-// (zel/outcome.h); the variables are written from those values where the
+// (call/call.h); the variables are written from those values where the
 // classic behaviour needs them. A call made through runCall as isolated
 // (the promise API) starts from them empty and puts them back as it found
 // them.
-#ifndef ZEL_ZEL_STATE_H_
-#define ZEL_ZEL_STATE_H_
+#ifndef ZEL_BASE_STATE_H_
+#define ZEL_BASE_STATE_H_
 
 #include <mutex>
 #include <string>
@@ -65,4 +65,4 @@ std::recursive_mutex& engineMutex();
 // The standard Base64 alphabet (RFC 4648, section 4).
 extern const std::string base64_chars;
 
-#endif  // ZEL_ZEL_STATE_H_
+#endif  // ZEL_BASE_STATE_H_

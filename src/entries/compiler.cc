@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "compile/cipher.h"
-#include "support/request_log.h"
-#include "support/text.h"
-#include "zel/outcome.h"
-#include "zel/state.h"
-#include "zel/entries.h"
+#include "compile/request_log.h"
+#include "base/text.h"
+#include "call/call.h"
+#include "base/state.h"
+#include "entries/entries.h"
 #include "zel/zel.h"
 
 namespace {

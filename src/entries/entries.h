@@ -1,13 +1,13 @@
 // The engine entries with the call they work in: what CallZEL_Executer,
 // CallZEL_Commandes and CallZEL_Compiler (zel.h) run, for callers that keep
-// the call's record (runCall, zel/outcome.h). The caller holds the engine
+// the call's record (runCall, call/call.h). The caller holds the engine
 // lock.
-#ifndef ZEL_ZEL_ENTRIES_H_
-#define ZEL_ZEL_ENTRIES_H_
+#ifndef ZEL_ENTRIES_ENTRIES_H_
+#define ZEL_ENTRIES_ENTRIES_H_
 
 #include <string>
 
-#include "zel/outcome.h"
+#include "call/call.h"
 
 // CallZEL_Executer: sets the call's application to appDir.
 std::string executeProgram(Call& call, std::string appDir, std::string programPath);
@@ -34,4 +34,4 @@ std::string executeNamedStatement(Call& call, std::string appDir, std::string st
 // line that cannot be enciphered.
 std::string compileScript(Call& call, std::string sourcePath, std::string outputSuffix);
 
-#endif  // ZEL_ZEL_ENTRIES_H_
+#endif  // ZEL_ENTRIES_ENTRIES_H_

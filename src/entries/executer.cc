@@ -5,9 +5,9 @@
 #include "compile/cipher.h"
 #include "exec/runners.h"
 #include "syntax/syntax_search.h"
-#include "zel/entries.h"
-#include "zel/outcome.h"
-#include "zel/state.h"
+#include "entries/entries.h"
+#include "call/call.h"
+#include "base/state.h"
 #include "zel/zel.h"
 
 namespace {

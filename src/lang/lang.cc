@@ -1,12 +1,12 @@
-#include "support/lang.h"
+#include "lang/lang.h"
 
 #include <fstream>
 #include <unordered_map>
 #include <vector>
 
 #include "cache/disk_cache.h"
-#include "support/text.h"
-#include "zel/state.h"
+#include "base/text.h"
+#include "base/state.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 // <app>/node_modules/zel_linux/lang.conf, so wording and language change
 // without rebuilding. The catalogue is kept in the disk caches
 // (cache/disk_cache.h): an edit takes effect at the next statement.
-#ifndef ZEL_SUPPORT_LANG_H_
-#define ZEL_SUPPORT_LANG_H_
+#ifndef ZEL_LANG_LANG_H_
+#define ZEL_LANG_LANG_H_
 
 #include <string>
 
@@ -42,4 +42,4 @@ std::string catalogPath();
 std::string catalogFailureText();
 std::string goResponseLANG(std::string number);
 
-#endif  // ZEL_SUPPORT_LANG_H_
+#endif  // ZEL_LANG_LANG_H_

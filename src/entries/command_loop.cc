@@ -1,12 +1,12 @@
-#include "exec/command_loop.h"
+#include "entries/command_loop.h"
 
 #include <algorithm>
 #include <iostream>
 
 #include "exec/statement.h"
-#include "support/text.h"
+#include "base/text.h"
 #include "syntax/syntax_search.h"
-#include "zel/state.h"
+#include "base/state.h"
 #include "zel/zel.h"
 
 namespace {

@@ -1,13 +1,13 @@
 // The standard input command loop's rules, shared with the command line's
 // "zel repl": how words make statements, and which syntax file a
 // declaration names.
-#ifndef ZEL_EXEC_COMMAND_LOOP_H_
-#define ZEL_EXEC_COMMAND_LOOP_H_
+#ifndef ZEL_ENTRIES_COMMAND_LOOP_H_
+#define ZEL_ENTRIES_COMMAND_LOOP_H_
 
 #include <string>
 #include <vector>
 
-#include "zel/outcome.h"
+#include "call/call.h"
 
 // Cuts words (runs of characters between white space) into statements: a
 // word holding ";" completes one, whose words are joined by one space, with
@@ -48,4 +48,4 @@ enum class Declaration { kNone, kConfined, kRefused };
 Declaration replDeclaration(const std::string& app, const std::string& statement,
                             std::string& text);
 
-#endif  // ZEL_EXEC_COMMAND_LOOP_H_
+#endif  // ZEL_ENTRIES_COMMAND_LOOP_H_

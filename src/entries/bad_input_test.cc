@@ -11,9 +11,9 @@
 
 #include "compile/cipher.h"
 #include "modules/module_call.h"
-#include "support/lang.h"
+#include "lang/lang.h"
 #include "support/test_app.h"
-#include "zel/state.h"
+#include "base/state.h"
 #include "zel/zel.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "zel/outcome.h"
+#include "call/call.h"
 
 #include <cstdlib>
 #include <exception>
@@ -6,9 +6,9 @@
 
 #include "cache/disk_cache.h"
 #include "modules/call_state.h"
-#include "support/lang.h"
-#include "support/text.h"
-#include "zel/state.h"
+#include "lang/lang.h"
+#include "base/text.h"
+#include "base/state.h"
 
 namespace {
 

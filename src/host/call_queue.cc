@@ -1,4 +1,4 @@
-#include "zel/call_queue.h"
+#include "host/call_queue.h"
 
 #include <dlfcn.h>
 #include <linux/futex.h>
@@ -15,9 +15,9 @@
 #include <utility>
 
 #include "modules/module_call.h"
-#include "zel/crash_report.h"
-#include "zel/entries.h"
-#include "zel/state.h"
+#include "host/crash_report.h"
+#include "entries/entries.h"
+#include "base/state.h"
 
 namespace {
 

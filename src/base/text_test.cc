@@ -1,4 +1,4 @@
-#include "support/text.h"
+#include "base/text.h"
 
 #include <gtest/gtest.h>
 

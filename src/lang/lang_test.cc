@@ -1,4 +1,4 @@
-#include "support/lang.h"
+#include "lang/lang.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 
 #include "support/temp_dir.h"
 #include "modules/zel_module.h"
-#include "zel/state.h"
+#include "base/state.h"
 
 namespace {
 

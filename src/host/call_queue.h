@@ -1,7 +1,7 @@
 // The engine thread: the promise API's calls, from every JavaScript thread
 // of the process, wait in one queue and run in call order on one thread the
 // engine owns, so that no thread of the host's own pool ever waits for the
-// engine. Each call runs isolated through runCall (zel/outcome.h).
+// engine. Each call runs isolated through runCall (call/call.h).
 //
 // Calls queued while the engine is busy are taken in one go when it frees,
 // without waking it per call. The calls of a batch that came from one
@@ -26,8 +26,8 @@
 // That happens in an exit handler, which runs after those registered later
 // (the static data of modules loaded since): the host calls
 // engineExitFirst as it begins to exit.
-#ifndef ZEL_ZEL_CALL_QUEUE_H_
-#define ZEL_ZEL_CALL_QUEUE_H_
+#ifndef ZEL_HOST_CALL_QUEUE_H_
+#define ZEL_HOST_CALL_QUEUE_H_
 
 #include <atomic>
 #include <chrono>
@@ -36,7 +36,7 @@
 #include <string>
 #include <vector>
 
-#include "zel/outcome.h"
+#include "call/call.h"
 
 struct QueuedCall;
 
@@ -98,4 +98,4 @@ void setBatchHold(std::chrono::microseconds hold);
 // exit handler registered so far. Does nothing before the first call.
 void engineExitFirst();
 
-#endif  // ZEL_ZEL_CALL_QUEUE_H_
+#endif  // ZEL_HOST_CALL_QUEUE_H_

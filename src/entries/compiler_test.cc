@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "compile/cipher.h"
-#include "support/request_log.h"
+#include "compile/request_log.h"
 #include "support/test_app.h"
-#include "zel/entries.h"
-#include "zel/outcome.h"
-#include "zel/state.h"
+#include "entries/entries.h"
+#include "call/call.h"
+#include "base/state.h"
 #include "zel/zel.h"
 
 // Every umask() call of this test program is counted: the compiler must

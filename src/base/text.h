@@ -3,8 +3,8 @@
 // Texts are byte strings; positions and lengths count bytes. Functions that
 // take a text by value work on their own copy. None keeps state, so they may
 // be called from any thread.
-#ifndef ZEL_SUPPORT_TEXT_H_
-#define ZEL_SUPPORT_TEXT_H_
+#ifndef ZEL_BASE_TEXT_H_
+#define ZEL_BASE_TEXT_H_
 
 #include <fstream>
 #include <initializer_list>
@@ -90,4 +90,4 @@ std::string shortened(const std::string& text, size_t limit = 80);
 bool containsAny(const std::string& text,
                  std::initializer_list<const char*> markers);
 
-#endif  // ZEL_SUPPORT_TEXT_H_
+#endif  // ZEL_BASE_TEXT_H_

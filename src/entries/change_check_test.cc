@@ -8,7 +8,7 @@
 
 #include "cache/watch.h"
 #include "support/engine_test.h"
-#include "zel/entries.h"
+#include "entries/entries.h"
 #include "zel/zel.h"
 
 extern "C" {

@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "support/lang.h"
+#include "lang/lang.h"
 #include "support/engine_test.h"
-#include "zel/entries.h"
-#include "zel/outcome.h"
-#include "zel/state.h"
+#include "entries/entries.h"
+#include "call/call.h"
+#include "base/state.h"
 #include "zel/zel.h"
 
 namespace {

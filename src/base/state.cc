@@ -1,4 +1,4 @@
-#include "zel/state.h"
+#include "base/state.h"
 
 std::string myAbsolutePathDirApp;
 std::string resultat;
