@@ -13,16 +13,6 @@ std::string lineSyntaxesExistLib;
 std::string myDirPath;
 bool ErrorEnCrypt = false;
 
-void* handle = nullptr;
-create_t* openZEL = nullptr;
-destroy_t* closeZEL = nullptr;
-ModuleObject* ps = nullptr;
-
-void* handleLib = nullptr;
-create_lib_t* openZELLib = nullptr;
-destroy_lib_t* closeZELLib = nullptr;
-LibModuleObject* psLib = nullptr;
-
 const std::string base64_chars =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
     "abcdefghijklmnopqrstuvwxyz"

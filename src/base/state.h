@@ -15,8 +15,6 @@
 #include <mutex>
 #include <string>
 
-#include "modules/zel_module.h"
-
 // Application directory given to the latest Executer or Commandes call;
 // prefix of every path built with "/node_modules/".
 extern std::string myAbsolutePathDirApp;
@@ -42,19 +40,6 @@ extern std::string lineSyntaxesExistLib;
 extern std::string myDirPath;
 // Set when enciphering failed during the compilation in progress.
 extern bool ErrorEnCrypt;
-
-// Module call variables: the latest pack module loaded, its entries and the
-// object of the call in progress (valid only during that call).
-extern void* handle;
-extern create_t* openZEL;
-extern destroy_t* closeZEL;
-extern ModuleObject* ps;
-
-// The same for syntax modules.
-extern void* handleLib;
-extern create_lib_t* openZELLib;
-extern destroy_lib_t* closeZELLib;
-extern LibModuleObject* psLib;
 
 // Taken by every engine entry for the whole call, so that calls from
 // several threads (worker threads of one Node process, say) run one after

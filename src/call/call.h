@@ -14,7 +14,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -178,22 +177,21 @@ void noteRunEnded(Call& call);
 // statement and the record says stopped.
 void stopRun(Call& call);
 
-// Names the module being called when an exception leaves it, for the
-// record of the call that catches it (runCall). Called while the exception
-// propagates.
-void noteThrowingModule(const std::string& path);
+// The run settings of one isolated run (runCall), for as long as it lives:
+// runEnding() reads `cancel`, a stop answer ends the run instead of the
+// process, and no stop is pending. The settings of the run it is nested in
+// (a module calling back into the engine) come back when it ends.
+class RunScope {
+ public:
+  explicit RunScope(std::atomic<bool>& cancel);
+  ~RunScope();
+  RunScope(const RunScope&) = delete;
+  RunScope& operator=(const RunScope&) = delete;
 
-// Runs `entry` under the engine lock with a fresh record. A stop answer
-// ends the run instead of the process; setting `cancel` (from any thread)
-// ends a program run before its next statement. Exceptions are caught and
-// recorded with the line being run. An `isolated` call starts from a clean
-// engine state (no result, nothing held back, no application directory)
-// and puts the process-wide state back as it found it, so the classic
-// entries see only what classic calls left. The state modules keep per call
-// (zelCallState) is the call's own and freed when it ends when the call is
-// isolated and `ownState`; otherwise the process-wide one. Returns the
-// record with the entry's result.
-Outcome runCall(std::atomic<bool>& cancel, bool isolated,
-                const std::function<std::string(Call&)>& entry, bool ownState = true);
+ private:
+  std::atomic<bool>* const flag_;
+  const bool stopEndsRun_;
+  const bool stopRequested_;
+};
 
 #endif  // ZEL_CALL_CALL_H_

@@ -16,6 +16,7 @@
 #include "lang/lang.h"
 #include "support/engine_test.h"
 #include "entries/entries.h"
+#include "entries/run_call.h"
 #include "call/call.h"
 #include "base/state.h"
 #include "zel/zel.h"

@@ -9,6 +9,7 @@
 #include "cache/watch.h"
 #include "support/engine_test.h"
 #include "entries/entries.h"
+#include "entries/run_call.h"
 #include "zel/zel.h"
 
 extern "C" {

@@ -17,6 +17,7 @@
 #include "compile/request_log.h"
 #include "support/test_app.h"
 #include "entries/entries.h"
+#include "entries/run_call.h"
 #include "call/call.h"
 #include "base/state.h"
 #include "zel/zel.h"

@@ -17,6 +17,7 @@
 #include "modules/module_call.h"
 #include "host/crash_report.h"
 #include "entries/entries.h"
+#include "entries/run_call.h"
 #include "base/state.h"
 
 namespace {

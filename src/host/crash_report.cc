@@ -9,7 +9,6 @@
 #include <cstring>
 #include <mutex>
 
-std::atomic<const char*> moduleInCall{nullptr};
 std::atomic<const Call*> callInRun{nullptr};
 
 namespace {

@@ -16,30 +16,11 @@
 #include <string>
 
 #include "call/call.h"
-
-// The path of the module whose code runs (its create, operation or
-// destroy); null between module calls.
-extern std::atomic<const char*> moduleInCall;
+#include "modules/running_module.h"
 
 // The call the engine thread runs, for the line of its statement; null
 // between calls.
 extern std::atomic<const Call*> callInRun;
-
-// Names a module as the one running for as long as it lives; `path` must
-// outlive it.
-class RunningModule {
- public:
-  explicit RunningModule(const std::string& path)
-      : outer_(moduleInCall.load(std::memory_order_relaxed)) {
-    moduleInCall.store(path.c_str(), std::memory_order_relaxed);
-  }
-  ~RunningModule() { moduleInCall.store(outer_, std::memory_order_relaxed); }
-  RunningModule(const RunningModule&) = delete;
-  RunningModule& operator=(const RunningModule&) = delete;
-
- private:
-  const char* outer_;
-};
 
 // Marks the calling thread as the engine thread, the only one whose crashes
 // are noted, and gives it a stack of its own for signal handlers, so that a

@@ -17,6 +17,7 @@
 #include "host/call_queue.h"
 #include "host/crash_report.h"
 #include "entries/entries.h"
+#include "entries/run_call.h"
 #include "call/call.h"
 #include "base/state.h"
 

@@ -11,13 +11,22 @@
 #include "modules/call_state.h"
 #include "modules/file_identity.h"
 #include "modules/private_image.h"
+#include "modules/running_module.h"
 
 #include "cache/disk_cache.h"
 #include "lang/lang.h"
 #include "base/text.h"
-#include "host/crash_report.h"
-#include "call/call.h"
 #include "base/state.h"
+
+void* handle = nullptr;
+create_t* openZEL = nullptr;
+destroy_t* closeZEL = nullptr;
+ModuleObject* ps = nullptr;
+
+void* handleLib = nullptr;
+create_lib_t* openZELLib = nullptr;
+destroy_lib_t* closeZELLib = nullptr;
+LibModuleObject* psLib = nullptr;
 
 namespace {
 

@@ -11,6 +11,7 @@
 
 #include "support/test_app.h"
 #include "entries/entries.h"
+#include "entries/run_call.h"
 #include "base/state.h"
 
 namespace {
