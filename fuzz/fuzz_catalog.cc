@@ -4,6 +4,7 @@
 
 #include "fuzz_app.h"
 #include "lang/lang.h"
+#include "entries/classic.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::makeApp();

@@ -45,6 +45,7 @@
 #include "base/text.h"
 #include "syntax/syntax_match.h"
 #include "base/state.h"
+#include "entries/classic.h"
 
 namespace {
 

@@ -20,6 +20,7 @@
 #include "call/call.h"
 #include "base/state.h"
 #include "zel/zel.h"
+#include "entries/classic.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 #include "call/call.h"
 #include "base/state.h"
 #include "zel/zel.h"
+#include "entries/classic.h"
 
 namespace {
 

@@ -43,9 +43,4 @@ std::string runProgramSource(Call& call, std::istream& source, const std::string
 // Message 1 for a program that cannot be opened, stored through the call.
 std::string programOpenFailure(Call& call, const std::string& programPath);
 
-// The classic runners, for the application of the latest Executer or
-// Commandes call.
-std::string goLoadScript(std::string programPath, std::string syntaxPath);
-std::string goLoadZEL(std::string programPath, std::string syntaxPath);
-
 #endif  // ZEL_EXEC_RUNNERS_H_

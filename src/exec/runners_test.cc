@@ -13,6 +13,7 @@
 #include "support/test_app.h"
 #include "base/state.h"
 #include "zel/zel.h"
+#include "entries/classic.h"
 
 namespace {
 

@@ -83,12 +83,3 @@ bool lookupMessage(const std::string& app, const std::string& catalogFile,
   return message != nullptr;
 }
 
-std::string catalogPath() { return catalogPathOf(myAbsolutePathDirApp); }
-
-std::string catalogFailureText() { return catalogFailureText(catalogPath()); }
-
-std::string goResponseLANG(std::string number) {
-  std::string text;
-  lookupMessage(myAbsolutePathDirApp, catalogPath(), number, text);
-  return text;
-}

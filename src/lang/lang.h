@@ -35,11 +35,4 @@ bool lookupMessage(const std::string& app, const std::string& catalog,
 const std::string* cachedMessage(const std::string& app, const std::string& catalog,
                                  const std::string& number, bool* lasting = nullptr);
 
-// The same for the application of the latest Executer or Commandes call
-// (myAbsolutePathDirApp): its catalogue path, failure text, and message
-// `number` (or the failure text).
-std::string catalogPath();
-std::string catalogFailureText();
-std::string goResponseLANG(std::string number);
-
 #endif  // ZEL_LANG_LANG_H_

@@ -7,6 +7,7 @@
 #include "support/temp_dir.h"
 #include "modules/zel_module.h"
 #include "base/state.h"
+#include "entries/classic.h"
 
 namespace {
 

@@ -105,11 +105,4 @@ std::string otherFormAnswer(const LoadedModule& module, const std::string& libPa
 // module has just registered.
 void setModuleMappedHook(void (*hook)());
 
-// The classic calls, for the application of the latest Executer or
-// Commandes call: the answer, or a failure text (message 4 naming the path
-// when the file cannot be opened).
-std::string callModule(const std::string& modulePath, const std::string& input);
-std::string callLibModule(const std::string& libPath, const std::string& syntaxLine,
-                          const std::string& statement);
-
 #endif  // ZEL_MODULES_MODULE_CALL_H_

@@ -12,6 +12,7 @@
 
 #include "support/temp_dir.h"
 #include "base/state.h"
+#include "entries/classic.h"
 
 namespace {
 

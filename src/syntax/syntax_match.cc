@@ -353,12 +353,3 @@ void keepLastAnswer(SyntaxMatch& match) {
   if (match.moduleAsked) lineSyntaxesExistLib = std::move(match.lastAnswer);
 }
 
-std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
-                           std::string /*lineNumber*/) {
-  Call call;
-  call.setApp(myAbsolutePathDirApp);
-  SyntaxMatch match = matchSyntaxFile(call, syntaxPath, statement);
-  keepLastAnswer(match);
-  resultat = std::move(match.result.text);
-  return resultat;
-}

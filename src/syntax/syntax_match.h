@@ -58,10 +58,4 @@ SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
 // the classic state has it, when a module was asked.
 void keepLastAnswer(SyntaxMatch& match);
 
-// The classic match, for the application of the latest Executer or
-// Commandes call: returns the match's result text and leaves it in
-// resultat. `lineNumber` is not used.
-std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
-                           std::string lineNumber);
-
 #endif  // ZEL_SYNTAX_SYNTAX_MATCH_H_

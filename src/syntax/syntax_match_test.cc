@@ -8,6 +8,7 @@
 #include "support/test_app.h"
 #include "syntax/syntax_search.h"
 #include "base/state.h"
+#include "entries/classic.h"
 
 namespace {
 
