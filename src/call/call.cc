@@ -35,10 +35,6 @@ bool isFailureMessage(Message number) {
 
 std::atomic<bool>* runEndFlag = &neverEnds;
 
-Result answer(std::string text) { return {std::move(text), kNoMessage, false, false}; }
-
-Result refusal(std::string text) { return {std::move(text), kNoMessage, true, false}; }
-
 Call::Call() { markCheckDue(); }
 
 Call::~Call() { markCheckDue(); }
