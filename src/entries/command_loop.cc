@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "exec/statement.h"
+#include "base/markers.h"
 #include "base/text.h"
 #include "syntax/syntax_search.h"
 #include "base/state.h"
@@ -40,24 +41,8 @@ void StatementCutter::addText(const std::string& text, std::vector<std::string>&
   }
 }
 
-bool isDeclaration(const std::string& statement) {
-  return containsAny(statement, {":s:", "(CURL)"});
-}
-
-namespace {
-
-// What a declaration names: its text without "(CZEL)", ":s:", "(CURL)" and ";".
-std::string declaredName(std::string declaration) {
-  declaration = goReplace(std::move(declaration), "(CZEL)", "");
-  declaration = goReplace(std::move(declaration), ":s:", "");
-  declaration = goReplace(std::move(declaration), "(CURL)", "");
-  return goReplace(std::move(declaration), ";", "");
-}
-
-}  // namespace
-
 std::string declaredSyntaxPath(const std::string& app, std::string declaration) {
-  const std::string name = declaredName(std::move(declaration));
+  const std::string name = declaredName(std::move(declaration), true);
   if (containsAny(name, {"/", "\\"})) return name;
   return app + "/node_modules/" + name;
 }
@@ -68,7 +53,7 @@ Declaration replDeclaration(const std::string& app, const std::string& statement
   const std::lock_guard<std::recursive_mutex> lock(engineMutex());
   Call call;
   call.setApp(app);
-  const std::string name = declaredName(statement);
+  const std::string name = declaredName(statement, true);
   if (syntaxPathBelow(call, name, text)) return Declaration::kConfined;
   text = call.message(kCannotOpen, withVisibleNul(name)).text;
   return Declaration::kRefused;

@@ -29,12 +29,8 @@ class StatementCutter {
   std::string buffer_;
 };
 
-// True for a statement that names a syntax file instead of being run: it
-// holds ":s:" or "(CURL)".
-bool isDeclaration(const std::string& statement);
-
-// The syntax file a declaration names, as the standard input loop takes it:
-// the declaration without "(CZEL)", ":s:", "(CURL)" and ";", taken as it is
+// The syntax file a declaration (base/markers.h) names, as the standard
+// input loop takes it: its declaredName, taken as it is
 // when it holds "/" or "\", otherwise below <app>/node_modules/.
 std::string declaredSyntaxPath(const std::string& app, std::string declaration);
 

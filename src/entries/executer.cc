@@ -7,17 +7,11 @@
 #include "syntax/syntax_search.h"
 #include "entries/entries.h"
 #include "call/call.h"
+#include "base/markers.h"
 #include "base/state.h"
 #include "zel/zel.h"
 
 namespace {
-
-// The header's text: the header without its markers and ";".
-std::string headerText(std::string header) {
-  header = goReplace(std::move(header), "(CZEL)", "");
-  header = goReplace(std::move(header), ":s:", "");
-  return goReplace(std::move(header), ";", "");
-}
 
 // The header's text as the syntax path holds it: line breaks and tabs
 // dropped.
@@ -52,17 +46,17 @@ Header findHeader(Call& call, std::istream& source) {
   while (std::getline(source, line)) {
     ++lineNumber;
     line = goReplace(std::move(line), "\r", "");
-    if (line.empty() || containsAny(line, {"##", "==-;"})) continue;
+    if (line.empty() || isPassedOverLine(line)) continue;
     const bool compiled = hasCipherMarker(line);
     if (compiled) line = decipherStatement(line);
-    if (!containsAny(line, {":s:", "(CZEL)"})) {
+    if (!isHeaderLine(line)) {
       if (firstStatement == 0 && !isPassedOver(line) &&
           line.find_first_not_of(" \t") != std::string::npos) {
         firstStatement = lineNumber;
       }
       continue;
     }
-    const std::string header = headerText(line);
+    const std::string header = declaredName(line, false);
     // Programs come from users: a header may only name a syntax file below
     // node_modules, where the application's author installed packs.
     // Folded on its text: the kernel would resolve a ".." after a symbolic

@@ -8,6 +8,7 @@
 #include "compile/cipher.h"
 #include "exec/statement.h"
 #include "cache/disk_cache.h"
+#include "base/markers.h"
 #include "base/text.h"
 #include "syntax/syntax_search.h"
 #include "call/call.h"
@@ -103,7 +104,7 @@ struct ScriptFormat {
     if (line.empty()) return false;
     const bool marked = mayHoldMarker(line);
     if (marked) {
-      if (containsAny(line, {"##", "==-;", "\n\t", ":s:"})) return false;
+      if (isSkippedProgramLine(line)) return false;
       if (hasCipherMarker(line)) line = base64_decode(decipherLine(line));
     }
     // Pending lines joined to this one may hold what the scan did not see.
@@ -130,7 +131,7 @@ struct CompiledFormat {
 
   bool statement() {
     if (!completeStatement()) return false;
-    if (line.empty() || containsAny(line, {"##", "==-;", "\n\t"})) return false;
+    if (line.empty() || isPassedOverLine(line)) return false;
     // "-;" is the compiled form of an empty source line, which the source
     // skips too.
     if (line == "-;") return false;
@@ -153,7 +154,7 @@ struct CompiledFormat {
     const std::string plain = base64_decode(decipherLine(line));
     const size_t semicolon = plain.find(';');
     if (semicolon == std::string::npos) {
-      if (!plain.empty() && !containsAny(plain, {"##", "==-;", "\n\t", ":s:"})) {
+      if (!plain.empty() && !isSkippedProgramLine(plain)) {
         unterminated += plain;
       }
       return false;

@@ -5,14 +5,15 @@
 #include "cache/disk_cache.h"
 #include "compile/cipher.h"
 #include "lang/lang.h"
+#include "base/markers.h"
 #include "base/text.h"
 #include "base/state.h"
 
 bool toSyntaxLine(const std::string& raw, std::string& syntaxLine) {
-  if (raw.empty() || containsAny(raw, {"##", "==-;", "\n\t"})) return false;
+  if (raw.empty() || isPassedOverLine(raw)) return false;
   syntaxLine = hasCipherMarker(raw) ? decipherStatement(raw) : raw;
   syntaxLine = withoutLineBreaks(std::move(syntaxLine));
-  return !containsAny(syntaxLine, {"##", "//", "<--", ":s:", "(CURL)"});
+  return !isSyntaxRemark(syntaxLine);
 }
 
 std::string parameterText(const std::string& syntaxLine) {
