@@ -11,7 +11,6 @@ const { isMainThread } = require('node:worker_threads');
 
 const { abortError, timeoutError, checkProgram, checkCall } = require('./errors');
 
-const KIND = { run: 0, exec: 1, compile: 2, runText: 3, execInSession: 4 };
 // The catalogue a compilation without options.app takes its messages from.
 const shippedCatalog = path.join(__dirname, '..', 'lang', 'lang.conf');
 
@@ -123,7 +122,7 @@ class PromiseApi {
       process.once('exit', () => this.binding.engineExiting());
     }
     // A time limit counts from this moment, time spent waiting included.
-    const number = this.binding.startCall(KIND[job.kind], a, b, c, shippedCatalog,
+    const number = this.binding.startCall(this.binding.callKinds[job.kind], a, b, c, shippedCatalog,
       timeout === undefined ? -1 : timeout, this.settle, job.results);
     this.jobs.set(number, job);
     if (timeout !== undefined) this.watchDeadline(number, job);

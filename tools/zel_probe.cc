@@ -46,6 +46,7 @@
 #include "syntax/syntax_match.h"
 #include "base/state.h"
 #include "entries/classic.h"
+#include "base/outcome.h"
 
 namespace {
 
@@ -99,21 +100,19 @@ int catalogueLine(const std::vector<std::string>& lines, const std::string& numb
 }
 
 void listMessages() {
-  const char* numbers[] = {"1", "2", "3", "4", "9", "10", "11", "12", "14", "18", "19", "20", "21", "35",
-                           "36", "37"};
-  const std::set<std::string> filled = {"1", "2", "3", "4", "11", "14", "18", "37"};
   std::ifstream file(catalogPath(), std::ios::binary);
   std::vector<std::string> lines;
   for (std::string text; std::getline(file, text);) lines.push_back(text);
-  for (const char* n : numbers) {
+  for (const MessageName& m : kMessageNames) {
+    const std::string n = std::to_string(m.number);
     const std::string text = goResponseLANG(n);
     const char* state = text == catalogFailureText() ? "unreadable"
                         : text.empty()               ? "missing"
-                        : filled.count(n) && text.find(":E1:") == std::string::npos ? "no-E1"
-                                                                                     : "ok";
-    std::printf("message\t%s\t%s\t%d\n", n, state, catalogueLine(lines, n));
+                        : m.filled && text.find(":E1:") == std::string::npos ? "no-E1"
+                                                                               : "ok";
+    std::printf("message\t%s\t%s\t%d\n", n.c_str(), state, catalogueLine(lines, n));
   }
-  std::printf("stop-answer\t%s\n", goResponseLANG("21").c_str());
+  std::printf("stop-answer\t%s\n", goResponseLANG(std::to_string(kStopAnswer)).c_str());
 }
 
 int list(const std::string& app) {

@@ -2,6 +2,7 @@
 // What to do about a module that does not load: advice for the failure texts
 // of the loader (dlopen, dlsym) and of the engine's module calls, shared by
 // "zel check", "zel add-pack" and the reports of "zel run" and "zel exec".
+const { addon } = require('./common');
 
 const exportsAdvice = 'end its source with ZEL_EXPORT_MODULE(Class) for a pack module or ' +
   'ZEL_EXPORT_SYNTAX_MODULE(Class) for a syntax module (zel_module.h), which export both';
@@ -29,10 +30,11 @@ const loaderHints = [
 ];
 
 // Advice for a failure the engine reports with a message of its catalogue,
-// by message number, so that it holds in every language: message 4 is a
-// module file that cannot be opened, its path last in the text.
+// by the message's name (the engine's numbers come through the add-on), so
+// that it holds in every language: fileNotFound is a module file that
+// cannot be opened, its path last in the text.
 const messageHints = {
-  4: (text) => (/\/[^/]*[<> ][^/]*\.so"?$/.test(text)
+  fileNotFound: (text) => (/\/[^/]*[<> ][^/]*\.so"?$/.test(text)
     // The engine takes a whole form for its module when the form has no "(module)".
     ? 'the form that accepted the statement names no module: end its line in the .zel file with ' +
       'the module that runs it in parentheses ("zel check" names the line)'
@@ -44,7 +46,11 @@ const messageHints = {
 // "...: undefined symbol: create", say), or null when there is none.
 function hintFor(text, message = null) {
   if (typeof text !== 'string') throw new TypeError('hintFor needs a failure text');
-  if (message !== null) return Object.hasOwn(messageHints, message) ? messageHints[message](text) : null;
+  if (message !== null) {
+    const { messages } = addon();
+    const name = Object.keys(messages).find((key) => messages[key] === message);
+    return Object.hasOwn(messageHints, name) ? messageHints[name](text) : null;
+  }
   const found = loaderHints.find(([pattern]) => pattern.test(text));
   return found ? found[1] : null;
 }

@@ -8,7 +8,7 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
 const { nativeFile } = require('../addon');
-const { UsageError } = require('./common');
+const { UsageError, addon } = require('./common');
 const { hintFor } = require('./hints');
 const { childIdentity, runConfined } = require('./confined');
 
@@ -91,7 +91,7 @@ async function loadProblem({ kind, file, where }, { limitMs, identity }) {
   if (!child.signal && child.status === 0 && answer === 'ok') return null;
   if (!child.signal && child.status === 1 && answer === 'unreadable') {
     const by = identity.user ? ` (zel runs as root, so the user ${identity.user} loads it: make the file readable by others)` : '';
-    return `${file}: file not found or not readable${named}; ${hintFor(file, 4)}${by}`;
+    return `${file}: file not found or not readable${named}; ${hintFor(file, addon().messages.fileNotFound)}${by}`;
   }
   if (!child.signal && child.status === 1 && answer) {
     const loaded = `./${path.basename(file)}: `;

@@ -58,7 +58,7 @@ function printOutcome(outcome, { command = 'repl', program = null, statement = n
   const hinted = new Set();
   for (const { line, message, text } of outcome.diagnostics) {
     process.stderr.write(`${located(program, line)}${text}\n`);
-    if (statement !== null && message === 19) {
+    if (statement !== null && message === addon().messages.notAccepted) {
       process.stderr.write(`  the statement: ${JSON.stringify(statement)}\n`);
     }
     const hint = hintFor(text, message);

@@ -30,6 +30,25 @@ enum Message : int {
   kUnfinished = 37,      // text after a program's last ";" never became a statement
 };
 
+// Each message the engine reports, by name: its number, the name the
+// JavaScript side knows it by (the binding hands it the list), and whether
+// its text takes a ":E1:" fill.
+struct MessageName {
+  Message number;
+  const char* name;
+  bool filled;
+};
+inline constexpr MessageName kMessageNames[] = {
+    {kCannotOpen, "cannotOpen", true},       {kLexicalError, "lexicalError", true},
+    {kNotRecognised, "notRecognised", true}, {kFileNotFound, "fileNotFound", true},
+    {kCompileFailed, "compileFailed", false}, {kCompiled, "compiled", false},
+    {kCannotWrite, "cannotWrite", true},     {kProgramEnded, "programEnded", false},
+    {kMarkedForm, "markedForm", true},       {kNoSyntaxLine, "noSyntaxLine", true},
+    {kNotAccepted, "notAccepted", false},    {kNoExtension, "noExtension", false},
+    {kStopAnswer, "stopAnswer", false},      {kLogNotWritten, "logNotWritten", false},
+    {kNoHeader, "noHeader", false},          {kUnfinished, "unfinished", true},
+};
+
 // What one engine step produced.
 struct Result {
   std::string text;

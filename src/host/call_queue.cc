@@ -19,6 +19,7 @@
 #include "entries/entries.h"
 #include "entries/run_call.h"
 #include "base/state.h"
+#include "base/thread_id.h"
 
 namespace {
 
@@ -35,8 +36,6 @@ constexpr auto kExitWait = std::chrono::milliseconds(100);
 constexpr auto kSpin = std::chrono::microseconds(50);
 // How long a completion waits, at most, for the rest of its batch to run.
 std::atomic<int64_t> batchHoldMicros{1000};
-
-pid_t threadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 
 // The engine thread sleeps on a futex word rather than a condition
 // variable: waking from one leaves its mutex marked contended, which costs
@@ -172,21 +171,21 @@ void post(Engine& e, std::shared_ptr<QueuedCall> call, bool moreToRun) {
 std::string runEntry(Call& c, QueuedCall& call) {
   callInRun.store(&c, std::memory_order_relaxed);
   c.keepsResults = call.results;
-  std::string* a = call.args;
   switch (call.kind) {
     case QueuedCall::kRun:
-      return executeProgram(c, std::move(a[0]), std::move(a[1]));
+      return executeProgram(c, std::move(call.app), std::move(call.subject));
     case QueuedCall::kRunText:
-      return executeProgramText(c, std::move(a[0]), a[1]);
+      return executeProgramText(c, std::move(call.app), call.subject);
     case QueuedCall::kExec:
     case QueuedCall::kExecInSession:
-      return executeNamedStatement(c, std::move(a[0]), std::move(a[1]), std::move(a[2]));
+      return executeNamedStatement(c, std::move(call.app), std::move(call.subject),
+                                   std::move(call.syntaxOrSuffix));
     default:
-      // The messages come from the catalogue of the application in a[2],
-      // or from the catalogue file a[3] when no application is given.
-      myAbsolutePathDirApp = a[2];
-      c.setApp(a[2], a[2].empty() ? a[3] : "");
-      return compileScript(c, std::move(a[0]), std::move(a[1]));
+      // The messages come from the catalogue of the application, or from
+      // the catalogue file when no application is given.
+      myAbsolutePathDirApp = call.app;
+      c.setApp(call.app, call.app.empty() ? call.catalog : "");
+      return compileScript(c, std::move(call.subject), std::move(call.syntaxOrSuffix));
   }
 }
 

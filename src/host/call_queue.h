@@ -56,10 +56,14 @@ struct QueuedCall {
   // such as the command line's repl.
   enum Kind { kRun = 0, kExec = 1, kCompile = 2, kRunText = 3, kExecInSession = 4 };
   Kind kind = kRun;
-  // run: app, program; run text: app, program text; exec: app, statement,
-  // syntax path; compile: source, output suffix, application (may be
-  // empty), catalogue file used when no application is given.
-  std::string args[4];
+  // The application (a compilation's may be empty); what the call works on:
+  // the program path, the program text, the statement or the source path;
+  // an exec's syntax path or a compilation's output suffix; and a
+  // compilation's catalogue file, used when no application is given.
+  std::string app;
+  std::string subject;
+  std::string syntaxOrSuffix;
+  std::string catalog;
   // Time limit in milliseconds from the moment the call was made (`made`,
   // when the caller created it), time spent waiting included; negative for
   // none.
@@ -77,6 +81,18 @@ struct QueuedCall {
   std::atomic<int> state{kWaiting};
   // The call's record, once it has run.
   Outcome outcome;
+};
+
+// The kinds by the names the JavaScript side uses (the binding hands them
+// over, so that no number is written twice).
+struct CallKindName {
+  QueuedCall::Kind kind;
+  const char* name;
+};
+inline constexpr CallKindName kCallKindNames[] = {
+    {QueuedCall::kRun, "run"},         {QueuedCall::kExec, "exec"},
+    {QueuedCall::kCompile, "compile"}, {QueuedCall::kRunText, "runText"},
+    {QueuedCall::kExecInSession, "execInSession"},
 };
 
 // Queues `call` behind every call queued before it. Its sink gets it back

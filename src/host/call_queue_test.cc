@@ -59,9 +59,9 @@ struct SleepApp {
   std::shared_ptr<QueuedCall> queue(int tag, std::shared_ptr<CompletionSink> sink, int ms) {
     auto call = std::make_shared<QueuedCall>();
     call->kind = QueuedCall::kExec;
-    call->args[0] = app.path();
-    call->args[1] = "sleep " + std::to_string(ms) + ";";
-    call->args[2] = syntax;
+    call->app = app.path();
+    call->subject = "sleep " + std::to_string(ms) + ";";
+    call->syntaxOrSuffix = syntax;
     call->tag = tag;
     call->sink = std::move(sink);
     enqueueCall(call);

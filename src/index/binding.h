@@ -21,11 +21,12 @@ void addClassicExports(Napi::Env env, Napi::Object exports);
 
 // The promise API's hidden functions (promise.cc): startCall, cancelCall
 // and engineExiting, for isolated calls on the engine thread
-// (host/call_queue.h).
+// (host/call_queue.h), and the call kinds startCall takes by name
+// (callKinds).
 void addPromiseBinding(Napi::Env env, Napi::Object exports);
 
 // The command line's hidden helpers (cli.cc): reportCrashes, cutStatements
-// and declaredSyntax.
+// and declaredSyntax, and the engine's message numbers by name (messages).
 void addCommandLineHelpers(Napi::Env env, Napi::Object exports);
 
 #endif  // ZEL_INDEX_BINDING_H_

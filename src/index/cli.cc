@@ -1,6 +1,7 @@
 #include <string>
 #include <vector>
 
+#include "base/outcome.h"
 #include "entries/command_loop.h"
 #include "host/crash_report.h"
 #include "index/binding.h"
@@ -45,6 +46,14 @@ Napi::Value DeclaredSyntax(const Napi::CallbackInfo& info) {
   return out;
 }
 
+// The engine's messages by name: { notAccepted: 19, ... }, so that the
+// command line never writes a message number of its own.
+Napi::Object MessageNumbers(Napi::Env env) {
+  Napi::Object out = Napi::Object::New(env);
+  for (const MessageName& m : kMessageNames) out.Set(m.name, static_cast<int>(m.number));
+  return out;
+}
+
 }  // namespace
 
 void addCommandLineHelpers(Napi::Env env, Napi::Object exports) {
@@ -52,5 +61,6 @@ void addCommandLineHelpers(Napi::Env env, Napi::Object exports) {
   exports.DefineProperties({
       Napi::PropertyDescriptor::Function(env, exports, "reportCrashes", ReportCrashes),
       Napi::PropertyDescriptor::Function(env, exports, "cutStatements", CutStatements),
-      Napi::PropertyDescriptor::Function(env, exports, "declaredSyntax", DeclaredSyntax)});
+      Napi::PropertyDescriptor::Function(env, exports, "declaredSyntax", DeclaredSyntax),
+      Napi::PropertyDescriptor::Value("messages", MessageNumbers(env))});
 }

@@ -7,10 +7,36 @@
 
 namespace {
 
+// The call's texts from startCall's a to d: app, subject and syntax for a
+// run or an exec; source, output suffix, app and catalogue file for a
+// compilation (the only kind that reads d).
+void takeTexts(const Napi::CallbackInfo& info, QueuedCall& call) {
+  const auto text = [&info](size_t i, std::string& to) {
+    if (info[i].IsString()) to = info[i].As<Napi::String>().Utf8Value();
+  };
+  if (call.kind == QueuedCall::kCompile) {
+    text(1, call.subject);
+    text(2, call.syntaxOrSuffix);
+    text(3, call.app);
+    text(4, call.catalog);
+    return;
+  }
+  text(1, call.app);
+  text(2, call.subject);
+  text(3, call.syntaxOrSuffix);
+}
+
+// The call kinds by name: { run: 0, exec: 1, ... }.
+Napi::Object CallKinds(Napi::Env env) {
+  Napi::Object out = Napi::Object::New(env);
+  for (const CallKindName& k : kCallKindNames) out.Set(k.name, static_cast<int>(k.kind));
+  return out;
+}
+
 // startCall(kind, a, b, c, d, timeout, onDone, results): queues one engine
-// call on the engine thread (kind 0 run, 1 exec, 2 compile, 3 run a program
-// text, 4 exec in the session's state; the caller checks that a to d are
-// strings; timeout in milliseconds from now, negative for none) and returns
+// call on the engine thread (kind: one of callKinds, the run of a program
+// file or text, an exec in a fresh or in the session's state, a
+// compilation; the caller checks that a to d are strings; timeout in milliseconds from now, negative for none) and returns
 // its number. onDone(number, outcome, timedOut) runs on this thread once it
 // has run; with `results`, the outcome lists each statement's result.
 Napi::Value StartCall(const Napi::CallbackInfo& info) {
@@ -25,11 +51,7 @@ Napi::Value StartCall(const Napi::CallbackInfo& info) {
   auto call = std::make_shared<QueuedCall>();
   const int kind = info[0].As<Napi::Number>().Int32Value();
   call->kind = kind >= 1 && kind <= 4 ? static_cast<QueuedCall::Kind>(kind) : QueuedCall::kRun;
-  // The catalogue file (d) is read by a compilation only.
-  const size_t count = call->kind == QueuedCall::kCompile ? 4 : 3;
-  for (size_t i = 0; i < count; ++i) {
-    if (info[i + 1].IsString()) call->args[i] = info[i + 1].As<Napi::String>().Utf8Value();
-  }
+  takeTexts(info, *call);
   call->timeoutMs = info[5].As<Napi::Number>().Int64Value();
   // Raw: a failed call here (an environment ending) must not be fatal.
   if (info.Length() > 7) napi_get_value_bool(env, info[7], &call->results);
@@ -80,5 +102,6 @@ void addPromiseBinding(Napi::Env env, Napi::Object exports) {
   exports.DefineProperties({
       Napi::PropertyDescriptor::Function(env, exports, "startCall", StartCall),
       Napi::PropertyDescriptor::Function(env, exports, "cancelCall", CancelCall),
-      Napi::PropertyDescriptor::Function(env, exports, "engineExiting", EngineExiting)});
+      Napi::PropertyDescriptor::Function(env, exports, "engineExiting", EngineExiting),
+      Napi::PropertyDescriptor::Value("callKinds", CallKinds(env))});
 }
