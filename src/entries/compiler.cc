@@ -24,7 +24,7 @@ std::string outputPathOf(const std::string& source, const std::string& suffix) {
 }
 
 // True when both paths name the same file, as texts or on disk.
-bool sameFile(const std::string& a, const std::string& b) {
+bool namesSameFile(const std::string& a, const std::string& b) {
   if (a == b) return true;
   struct stat sa, sb;
   return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 &&
@@ -240,7 +240,7 @@ std::string compileScript(Call& call, std::string sourcePath, std::string output
     return finish(call, call.message(kFileNotFound, withVisibleNul(sourcePath)));
   }
   // Compiling a file onto itself would destroy the source.
-  if (holdsNul(output) || sameFile(sourcePath, output)) {
+  if (holdsNul(output) || namesSameFile(sourcePath, output)) {
     return finish(call, call.message(kCannotWrite, withVisibleNul(output)));
   }
   std::ifstream source;

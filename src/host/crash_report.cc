@@ -9,6 +9,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/thread_id.h"
+
 std::atomic<const Call*> callInRun{nullptr};
 
 namespace {
@@ -24,8 +26,6 @@ char command[256];
 char program[4096];
 volatile sig_atomic_t noted = 0;
 constexpr size_t kSignalStackSize = 64 * 1024;
-
-pid_t threadId() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 
 // Appends `text` to the note being built in [*at, end).
 void append(char*& at, const char* end, const char* text) {
