@@ -42,13 +42,15 @@ class DiskChangeTest : public ::testing::Test {
   std::string syntax_ = app_.syntaxFile("calc", "print (printer)\n");
 };
 
+// What the bounded caches below hold.
+struct Entry {
+  uint64_t generation = 0;
+  int value = 0;
+};
+
 // A cache full to its capacity gives up its least recently used entry for
 // a new one.
 TEST(DiskCacheBounds, EvictsTheLeastRecentlyUsedEntry) {
-  struct Entry {
-    uint64_t generation = 0;
-    int value = 0;
-  };
   // Never destroyed, as the engine's caches: every cache stays registered.
   static auto* cache = new DiskCache<Entry>(2);
   const std::string app = "/eviction-order";
@@ -65,10 +67,6 @@ TEST(DiskCacheBounds, EvictsTheLeastRecentlyUsedEntry) {
 // The statement in progress may hold references into a cache: what it has
 // looked up stays, even beyond the cache's capacity, until it ends.
 TEST(DiskCacheBounds, KeepsWhatTheStatementInProgressUses) {
-  struct Entry {
-    uint64_t generation = 0;
-    int value = 0;
-  };
   static auto* cache = new DiskCache<Entry>(2);
   const std::string app = "/statement-in-progress";
   const StatementScope statement(app);

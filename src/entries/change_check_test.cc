@@ -24,11 +24,12 @@ int64_t testClock() { return fixture_run_clock_ns += stepNs; }
 
 class ChangeCheckTest : public EngineTest {
  protected:
+  ChangeCheckTest()
+      : EngineTest({{"calc", "echo_module", "ticker"},
+                    {"calc", "files_module", "files"},
+                    {"calc", "statement_module", "other"}}) {}
   void SetUp() override {
     EngineTest::SetUp();
-    app_.installPackModule("calc", "echo_module", "ticker");
-    app_.installPackModule("calc", "files_module", "files");
-    app_.installPackModule("calc", "statement_module", "other");
     stepNs = 0;
     setRunClock(testClock);
   }

@@ -24,12 +24,10 @@ namespace {
 // text.
 class EntriesTest : public EngineTest {
  protected:
-  void SetUp() override {
-    EngineTest::SetUp();
-    app_.installPackModule("calc", "echo_module", "adder");
-    app_.installPackModule("calc", "echo_module", "printer");
-    app_.installPackModule("calc", "stop_module", "halt");
-  }
+  EntriesTest()
+      : EngineTest({{"calc", "echo_module", "adder"},
+                    {"calc", "echo_module", "printer"},
+                    {"calc", "stop_module", "halt"}}) {}
 
   std::string syntax_ = app_.syntaxFile("calc", "## calc\nadd (adder)\nprint (printer)\nstop (halt)\n");
 };

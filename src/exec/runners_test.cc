@@ -59,18 +59,15 @@ TEST_F(RunnerTest, ScriptStatementsSpanLinesAndCarryTheLastLineNumber) {
 // Line endings never reach a statement, wherever they were: a CRLF
 // program's lines joined up to a last line that has no line ending.
 TEST_F(RunnerTest, JoinedLinesLoseTheirLineEndings) {
-  const struct {
-    const char* text;
-    const char* statement;
-  } cases[] = {
+  const TextCase cases[] = {
       {"print 1\r\n+ 2;", "print 1+ 2; @2"},
       {"print 1\r\n+ 2;\r\n", "print 1+ 2; @2"},
       {"print\r\n1\r\n+ 2;", "print1+ 2; @3"},
   };
   for (const auto& c : cases) {
     searchCalls.clear();
-    goLoadScript(app_.write("prog.txt", c.text), syntax_);
-    EXPECT_EQ(statements(), Lines{c.statement}) << c.text;
+    goLoadScript(app_.write("prog.txt", c.input), syntax_);
+    EXPECT_EQ(statements(), Lines{c.expected}) << c.input;
   }
 }
 

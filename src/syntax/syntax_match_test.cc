@@ -91,18 +91,15 @@ TEST_F(SyntaxMatchTest, AcceptsWithTheParameterOfTheFormAndStopsThere) {
 
 // Syntax modules see the statement without any ";", however many it holds.
 TEST_F(SyntaxMatchTest, EverySemicolonIsRemovedBeforeModulesSeeTheStatement) {
-  const struct {
-    const char* statement;
-    const char* seen;
-  } cases[] = {
+  const TextCase cases[] = {
       {"print x;", "print|print x\n"},
       {"print a; b;", "print|print a b\n"},
       {"print ;a;;", "print|print a\n"},
   };
   for (const auto& c : cases) {
     const size_t before = app_.keywordCalls().size();
-    EXPECT_EQ(match(c.statement), "(TRUEZEL)echo") << c.statement;
-    EXPECT_EQ(app_.keywordCalls().substr(before), c.seen) << c.statement;
+    EXPECT_EQ(match(c.input), "(TRUEZEL)echo") << c.input;
+    EXPECT_EQ(app_.keywordCalls().substr(before), c.expected) << c.input;
   }
 }
 

@@ -22,6 +22,12 @@ inline const char* kTestCatalog =
     ":11:M11 :E1:\n:12:M12\n:14:M14 :E1:\n:18:M18 :E1:\n:19:M19\n:20:M20\n"
     ":21:STOP-NOW\n:35:M35\n";
 
+// One row of a table test: a text in, the text expected out.
+struct TextCase {
+  const char* input;
+  const char* expected;
+};
+
 class TestApp : public TempDir {
  public:
   TestApp() { write("node_modules/zel_linux/lang.conf", kTestCatalog); }
