@@ -86,7 +86,7 @@ struct QueuedCall {
 // The kinds by the names the JavaScript side uses (the binding hands them
 // over, so that no number is written twice).
 struct CallKindName {
-  QueuedCall::Kind kind;
+  QueuedCall::Kind number;
   const char* name;
 };
 inline constexpr CallKindName kCallKindNames[] = {

@@ -14,6 +14,15 @@
 // the engine before the exception reaches the caller.
 std::string argumentText(const Napi::CallbackInfo& info, size_t i);
 
+// { name: number, ... } of a table of the engine's names (message
+// numbers, call kinds), so that JavaScript never writes a number of its own.
+template <class Row, size_t N>
+Napi::Object numbersByName(Napi::Env env, const Row (&table)[N]) {
+  Napi::Object out = Napi::Object::New(env);
+  for (const Row& row : table) out.Set(row.name, static_cast<int>(row.number));
+  return out;
+}
+
 // The classic exports Compiler, Executer and Commandes (classic.cc): each
 // converts its arguments with JavaScript's own string conversion, calls one
 // engine entry and returns its result text.

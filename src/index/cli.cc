@@ -46,14 +46,6 @@ Napi::Value DeclaredSyntax(const Napi::CallbackInfo& info) {
   return out;
 }
 
-// The engine's messages by name: { notAccepted: 19, ... }, so that the
-// command line never writes a message number of its own.
-Napi::Object MessageNumbers(Napi::Env env) {
-  Napi::Object out = Napi::Object::New(env);
-  for (const MessageName& m : kMessageNames) out.Set(m.name, static_cast<int>(m.number));
-  return out;
-}
-
 }  // namespace
 
 void addCommandLineHelpers(Napi::Env env, Napi::Object exports) {
@@ -62,5 +54,5 @@ void addCommandLineHelpers(Napi::Env env, Napi::Object exports) {
       Napi::PropertyDescriptor::Function(env, exports, "reportCrashes", ReportCrashes),
       Napi::PropertyDescriptor::Function(env, exports, "cutStatements", CutStatements),
       Napi::PropertyDescriptor::Function(env, exports, "declaredSyntax", DeclaredSyntax),
-      Napi::PropertyDescriptor::Value("messages", MessageNumbers(env))});
+      Napi::PropertyDescriptor::Value("messages", numbersByName(env, kMessageNames))});
 }

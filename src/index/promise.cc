@@ -26,13 +26,6 @@ void takeTexts(const Napi::CallbackInfo& info, QueuedCall& call) {
   text(3, call.syntaxOrSuffix);
 }
 
-// The call kinds by name: { run: 0, exec: 1, ... }.
-Napi::Object CallKinds(Napi::Env env) {
-  Napi::Object out = Napi::Object::New(env);
-  for (const CallKindName& k : kCallKindNames) out.Set(k.name, static_cast<int>(k.kind));
-  return out;
-}
-
 // startCall(kind, a, b, c, d, timeout, onDone, results): queues one engine
 // call on the engine thread (kind: one of callKinds, the run of a program
 // file or text, an exec in a fresh or in the session's state, a
@@ -103,5 +96,5 @@ void addPromiseBinding(Napi::Env env, Napi::Object exports) {
       Napi::PropertyDescriptor::Function(env, exports, "startCall", StartCall),
       Napi::PropertyDescriptor::Function(env, exports, "cancelCall", CancelCall),
       Napi::PropertyDescriptor::Function(env, exports, "engineExiting", EngineExiting),
-      Napi::PropertyDescriptor::Value("callKinds", CallKinds(env))});
+      Napi::PropertyDescriptor::Value("callKinds", numbersByName(env, kCallKindNames))});
 }
