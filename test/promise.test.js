@@ -135,17 +135,20 @@ test('a stop answer ends the run, resolves with stopped and spares the process',
 
 test('the classic stop ends the process with status 0, running exit handlers on the main thread', () => {
   const stopNow = `require(${JSON.stringify(root)}).Commandes(${JSON.stringify(app)}, 'stop now;', ${JSON.stringify(syntax)})`;
-  const main = spawnSync(process.execPath, ['-e',
-    `process.on('exit', (code) => console.log('exit handler', code)); ${stopNow}; console.log('returned');`,
-  ], { encoding: 'utf8' });
-  assert.deepStrictEqual([main.status, main.stdout], [0, 'exit handler 0\n']);
-  // From a worker the whole process still ends, with status 0.
-  const fromWorker = spawnSync(process.execPath, ['-e', `
-    const { Worker } = require('node:worker_threads');
-    new Worker(${JSON.stringify(stopNow)}, { eval: true }).on('exit', () => console.log('worker gone'));
-    setTimeout(() => { console.log('still here'); process.exit(3); }, 5000);`,
-  ], { encoding: 'utf8' });
-  assert.deepStrictEqual([fromWorker.status, fromWorker.stdout], [0, '']);
+  // [script, [exit status, standard output]]: the call never returns; exit
+  // handlers run on the main thread; from a worker the whole process ends.
+  const cases = [
+    [`${stopNow}; console.log('returned');`, [0, '']],
+    [`process.on('exit', (code) => console.log('exit handler', code)); ${stopNow}; console.log('returned');`,
+      [0, 'exit handler 0\n']],
+    [`const { Worker } = require('node:worker_threads');
+      new Worker(${JSON.stringify(stopNow)}, { eval: true }).on('exit', () => console.log('worker gone'));
+      setTimeout(() => { console.log('still here'); process.exit(3); }, 5000);`, [0, '']],
+  ];
+  for (const [script, expected] of cases) {
+    const child = spawnSync(process.execPath, ['-e', script], { encoding: 'utf8' });
+    assert.deepStrictEqual([child.status, child.stdout], expected, script);
+  }
 });
 
 test('abort and timeout end a run between two statements; the next call works', async () => {

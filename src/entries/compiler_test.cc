@@ -273,19 +273,6 @@ TEST_F(CompilerTest, OutputModeFollowsTheMaskLeftAlone) {
   syscall(SYS_umask, before);
 }
 
-TEST_F(CompilerTest, CompiledProgramRunsLikeItsSource) {
-  app_.installSyntaxModule("keyword_syntax");
-  app_.installPackModule("calc", "statement_module", "adder");
-  app_.syntaxFile("calc", "add (adder)\n");
-  const std::string source = app_.write("prog.txt",
-      "## adds numbers, line after line\n(CZEL)calc.zel;\nadd 1 and 2 and 3;\nadd 40 and 2 more;\n");
-  FirstResponse = "already set";
-  const std::string plain = CallZEL_Executer(app_.path(), source);
-  EXPECT_EQ(plain, "did add 40 and 2 more");
-  EXPECT_EQ(CallZEL_Compiler(source, ".zel"), "M10");
-  EXPECT_EQ(CallZEL_Executer(app_.path(), app_.path() + "/prog.zel"), plain);
-}
-
 TEST_F(CompilerTest, RequestLogHoldsTheLatestEntryOnly) {
   EXPECT_TRUE(goAddToLog("first\nentry"));
   EXPECT_TRUE(goAddToLog("second"));
