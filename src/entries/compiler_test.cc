@@ -65,12 +65,16 @@ class CompilerTest : public ::testing::Test {
 TEST_F(CompilerTest, WritesOneCompiledLinePerSourceLine) {
   const std::string thirteen = "print 1 + 2;\r";  // 13 bytes, CR included
   const std::string source = app_.write("prog.txt", "\n\r\n" + thirteen + "\nlast line, no newline");
-  EXPECT_EQ(compile(source), "M10");
-  EXPECT_EQ(readFile(app_.path() + "/prog.zel"),
+  std::atomic<bool> cancel{false};
+  const Outcome compiled = runCall(cancel, false, [&](Call& call) {
+    call.setApp(app_.path());
+    return compileScript(call, source, ".zel");
+  });
+  EXPECT_EQ(compiled.result, "M10");
+  EXPECT_EQ(compiled.output, app_.path() + "/prog.zel");
+  EXPECT_EQ(readFile(compiled.output),
             "-;\nDQ==-;\n" + goEnCryptZEL(goBase64(thirteen)) + "-;\n" +
                 goEnCryptZEL(goBase64("last line, no newline")) + "-;\n");
-  EXPECT_EQ(myAppFile, source);
-  EXPECT_EQ(myDataFile, ".zel");
   EXPECT_EQ(readFile("requests.log"), "M10\n");
   EXPECT_TRUE(noTemporaryFiles());
 }

@@ -48,22 +48,16 @@ TEST_F(ModuleCallTest, StaticDataPersistsWhileEachCallGetsAFreshObject) {
   EXPECT_EQ(callModule(path, "x"), "call 2: x");
   EXPECT_EQ(moduleCounter("counter_module", "fixture_created"), 2);
   EXPECT_EQ(moduleCounter("counter_module", "fixture_destroyed"), 2);
-  EXPECT_NE(handle, nullptr);
-  EXPECT_NE(openZEL, nullptr);
-  EXPECT_NE(closeZEL, nullptr);
 }
 
 TEST_F(ModuleCallTest, SyntaxModuleGetsTheSyntaxLineFirst) {
   EXPECT_EQ(callLibModule(fixture("echo_syntax"), "print", "print x"),
             "print|print x");
-  EXPECT_NE(handleLib, nullptr);
 }
 
 // Modules that cannot be called, through both kinds of call: what the call
-// answers, what the module slots hold afterwards, and that no object was
-// created.
+// answers, and that no object was created.
 TEST_F(ModuleCallTest, ModulesThatCannotBeCalled) {
-  enum Slots { kUnchanged, kNoHandle, kNoDestroy, kLoaded };
   const std::string missing = app_.path() + "/node_modules/pack/none.so";
   const std::string text = app_.write("text.so", "not a shared object\n");
   // Not a regular file (a FIFO would block the loader): a directory counts
@@ -75,30 +69,18 @@ TEST_F(ModuleCallTest, ModulesThatCannotBeCalled) {
     std::string path;
     std::string answer;  // the whole answer, or (exact false) a part of it
     bool exact;
-    Slots slots;
   } cases[] = {
-      {missing, "Missing " + missing + " (" + missing + ")", true, kUnchanged},
-      {dir, "Missing " + dir + " (" + dir + ")", true, kUnchanged},
-      {text, text, false, kNoHandle},  // the loader's text names the file
-      {fixture("no_destroy"), "destroy", false, kNoDestroy},
-      {nullCreate, nullCreate + ": create() returned no object", true, kLoaded},
+      {missing, "Missing " + missing + " (" + missing + ")", true},
+      {dir, "Missing " + dir + " (" + dir + ")", true},
+      {text, text, false},  // the loader's text names the file
+      {fixture("no_destroy"), "destroy", false},
+      {nullCreate, nullCreate + ": create() returned no object", true},
   };
   for (const auto& c : cases) {
-    void* const before[] = {handle, handleLib};
     const std::string answers[] = {callModule(c.path, "x"), callLibModule(c.path, "a", "b")};
     for (const std::string& answer : answers) {
       if (c.exact) EXPECT_EQ(answer, c.answer);
       else EXPECT_NE(answer.find(c.answer), std::string::npos) << answer;
-    }
-    if (c.slots == kUnchanged) {
-      EXPECT_EQ(handle, before[0]) << c.path;
-      EXPECT_EQ(handleLib, before[1]) << c.path;
-    }
-    if (c.slots == kNoHandle) EXPECT_EQ(handle, nullptr);
-    if (c.slots == kNoDestroy) {
-      EXPECT_NE(handle, nullptr);
-      EXPECT_NE(openZEL, nullptr);
-      EXPECT_EQ(closeZEL, nullptr);
     }
   }
   EXPECT_EQ(moduleCounter("no_destroy", "fixture_created"), 0);
