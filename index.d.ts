@@ -83,9 +83,10 @@ export class ZelError extends Error {
   /**
    * 'ZEL_MODULE_THREW'; 'ZEL_TEXT_TOO_LONG' when a text of the outcome (a result, a
    * diagnostic quoting a statement) is longer than a JavaScript string can be; or
-   * 'ZEL_CHILD_DIED' for a pool child that ended during the call.
+   * 'ZEL_CHILD_DIED' for a pool child (or every queue worker that took the job) that ended
+   * during the call; 'ZEL_JOB_FAILED' for a queue job that failed for another reason.
    */
-  code: 'ZEL_MODULE_THREW' | 'ZEL_TEXT_TOO_LONG' | 'ZEL_CHILD_DIED';
+  code: 'ZEL_MODULE_THREW' | 'ZEL_TEXT_TOO_LONG' | 'ZEL_CHILD_DIED' | 'ZEL_JOB_FAILED';
   /** The pack module that threw, when known. */
   modulePath: string | null;
   /** The program line being run, when there is one. */

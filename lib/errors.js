@@ -1,6 +1,7 @@
 'use strict';
 // The argument checks and errors the promise API (lib/promise.js) and the
 // pool (lib/pool.js) share, so that a call is judged the same way by both.
+const { ZelError } = require('./zel_error');
 
 // The longest delay a Node.js timer honours; a longer one fires at once.
 const MAX_DELAY = 2 ** 31 - 1;
@@ -21,6 +22,21 @@ function abortError(signal) {
 
 function timeoutError(ms) {
   return new DOMException(`The zel call timed out after ${ms} ms`, 'TimeoutError');
+}
+
+// Rebuilds an error another process sent back as { name, message, ... }
+// (a pool child, a queue worker): a ZelError with its fields, an abort or a
+// time limit as the DOMException a call in process rejects with, a
+// TypeError as a TypeError, anything else as an Error of that name.
+function errorFromFields(fields) {
+  if (fields.name === 'ZelError') return new ZelError(fields.message, fields);
+  if (fields.name === 'AbortError' || fields.name === 'TimeoutError') {
+    return new DOMException(fields.message, fields.name);
+  }
+  const Type = fields.name === 'TypeError' ? TypeError : Error;
+  const error = new Type(fields.message);
+  if (Type === Error) error.name = fields.name;
+  return error;
 }
 
 function checkString(value, name) {
@@ -80,5 +96,5 @@ function checkCall(kind, args, options) {
 }
 
 module.exports = {
-  MAX_DELAY, abortError, timeoutError, checkMilliseconds, checkProgram, checkCall,
+  MAX_DELAY, abortError, timeoutError, errorFromFields, checkMilliseconds, checkProgram, checkCall,
 };

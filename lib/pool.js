@@ -13,23 +13,10 @@ const os = require('node:os');
 const path = require('node:path');
 const { ZelError } = require('./zel_error');
 const {
-  MAX_DELAY, abortError, timeoutError, checkMilliseconds, checkProgram, checkCall,
+  MAX_DELAY, abortError, timeoutError, errorFromFields, checkMilliseconds, checkProgram, checkCall,
 } = require('./errors');
 
 const childScript = path.join(__dirname, 'pool-child.js');
-
-// Rebuilds in the parent the error a child sent back.
-function errorFrom(fields) {
-  if (fields.name === 'ZelError') {
-    return new ZelError(fields.message, fields);
-  }
-  if (fields.name === 'AbortError' || fields.name === 'TimeoutError') {
-    return new DOMException(fields.message, fields.name);
-  }
-  const error = new Error(fields.message);
-  error.name = fields.name;
-  return error;
-}
 
 // The error of a call whose child ended while running it: the pool's own
 // kill after a timeout or an abort, or anything else.
@@ -89,7 +76,7 @@ class Pool {
     if (!job || reply.id !== job.id) return;
     slot.job = null;
     job.finish();
-    if (reply.error) job.reject(errorFrom(reply.error));
+    if (reply.error) job.reject(errorFromFields(reply.error));
     else job.resolve(reply.outcome);
     this.dispatch();
   }

@@ -173,3 +173,16 @@ test('a pool closed before its children are ready, or after one was replaced, en
   const r = spawnSync(process.execPath, ['-e', script], { encoding: 'utf8' });
   assert.deepStrictEqual([r.status, r.stdout, r.stderr], [0, 'TimeoutError\n', '']);
 });
+
+test('an error a child sends back keeps its type in the parent', () => {
+  const { errorFromFields } = require('../lib/errors');
+  const cases = [
+    ['TypeError', TypeError], ['ZelError', zel.ZelError], ['AbortError', DOMException],
+    ['TimeoutError', DOMException], ['RangeError', Error],
+  ];
+  for (const [name, Type] of cases) {
+    const error = errorFromFields({ name, message: 'from the child', code: 'ZEL_MODULE_THREW' });
+    assert.ok(error instanceof Type, name);
+    assert.deepStrictEqual([error.name, error.message], [name, 'from the child']);
+  }
+});

@@ -3,7 +3,7 @@
 // (a job is untrusted input), and the errors a worker hands back to the
 // client as the failed job's reason.
 const path = require('node:path');
-const { checkMilliseconds } = require('../errors');
+const { checkMilliseconds, errorFromFields } = require('../errors');
 const { ZelError } = require('../zel_error');
 
 const OPS = ['run', 'exec', 'compile'];
@@ -96,14 +96,7 @@ function errorOf(reason) {
     const died = /stalled/.test(reason);
     return new ZelError(`zel queue: ${reason}`, { code: died ? 'ZEL_CHILD_DIED' : 'ZEL_JOB_FAILED' });
   }
-  if (fields.name === 'ZelError') return new ZelError(fields.message, fields);
-  if (fields.name === 'AbortError' || fields.name === 'TimeoutError') {
-    return new DOMException(fields.message, fields.name);
-  }
-  const Type = fields.name === 'TypeError' ? TypeError : Error;
-  const error = new Type(fields.message);
-  if (Type === Error) error.name = fields.name;
-  return error;
+  return errorFromFields(fields);
 }
 
 module.exports = { checkJob, reasonOf, errorOf };

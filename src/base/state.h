@@ -2,9 +2,10 @@
 //
 // The classic exports work on these variables: each is defined once
 // (state.cc), created when the engine is loaded and kept until the process
-// ends. No classic entry resets any of them when it starts, so results, the
-// first result held back and the last syntax module answer carry over from
-// one call to the next. Engine steps return their results as values
+// ends. Results, the first result held back and the last syntax module
+// answer carry over from one call to the next; only two resets happen as a
+// call starts: a program run empties the pending statement text
+// (dataToSave), and a compilation clears ErrorEnCrypt. Engine steps return their results as values
 // (call/call.h); the variables are written from those values where the
 // classic behaviour needs them. A call made through runCall as isolated
 // (the promise API) starts from them empty and puts them back as it found

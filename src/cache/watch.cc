@@ -266,8 +266,6 @@ bool watchFor(const std::string& path, uint32_t lastDirEvents, uint32_t lastEven
 
 }  // namespace
 
-bool diskCachingWorks() { return usable(watch()); }
-
 size_t watchLimit() {
   Watch& w = watch();
   usable(w);

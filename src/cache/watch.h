@@ -96,9 +96,6 @@ void releaseWatches(WatchSet& held);
 // them is gone (nothing is added then).
 bool holdWatches(const WatchSet& watches, WatchSet& held);
 
-// False when nothing can be cached (no inotify or no mount table).
-bool diskCachingWorks();
-
 // The most watches the engine holds at once: a quarter of the user's
 // inotify quota (the lower of fs.inotify.max_user_watches and the user
 // namespace's user.max_inotify_watches), at most kWatchCeiling.

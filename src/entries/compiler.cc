@@ -137,8 +137,8 @@ bool isDirectory(const std::string& path) {
 // Compiles `source` into a temporary file beside `output` that replaces the
 // output only once the whole program is written, so the output appears
 // whole or not at all. A failed compilation removes the old output: it was
-// compiled from an earlier source. Returns the message number, "" when the
-// temporary file cannot be made.
+// compiled from an earlier source. Returns the message number, kNoMessage
+// when the temporary file cannot be made.
 Message compileThroughTemporary(std::ifstream& source, const std::string& output,
                                 std::vector<int>& failedLines) {
   std::FILE* out = nullptr;
