@@ -16,7 +16,7 @@ const {
   MAX_DELAY, abortError, timeoutError, errorFromFields, checkMilliseconds, checkProgram, checkCall,
 } = require('./errors');
 
-const childScript = path.join(__dirname, 'pool-child.js');
+const childScript = path.join(__dirname, 'pool_child.js');
 
 // The error of a call whose child ended while running it: the pool's own
 // kill after a timeout or an abort, or anything else.

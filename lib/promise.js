@@ -34,7 +34,7 @@ function outcomeOf(kind, record, { results, app }) {
   if (results) outcome.results = record.results.map((r) => ({ line: r.line || null, text: safe(r.text) }));
   if (kind === 'compile') {
     outcome.output = record.output;
-    outcome.logged = !record.logSkipped;
+    outcome.logged = record.logged;
   }
   return outcome;
 }

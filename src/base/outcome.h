@@ -87,7 +87,7 @@ struct Outcome {
   std::string error;       // what() of the exception
   std::string modulePath;  // the module being called when it threw; "" if unknown
   std::string output;      // a compilation's output path
-  bool logSkipped = false; // a compilation whose request log line could not be written
+  bool logged = false;     // a compilation whose request log line was written
   std::vector<Diagnostic> diagnostics;
   size_t omitted = 0;      // failures beyond kMaxDiagnostics
   // Each statement's result in order, when the call keeps them (message:

@@ -222,7 +222,7 @@ Message compileInto(std::ifstream& source, const std::string& output,
 // Stores the compilation's result and writes it to the request log.
 std::string finish(Call& call, Result result, bool counts = true) {
   call.store(std::move(result), counts);
-  call.outcome.logSkipped = !goAddToLog(resultat);
+  call.outcome.logged = goAddToLog(resultat);
   return resultat;
 }
 

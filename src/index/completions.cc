@@ -41,8 +41,8 @@ class EnvSink : public CompletionSink {
 // costs a small part of setting its properties one by one from here.
 constexpr const char* kRecordSource =
     "(function (result, message, line, failed, stopped, cancelled, threw, noCatalog, "
-    "logSkipped, error, modulePath, output, diagnostics, results, textTooLong) { return { "
-    "result, message, line, failed, stopped, cancelled, threw, noCatalog, logSkipped, error, "
+    "logged, error, modulePath, output, diagnostics, results, textTooLong) { return { "
+    "result, message, line, failed, stopped, cancelled, threw, noCatalog, logged, error, "
     "modulePath, output, diagnostics, results, textTooLong }; })";
 
 // Node-API calls made one after another with raw statuses: once one fails
@@ -115,7 +115,7 @@ napi_value entriesOf(Maker& make, const std::vector<Diagnostic>& entries) {
 }
 
 // The record of `o` as lib/promise.js reads it: { result, message, line,
-// failed, stopped, cancelled, threw, noCatalog, logSkipped, error,
+// failed, stopped, cancelled, threw, noCatalog, logged, error,
 // modulePath, output, diagnostics and results: [{ line, message, text }],
 // textTooLong };
 // message and line are 0 when there is none. When a text is too long for a
@@ -126,7 +126,7 @@ napi_value recordOf(napi_env env, napi_value makeRecord, const Outcome& o) {
   std::vector<napi_value> args = {
       make.text(o.result),     make.number(o.message),   make.number(o.line),
       make.flag(o.failed),     make.flag(o.stopped),     make.flag(o.cancelled),
-      make.flag(o.threw),      make.flag(o.noCatalog),   make.flag(o.logSkipped),
+      make.flag(o.threw),      make.flag(o.noCatalog),   make.flag(o.logged),
       make.text(o.error),      make.text(o.modulePath),  make.text(o.output),
       entriesOf(make, o.diagnostics), entriesOf(make, o.results)};
   args.push_back(make.flag(make.textTooLong()));
