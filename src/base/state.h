@@ -3,11 +3,11 @@
 // The classic exports work on these variables: each is defined once
 // (state.cc), created when the engine is loaded and kept until the process
 // ends. Results, the first result held back and the last syntax module
-// answer carry over from one call to the next; only two resets happen as a
-// call starts: a program run empties the pending statement text
-// (dataToSave), and a compilation clears ErrorEnCrypt. Engine steps return their results as values
-// (call/call.h); the variables are written from those values where the
-// classic behaviour needs them. A call made through runCall as isolated
+// answer carry over from one call to the next; only two are reset by a
+// call: a program run empties the pending statement text (dataToSave) as it
+// starts, and a compilation writes ErrorEnCrypt as it ends. Engine steps
+// return their results as values (call/call.h); the variables are written
+// from those values where the classic behaviour needs them. A call made through runCall as isolated
 // (the promise API) starts from them empty and puts them back as it found
 // them.
 #ifndef ZEL_BASE_STATE_H_
@@ -39,7 +39,8 @@ extern std::string lineSyntaxesExist;
 extern std::string lineSyntaxesExistLib;
 // Syntax location of the pack search in progress.
 extern std::string myDirPath;
-// Set when enciphering failed during the compilation in progress.
+// Set by the latest compilation when a line could not be enciphered, and by
+// goEnCryptZEL (never cleared there).
 extern bool ErrorEnCrypt;
 
 // Taken by every engine entry for the whole call, so that calls from

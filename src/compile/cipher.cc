@@ -227,13 +227,13 @@ void replaceWordsInTableOrder(std::string& text) {
 
 }  // namespace
 
-void appendEnciphered(const std::string& text, std::string& out) {
+bool appendEnciphered(const std::string& text, std::string& out) {
   if (text.size() < kMinEncipherLength) {
-    if (!text.empty() && text != "DQ==") ErrorEnCrypt = true;
     out += text;
-    return;
+    return text.empty() || text == "DQ==";
   }
   appendSubstituted(text, out);
+  return true;
 }
 
 void appendSubstituted(const std::string& text, std::string& out) {
@@ -248,7 +248,7 @@ void appendSubstituted(const std::string& text, std::string& out) {
 
 std::string goEnCryptZEL(std::string text) {
   std::string out;
-  appendEnciphered(text, out);
+  if (!appendEnciphered(text, out)) ErrorEnCrypt = true;
   return out;
 }
 
@@ -311,13 +311,14 @@ std::string decipherLine(const std::string& line) {
 
 std::string goDeCryptZEL(std::string text) { return decipherLine(text); }
 
-void appendCompiledLine(const std::string& source, std::string& out) {
+bool appendCompiledLine(const std::string& source, std::string& out) {
   static std::string base64;  // reused: one compiled line after another
   base64.clear();
   base64_encode(reinterpret_cast<const unsigned char*>(source.data()),
                 static_cast<unsigned int>(source.size()), base64);
-  appendEnciphered(base64, out);
+  const bool enciphered = appendEnciphered(base64, out);
   out += "-;";
+  return enciphered;
 }
 
 std::string goBase64(std::string text) {

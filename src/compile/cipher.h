@@ -38,8 +38,9 @@ std::string decipherLine(const std::string& line);
 std::string goDeCryptZEL(std::string text);
 
 // Appends the enciphered form of a Base64 text to `out`, as goEnCryptZEL
-// gives it (ErrorEnCrypt included).
-void appendEnciphered(const std::string& text, std::string& out);
+// gives it. Returns false for a text that cannot be protected (where
+// goEnCryptZEL sets ErrorEnCrypt); writes no global.
+bool appendEnciphered(const std::string& text, std::string& out);
 
 // Appends the substitution of every character of text by its code word,
 // whatever the text's length: the enciphering of a Base64 text of 20
@@ -47,8 +48,9 @@ void appendEnciphered(const std::string& text, std::string& out);
 void appendSubstituted(const std::string& text, std::string& out);
 
 // Appends the compiled line of a source line, goEnCryptZEL(goBase64(source))
-// + "-;", to `out`, without the intermediate texts.
-void appendCompiledLine(const std::string& source, std::string& out);
+// + "-;", to `out`, without the intermediate texts. Returns false for a line
+// that cannot be protected (1 to 12 bytes, other than a lone "\r").
+bool appendCompiledLine(const std::string& source, std::string& out);
 
 // Base64 of all the bytes of text (embedded zero bytes included).
 std::string goBase64(std::string text);

@@ -65,6 +65,8 @@ TEST(Encipher, ThresholdAndFlag) {
     const std::string out = goEnCryptZEL(c.text);
     EXPECT_EQ(out != c.text, c.enciphered) << c.text;
     EXPECT_EQ(ErrorEnCrypt, c.flagged) << c.text;
+    std::string appended;
+    EXPECT_EQ(appendEnciphered(c.text, appended), !c.flagged) << c.text;
   }
   // The flag is only ever set here, never cleared.
   ErrorEnCrypt = true;

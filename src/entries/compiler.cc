@@ -99,11 +99,17 @@ bool addLongCompiledLine(const std::string& line, std::string& block, std::FILE*
   return written;
 }
 
+// What compileLines came to: whether writing and reading went well, and
+// whether some line could not be enciphered.
+struct LinesCompiled {
+  bool written;
+  bool failed;
+};
+
 // Writes one compiled line per source line, a large block at a time, to
-// `out`, or nowhere when `out` is null. False when writing or reading failed.
-// ErrorEnCrypt tells whether a line could not be enciphered; the numbers of
-// such lines go to `failedLines` when it is given.
-bool compileLines(std::ifstream& source, std::FILE* out, std::vector<int>* failedLines) {
+// `out`, or nowhere when `out` is null. The numbers of the lines that cannot
+// be enciphered go to `failedLines` when it is given.
+LinesCompiled compileLines(std::ifstream& source, std::FILE* out, std::vector<int>* failedLines) {
   std::string sourceLine;
   std::string block;
   // Room for a full block and the compiled text of one more piece or line.
@@ -111,22 +117,22 @@ bool compileLines(std::ifstream& source, std::FILE* out, std::vector<int>* faile
   bool written = true;
   bool failed = false;
   for (int number = 1; std::getline(source, sourceLine); ++number) {
-    ErrorEnCrypt = false;
+    // A long line always enciphers.
+    bool enciphered = true;
     if (sourceLine.size() > kBlock / 16) {
       written = addLongCompiledLine(sourceLine, block, out) && written;
     } else {
-      appendCompiledLine(sourceLine, block);
+      enciphered = appendCompiledLine(sourceLine, block);
     }
-    if (ErrorEnCrypt) {
+    if (!enciphered) {
       failed = true;
       if (failedLines != nullptr) failedLines->push_back(number);
     }
     block += '\n';
     if (block.size() >= kBlock) written = flush(block, out) && written;
   }
-  ErrorEnCrypt = failed;
   written = flush(block, out) && written;
-  return written && !source.bad();
+  return {written && !source.bad(), failed};
 }
 
 bool isDirectory(const std::string& path) {
@@ -144,14 +150,14 @@ Message compileThroughTemporary(std::ifstream& source, const std::string& output
   std::FILE* out = nullptr;
   const std::string temporary = createTemporaryBeside(output, out);
   if (temporary.empty()) return kNoMessage;
-  const bool written = compileLines(source, out, &failedLines);
+  const LinesCompiled lines = compileLines(source, out, &failedLines);
   const bool closed = std::fclose(out) == 0;
-  if (ErrorEnCrypt) {
+  if (lines.failed) {
     std::remove(temporary.c_str());
     unlink(output.c_str());  // never a directory: unlink does not remove one
     return kCompileFailed;
   }
-  if (!written || !closed || std::rename(temporary.c_str(), output.c_str()) != 0) {
+  if (!lines.written || !closed || std::rename(temporary.c_str(), output.c_str()) != 0) {
     std::remove(temporary.c_str());
     return kCannotWrite;
   }
@@ -191,20 +197,21 @@ Message compileDirectly(std::ifstream& source, const std::string& output,
                         std::vector<int>& failedLines) {
   std::FILE* out = openExistingForWriting(output);
   if (out == nullptr) return kCannotWrite;
-  const bool readable = compileLines(source, nullptr, &failedLines);
+  const LinesCompiled trial = compileLines(source, nullptr, &failedLines);
   source.clear();
-  if (ErrorEnCrypt || !readable || !source.seekg(0)) {  // seekg: the source is read twice
+  if (trial.failed || !trial.written || !source.seekg(0)) {  // seekg: the source is read twice
     std::fclose(out);
-    return ErrorEnCrypt ? kCompileFailed : kCannotWrite;
+    return trial.failed ? kCompileFailed : kCannotWrite;
   }
-  const bool written = empty(out) && compileLines(source, out, nullptr);
-  if (ErrorEnCrypt) {
+  LinesCompiled lines{false, false};
+  if (empty(out)) lines = compileLines(source, out, nullptr);
+  if (lines.failed) {
     empty(out);
     std::fclose(out);
     return kCompileFailed;
   }
   const bool closed = std::fclose(out) == 0;
-  return written && closed ? kCompiled : kCannotWrite;
+  return lines.written && closed ? kCompiled : kCannotWrite;
 }
 
 // Compiles `source` into `output`. Returns the message that tells how it
@@ -219,8 +226,11 @@ Message compileInto(std::ifstream& source, const std::string& output,
   return compileDirectly(source, output, failedLines);
 }
 
-// Stores the compilation's result and writes it to the request log.
+// Stores the compilation's result and writes it to the request log. The
+// classic ErrorEnCrypt is written here, once per compilation: set when a
+// line could not be enciphered.
 std::string finish(Call& call, Result result, bool counts = true) {
+  ErrorEnCrypt = result.message == kCompileFailed;
   call.store(std::move(result), counts);
   call.outcome.logged = goAddToLog(resultat);
   return resultat;
@@ -231,7 +241,6 @@ std::string finish(Call& call, Result result, bool counts = true) {
 std::string compileScript(Call& call, std::string sourcePath, std::string outputSuffix) {
   myAppFile = sourcePath;
   myDataFile = outputSuffix;
-  ErrorEnCrypt = false;
   const std::string output = outputPathOf(sourcePath, outputSuffix);
   call.outcome.output = output;
   // No path holding a NUL byte reaches the C library: the library would
