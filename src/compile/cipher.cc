@@ -311,8 +311,7 @@ std::string decipherLine(const std::string& line) {
 
 std::string goDeCryptZEL(std::string text) { return decipherLine(text); }
 
-bool appendCompiledLine(const std::string& source, std::string& out) {
-  static std::string base64;  // reused: one compiled line after another
+bool appendCompiledLine(const std::string& source, std::string& out, std::string& base64) {
   base64.clear();
   base64_encode(reinterpret_cast<const unsigned char*>(source.data()),
                 static_cast<unsigned int>(source.size()), base64);

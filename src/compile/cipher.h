@@ -50,7 +50,9 @@ void appendSubstituted(const std::string& text, std::string& out);
 // Appends the compiled line of a source line, goEnCryptZEL(goBase64(source))
 // + "-;", to `out`, without the intermediate texts. Returns false for a line
 // that cannot be protected (1 to 12 bytes, other than a lone "\r").
-bool appendCompiledLine(const std::string& source, std::string& out);
+// `base64` is the caller's room for the intermediate text, kept from one
+// line to the next so that its memory is reused.
+bool appendCompiledLine(const std::string& source, std::string& out, std::string& base64);
 
 // Base64 of all the bytes of text (embedded zero bytes included).
 std::string goBase64(std::string text);

@@ -82,10 +82,11 @@ bool flush(std::string& block, std::FILE* out) {
 // writing the block out whenever it is full, so that memory holds the source
 // line and one block, not the whole compiled line (about twelve times as
 // long). The Base64 text of a piece whose length is a multiple of three is
-// the matching piece of the line's Base64 text.
-bool addLongCompiledLine(const std::string& line, std::string& block, std::FILE* out) {
+// the matching piece of the line's Base64 text. `base64` is the caller's
+// room for each piece's text.
+bool addLongCompiledLine(const std::string& line, std::string& block, std::FILE* out,
+                         std::string& base64) {
   constexpr size_t kPiece = 3 * 4096;
-  static std::string base64;  // reused: one piece after another
   bool written = true;
   for (size_t at = 0; at < line.size(); at += kPiece) {
     base64.clear();
@@ -112,6 +113,7 @@ struct LinesCompiled {
 LinesCompiled compileLines(std::ifstream& source, std::FILE* out, std::vector<int>* failedLines) {
   std::string sourceLine;
   std::string block;
+  std::string base64;  // reused from one line (or piece) to the next
   // Room for a full block and the compiled text of one more piece or line.
   block.reserve(2 * kBlock);
   bool written = true;
@@ -120,9 +122,9 @@ LinesCompiled compileLines(std::ifstream& source, std::FILE* out, std::vector<in
     // A long line always enciphers.
     bool enciphered = true;
     if (sourceLine.size() > kBlock / 16) {
-      written = addLongCompiledLine(sourceLine, block, out) && written;
+      written = addLongCompiledLine(sourceLine, block, out, base64) && written;
     } else {
-      enciphered = appendCompiledLine(sourceLine, block);
+      enciphered = appendCompiledLine(sourceLine, block, base64);
     }
     if (!enciphered) {
       failed = true;
