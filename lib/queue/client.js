@@ -76,7 +76,7 @@ class QueueClient {
     return new Promise((resolve, reject) => {
       const call = { resolve, reject, finish: () => {} };
       if (signal) this.watchAbort(job, call, signal);
-      this.waiter.wait(job.id, call).catch(() => {});
+      this.waiter.wait(job.id, call, jobId !== undefined).catch(() => {});
     });
   }
 

@@ -3,8 +3,8 @@
 // the queue's event stream, read from the entry that was last when the
 // client started (never from "now", which drops the events written before
 // the first blocking read), and a lookup of the jobs still waiting, made
-// after each add (the job may have ended already: a repeated jobId) and
-// then every `sweepEvery` ms, for an event the stream listener did not
+// after an add that may have found its job ended (a repeated jobId) and
+// every `sweepEvery` ms, for an event the stream listener did not
 // deliver (its connection reset while BullMQ abandoned a read, the stream
 // trimmed under a slow reader). Whichever comes first settles the calls.
 const { errorOf } = require('./jobs');
@@ -36,14 +36,15 @@ class Waiter {
     await this.events.waitUntilReady();
   }
 
-  // Registers `call` ({ resolve, reject, finish }) as waiting for job `jobId`
-  // and looks the job up once, in case it has ended already.
-  wait(jobId, call) {
+  // Registers `call` ({ resolve, reject, finish }) as waiting for job `jobId`.
+  // A job whose id the caller chose may have ended before its add (a repeated
+  // add): `lookNow` looks it up at once. A fresh id's events all come later.
+  async wait(jobId, call, lookNow) {
     const list = this.pending.get(jobId) || [];
     list.push(call);
     this.pending.set(jobId, list);
     if (this.timer === null) this.timer = setInterval(() => this.sweep(), this.sweepEvery);
-    return this.lookUp([jobId]);
+    if (lookNow) await this.lookUp([jobId]);
   }
 
   // Drops `call` from the calls waiting for `jobId` (its caller gave up).
