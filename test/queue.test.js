@@ -112,6 +112,9 @@ test('the queue gives the promise API\'s outcomes', { timeout: 60000 }, async (t
   const before = await raw.getCompletedCount();
   const twice = await Promise.all([1, 2].map(() => queue.exec('calc', 'print once;', 'calc.zel', { jobId: `once-${process.pid}` })));
   assert.deepStrictEqual([twice[1], await raw.getCompletedCount()], [twice[0], before + 1]);
+  // A job of a chosen id stays a day; one of a drawn id, a minute.
+  const kept = new Set((await raw.getCompleted()).map((j) => `${j.id.startsWith('once-')} ${j.opts.removeOnComplete.age}`));
+  assert.deepStrictEqual([...kept].sort(), ['false 60', 'true 86400']);
 });
 
 // A job whose end is in Redis but whose event never came (written here as a

@@ -14,8 +14,12 @@ const { abortError, checkCall, checkProgram, checkMilliseconds } = require('../e
 const cancelChannel = (queue) => `zel:${queue}:cancel`;
 
 // Finished jobs stay this long (seconds), so that a repeated add with the
-// same jobId finds the first one instead of running again.
+// same jobId finds the first one instead of running again. A job whose id
+// the client drew can never be added again: it stays only as long as the
+// lookup of lost events may need it, so that the program texts of a busy
+// queue do not fill Redis for a day.
 const KEEP = { completed: 24 * 3600, failed: 7 * 24 * 3600 };
+const keepDrawn = (sweepEvery) => Math.max(60, Math.ceil(sweepEvery / 100));
 
 // The compiled program's path, as the engine names it: every ".txt", then
 // every ".db" of the source path replaced by the suffix.
@@ -50,6 +54,7 @@ class QueueClient {
   constructor(mq, connection, name, attempts, sweepEvery) {
     this.name = name;
     this.attempts = attempts;
+    this.keepDrawn = { age: keepDrawn(sweepEvery) };
     const keep = { removeOnComplete: { age: KEEP.completed }, removeOnFail: { age: KEEP.failed } };
     this.queue = new mq.Queue(name, { connection, defaultJobOptions: keep });
     this.queue.on('error', () => {});
@@ -72,7 +77,8 @@ class QueueClient {
   async add(data, { signal, jobId }) {
     if (signal && signal.aborted) throw abortError(signal);
     await this.waiter.ready;
-    const job = await this.queue.add(data.op, data, { jobId, attempts: this.attempts });
+    const job = await this.queue.add(data.op, data, { jobId, attempts: this.attempts,
+      ...(jobId === undefined ? { removeOnComplete: this.keepDrawn } : {}) });
     return new Promise((resolve, reject) => {
       const call = { resolve, reject, finish: () => {} };
       if (signal) this.watchAbort(job, call, signal);
