@@ -14,15 +14,15 @@ const { makeScratchApp } = require('./support/scratch_app');
 const { testRedis, rawQueue, pause } = require('./support/redis');
 const { errorOf } = require('../lib/queue/jobs');
 
-const { app, syntax } = makeScratchApp({
-  tag: 'queue',
+const { app, syntax } = makeScratchApp({ tag: 'queue',
   modules: { printer: 'echo_module', halt: 'stop_module', nap: 'sleep_module', thrower: 'throwing_module' },
-  forms: 'print (printer)\nstop (halt)\nsleep (nap)\nboom (thrower)\n',
-});
-test.after(() => fs.rmSync(app, { recursive: true, force: true }));
+  forms: 'print (printer)\nstop (halt)\nsleep (nap)\nboom (thrower)\n' });
+let redis;
+test.before(async () => { redis = await testRedis(); });
+test.after(() => fs.rmSync(app, { recursive: true, force: true }) ?? redis.stop?.());
 
-// A source file in the application, for the compilations and the programs.
-const source = (lines) => fs.writeFileSync(path.join(app, 'program.txt'), lines.join('\n') + '\n');
+// A source file in the application, for the compilations and the programs: its path.
+const source = (lines) => fs.writeFileSync(path.join(app, 'program.txt'), lines.join('\n') + '\n') || path.join(app, 'program.txt');
 // A call's settled value, comparable: its outcome, or its error's fields.
 const settled = (promise) => promise.then((outcome) => ({ outcome }),
   ({ name, message, code }) => ({ error: { name, message, code } }));
@@ -30,15 +30,10 @@ const settled = (promise) => promise.then((outcome) => ({ outcome }),
 // Compiles a source, then reads back the compiled file the call wrote.
 async function compiled(api, appName, lines) {
   const output = path.join(app, 'program.zel');
-  source(lines);
   fs.rmSync(output, { force: true });
-  const result = await settled(api.compile(path.join(app, 'program.txt'), '.zel', { app: appName }));
+  const result = await settled(api.compile(source(lines), '.zel', { app: appName }));
   return { ...result, text: fs.existsSync(output) ? fs.readFileSync(output, 'latin1') : null };
 }
-
-let redis;
-test.before(async () => { redis = await testRedis(); });
-test.after(() => redis.stop?.());
 
 test('the queue gives the promise API\'s outcomes', { timeout: 60000 }, async (t) => {
   if (redis.skip) return t.skip(redis.skip);
@@ -56,11 +51,8 @@ test('the queue gives the promise API\'s outcomes', { timeout: 60000 }, async (t
 
   // A program file for the queue, which sends its text; the promise API is
   // given that text, as a module asking for the program's path sees none.
-  const program = (api, lines) => {
-    source([':s:calc.zel;', ...lines]);
-    const file = path.join(app, 'program.txt');
-    return api === zel ? { text: fs.readFileSync(file, 'utf8') } : file;
-  };
+  const program = (api, lines, file = source([':s:calc.zel;', ...lines])) =>
+    (api === zel ? { text: fs.readFileSync(file, 'utf8') } : file);
   const rows = [
     ['a program', (api, a) => api.run(a, program(api, ['print a;', 'print b;']))],
     ['a program given as text', (api, a) => api.run(a, { text: ':s:calc.zel;\nprint a;\n' })],
@@ -93,9 +85,9 @@ test('the queue gives the promise API\'s outcomes', { timeout: 60000 }, async (t
     assert.match(`${error && error.name}: ${error && error.message}`, expected, label);
   }
   // A job added while another runs: its time limit counts from its start on the worker.
-  const sleeper = queue.run('calc', { text: ':s:calc.zel;\nsleep 100;\nsleep 100;\nsleep 100;\n' });
-  assert.match((await queue.exec('calc', 'print ahead;', 'calc.zel', { timeout: 50 })).result, /ahead;$/);
-  await sleeper;
+  const [, ahead] = await Promise.all([queue.run('calc', { text: ':s:calc.zel;\nsleep 100;\nsleep 100;\nsleep 100;\n' }),
+    queue.exec('calc', 'print ahead;', 'calc.zel', { timeout: 50 })]);
+  assert.match(ahead.result, /ahead;$/);
   // An abort of a running job rejects its call at once; the worker ends the job.
   const abort = new AbortController();
   const aborted = queue.run('calc', { text: ':s:calc.zel;\nsleep 100;\nsleep 100;\n' }, { signal: abort.signal });
