@@ -26,6 +26,8 @@ class Waiter {
     this.ready.catch(() => {});
   }
 
+  // Starts the stream listener at the stream's current last entry; resolves
+  // once it is connected.
   async listen(mq, connection) {
     const redis = await this.queue.getBackend().client;
     const lastEventId = await lastEntryId(redis, this.queue.keys.events);
@@ -54,6 +56,7 @@ class Waiter {
     if (list.length === 0) this.drop(jobId);
   }
 
+  // Stops waiting for job `jobId`; the lookups stop when nothing waits.
   drop(jobId) {
     this.pending.delete(jobId);
     if (this.pending.size > 0) return;
@@ -88,10 +91,12 @@ class Waiter {
     });
   }
 
+  // Looks up every job still waited for; a failed lookup waits for the next.
   sweep() {
     if (this.pending.size > 0) this.lookUp([...this.pending.keys()]).catch(() => {});
   }
 
+  // Ends the stream listener (the lookups ended with the last wait).
   async close() {
     await this.ready.catch(() => {});
     if (this.events) await this.events.close();
