@@ -6,6 +6,7 @@
 #include <napi.h>
 
 #include <cstddef>
+#include <initializer_list>
 #include <string>
 
 // The i-th argument as UTF-8 bytes; a missing argument converts as
@@ -22,6 +23,18 @@ Napi::Object numbersByName(Napi::Env env, const Row (&table)[N]) {
   for (const Row& row : table) out.Set(row.name, static_cast<int>(row.number));
   return out;
 }
+
+// A function the binding adds for its own callers, under its name.
+struct HiddenFunction {
+  const char* name;
+  Napi::Value (*call)(const Napi::CallbackInfo& info);
+};
+
+// Adds `functions` and the value `valueName` to the exports as properties
+// that are not enumerable: the classic surface stays the three classic
+// exports.
+void addHidden(Napi::Env env, Napi::Object exports, std::initializer_list<HiddenFunction> functions,
+               const char* valueName, Napi::Value value);
 
 // The classic exports Compiler, Executer and Commandes (classic.cc): each
 // converts its arguments with JavaScript's own string conversion, calls one

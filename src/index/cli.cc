@@ -49,10 +49,9 @@ Napi::Value DeclaredSyntax(const Napi::CallbackInfo& info) {
 }  // namespace
 
 void addCommandLineHelpers(Napi::Env env, Napi::Object exports) {
-  // Not enumerable, as the promise binding's.
-  exports.DefineProperties({
-      Napi::PropertyDescriptor::Function(env, exports, "reportCrashes", ReportCrashes),
-      Napi::PropertyDescriptor::Function(env, exports, "cutStatements", CutStatements),
-      Napi::PropertyDescriptor::Function(env, exports, "declaredSyntax", DeclaredSyntax),
-      Napi::PropertyDescriptor::Value("messages", numbersByName(env, kMessageNames))});
+  addHidden(env, exports,
+            {{"reportCrashes", ReportCrashes},
+             {"cutStatements", CutStatements},
+             {"declaredSyntax", DeclaredSyntax}},
+            "messages", numbersByName(env, kMessageNames));
 }

@@ -5,6 +5,7 @@
 #include <napi.h>
 
 #include <string>
+#include <vector>
 
 #include "index/binding.h"
 
@@ -14,6 +15,16 @@ std::string argumentText(const Napi::CallbackInfo& info, size_t i) {
   const Napi::String text = info[i].ToString();
   if (env.IsExceptionPending()) return "";
   return text.Utf8Value();
+}
+
+void addHidden(Napi::Env env, Napi::Object exports, std::initializer_list<HiddenFunction> functions,
+               const char* valueName, Napi::Value value) {
+  std::vector<Napi::PropertyDescriptor> properties;
+  for (const HiddenFunction& f : functions) {
+    properties.push_back(Napi::PropertyDescriptor::Function(env, exports, f.name, f.call));
+  }
+  properties.push_back(Napi::PropertyDescriptor::Value(valueName, value));
+  exports.DefineProperties(properties);
 }
 
 namespace {

@@ -91,10 +91,7 @@ Napi::Value EngineExiting(const Napi::CallbackInfo& info) {
 }  // namespace
 
 void addPromiseBinding(Napi::Env env, Napi::Object exports) {
-  // Not enumerable: the classic surface stays the three classic exports.
-  exports.DefineProperties({
-      Napi::PropertyDescriptor::Function(env, exports, "startCall", StartCall),
-      Napi::PropertyDescriptor::Function(env, exports, "cancelCall", CancelCall),
-      Napi::PropertyDescriptor::Function(env, exports, "engineExiting", EngineExiting),
-      Napi::PropertyDescriptor::Value("callKinds", numbersByName(env, kCallKindNames))});
+  addHidden(env, exports,
+            {{"startCall", StartCall}, {"cancelCall", CancelCall}, {"engineExiting", EngineExiting}},
+            "callKinds", numbersByName(env, kCallKindNames));
 }
