@@ -27,13 +27,22 @@ function zel(args, cwd) {
 const app = copyOfSample();
 test.after(() => fs.rmSync(app, { recursive: true, force: true }));
 
-const expectedRun = 'Hello from the calculator pack!\nsubtotal = 42\nsubtotal = 63\n' +
-  'This statement is written over two lines.\nThat is all for today.\n';
+const expectedRun = 'Hello from the calculator pack!\nsubtotal = 10\nsubtotal = 42\nsubtotal = 42\n' +
+  'subtotal = 63\nsubtotal = 63\nThis statement is written over two lines.\nThat is all for today.\n';
 
 test('run prints what the program does and exits 0 through the stop answer', () => {
   const r = zel(['run', 'program.txt'], app);
   assert.strictEqual(r.stdout, expectedRun);
   assert.strictEqual(r.status, 0);
+});
+
+test('run prints every result past the cap of an outcome, but not the failures it shows', () => {
+  const says = Array.from({ length: 150 }, (_, i) => `say ${i};`);
+  const r = spawnSync(process.execPath, [zelBin, 'run', '-', '--app', app], { encoding: 'utf8',
+    input: [':s:calculator.zel;', ...says, 'say;', 'say end;'].join('\n') });
+  assert.strictEqual(r.stdout, [...says.map((_, i) => i), 'end', ''].join('\n'));
+  assert.match(r.stderr, /^<stdin>:152: .*say <text>/);
+  assert.strictEqual(r.status, 1);
 });
 
 test('compile, then run the compiled program with the same output', () => {

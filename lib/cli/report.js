@@ -2,7 +2,8 @@
 // Printing what a run or exec call came to. Failures go to standard error,
 // one line each, as PROGRAM:LINE: TEXT (TEXT alone when no program line is
 // concerned); the result goes to standard output unless it is the last
-// failure already shown. The exit status is 1 when anything failed.
+// failure already shown, or, for a run that kept them, each statement's
+// result in order. The exit status is 1 when anything failed.
 const path = require('node:path');
 const { addon, print } = require('./common');
 const { hintFor } = require('./hints');
@@ -70,9 +71,25 @@ function printOutcome(outcome, { command = 'repl', program = null, statement = n
     process.stderr.write(`zel ${command}: the message catalogue ${catalogue} cannot be read; ` +
       `"zel init ${app}" lays one out\n`);
   }
+  if (outcome.results) {
+    printResults(outcome);
+    return;
+  }
   const last = outcome.diagnostics[outcome.diagnostics.length - 1];
   const shown = last && last.text === outcome.result && last.line === outcome.line;
   if (!outcome.stopped && !shown) print(outcome.result);
+}
+
+// Prints each statement's non-empty result, one a line, in the order the
+// program ran them, but for the failures already shown and the stop answer
+// that ended the run.
+function printResults({ results, diagnostics, stopped, line, result }) {
+  const failures = new Set(diagnostics.map((d) => `${d.line}:${d.text}`));
+  const end = stopped && results.length > 0 && results[results.length - 1].line === line &&
+    results[results.length - 1].text === result ? results.length - 1 : results.length;
+  for (const r of results.slice(0, end)) {
+    if (!failures.has(`${r.line}:${r.text}`)) print(r.text);
+  }
 }
 
 module.exports = { report, printOutcome };

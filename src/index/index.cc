@@ -7,6 +7,7 @@
 #include <napi.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -92,12 +93,28 @@ Napi::Value Commandes(const Napi::CallbackInfo& info) {
   });
 }
 
+// A call's `results` option: true keeps each statement's result up to
+// kMaxDiagnostics, a number up to that many (the command line asks for
+// them all). Read raw: a failure here (an environment ending) must not be
+// fatal.
+void readResultsOption(napi_env env, napi_value value, QueuedCall& call) {
+  double cap = 0;
+  if (napi_get_value_double(env, value, &cap) == napi_ok) {
+    call.results = cap >= 1;
+    if (call.results) call.resultsCap = cap >= 1e15 ? SIZE_MAX : static_cast<size_t>(cap);
+    return;
+  }
+  napi_get_value_bool(env, value, &call.results);
+}
+
 // startCall(kind, a, b, c, d, timeout, onDone, results): queues one engine
 // call on the engine thread (kind 0 run, 1 exec, 2 compile, 3 run a program
 // text, 4 exec in the session's state; the caller checks that a to d are
 // strings; timeout in milliseconds from now, negative for none) and returns
 // its number. onDone(number, outcome, timedOut) runs on this thread once it
-// has run; with `results`, the outcome lists each statement's result.
+// has run; with `results` true, the outcome lists each statement's result
+// (at most kMaxDiagnostics, the rest counted), with a number, at most that
+// many.
 Napi::Value StartCall(const Napi::CallbackInfo& info) {
   const Napi::Env env = info.Env();
   if (info.Length() < 7 || !info[0].IsNumber() || !info[5].IsNumber() || !info[6].IsFunction()) {
@@ -116,8 +133,7 @@ Napi::Value StartCall(const Napi::CallbackInfo& info) {
     if (info[i + 1].IsString()) call->args[i] = info[i + 1].As<Napi::String>().Utf8Value();
   }
   call->timeoutMs = info[5].As<Napi::Number>().Int64Value();
-  // Raw: a failed call here (an environment ending) must not be fatal.
-  if (info.Length() > 7) napi_get_value_bool(env, info[7], &call->results);
+  if (info.Length() > 7) readResultsOption(env, info[7], *call);
   call->tag = ++calls->lastNumber;
   call->sink = calls->sink;
   if (calls->pending.empty()) napi_ref_threadsafe_function(env, calls->tsfn);

@@ -101,7 +101,7 @@ void Call::addFailure(const Result& failure, int line) {
 
 void Call::addStatementResult(int line) {
   if (!keepsResults) return;
-  if (outcome.results.size() < kMaxDiagnostics) {
+  if (outcome.results.size() < resultsCap) {
     outcome.results.push_back({line, outcome.message, resultat});
   } else {
     ++outcome.omittedResults;

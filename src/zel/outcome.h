@@ -83,7 +83,7 @@ struct Outcome {
   // Each statement's result in order, when the call keeps them (message:
   // the catalogue number of the text, as for a failure).
   std::vector<Diagnostic> results;
-  size_t omittedResults = 0;  // results beyond kMaxDiagnostics
+  size_t omittedResults = 0;  // results beyond the call's resultsCap
 };
 
 // One engine call in progress: the application it works for, the
@@ -137,9 +137,11 @@ class Call {
   // Adds a failure to the record without storing it as the result.
   void addFailure(const Result& failure, int line);
   // Adds the result the statement on `line` came to (resultat, with the
-  // message of the latest result stored) when the call keeps results.
+  // message of the latest result stored) when the call keeps results; the
+  // results beyond `resultsCap` are only counted.
   void addStatementResult(int line);
   bool keepsResults = false;
+  size_t resultsCap = kMaxDiagnostics;
 
   // The classic entries hold the first module result of the process back
   // (FirstResponse); isolated calls hold nothing back.
