@@ -178,7 +178,11 @@ test('check names each mistake of a pack author with its file, its line and what
     ['a catalogue missing a message', (dir) => {
       const lang = at(dir, 'zel_linux', 'lang.conf');
       fs.writeFileSync(lang, fs.readFileSync(lang, 'utf8').replace(/^:35:.*\n/m, ''));
-    }, (dir) => `${at(dir, 'zel_linux', 'lang.conf')}: message 35 is missing`, /add a line ":35:TEXT"/],
+    }, (dir) => `${at(dir, 'zel_linux', 'lang.conf')}: message 35 is missing`, /this line .*: :35:Cannot write the/],
+    // The line to add is in the home's language.
+    ['a French catalogue missing a message', (dir) => fs.writeFileSync(at(dir, 'zel_linux', 'lang.conf'),
+      fs.readFileSync(path.join(root, 'lang', 'lang.fr.conf'), 'latin1').replace(/^:36:.*\n/m, ''), 'latin1'),
+    (dir) => `${at(dir, 'zel_linux', 'lang.conf')}: message 36 is missing`, /this line .*: :36:Le programme n'a/],
   ];
   for (const [mistake, make, start, advice] of rows) {
     const dir = copyOfSample();

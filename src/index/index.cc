@@ -127,9 +127,7 @@ Napi::Value StartCall(const Napi::CallbackInfo& info) {
   auto call = std::make_shared<QueuedCall>();
   const int kind = info[0].As<Napi::Number>().Int32Value();
   call->kind = kind >= 1 && kind <= 4 ? static_cast<QueuedCall::Kind>(kind) : QueuedCall::kRun;
-  // The catalogue file (d) is read by a compilation only.
-  const size_t count = call->kind == QueuedCall::kCompile ? 4 : 3;
-  for (size_t i = 0; i < count; ++i) {
+  for (size_t i = 0; i < 4; ++i) {
     if (info[i + 1].IsString()) call->args[i] = info[i + 1].As<Napi::String>().Utf8Value();
   }
   call->timeoutMs = info[5].As<Napi::Number>().Int64Value();

@@ -172,6 +172,7 @@ std::string runEntry(Call& c, QueuedCall& call) {
   callInRun.store(&c, std::memory_order_relaxed);
   c.keepsResults = call.results;
   c.resultsCap = call.resultsCap;
+  c.setShippedCatalog(call.args[3]);
   std::string* a = call.args;
   switch (call.kind) {
     case QueuedCall::kRun:

@@ -71,7 +71,12 @@ const std::string* Call::stopAnswer() const {
 Result Call::message(Message number) const {
   Result result;
   result.message = number;
-  result.noCatalog = !lookupMessage(app_, catalog_, std::to_string(number), result.text);
+  const std::string key = std::to_string(number);
+  result.noCatalog = !lookupMessage(app_, catalog_, key, result.text);
+  if (!result.noCatalog && result.text.empty() && !shippedCatalog_.empty()) {
+    std::string shipped;
+    if (lookupMessage(app_, shippedCatalog_, key, shipped)) result.text = std::move(shipped);
+  }
   result.failed = isFailureMessage(number) || result.noCatalog;
   return result;
 }
