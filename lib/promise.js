@@ -34,7 +34,7 @@ function outcomeOf(kind, record, { results, app }) {
   // Each statement's result with its line, when asked for.
   if (results) outcome.results = record.results.map((r) => ({ line: r.line || null, text: safe(r.text) }));
   if (kind === 'compile') {
-    outcome.output = record.output;
+    outcome.output = safe(record.output);
     outcome.logged = !record.logSkipped;
   }
   return outcome;

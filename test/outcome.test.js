@@ -66,7 +66,10 @@ test('two callers alternating never see each other\'s texts', async (t) => {
   }
 });
 
-test('each failure kind is reported with its message and line', async () => {
+test('each failure kind is reported with its message and line', async (t) => {
+  const outside = fs.mkdtempSync(path.join(os.tmpdir(), 'zel-outside-'));
+  t.after(() => fs.rmSync(outside, { recursive: true, force: true }));
+  fs.writeFileSync(path.join(outside, 'elsewhere.txt'), ':s:calc.zel; a header long enough\n');
   const compiledHeader = path.join(app, 'compiled.txt');
   fs.writeFileSync(compiledHeader, ':s:calc.zel; a header long enough\nprint a long enough line;\n');
   await zel.compile(compiledHeader, '.zel', { app });
@@ -104,7 +107,9 @@ test('each failure kind is reported with its message and line', async () => {
     ['a header marker in a later statement', () => zel.run(app, program('czel-late.txt', ['', 'nf (CZEL) now;'])),
       { failed: true, message: 3, line: 3, diagnostics: [[3, 3]] }],
     ['lines too short to compile', () => zel.compile(file('short.txt', ['print a long line;', 'x;', 'y;']), '.zel', { app }),
-      { failed: true, message: 9, line: null, diagnostics: [[2, 9], [3, 9]] }],
+      { failed: true, message: 9, line: null, diagnostics: [[2, 9], [3, 9]], output: 'short.zel' }],
+    ['a compilation outside the home', () => zel.compile(path.join(outside, 'elsewhere.txt'), '.zel', { app }),
+      { failed: false, message: 10, line: null, diagnostics: [], output: 'elsewhere.zel' }],
     ['a missing catalogue', () => zel.exec(bare.app, 'print x;', bare.syntax),
       { failed: true, message: 4, line: null, diagnostics: [[null, 4]], code: 'ZEL_NO_CATALOGUE' }],
     ['a compilation whose options.app has no catalogue',
@@ -119,7 +124,7 @@ test('each failure kind is reported with its message and line', async () => {
     for (const [key, value] of Object.entries(rest)) assert.deepStrictEqual(outcome[key], value, `${name}: ${key}`);
     assert.deepStrictEqual(outcome.diagnostics.map((d) => [d.line, d.message]), diagnostics, name);
     // A user sees no absolute path of the server in any text.
-    const texts = JSON.stringify([outcome.result, outcome.diagnostics]);
+    const texts = JSON.stringify([outcome.result, outcome.diagnostics, outcome.output]);
     assert.ok(![os.tmpdir(), root].some((dir) => texts.includes(dir)), `${name}: ${texts}`);
   }
   const last = (await zel.run(app, many)).diagnostics.at(-1);

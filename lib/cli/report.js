@@ -31,10 +31,11 @@ function errorFields(error) {
 // lines, or `statement` is the one statement run; `app` is the application
 // directory; `json` prints the whole outcome as JSON instead. A module that
 // crashes the process is noted on standard error first ("zel run:
-// PROGRAM:LINE: the module PATH crashed (SIGSEGV)"), and the process dies
+// PROGRAM:LINE: the module node_modules/calc/crash.so crashed (SIGSEGV)",
+// the module's path relative to the home), and the process dies
 // of the signal (exit status 128 + its number).
 async function report(start, { command, program = null, statement = null, app, json = false }) {
-  addon().reportCrashes(`zel ${command}`, program || '');
+  addon().reportCrashes(`zel ${command}`, program || '', app);
   let outcome;
   try {
     outcome = await start();
