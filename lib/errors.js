@@ -15,9 +15,9 @@ const SIGNATURES = {
   compile: { names: ['sourcePath', 'outputSuffix'], extra: ['app'] },
 };
 
-// options.results that keeps every statement's result, not the first 100
-// only: for the command line, which prints them all. Unreachable from
-// outside the package.
+// options.results that keeps every statement's result and lists every
+// failure, not the first 100 only: for the command line, which prints them
+// all. Unreachable from outside the package.
 const EVERY_RESULT = Symbol('zel.everyResult');
 
 function abortError(signal) {
@@ -73,7 +73,9 @@ function checkCall(kind, args, options) {
     known.timeout = timeout;
   }
   if (options.results !== undefined) {
-    if (typeof options.results !== 'boolean' && options.results !== EVERY_RESULT) throw new TypeError('options.results must be a boolean');
+    if (typeof options.results !== 'boolean' && options.results !== EVERY_RESULT) {
+      throw new TypeError('options.results must be a boolean');
+    }
     known.results = options.results;
   }
   for (const name of extra) {

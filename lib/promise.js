@@ -41,7 +41,8 @@ function outcomeOf(kind, record, { results, app }) {
 }
 
 // What the engine is asked to keep of each statement's result: false
-// (nothing), true (up to 100, the rest counted) or the most to keep.
+// (nothing), true (up to 100, the rest counted, as failures are) or how
+// many results and failures to list.
 function resultsOption(results) {
   return results === EVERY_RESULT ? Number.MAX_SAFE_INTEGER : results === true;
 }

@@ -36,12 +36,14 @@ test('run prints what the program does and exits 0 through the stop answer', () 
   assert.strictEqual(r.status, 0);
 });
 
-test('run prints every result past the cap of an outcome, but not the failures it shows', () => {
+test('run prints every result and failure past the cap of an outcome, each failure once', () => {
   const says = Array.from({ length: 150 }, (_, i) => `say ${i};`);
   const r = spawnSync(process.execPath, [zelBin, 'run', '-', '--app', app], { encoding: 'utf8',
-    input: [':s:calculator.zel;', ...says, 'say;', 'say end;'].join('\n') });
+    input: [':s:calculator.zel;', ...says, ...Array(120).fill('say;'), 'say end;'].join('\n') });
   assert.strictEqual(r.stdout, [...says.map((_, i) => i), 'end', ''].join('\n'));
-  assert.match(r.stderr, /^<stdin>:152: .*say <text>/);
+  const failures = r.stderr.split('\n').filter((l) => l.startsWith('<stdin>:'));
+  assert.strictEqual(failures.length, 120);
+  assert.match(failures[119], /^<stdin>:271: /);
   assert.strictEqual(r.status, 1);
 });
 

@@ -9,8 +9,8 @@ const usage = `usage: zel run PROGRAM [--app DIR] [--timeout MS] [--json]
 Runs the program file PROGRAM, or the program read from standard input
 when PROGRAM is "-". Its first line holding ":s:" names the syntax pack,
 below DIR/node_modules. Prints each statement's result that is not empty,
-one a line, in order, once the program has run (all of them: no cap), but
-not the stop answer.
+one a line, in order, once the program has run, but not the stop answer;
+every result and every failure is shown, past the 100 an outcome lists.
 Each statement that failed (the program, its pack, a statement's form or a
 module not found, not loadable or refused) is printed to standard error as
 PROGRAM:LINE: TEXT (<stdin>:LINE: TEXT for "-"), and the exit status is

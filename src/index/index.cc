@@ -93,15 +93,15 @@ Napi::Value Commandes(const Napi::CallbackInfo& info) {
   });
 }
 
-// A call's `results` option: true keeps each statement's result up to
-// kMaxDiagnostics, a number up to that many (the command line asks for
-// them all). Read raw: a failure here (an environment ending) must not be
-// fatal.
+// A call's `results` option: true keeps each statement's result, listing
+// kMaxDiagnostics of them and of the failures; a number keeps them, listing
+// that many of each (the command line asks for them all). Read raw: a
+// failure here (an environment ending) must not be fatal.
 void readResultsOption(napi_env env, napi_value value, QueuedCall& call) {
   double cap = 0;
   if (napi_get_value_double(env, value, &cap) == napi_ok) {
     call.results = cap >= 1;
-    if (call.results) call.resultsCap = cap >= 1e15 ? SIZE_MAX : static_cast<size_t>(cap);
+    if (call.results) call.listCap = cap >= 1e15 ? SIZE_MAX : static_cast<size_t>(cap);
     return;
   }
   napi_get_value_bool(env, value, &call.results);
@@ -112,9 +112,8 @@ void readResultsOption(napi_env env, napi_value value, QueuedCall& call) {
 // text, 4 exec in the session's state; the caller checks that a to d are
 // strings; timeout in milliseconds from now, negative for none) and returns
 // its number. onDone(number, outcome, timedOut) runs on this thread once it
-// has run; with `results` true, the outcome lists each statement's result
-// (at most kMaxDiagnostics, the rest counted), with a number, at most that
-// many.
+// has run; with `results`, the outcome lists each statement's result (see
+// readResultsOption).
 Napi::Value StartCall(const Napi::CallbackInfo& info) {
   const Napi::Env env = info.Env();
   if (info.Length() < 7 || !info[0].IsNumber() || !info[5].IsNumber() || !info[6].IsFunction()) {

@@ -69,7 +69,8 @@ struct QueuedCall {
   std::chrono::steady_clock::time_point made = std::chrono::steady_clock::now();
   int64_t tag = 0;  // the caller's number for the call
   bool results = false;  // the record keeps each statement's result
-  size_t resultsCap = kMaxDiagnostics;  // how many of them, the rest counted
+  // How many failures and results the record lists, the rest counted.
+  size_t listCap = kMaxDiagnostics;
   std::shared_ptr<CompletionSink> sink;
 
   // Set to end a program run before its next statement.

@@ -97,7 +97,7 @@ void Call::store(Result result, bool counts) {
 void Call::addFailure(const Result& failure, int line) {
   outcome.failed = true;
   if (failure.noCatalog) outcome.noCatalog = true;
-  if (outcome.diagnostics.size() < kMaxDiagnostics) {
+  if (outcome.diagnostics.size() < listCap) {
     outcome.diagnostics.push_back({line, failure.message, failure.text});
   } else {
     ++outcome.omitted;
@@ -106,7 +106,7 @@ void Call::addFailure(const Result& failure, int line) {
 
 void Call::addStatementResult(int line) {
   if (!keepsResults) return;
-  if (outcome.results.size() < resultsCap) {
+  if (outcome.results.size() < listCap) {
     outcome.results.push_back({line, outcome.message, resultat});
   } else {
     ++outcome.omittedResults;

@@ -62,7 +62,7 @@ struct Diagnostic {
 };
 
 // A call lists at most this many failures (and statement results, when
-// asked for); the rest are only counted.
+// asked for) unless it sets another listCap; the rest are only counted.
 constexpr size_t kMaxDiagnostics = 100;
 
 struct Outcome {
@@ -79,11 +79,11 @@ struct Outcome {
   std::string output;      // a compilation's output path
   bool logSkipped = false; // a compilation whose request log line could not be written
   std::vector<Diagnostic> diagnostics;
-  size_t omitted = 0;      // failures beyond kMaxDiagnostics
+  size_t omitted = 0;      // failures beyond the call's listCap
   // Each statement's result in order, when the call keeps them (message:
   // the catalogue number of the text, as for a failure).
   std::vector<Diagnostic> results;
-  size_t omittedResults = 0;  // results beyond the call's resultsCap
+  size_t omittedResults = 0;  // results beyond the call's listCap
 };
 
 // One engine call in progress: the application it works for, the
@@ -143,11 +143,12 @@ class Call {
   // Adds a failure to the record without storing it as the result.
   void addFailure(const Result& failure, int line);
   // Adds the result the statement on `line` came to (resultat, with the
-  // message of the latest result stored) when the call keeps results; the
-  // results beyond `resultsCap` are only counted.
+  // message of the latest result stored) when the call keeps results.
   void addStatementResult(int line);
   bool keepsResults = false;
-  size_t resultsCap = kMaxDiagnostics;
+  // How many failures, and how many results, the record lists; the rest
+  // are only counted.
+  size_t listCap = kMaxDiagnostics;
 
   // The classic entries hold the first module result of the process back
   // (FirstResponse); isolated calls hold nothing back.
