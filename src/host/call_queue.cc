@@ -171,6 +171,8 @@ void post(Engine& e, std::shared_ptr<QueuedCall> call, bool moreToRun) {
 std::string runEntry(Call& c, QueuedCall& call) {
   callInRun.store(&c, std::memory_order_relaxed);
   c.keepsResults = call.results;
+  c.listCap = call.listCap;
+  c.setShippedCatalog(call.catalog);
   switch (call.kind) {
     case QueuedCall::kRun:
       return executeProgram(c, std::move(call.app), std::move(call.subject));

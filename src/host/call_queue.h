@@ -58,8 +58,10 @@ struct QueuedCall {
   Kind kind = kRun;
   // The application (a compilation's may be empty); what the call works on:
   // the program path, the program text, the statement or the source path;
-  // an exec's syntax path or a compilation's output suffix; and a
-  // compilation's catalogue file, used when no application is given.
+  // an exec's syntax path or a compilation's output suffix; and the
+  // catalogue zel ships: a compilation without an application takes its
+  // messages from it, and any call the messages its application's catalogue
+  // lacks.
   std::string app;
   std::string subject;
   std::string syntaxOrSuffix;
@@ -71,6 +73,8 @@ struct QueuedCall {
   std::chrono::steady_clock::time_point made = std::chrono::steady_clock::now();
   int64_t tag = 0;  // the caller's number for the call
   bool results = false;  // the record keeps each statement's result
+  // How many failures and results the record lists, the rest counted.
+  size_t listCap = kMaxDiagnostics;
   std::shared_ptr<CompletionSink> sink;
 
   // Set to end a program run before its next statement.

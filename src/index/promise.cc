@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -8,8 +9,8 @@
 namespace {
 
 // The call's texts from startCall's a to d: app, subject and syntax for a
-// run or an exec; source, output suffix, app and catalogue file for a
-// compilation (the only kind that reads d).
+// run or an exec; source, output suffix and app for a compilation; and, for
+// every kind, the catalogue zel ships.
 void takeTexts(const Napi::CallbackInfo& info, QueuedCall& call) {
   const auto text = [&info](size_t i, std::string& to) {
     if (info[i].IsString()) to = info[i].As<Napi::String>().Utf8Value();
@@ -18,20 +19,36 @@ void takeTexts(const Napi::CallbackInfo& info, QueuedCall& call) {
     text(1, call.subject);
     text(2, call.syntaxOrSuffix);
     text(3, call.app);
-    text(4, call.catalog);
+  } else {
+    text(1, call.app);
+    text(2, call.subject);
+    text(3, call.syntaxOrSuffix);
+  }
+  text(4, call.catalog);
+}
+
+// A call's `results` option: true keeps each statement's result, listing
+// kMaxDiagnostics of them and of the failures; a number keeps them, listing
+// that many of each (the command line asks for them all). Read raw: a
+// failure here (an environment ending) must not be fatal.
+void readResultsOption(napi_env env, napi_value value, QueuedCall& call) {
+  double cap = 0;
+  if (napi_get_value_double(env, value, &cap) == napi_ok) {
+    call.results = cap >= 1;
+    if (call.results) call.listCap = cap >= 1e15 ? SIZE_MAX : static_cast<size_t>(cap);
     return;
   }
-  text(1, call.app);
-  text(2, call.subject);
-  text(3, call.syntaxOrSuffix);
+  napi_get_value_bool(env, value, &call.results);
 }
 
 // startCall(kind, a, b, c, d, timeout, onDone, results): queues one engine
 // call on the engine thread (kind: one of callKinds, the run of a program
 // file or text, an exec in a fresh or in the session's state, a
-// compilation; the caller checks that a to d are strings; timeout in milliseconds from now, negative for none) and returns
-// its number. onDone(number, outcome, timedOut) runs on this thread once it
-// has run; with `results`, the outcome lists each statement's result.
+// compilation; the caller checks that a to d are strings; timeout in
+// milliseconds from now, negative for none) and returns its number.
+// onDone(number, outcome, timedOut) runs on this thread once it has run;
+// with `results`, the outcome lists each statement's result (see
+// readResultsOption).
 Napi::Value StartCall(const Napi::CallbackInfo& info) {
   const Napi::Env env = info.Env();
   if (info.Length() < 7 || !info[0].IsNumber() || !info[5].IsNumber() || !info[6].IsFunction()) {
@@ -46,8 +63,7 @@ Napi::Value StartCall(const Napi::CallbackInfo& info) {
   call->kind = kind >= 1 && kind <= 4 ? static_cast<QueuedCall::Kind>(kind) : QueuedCall::kRun;
   takeTexts(info, *call);
   call->timeoutMs = info[5].As<Napi::Number>().Int64Value();
-  // Raw: a failed call here (an environment ending) must not be fatal.
-  if (info.Length() > 7) napi_get_value_bool(env, info[7], &call->results);
+  if (info.Length() > 7) readResultsOption(env, info[7], *call);
   call->tag = ++calls->lastNumber;
   call->sink = calls->sink;
   if (calls->pending.empty()) napi_ref_threadsafe_function(env, calls->tsfn);
