@@ -1,6 +1,6 @@
 #include "exec/runners.h"
 
-#include <array>
+#include <cstring>
 #include <fstream>
 #include <istream>
 #include <string>
@@ -15,10 +15,16 @@
 
 namespace {
 
+// True when `text` holds the byte `c`: one library scan, without the
+// string search's own call around it (this runs on every line).
+bool holdsByte(const std::string& text, char c) {
+  return std::memchr(text.data(), c, text.size()) != nullptr;
+}
+
 // Adds `line` to the pending statement text. Returns true when the line ends
 // a statement: `line` then holds the whole statement and nothing is pending.
 bool completeStatement() {
-  if (line.find(';') == std::string::npos) {
+  if (!holdsByte(line, ';')) {
     dataToSave += line;
     return false;
   }
@@ -35,7 +41,9 @@ struct Run {
   Call& call;
   const std::string& programPath;
   const std::string& syntaxPath;
-  std::string input;  // the module input, built in place for each statement
+  // The module input, built in place for each statement: the program path
+  // and ";" stay, the statement after them is replaced.
+  std::string input;
 };
 
 // Runs the statement in `line`, read from lines `firstLine` to `lineNumber`,
@@ -54,14 +62,15 @@ bool runLine(Run& run, int firstLine, int lineNumber) {
   // header is known by its position: a marker elsewhere exempts nothing.
   const int headerLine = call.headerLine();
   const bool header = !match.accepted && firstLine <= headerLine && headerLine <= lineNumber;
-  if (line.find('(') != std::string::npos) line = withoutStatementMarkers(std::move(line));
+  if (holdsByte(line, '(')) line = withoutStatementMarkers(std::move(line));
   if (!match.accepted) {
     call.store(std::move(match.result), !header);
     if (!header) call.addStatementResult(lineNumber);
     return false;
   }
   call.store(std::move(match.result));
-  run.input.assign(run.programPath).append(1, ';').append(line);
+  run.input.resize(run.programPath.size() + 1);
+  run.input.append(line);
   call.store(runAcceptedStatement(call, match, run.input));
   applyStopTest(call);
   call.addStatementResult(lineNumber);
@@ -72,16 +81,17 @@ bool runLine(Run& run, int firstLine, int lineNumber) {
 // of them ("##", "==-;", "\n\t", ":s:", and the cipher markers, which begin
 // with "-") holds one of these characters, as does a line break ("\r").
 // Most statements hold none, and one scan settles them.
+// The library's set scan takes many bytes a step; it stops at a NUL byte,
+// so the scan goes on after each one the text holds.
 bool mayHoldMarker(const std::string& text) {
-  static const auto kLeads = [] {
-    std::array<bool, 256> leads{};
-    for (const unsigned char c : {'#', '=', '\n', '\r', ':', '-'}) leads[c] = true;
-    return leads;
-  }();
-  for (const char c : text) {
-    if (kLeads[static_cast<unsigned char>(c)]) return true;
+  const char* at = text.c_str();
+  const char* const end = at + text.size();
+  for (;;) {
+    at += std::strcspn(at, "#=\n\r:-");
+    if (at == end) return false;
+    if (*at != '\0') return true;
+    ++at;
   }
-  return false;
 }
 
 // The line buffer grows to the longest line a run reads (a compiled line is
@@ -195,7 +205,7 @@ void noteUnfinished(Call& call, const std::string& pending, int startLine) {
 template <class Format>
 std::string runProgram(Call& call, std::istream& source, const std::string& programPath,
                        const std::string& syntaxPath, Format format) {
-  Run run{call, programPath, syntaxPath, {}};
+  Run run{call, programPath, syntaxPath, programPath + ";"};
   // A run never continues a statement left unterminated by an earlier run.
   dataToSave.clear();
   int lineNumber = 0;

@@ -196,8 +196,12 @@ void askSyntaxModules(Match& match) {
     match.directoryMissing = true;
     return;
   }
-  for (size_t i = 0; i < directory.modules.size(); ++i) {
-    SyntaxModule& module = directory.modules[i];
+  // Entries change during the match, the list never does: its start and
+  // length are read once, not after every module call.
+  SyntaxModule* const modules = directory.modules.data();
+  const size_t count = directory.modules.size();
+  for (size_t i = 0; i < count; ++i) {
+    SyntaxModule& module = modules[i];
     if (module.path.empty()) {
       match.noExtensionSeen = true;
       continue;
@@ -228,8 +232,8 @@ void askSyntaxModules(Match& match) {
       match.lastAnswer = unreadableText(match, module.path);
     }
     // A module that called back into the engine may have had entries the
-    // directory points to evicted.
-    dropEvictedModules(directory);
+    // directory points to evicted (mostly nothing was: one comparison).
+    if (directory.evictionsSeen != cache_use::evictions()) dropEvictedModules(directory);
     if (carriesRefusalMarker(match.lastAnswer)) match.markerSeen = true;
     if (match.lastAnswer == match.statement) {
       match.accepted = true;
