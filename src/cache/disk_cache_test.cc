@@ -176,7 +176,8 @@ TEST_F(DiskChangeTest, FirstApplicationAfterManyOthersRunsItsModuleAsItIsNow) {
 // edit made after that is seen by no watch: it is read because the kept
 // ones are looked up again once anything was evicted.
 TEST_F(DiskChangeTest, KeptFormsAreLookedUpAgainAfterEvictions) {
-  for (int read = 0; read < 2; ++read) EXPECT_EQ(command("say x;"), noForm());  // the second is kept
+  // The second read is kept.
+  for (int read = 0; read < 2; ++read) EXPECT_EQ(command("say x;"), noForm());
   for (size_t i = 0; i <= kCachedApplications; ++i) {
     cache_use::application("/evicting-" + std::to_string(i));
   }
