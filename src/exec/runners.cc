@@ -1,8 +1,10 @@
 #include "exec/runners.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <istream>
+#include <memory>
 #include <string>
 
 #include "compile/cipher.h"
@@ -199,6 +201,55 @@ void noteUnfinished(Call& call, const std::string& pending, int startLine) {
   call.addFailure(call.message(kUnfinished, shortened(statement)), startLine);
 }
 
+// Reads a program's lines as std::getline does: up to a '\n', which is
+// dropped; a last line without one still counts. What the stream holds is
+// scanned and copied a block at a time, and the stream reads its source at
+// the same points getline would have it read: when its buffer is used up.
+class LineReader {
+ public:
+  explicit LineReader(std::istream& source)
+      : source_(*source.rdbuf()), held_(new char[kBlock]) {}
+
+  // The next line into `text`. False at the end, when nothing was left.
+  bool next(std::string& text) {
+    text.clear();
+    bool extracted = false;
+    for (;;) {
+      if (at_ == size_ && !refill()) return extracted;
+      extracted = true;
+      const char* const start = held_.get() + at_;
+      const size_t left = size_ - at_;
+      const void* found = std::memchr(start, '\n', left);
+      const size_t length = found != nullptr ? static_cast<const char*>(found) - start : left;
+      text.append(start, length);
+      at_ += length;
+      if (found != nullptr) {
+        ++at_;
+        return true;
+      }
+    }
+  }
+
+ private:
+  static constexpr std::streamsize kBlock = 1 << 16;
+
+  // Takes what the stream's buffer holds (at most kBlock bytes), having it
+  // read more when it holds nothing. False at the stream's end.
+  bool refill() {
+    at_ = size_ = 0;
+    if (source_.sgetc() == std::char_traits<char>::eof()) return false;
+    const std::streamsize buffered = std::min(source_.in_avail(), kBlock);
+    const std::streamsize got = source_.sgetn(held_.get(), std::max<std::streamsize>(buffered, 1));
+    size_ = got > 0 ? static_cast<size_t>(got) : 0;
+    return size_ != 0;
+  }
+
+  std::streambuf& source_;
+  // Read from the stream; what lies from at_ to size_ is not handed out yet.
+  std::unique_ptr<char[]> held_;
+  size_t at_ = 0, size_ = 0;
+};
+
 // Runs the program read from `source` statement by statement, the
 // statements cut as `format` cuts them; `programPath` is what the modules
 // are told the program is.
@@ -212,7 +263,8 @@ std::string runProgram(Call& call, std::istream& source, const std::string& prog
   int firstLine = 1;    // where the statement being read began
   int pendingFrom = 0;  // the line where text not yet a statement began
   bool ended = false;
-  while (std::getline(source, line) && !(ended = endsHere(call))) {
+  LineReader lines(source);
+  while (lines.next(line) && !(ended = endsHere(call))) {
     ++lineNumber;
     if (dataToSave.empty()) firstLine = lineNumber;
     if (!format.statement()) {
