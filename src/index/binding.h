@@ -1,0 +1,31 @@
+// The parts of the Node.js binding, each adding its functions to the
+// add-on's exports (index.cc registers the add-on and calls them).
+#ifndef ZEL_INDEX_BINDING_H_
+#define ZEL_INDEX_BINDING_H_
+
+#include <napi.h>
+
+#include <cstddef>
+#include <string>
+
+// The i-th argument as UTF-8 bytes; a missing argument converts as
+// undefined. When the conversion throws (a Symbol, say), the JavaScript
+// exception stays pending, the text is empty, and the export still calls
+// the engine before the exception reaches the caller.
+std::string argumentText(const Napi::CallbackInfo& info, size_t i);
+
+// The classic exports Compiler, Executer and Commandes (classic.cc): each
+// converts its arguments with JavaScript's own string conversion, calls one
+// engine entry and returns its result text.
+void addClassicExports(Napi::Env env, Napi::Object exports);
+
+// The promise API's hidden functions (promise.cc): startCall, cancelCall
+// and engineExiting, for isolated calls on the engine thread
+// (host/call_queue.h).
+void addPromiseBinding(Napi::Env env, Napi::Object exports);
+
+// The command line's hidden helpers (cli.cc): reportCrashes, cutStatements
+// and declaredSyntax.
+void addCommandLineHelpers(Napi::Env env, Napi::Object exports);
+
+#endif  // ZEL_INDEX_BINDING_H_
