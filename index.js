@@ -5,6 +5,10 @@
 // call, so that a program using the classic exports starts sooner.
 const addon = require('./lib/addon').load();
 const { ZelError } = require('./lib/zel_error');
+const scriptModules = require('./lib/script_modules');
+
+// JavaScript modules the engine calls on this thread run in this environment.
+addon.setScriptHelpers(scriptModules.load, scriptModules.describe);
 
 let promises = null;
 function promiseApi() {

@@ -3,7 +3,8 @@
 // JavaScript's own string conversion, call one engine entry and return its
 // result text. Hidden functions serve the promise API (startCall and
 // cancelCall: isolated calls on the engine thread, zel/call_queue.h) and the
-// command line (reportCrashes, cutStatements, declaredSyntax).
+// command line (reportCrashes, cutStatements, declaredSyntax); setScriptHelpers
+// lets the environment run JavaScript modules (index/script_host.h).
 #include <napi.h>
 
 #include <atomic>
@@ -14,6 +15,7 @@
 
 #include "exec/command_loop.h"
 #include "index/completions.h"
+#include "index/script_host.h"
 #include "zel/call_queue.h"
 #include "zel/crash_report.h"
 #include "zel/entries.h"
@@ -209,7 +211,8 @@ Napi::Object Init(Napi::Env env, Napi::Object exports) {
       Napi::PropertyDescriptor::Function(env, exports, "engineExiting", EngineExiting),
       Napi::PropertyDescriptor::Function(env, exports, "reportCrashes", ReportCrashes),
       Napi::PropertyDescriptor::Function(env, exports, "cutStatements", CutStatements),
-      Napi::PropertyDescriptor::Function(env, exports, "declaredSyntax", DeclaredSyntax)});
+      Napi::PropertyDescriptor::Function(env, exports, "declaredSyntax", DeclaredSyntax),
+      Napi::PropertyDescriptor::Function(env, exports, "setScriptHelpers", SetScriptHelpers)});
   return exports;
 }
 
