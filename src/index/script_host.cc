@@ -93,8 +93,9 @@ void JsHost::setHelpers(napi_value load, napi_value describe) {
 
 // describe(error, file, what), or a plain text when it cannot run.
 std::string JsHost::describe(napi_value error, const std::string& file, const char* what) {
-  napi_value args[3] = {error, text(env_, file), text(env_, what)}, out = nullptr, undefined;
+  napi_value undefined = nullptr, out = nullptr;
   napi_get_undefined(env_, &undefined);
+  napi_value args[3] = {error != nullptr ? error : undefined, text(env_, file), text(env_, what)};
   napi_valuetype type = napi_undefined;
   if (napi_call_function(env_, undefined, value(env_, describe_), 3, args, &out) != napi_ok ||
       napi_typeof(env_, out, &type) != napi_ok || type != napi_string) {
