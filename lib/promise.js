@@ -17,6 +17,7 @@ const shippedCatalog = path.join(__dirname, '..', 'lang', 'lang.conf');
 
 const { ZelError } = require('./zel_error');
 const { userText } = require('./user_text');
+const { startEngineHost } = require('./engine_host');
 
 // What a call for the application home `app` resolves to, from the
 // engine's record of it; its texts are as a user may see them.
@@ -120,8 +121,9 @@ class PromiseApi {
     }
     if (!this.exitWatched) {
       this.exitWatched = true;
-      process.once('exit', () => this.binding.engineExiting());
+      process.once('exit', (status) => this.binding.engineExiting(status));
     }
+    startEngineHost(this.binding);
     // A time limit counts from this moment, time spent waiting included.
     const number = this.binding.startCall(KIND[job.kind], a, b, c, shippedCatalog,
       timeout === undefined ? -1 : timeout, this.settle, job.results);
