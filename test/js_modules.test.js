@@ -1,13 +1,14 @@
 'use strict';
-// Pack and syntax modules written in JavaScript, run by the classic
-// exports: the same answers as their C++ twins, a failure text naming the
-// module for each way a module can go wrong, and an edited file used as
-// edited.
+// Pack and syntax modules written in JavaScript: through the classic
+// exports, the promise API, a pool and the command line, the same answers
+// as their C++ twins; a failure text naming the module for each way a
+// module can go wrong; an edited file used as edited.
 const test = require('node:test');
 require('./support/time_limit').timeLimit(120);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const path = require('node:path');
+const { spawnSync } = require('node:child_process');
 
 const root = path.join(__dirname, '..');
 const zel = require(root);
@@ -33,22 +34,63 @@ function twinApp() {
   return { app, modules };
 }
 
-test('a JavaScript pack answers as its C++ twin', () => {
+// What "zel exec" prints, once it has exited (a process held at exit times out).
+function cli(app, statement, syntax) {
+  const { status, stdout } = spawnSync(process.execPath, [path.join(root, 'bin', 'zel'), 'exec',
+    statement, '--syntax', path.basename(syntax), '--app', app], { encoding: 'utf8', timeout: 20000 });
+  return status === 0 || status === 1 ? stdout.trim() : `status ${status}`;
+}
+
+test('a JavaScript pack answers as its C++ twin through every way in', { timeout: 90000 }, async (t) => {
   const { app, modules } = twinApp();
+  const pool = zel.createPool({ size: 1 });
+  t.after(() => pool.close());
   const statements = ['set x to 2;', 'add 0.1 to x;', 'multiply x by 1e20;', 'add 1 to nothing;',
     'set y to -0.00001234;', 'set y to nope;'];
-  const answers = (pack) => statements.map((s) => zel.Commandes(app, s, path.join(modules, pack)));
-  assert.deepStrictEqual(answers('jscalc.zel'), answers('calculator.zel'));
-  const program = (pack) => {
-    const file = path.join(app, `${pack}.txt`);
-    fs.writeFileSync(file, `:s:${pack}.zel;\nset a to 1;\nadd 41 to a;\n`);
-    return zel.Executer(app, file);
-  };
-  assert.strictEqual(program('jscalc'), program('calculator'));
-  assert.strictEqual(program('jscalc'), 'a = 42');
+  const program = (pack) => `:s:${pack}.zel;\nset a to 1;\nadd 41 to a;\nmultiply a by 0.5;\n`;
+  // [way in, one statement, a program text]
+  const ways = [
+    ['classic', zel.Commandes, (text) => {
+      fs.writeFileSync(path.join(app, 'p.txt'), text);
+      return zel.Executer(app, path.join(app, 'p.txt'));
+    }],
+    ['promise', async (...a) => (await zel.exec(...a)).result,
+      async (text) => (await zel.run(app, { text })).result],
+    ['pool', async (...a) => (await pool.exec(...a)).result,
+      async (text) => (await pool.run(app, { text })).result],
+    ['command line', cli, null],
+  ];
+  for (const [way, exec, run] of ways) {
+    const answers = async (pack) => {
+      const out = [];
+      for (const s of statements) out.push(await exec(app, s, path.join(modules, `${pack}.zel`)));
+      if (run) out.push(await run(program(pack)));
+      return out;
+    };
+    const js = await answers('jscalc');
+    assert.deepStrictEqual(js, await answers('calculator'), way);
+    // A classic call's variables last for the process; a promise call's end with it.
+    assert.strictEqual(js[1], way === 'classic' ? 'x = 2.1' : 'unknown variable x', way);
+  }
 });
 
-test('a failing JavaScript module fails its statement with a text naming it', () => {
+test('promise calls keep the variables of two alternating callers apart', { timeout: 60000 }, async () => {
+  const { app, modules } = twinApp();
+  const syntax = path.join(modules, 'jscalc.zel');
+  const caller = (name, value) => ({ text: `:s:jscalc.zel;\nset ${name} to ${value};\nshow a;\nshow b;\n` });
+  const seen = [];
+  for (const [name, value] of [['a', 1], ['b', 2], ['a', 3]]) {
+    seen.push((await zel.run(app, caller(name, value), { results: true })).results.map((r) => r.text));
+  }
+  assert.deepStrictEqual(seen, [
+    ['a = 1', 'a = 1', 'unknown variable b'],
+    ['b = 2', 'unknown variable a', 'b = 2'],
+    ['a = 3', 'a = 3', 'unknown variable b'],
+  ]);
+  assert.strictEqual((await zel.exec(app, 'show a;', syntax)).result, 'unknown variable a');
+});
+
+test('a failing JavaScript module fails its statement with a text naming it', { timeout: 60000 }, async () => {
   const { app, modules } = twinApp();
   const file = path.join(modules, 'jscalc', 'bad.js');
   // [case, the module's source (written over the previous one), its answer]
@@ -61,10 +103,24 @@ test('a failing JavaScript module fails its statement with a text naming it', ()
     ['does not parse', '\nexports.execute = () => {;', /bad\.js does not load \(line 2\): SyntaxError: .*"zel check"/],
     ['edited to answer again', 'exports.execute = () => "fine again";', /^fine again$/],
   ];
+  const syntax = path.join(modules, 'jscalc.zel');
   for (const [name, source, answer] of rows) {
     fs.writeFileSync(file, source);
-    assert.match(zel.Commandes(app, 'bad x;', path.join(modules, 'jscalc.zel')), answer, name);
+    assert.match(zel.Commandes(app, 'bad x;', syntax), answer, name);
+    const outcome = await zel.run(app, { text: ':s:jscalc.zel;\nset a to 1;\nbad x;\n' });
+    assert.match(outcome.result, answer, `${name}, promise`);
+    assert.strictEqual(outcome.failed ? outcome.line : 3, 3, `${name}: the line`);
   }
+});
+
+test('a JavaScript module looping past its time limit is ended by the pool', { timeout: 60000 }, async (t) => {
+  const { app, modules } = twinApp();
+  fs.writeFileSync(path.join(modules, 'jscalc', 'bad.js'), 'exports.execute = () => { for (;;); };');
+  const pool = zel.createPool({ size: 1 });
+  t.after(() => pool.close());
+  const syntax = path.join(modules, 'jscalc.zel');
+  await assert.rejects(pool.exec(app, 'bad x;', syntax, { timeout: 300 }), { name: 'TimeoutError' });
+  assert.strictEqual((await pool.exec(app, 'set x to 1;', syntax)).result, 'x = 1');
 });
 
 test('a JavaScript syntax module decides forms as its C++ twin, with each marker', () => {
