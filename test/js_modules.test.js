@@ -147,3 +147,21 @@ exports.check = (pattern, statement) => {
   assert.deepStrictEqual(seen, answers(native));
   assert.strictEqual(new Set(seen).size, statements.length);  // every marker told apart
 });
+
+test('zel check names the file, line and fix of each broken JavaScript module', { timeout: 60000 }, () => {
+  const { app, modules } = twinApp();
+  fs.appendFileSync(path.join(modules, 'jscalc.zel'), 'worse <text> (worse)\n');
+  // [file, source, the problem line zel check prints for it]
+  const rows = [
+    ['jscalc/bad.js', 'exports.execute = () => 42;', /jscalc\/bad\.js: returned a number, not a string: .*\(named by jscalc\.zel:12\)/],
+    ['jscalc/worse.js', '\n\nexports.execute = () => {;', /jscalc\/worse\.js:3: does not load: SyntaxError: .*; fix the file there/],
+    ['korrin_linux/typo.js', 'exports.chek = () => "";', /korrin_linux\/typo\.js: exports no check function: add "exports\.check = /],
+  ];
+  for (const [file, source] of rows) fs.writeFileSync(path.join(modules, file), source);
+  const { status, stdout } = spawnSync(process.execPath, [path.join(root, 'bin', 'zel'), 'check',
+    '--app', app], { encoding: 'utf8', timeout: 30000 });
+  assert.strictEqual(status, 1, stdout);
+  for (const [file, , problem] of rows) assert.match(stdout, problem, file);
+  assert.match(stdout, /ok +\S+jscalc\/vars\.js/);
+
+});
