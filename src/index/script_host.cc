@@ -44,6 +44,10 @@ class JsHost : public ScriptHost {
   // never freed, so that no later host reuses it.
   const char* const callKey_ = new char(0);
   std::unordered_map<std::string, LoadedScript> scripts_;
+  // The entry of the latest call (map nodes stay put): a program's
+  // statements mostly call one module in turn.
+  const std::string* lastPath_ = nullptr;
+  LoadedScript* last_ = nullptr;
 };
 
 napi_value value(napi_env env, napi_ref ref) {
@@ -58,9 +62,15 @@ napi_value text(napi_env env, const std::string& bytes) {
   return out;
 }
 
-// The UTF-8 bytes of a JavaScript string.
+// The UTF-8 bytes of a JavaScript string; a short one in one call.
 void bytesOf(napi_env env, napi_value string, std::string& out) {
+  char small[256];
   size_t length = 0;
+  napi_get_value_string_utf8(env, string, small, sizeof small, &length);
+  if (length + 1 < sizeof small) {
+    out.assign(small, length);
+    return;
+  }
   napi_get_value_string_utf8(env, string, nullptr, 0, &length);
   out.resize(length);
   napi_get_value_string_utf8(env, string, &out[0], length + 1, &length);
@@ -143,7 +153,12 @@ void JsHost::loadInto(const ScriptFile& file, LoadedScript& script) {
 }
 
 LoadedScript& JsHost::loaded(const ScriptFile& file) {
-  LoadedScript& script = scripts_[file.path];
+  if (lastPath_ == nullptr || *lastPath_ != file.path) {
+    const auto entry = scripts_.try_emplace(file.path).first;
+    lastPath_ = &entry->first;
+    last_ = &entry->second;
+  }
+  LoadedScript& script = *last_;
   // A file edited since it was loaded is used as edited.
   if (!script.tried || !sameFile(script.identity, file.identity)) loadInto(file, script);
   return script;
