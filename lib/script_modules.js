@@ -5,9 +5,11 @@
 // failed, for the text of the failed statement.
 
 // The file's exports, read afresh: an edited module is used as edited.
+// The cache knows a module by its real path (links resolved).
 function load(file) {
-  delete require.cache[file];
-  return require(file);
+  const resolved = require.resolve(file);
+  delete require.cache[resolved];
+  return require(resolved);
 }
 
 // The line of `file` the error was raised at, from its stack, or null.
