@@ -3,6 +3,7 @@
 // engine has found and confined the file; it calls load() when the file is
 // new to this thread or was edited since, and describe() when a module
 // failed, for the text of the failed statement.
+const fs = require('node:fs');
 
 // The file's exports, read afresh: an edited module is used as edited.
 // The cache knows a module by its real path (links resolved).
@@ -12,12 +13,22 @@ function load(file) {
   return require(resolved);
 }
 
-// The line of `file` the error was raised at, from its stack, or null.
+// The line of `file` the error was raised at, from its stack (which names
+// the file by its real path), or null.
 function lineIn(error, file) {
   const stack = error && typeof error.stack === 'string' ? error.stack : '';
-  const escaped = file.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
-  const found = new RegExp(`${escaped}:(\\d+)`).exec(stack);
-  return found ? Number(found[1]) : null;
+  let real = file;
+  try {
+    real = fs.realpathSync(file);
+  } catch {
+    // Gone since: its own name is all there is.
+  }
+  for (const name of new Set([real, file])) {
+    const escaped = name.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
+    const found = new RegExp(`${escaped}:(\\d+)`).exec(stack);
+    if (found) return Number(found[1]);
+  }
+  return null;
 }
 
 function messageOf(error) {
