@@ -1,6 +1,7 @@
 'use strict';
-// The promise API: run, exec and compile do the engine's work on the
-// add-on's engine thread and resolve to the call's outcome. The calls of
+// The promise API: run, exec and compile do the engine's work on zel's
+// engine worker (engine_host.js; the add-on's own thread when the worker
+// cannot run) and resolve to the call's outcome. The calls of
 // every thread of the process wait in one queue inside the add-on and run
 // one at a time, in the order they were made, so that no libuv pool thread
 // ever waits for the engine and the host's file system, DNS and crypto work
