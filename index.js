@@ -5,10 +5,12 @@
 // call, so that a program using the classic exports starts sooner.
 const addon = require('./lib/addon').load();
 const { ZelError } = require('./lib/zel_error');
-const scriptModules = require('./lib/script_modules');
 
-// JavaScript modules the engine calls on this thread run in this environment.
-addon.setScriptHelpers(scriptModules.load, scriptModules.describe);
+// JavaScript modules the engine calls on this thread run in this
+// environment; their loader is read at the first one.
+const scriptModules = () => require('./lib/script_modules');
+addon.setScriptHelpers((file) => scriptModules().load(file),
+  (value, file, what) => scriptModules().describe(value, file, what));
 
 let promises = null;
 function promiseApi() {

@@ -71,9 +71,18 @@ async function roundTrip(zel, app) {
     `Commandes ${m.sync.toFixed(2)} us: ${(m.exec / (m.hop + m.sync)).toFixed(2)} x (hop + Commandes)`;
 }
 
-// One measurement in a fresh process: `what` is first-call, round-trip or
-// round-trip-thread (the worker unavailable, so the add-on's own thread).
+// One measurement in a fresh process: `what` is first-call, bare-worker,
+// round-trip or round-trip-thread (the worker unavailable, so the add-on's
+// own thread).
 async function child(what, app) {
+  if (what === 'bare-worker') {  // Node's own part of the start, for scale
+    const { Worker } = require('node:worker_threads');
+    const start = now();
+    const worker = new Worker('require("node:worker_threads").parentPort.postMessage(0)', { eval: true });
+    await new Promise((resolve) => worker.once('message', resolve));
+    await worker.terminate();
+    return `an empty worker's start ${((now() - start) / 1000).toFixed(2)} ms`;
+  }
   if (what === 'round-trip-thread') {
     require('node:worker_threads').Worker = function Unavailable() { throw new Error('off'); };
   }
@@ -109,6 +118,8 @@ async function main() {
     }
     const firsts = Array.from({ length: 5 }, () => inChild('first-call', app));
     console.log(`fresh processes (5): ${firsts.join('; ')}`);
+    const bare = Array.from({ length: 5 }, () => inChild('bare-worker', app));
+    console.log(`fresh processes (5): ${bare.join('; ')}`);
     console.log(`one-statement exec, engine in the worker:        ${inChild('round-trip', app)}`);
     console.log(`one-statement exec, engine on the add-on's thread: ${inChild('round-trip-thread', app)}`);
   } finally {
