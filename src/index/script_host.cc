@@ -56,9 +56,17 @@ napi_value value(napi_env env, napi_ref ref) {
   return out;
 }
 
+// The JavaScript string of UTF-8 `bytes`; ASCII, the usual text, is made
+// without decoding.
 napi_value text(napi_env env, const std::string& bytes) {
   napi_value out = nullptr;
-  napi_create_string_utf8(env, bytes.data(), bytes.size(), &out);
+  unsigned char any = 0;
+  for (const char byte : bytes) any |= static_cast<unsigned char>(byte);
+  if (any < 0x80) {
+    napi_create_string_latin1(env, bytes.data(), bytes.size(), &out);
+  } else {
+    napi_create_string_utf8(env, bytes.data(), bytes.size(), &out);
+  }
   return out;
 }
 
