@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "modules/zel_module.h"
-#include "zel/state.h"
+#include "base/state.h"
 #include "zel/zel.h"
 
 namespace fs = std::filesystem;

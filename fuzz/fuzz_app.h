@@ -15,7 +15,7 @@
 #include <string>
 
 #include "cache/watch.h"
-#include "zel/state.h"
+#include "base/state.h"
 
 namespace fuzz {
 

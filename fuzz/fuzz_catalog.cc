@@ -3,7 +3,8 @@
 #include <string>
 
 #include "fuzz_app.h"
-#include "support/lang.h"
+#include "lang/lang.h"
+#include "entries/classic.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::makeApp();

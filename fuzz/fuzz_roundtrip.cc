@@ -4,7 +4,7 @@
 #include <string>
 
 #include "compile/cipher.h"
-#include "zel/state.h"
+#include "base/state.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);

@@ -6,6 +6,7 @@
 #include "exec/runners.h"
 #include "fuzz_app.h"
 #include "zel/zel.h"
+#include "entries/classic.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::makeApp();

@@ -6,6 +6,7 @@
 #include "fuzz_app.h"
 #include "syntax/syntax_match.h"
 #include "syntax/syntax_search.h"
+#include "entries/classic.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::makeApp();

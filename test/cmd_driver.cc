@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "zel/state.h"
+#include "base/state.h"
 #include "zel/zel.h"
 
 int main(int argc, char** argv) {

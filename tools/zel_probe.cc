@@ -41,10 +41,11 @@
 #include "exec/statement.h"
 #include "modules/file_identity.h"
 #include "modules/zel_module.h"
-#include "support/lang.h"
-#include "support/text.h"
+#include "lang/lang.h"
+#include "base/text.h"
 #include "syntax/syntax_match.h"
-#include "zel/state.h"
+#include "base/state.h"
+#include "entries/classic.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <dirent.h>
 
 #include "cache/disk_cache.h"
-#include "support/text.h"
+#include "base/text.h"
 
 std::vector<std::string> entryNamePieces(const std::string& name) {
   std::vector<std::string> pieces;

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "support/test_app.h"
-#include "zel/state.h"
+#include "base/state.h"
 #include "zel/zel.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "support/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "support/text.h"
-#include "zel/state.h"
+#include "base/text.h"
+#include "base/state.h"
 
 // Code words are framed by dashes and made of binary digits only; each one
 // begins with "-000" or "-11", so every enciphered line carries a marker.

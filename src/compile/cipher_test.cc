@@ -7,8 +7,8 @@
 #include <set>
 #include <string>
 
-#include "support/text.h"
-#include "zel/state.h"
+#include "base/text.h"
+#include "base/state.h"
 
 namespace {
 

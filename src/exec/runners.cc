@@ -8,10 +8,10 @@
 #include "compile/cipher.h"
 #include "exec/statement.h"
 #include "cache/disk_cache.h"
-#include "support/text.h"
+#include "base/text.h"
 #include "syntax/syntax_search.h"
-#include "zel/outcome.h"
-#include "zel/state.h"
+#include "call/call.h"
+#include "base/state.h"
 
 namespace {
 
@@ -245,22 +245,3 @@ std::string runProgramSource(Call& call, std::istream& source, const std::string
                   : runProgram(call, source, programPath, syntaxPath, ScriptFormat());
 }
 
-namespace {
-
-// A call for the application of the latest Executer or Commandes call.
-template <class Runner>
-std::string classicRun(Runner run, const std::string& programPath, const std::string& syntaxPath) {
-  Call call;
-  call.setApp(myAbsolutePathDirApp);
-  return run(call, programPath, syntaxPath);
-}
-
-}  // namespace
-
-std::string goLoadScript(std::string programPath, std::string syntaxPath) {
-  return classicRun(runScript, programPath, syntaxPath);
-}
-
-std::string goLoadZEL(std::string programPath, std::string syntaxPath) {
-  return classicRun(runCompiled, programPath, syntaxPath);
-}

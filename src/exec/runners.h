@@ -2,7 +2,7 @@
 //
 // Both return (a copy of) resultat at the end of the run: the latest module
 // result or the syntax search's answer to the last unmatched statement, and
-// store every step's result through the call (zel/outcome.h), failures
+// store every step's result through the call (call/call.h), failures
 // included. A file that cannot be opened gives message 1 with its path. A
 // module whose result is the stop answer ends the process (exit status 0),
 // or only the run under runCall.
@@ -12,7 +12,7 @@
 #include <istream>
 #include <string>
 
-#include "zel/outcome.h"
+#include "call/call.h"
 
 // Runs a plain program file. A statement is one line, or several lines
 // joined without separator, up to the first line holding ";" (kept, with
@@ -42,10 +42,5 @@ std::string runProgramSource(Call& call, std::istream& source, const std::string
 
 // Message 1 for a program that cannot be opened, stored through the call.
 std::string programOpenFailure(Call& call, const std::string& programPath);
-
-// The classic runners, for the application of the latest Executer or
-// Commandes call.
-std::string goLoadScript(std::string programPath, std::string syntaxPath);
-std::string goLoadZEL(std::string programPath, std::string syntaxPath);
 
 #endif  // ZEL_EXEC_RUNNERS_H_

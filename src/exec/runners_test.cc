@@ -11,8 +11,9 @@
 #include "compile/cipher.h"
 #include "fakes/recording_syntax_search.h"
 #include "support/test_app.h"
-#include "zel/state.h"
+#include "base/state.h"
 #include "zel/zel.h"
+#include "entries/classic.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include "modules/module_call.h"
 #include "cache/disk_cache.h"
-#include "support/text.h"
+#include "base/text.h"
 #include "syntax/syntax_search.h"
-#include "zel/state.h"
+#include "base/state.h"
 
 std::string packName(const std::string& syntaxPath) {
   std::string name = MyLastIndexOfSlash(syntaxPath);

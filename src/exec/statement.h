@@ -8,7 +8,7 @@
 #include <string>
 
 #include "syntax/syntax_match.h"
-#include "zel/outcome.h"
+#include "call/call.h"
 
 // The pack a syntax path belongs to: its last path component with every
 // ".zel", then ".txt", then ".tt" removed ("/app/node_modules/calc.zel" gives
@@ -41,7 +41,7 @@ void runDirectStatement(Call& call, const std::string& syntaxPath,
 
 // Stop test: when resultat is exactly the stop answer (catalogue message 21),
 // stores message 12 and ends the process with exit status 0, or only the
-// run when the call came through runCall (zel/outcome.h). An empty message
+// run when the call came through runCall (call/call.h). An empty message
 // 21, or a catalogue that cannot be read, never stops. Returns true when it
 // stopped.
 bool applyStopTest(Call& call);

@@ -15,7 +15,7 @@
 #include <memory>
 #include <unordered_map>
 
-#include "zel/call_queue.h"
+#include "host/call_queue.h"
 
 // A promise call that has not settled, and its onDone when it is not the
 // environment's first.

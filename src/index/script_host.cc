@@ -1,4 +1,4 @@
-#include "index/script_host.h"
+#include "index/binding.h"
 
 #include <string>
 #include <unordered_map>
@@ -255,6 +255,8 @@ void dropHost(void* host) {
 
 }  // namespace
 
+namespace {
+
 Napi::Value SetScriptHelpers(const Napi::CallbackInfo& info) {
   const napi_env env = info.Env();
   if (info.Length() < 2 || !info[0].IsFunction() || !info[1].IsFunction()) {
@@ -269,4 +271,11 @@ Napi::Value SetScriptHelpers(const Napi::CallbackInfo& info) {
     useScriptHost(currentHost);
   }
   return info.Env().Undefined();
+}
+
+}  // namespace
+
+void addScriptHost(Napi::Env env, Napi::Object exports) {
+  exports.DefineProperties(
+      {Napi::PropertyDescriptor::Function(env, exports, "setScriptHelpers", SetScriptHelpers)});
 }

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "support/text.h"
+#include "base/text.h"
 
 bool sameFile(const FileIdentity& a, const FileIdentity& b) {
   return sameInode(a, b) && a.size == b.size && a.modified.tv_sec == b.modified.tv_sec &&

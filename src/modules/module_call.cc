@@ -11,14 +11,23 @@
 #include "modules/call_state.h"
 #include "modules/file_identity.h"
 #include "modules/private_image.h"
+#include "modules/running_module.h"
 #include "modules/script_module.h"
 
 #include "cache/disk_cache.h"
-#include "support/lang.h"
-#include "support/text.h"
-#include "zel/crash_report.h"
-#include "zel/outcome.h"
-#include "zel/state.h"
+#include "lang/lang.h"
+#include "base/text.h"
+#include "base/state.h"
+
+void* handle = nullptr;
+create_t* openZEL = nullptr;
+destroy_t* closeZEL = nullptr;
+ModuleObject* ps = nullptr;
+
+void* handleLib = nullptr;
+create_lib_t* openZELLib = nullptr;
+destroy_lib_t* closeZELLib = nullptr;
+LibModuleObject* psLib = nullptr;
 
 namespace {
 
@@ -248,13 +257,6 @@ ModuleAnswer::Kind loadAndCall(const LoadedModule& module, const std::string& pa
   return ModuleAnswer::kAnswered;
 }
 
-// The classic text of a module call: message 4 (from the catalogue of the
-// latest application) naming the path when the file cannot be opened.
-std::string classicText(ModuleAnswer answer, const std::string& path) {
-  if (answer.kind != ModuleAnswer::kUnreadable) return std::move(answer.text);
-  return goReplace(goResponseLANG("4"), ":E1:", withVisibleNul(path));
-}
-
 }  // namespace
 
 void setModuleMappedHook(void (*hook)()) { mappedHook = hook; }
@@ -333,17 +335,3 @@ std::string otherFormAnswer(const LoadedModule& module, const std::string& libPa
   }
 }
 
-// The classic calls keep their own copy of the path: the caller's text may
-// be engine state that a module calling back into the engine rewrites.
-std::string callModule(const std::string& modulePath, const std::string& input) {
-  const std::string path = modulePath;
-  return classicText(runPackModule(myAbsolutePathDirApp, path, input), path);
-}
-
-std::string callLibModule(const std::string& libPath, const std::string& syntaxLine,
-                          const std::string& statement) {
-  const std::string path = libPath;
-  return classicText(
-      askSyntaxModule(loadedModule(myAbsolutePathDirApp, path), path, syntaxLine, statement),
-      path);
-}

@@ -15,11 +15,26 @@
 // (same inode, another size or modification time) after this process loaded
 // it; otherwise the loader's own error text. An exception thrown by the
 // module's operation propagates to the caller (noted with the module's path,
-// zel/outcome.h) and the object is not destroyed.
+// modules/running_module.h) and the object is not destroyed.
 #ifndef ZEL_MODULES_MODULE_CALL_H_
 #define ZEL_MODULES_MODULE_CALL_H_
 
 #include <string>
+
+#include "modules/zel_module.h"
+
+// The classic module call variables: the latest pack module loaded, its entries and the
+// object of the call in progress (valid only during that call).
+extern void* handle;
+extern create_t* openZEL;
+extern destroy_t* closeZEL;
+extern ModuleObject* ps;
+
+// The same for syntax modules.
+extern void* handleLib;
+extern create_lib_t* openZELLib;
+extern destroy_lib_t* closeZELLib;
+extern LibModuleObject* psLib;
 
 // What one module call gave.
 struct ModuleAnswer {
@@ -89,12 +104,5 @@ std::string otherFormAnswer(const LoadedModule& module, const std::string& libPa
 // handler again there, so that it runs before the static destructors the
 // module has just registered.
 void setModuleMappedHook(void (*hook)());
-
-// The classic calls, for the application of the latest Executer or
-// Commandes call: the answer, or a failure text (message 4 naming the path
-// when the file cannot be opened).
-std::string callModule(const std::string& modulePath, const std::string& input);
-std::string callLibModule(const std::string& libPath, const std::string& syntaxLine,
-                          const std::string& statement);
 
 #endif  // ZEL_MODULES_MODULE_CALL_H_

@@ -11,7 +11,8 @@
 #include <string>
 
 #include "support/temp_dir.h"
-#include "zel/state.h"
+#include "base/state.h"
+#include "entries/classic.h"
 
 namespace {
 

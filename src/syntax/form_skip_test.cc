@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "support/test_app.h"
-#include "zel/entries.h"
-#include "zel/state.h"
+#include "entries/entries.h"
+#include "entries/run_call.h"
+#include "base/state.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "cache/dir_listing.h"
 #include "cache/disk_cache.h"
-#include "support/text.h"
+#include "base/text.h"
 
 void updateAllSkip(ModuleDirectory& directory) {
   directory.allSkip = true;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "modules/module_call.h"
-#include "zel/outcome.h"
+#include "call/call.h"
 
 // A syntax module of the module directory.
 struct SyntaxModule {

@@ -4,9 +4,9 @@
 
 #include "cache/disk_cache.h"
 #include "compile/cipher.h"
-#include "support/lang.h"
-#include "support/text.h"
-#include "zel/state.h"
+#include "lang/lang.h"
+#include "base/text.h"
+#include "base/state.h"
 
 bool toSyntaxLine(const std::string& raw, std::string& syntaxLine) {
   if (raw.empty() || containsAny(raw, {"##", "==-;", "\n\t"})) return false;

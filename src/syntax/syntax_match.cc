@@ -13,10 +13,10 @@
 #include "modules/module_call.h"
 #include "cache/dir_listing.h"
 #include "cache/disk_cache.h"
-#include "support/lang.h"
-#include "support/text.h"
-#include "zel/outcome.h"
-#include "zel/state.h"
+#include "lang/lang.h"
+#include "base/text.h"
+#include "call/call.h"
+#include "base/state.h"
 
 namespace {
 
@@ -353,12 +353,3 @@ void keepLastAnswer(SyntaxMatch& match) {
   if (match.moduleAsked) lineSyntaxesExistLib = std::move(match.lastAnswer);
 }
 
-std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
-                           std::string /*lineNumber*/) {
-  Call call;
-  call.setApp(myAbsolutePathDirApp);
-  SyntaxMatch match = matchSyntaxFile(call, syntaxPath, statement);
-  keepLastAnswer(match);
-  resultat = std::move(match.result.text);
-  return resultat;
-}

@@ -12,7 +12,7 @@
 
 #include "cache/dir_listing.h"  // entryNamePieces
 #include "syntax/syntax_forms.h"
-#include "zel/outcome.h"
+#include "call/call.h"
 
 // What matching a statement against syntax files decided.
 struct SyntaxMatch {
@@ -57,11 +57,5 @@ SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
 // Keeps the match's last syntax module answer in lineSyntaxesExistLib, as
 // the classic state has it, when a module was asked.
 void keepLastAnswer(SyntaxMatch& match);
-
-// The classic match, for the application of the latest Executer or
-// Commandes call: returns the match's result text and leaves it in
-// resultat. `lineNumber` is not used.
-std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
-                           std::string lineNumber);
 
 #endif  // ZEL_SYNTAX_SYNTAX_MATCH_H_

@@ -7,7 +7,8 @@
 #include "compile/cipher.h"
 #include "support/test_app.h"
 #include "syntax/syntax_search.h"
-#include "zel/state.h"
+#include "base/state.h"
+#include "entries/classic.h"
 
 namespace {
 

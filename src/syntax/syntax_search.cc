@@ -1,8 +1,8 @@
 #include "syntax/syntax_search.h"
 
 #include "cache/dir_listing.h"
-#include "support/text.h"
-#include "zel/state.h"
+#include "base/text.h"
+#include "base/state.h"
 
 namespace {
 
@@ -67,13 +67,3 @@ bool syntaxPathBelow(const Call& call, const std::string& name, std::string& pat
   return true;
 }
 
-std::string goVerifySyntaxesAll(std::string selector, std::string statement,
-                                std::string /*lineNumber*/) {
-  Call call;
-  call.setApp(myAbsolutePathDirApp);
-  SyntaxMatch match = searchSyntax(call, selector, statement);
-  if (match.passedOver) return resultat;
-  keepLastAnswer(match);
-  resultat = std::move(match.result.text);
-  return resultat;
-}

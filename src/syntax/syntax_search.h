@@ -37,11 +37,4 @@ SyntaxMatch searchSyntax(const Call& call, const std::string& selector,
 // node_modules.
 bool syntaxPathBelow(const Call& call, const std::string& name, std::string& path);
 
-// The classic search, for the application of the latest Executer or
-// Commandes call: returns the result text and leaves it in resultat; for a
-// statement that is passed over, resultat as it was. `lineNumber` is the
-// caller's line number in decimal, not used.
-std::string goVerifySyntaxesAll(std::string selector, std::string statement,
-                                std::string lineNumber);
-
 #endif  // ZEL_SYNTAX_SYNTAX_SEARCH_H_

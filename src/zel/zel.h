@@ -1,6 +1,6 @@
 // The zel engine: its entries and the text utilities it exports.
 //
-// Every entry works on the process-wide engine state (zel/state.h) and
+// Every entry works on the process-wide engine state (base/state.h) and
 // returns a copy of resultat, the latest result text. Failures are catalogue
 // messages returned as ordinary results. Each entry takes the engine lock
 // for the whole call, so calls from several threads run one after another;
@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "support/text.h"
+#include "base/text.h"
 
 // Runs the program file at programPath for the application in appDir (an
 // absolute path). The first line holding ":s:" or "(CZEL)" is the header: it

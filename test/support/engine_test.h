@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "support/test_app.h"
-#include "zel/state.h"
+#include "base/state.h"
 
 class EngineTest : public ::testing::Test {
  protected:

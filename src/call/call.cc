@@ -1,0 +1,130 @@
+#include "call/call.h"
+
+#include <cstdlib>
+
+#include "cache/disk_cache.h"
+#include "lang/lang.h"
+#include "base/text.h"
+#include "base/state.h"
+
+namespace {
+
+bool stopEndsRun = false;
+// Set by a stop answer under runCall, so that the run that ends on it is
+// recorded as stopped rather than cancelled (the answer may come from a
+// call nested in a module's).
+bool stopRequested = false;
+
+// Never set: native callers cannot cancel.
+std::atomic<bool> neverEnds{false};
+
+// The messages that report something that went wrong: a file, pack, module
+// or form not found or not usable, or a compilation that failed.
+bool isFailureMessage(Message number) {
+  switch (number) {
+    case kCannotOpen: case kLexicalError: case kNotRecognised: case kFileNotFound:
+    case kCompileFailed: case kCannotWrite: case kMarkedForm: case kNoSyntaxLine:
+    case kNotAccepted: case kNoExtension: case kNoHeader: case kUnfinished:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+std::atomic<bool>* runEndFlag = &neverEnds;
+
+Call::Call() { markCheckDue(); }
+
+Call::~Call() { markCheckDue(); }
+
+void Call::setApp(std::string app, std::string catalog) {
+  app_ = std::move(app);
+  catalog_ = catalog.empty() ? catalogPathOf(app_) : std::move(catalog);
+  packDir_ = app_ + "/node_modules/";
+  syntaxModuleDir_ = packDir_ + "korrin_linux/";
+}
+
+const std::string* Call::messageText(Message number) const {
+  return cachedMessage(app_, catalog_, std::to_string(number));
+}
+
+const std::string* Call::stopAnswer() const {
+  const uint64_t generation = diskGeneration();
+  if (stopGeneration_ == generation && stopEvictions_ == cache_use::evictions()) return stop_;
+  bool lasting = false;
+  stop_ = cachedMessage(app_, catalog_, std::to_string(kStopAnswer), &lasting);
+  stopGeneration_ = lasting ? generation : 0;
+  stopEvictions_ = cache_use::evictions();
+  return stop_;
+}
+
+Result Call::message(Message number) const {
+  Result result;
+  result.message = number;
+  result.noCatalog = !lookupMessage(app_, catalog_, std::to_string(number), result.text);
+  result.failed = isFailureMessage(number) || result.noCatalog;
+  return result;
+}
+
+Result Call::message(Message number, const std::string& fill) const {
+  Result result = message(number);
+  result.text = goReplace(std::move(result.text), ":E1:", fill);
+  return result;
+}
+
+void Call::store(Result result, bool counts) {
+  outcome.message = result.message;
+  outcome.line = line_;
+  if (result.failed && counts) addFailure(result, line_);
+  resultat = std::move(result.text);
+}
+
+void Call::addFailure(const Result& failure, int line) {
+  outcome.failed = true;
+  if (failure.noCatalog) outcome.noCatalog = true;
+  if (outcome.diagnostics.size() < kMaxDiagnostics) {
+    outcome.diagnostics.push_back({line, failure.message, failure.text});
+  } else {
+    ++outcome.omitted;
+  }
+}
+
+void Call::addStatementResult(int line) {
+  if (!keepsResults) return;
+  if (outcome.results.size() < kMaxDiagnostics) {
+    outcome.results.push_back({line, outcome.message, resultat});
+  } else {
+    ++outcome.omittedResults;
+  }
+}
+
+void noteRunEnded(Call& call) {
+  if (stopRequested) {
+    call.outcome.stopped = true;
+  } else {
+    call.outcome.cancelled = true;
+  }
+}
+
+void stopRun(Call& call) {
+  call.store(call.message(kProgramEnded));
+  call.outcome.stopped = true;
+  if (!stopEndsRun) std::exit(0);
+  stopRequested = true;
+  runEndFlag->store(true, std::memory_order_relaxed);
+}
+
+RunScope::RunScope(std::atomic<bool>& cancel)
+    : flag_(runEndFlag), stopEndsRun_(stopEndsRun), stopRequested_(stopRequested) {
+  runEndFlag = &cancel;
+  stopEndsRun = true;
+  stopRequested = false;
+}
+
+RunScope::~RunScope() {
+  runEndFlag = flag_;
+  stopEndsRun = stopEndsRun_;
+  stopRequested = stopRequested_;
+}

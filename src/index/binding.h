@@ -1,0 +1,40 @@
+// The parts of the Node.js binding, each adding its functions to the
+// add-on's exports (index.cc registers the add-on and calls them).
+#ifndef ZEL_INDEX_BINDING_H_
+#define ZEL_INDEX_BINDING_H_
+
+#include <napi.h>
+
+#include <cstddef>
+#include <string>
+
+// The i-th argument as UTF-8 bytes; a missing argument converts as
+// undefined. When the conversion throws (a Symbol, say), the JavaScript
+// exception stays pending, the text is empty, and the export still calls
+// the engine before the exception reaches the caller.
+std::string argumentText(const Napi::CallbackInfo& info, size_t i);
+
+// The classic exports Compiler, Executer and Commandes (classic.cc): each
+// converts its arguments with JavaScript's own string conversion, calls one
+// engine entry and returns its result text.
+void addClassicExports(Napi::Env env, Napi::Object exports);
+
+// The promise API's hidden functions (promise.cc): startCall, cancelCall
+// and engineExiting, for isolated calls on the engine thread
+// (host/call_queue.h); claimEngineHost, serveEngine and abandonEngineHost,
+// for the engine worker that runs that thread's loop instead.
+void addPromiseBinding(Napi::Env env, Napi::Object exports);
+
+// The command line's hidden helpers (cli.cc): reportCrashes, cutStatements
+// and declaredSyntax.
+void addCommandLineHelpers(Napi::Env env, Napi::Object exports);
+
+// The hidden setScriptHelpers(load, describe) (script_host.cc): makes the
+// environment the script host of its thread (modules/script_module.h), which
+// runs the JavaScript modules the engine calls there. load(file) requires
+// `file` afresh and returns its exports; describe(value, file, what) gives
+// the failure text of a module that did not load, lacks an entry, threw or
+// answered no string. The host goes with the environment.
+void addScriptHost(Napi::Env env, Napi::Object exports);
+
+#endif  // ZEL_INDEX_BINDING_H_

@@ -1,0 +1,106 @@
+#include <memory>
+#include <string>
+
+#include "host/call_queue.h"
+#include "index/binding.h"
+#include "index/completions.h"
+
+namespace {
+
+// startCall(kind, a, b, c, d, timeout, onDone, results): queues one engine
+// call on the engine thread (kind 0 run, 1 exec, 2 compile, 3 run a program
+// text, 4 exec in the session's state; the caller checks that a to d are
+// strings; timeout in milliseconds from now, negative for none) and returns
+// its number. onDone(number, outcome, timedOut) runs on this thread once it
+// has run; with `results`, the outcome lists each statement's result.
+Napi::Value StartCall(const Napi::CallbackInfo& info) {
+  const Napi::Env env = info.Env();
+  if (info.Length() < 7 || !info[0].IsNumber() || !info[5].IsNumber() || !info[6].IsFunction()) {
+    Napi::TypeError::New(env, "startCall(kind, a, b, c, d, timeout, onDone)")
+        .ThrowAsJavaScriptException();
+    return env.Undefined();
+  }
+  EnvCalls* calls = envCalls(env, info[6].As<Napi::Function>());
+  if (calls == nullptr) return env.Undefined();
+  auto call = std::make_shared<QueuedCall>();
+  const int kind = info[0].As<Napi::Number>().Int32Value();
+  call->kind = kind >= 1 && kind <= 4 ? static_cast<QueuedCall::Kind>(kind) : QueuedCall::kRun;
+  // The catalogue file (d) is read by a compilation only.
+  const size_t count = call->kind == QueuedCall::kCompile ? 4 : 3;
+  for (size_t i = 0; i < count; ++i) {
+    if (info[i + 1].IsString()) call->args[i] = info[i + 1].As<Napi::String>().Utf8Value();
+  }
+  call->timeoutMs = info[5].As<Napi::Number>().Int64Value();
+  // Raw: a failed call here (an environment ending) must not be fatal.
+  if (info.Length() > 7) napi_get_value_bool(env, info[7], &call->results);
+  call->tag = ++calls->lastNumber;
+  call->sink = calls->sink;
+  if (calls->pending.empty()) napi_ref_threadsafe_function(env, calls->tsfn);
+  PendingCall& pending = calls->pending[call->tag];
+  pending.call = call;
+  // Another copy of the promise API in this environment has its own onDone.
+  if (!calls->firstOnDone.Value().StrictEquals(info[6])) {
+    pending.onDone = Napi::Persistent(info[6].As<Napi::Function>());
+  }
+  enqueueCall(std::move(call));
+  return Napi::Number::New(env, static_cast<double>(calls->lastNumber));
+}
+
+// cancelCall(number, drop): ends a call of this environment early. Returns
+// true when it had not started: it never runs and its onDone is never
+// called. Otherwise a program run ends before its next statement, and with
+// `drop` its onDone is never called either, nor does it keep the event loop
+// alive. Harmless once the call has settled.
+Napi::Value CancelCall(const Napi::CallbackInfo& info) {
+  const Napi::Env env = info.Env();
+  EnvCalls* calls = env.GetInstanceData<EnvCalls>();
+  if (calls == nullptr || !info[0].IsNumber()) return Napi::Boolean::New(env, false);
+  const auto found = calls->pending.find(info[0].As<Napi::Number>().Int64Value());
+  if (found == calls->pending.end()) return Napi::Boolean::New(env, false);
+  const bool withdrawn = cancelQueuedCall(*found->second.call);
+  bool drop = false;
+  if (info.Length() > 1) napi_get_value_bool(env, info[1], &drop);
+  if (!withdrawn && !drop) return Napi::Boolean::New(env, false);
+  calls->pending.erase(found);
+  if (calls->pending.empty()) napi_unref_threadsafe_function(env, calls->tsfn);
+  return Napi::Boolean::New(env, withdrawn);
+}
+
+// engineExiting(status): the process is about to exit; the engine's loop
+// is stopped before anything the exit frees (host/call_queue.h).
+Napi::Value EngineExiting(const Napi::CallbackInfo& info) {
+  engineExitFirst();
+  stopHostedEngine(info[0].IsNumber() ? info[0].As<Napi::Number>().Int32Value() : 0);
+  return info.Env().Undefined();
+}
+
+// claimEngineHost(): true when this environment must now run the engine's
+// loop on a thread of its own (serveEngine there, or abandonEngineHost).
+Napi::Value ClaimEngineHost(const Napi::CallbackInfo& info) {
+  return Napi::Boolean::New(info.Env(), claimEngineHost());
+}
+
+// serveEngine(): runs the promise calls on this thread until the process
+// exits; JavaScript modules are called in this environment.
+Napi::Value ServeEngine(const Napi::CallbackInfo& info) {
+  serveEngineHere();
+  return info.Env().Undefined();
+}
+
+Napi::Value AbandonEngineHost(const Napi::CallbackInfo& info) {
+  abandonEngineHost();
+  return info.Env().Undefined();
+}
+
+}  // namespace
+
+void addPromiseBinding(Napi::Env env, Napi::Object exports) {
+  // Not enumerable: the classic surface stays the three classic exports.
+  exports.DefineProperties({
+      Napi::PropertyDescriptor::Function(env, exports, "startCall", StartCall),
+      Napi::PropertyDescriptor::Function(env, exports, "cancelCall", CancelCall),
+      Napi::PropertyDescriptor::Function(env, exports, "engineExiting", EngineExiting),
+      Napi::PropertyDescriptor::Function(env, exports, "claimEngineHost", ClaimEngineHost),
+      Napi::PropertyDescriptor::Function(env, exports, "serveEngine", ServeEngine),
+      Napi::PropertyDescriptor::Function(env, exports, "abandonEngineHost", AbandonEngineHost)});
+}
