@@ -127,7 +127,7 @@ test('a JavaScript module looping past its time limit is ended by the pool', { t
   assert.strictEqual((await pool.exec(app, 'set x to 1;', syntax)).result, 'x = 1');
 });
 
-test('a JavaScript syntax module decides forms as its C++ twin, with each marker', () => {
+test('a JavaScript syntax module decides forms as its C++ twin, with each marker', { timeout: 60000 }, async () => {
   const forms = 'kw0 (echo)\nmarked x (echo)\nkw1 <x> (echo)\n';
   const native = makeScratchApp({ tag: 'js-syntax', modules: { echo: 'echo_module' }, forms });
   const script = makeScratchApp({ tag: 'js-syntax', modules: { echo: 'echo_module' }, forms });
@@ -145,11 +145,15 @@ exports.check = (pattern, statement) => {
   return word === first(pattern) ? statement : '';
 };`);
   const statements = ['kw0;', 'kw1 a;', 'lex a;', 'nf;', 'nm;', 'zz;'];
-  const answers = ({ app, syntax }) =>
-    statements.map((s) => zel.Commandes(app, s, syntax).replace(app, 'APP'));
-  const seen = answers(script);
-  assert.deepStrictEqual(seen, answers(native));
-  assert.strictEqual(new Set(seen).size, statements.length);  // every marker told apart
+  // Through the classic exports and through the engine worker.
+  const answers = async ({ app, syntax }) => {
+    const out = statements.map((s) => zel.Commandes(app, s, syntax));
+    for (const s of statements) out.push((await zel.exec(app, s, syntax)).result);
+    return out.map((text) => text.replace(app, 'APP'));
+  };
+  const seen = await answers(script);
+  assert.deepStrictEqual(seen, await answers(native));
+  assert.strictEqual(new Set(seen.slice(0, statements.length)).size, statements.length);  // every marker told apart
 });
 
 test('zel check names the file, line and fix of each broken JavaScript module', { timeout: 60000 }, () => {
