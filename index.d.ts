@@ -171,7 +171,7 @@ export interface Queue {
   exec(app: string, statement: string, syntax: string, options?: QueueCallOptions): Promise<Outcome>;
   /** Compiles the source file's text on a worker and writes the compiled program beside the source. */
   compile(sourcePath: string, outputSuffix: string, options?: QueueCompileOptions): Promise<Outcome>;
-  /** Stops listening for outcomes and disconnects; jobs already added stay in the queue. */
+  /** Takes no new call, lets the calls already made settle (each waits for a worker to end its job), then disconnects. */
   close(): Promise<void>;
 }
 
@@ -181,6 +181,8 @@ export interface QueueOptions {
   queue: string;
   /** Runs of a job that timed out or whose worker stopped or died (default 3). */
   attempts?: number;
+  /** Milliseconds between two lookups of the jobs calls still wait for, should an event be lost (default 2000). */
+  sweepEvery?: number;
 }
 
 /** Sends calls to zel workers through a queue on Redis. Bad options throw a TypeError. */

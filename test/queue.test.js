@@ -1,8 +1,8 @@
 'use strict';
 // The queue against a real Redis: each job completes with the outcome (or
 // the error) of the same call to the in-process promise API, a malformed job
-// fails alone with the promise API's reason, and an add repeated with the
-// same jobId runs once.
+// fails alone with the promise API's reason, an add repeated with the same
+// jobId runs once, and a call whose job's event never comes still settles.
 const test = require('node:test');
 require('./support/time_limit').timeLimit(300);
 const assert = require('node:assert');
@@ -11,64 +11,48 @@ const path = require('node:path');
 
 const zel = require('..');
 const { makeScratchApp } = require('./support/scratch_app');
-const { testRedis } = require('./support/redis');
+const { testRedis, rawQueue, pause } = require('./support/redis');
 const { errorOf } = require('../lib/queue/jobs');
 
-const { app, syntax } = makeScratchApp({
-  tag: 'queue',
+const { app, syntax } = makeScratchApp({ tag: 'queue',
   modules: { printer: 'echo_module', halt: 'stop_module', nap: 'sleep_module', thrower: 'throwing_module' },
-  forms: 'print (printer)\nstop (halt)\nsleep (nap)\nboom (thrower)\n',
-});
-test.after(() => fs.rmSync(app, { recursive: true, force: true }));
+  forms: 'print (printer)\nstop (halt)\nsleep (nap)\nboom (thrower)\n' });
+let redis;
+test.before(async () => { redis = await testRedis(); });
+test.after(() => fs.rmSync(app, { recursive: true, force: true }) ?? redis.stop?.());
 
-// A source file in the application, for the compilations.
-function source(name, lines) {
-  const file = path.join(app, name);
-  fs.writeFileSync(file, lines.join('\n') + '\n');
-  return file;
-}
-
+// A source file in the application, for the compilations and the programs: its path.
+const source = (lines) => fs.writeFileSync(path.join(app, 'program.txt'), lines.join('\n') + '\n') || path.join(app, 'program.txt');
 // A call's settled value, comparable: its outcome, or its error's fields.
-async function settled(promise) {
-  try {
-    return { outcome: await promise };
-  } catch ({ name, message, code }) {
-    return { error: { name, message, code } };
-  }
-}
+const settled = (promise) => promise.then((outcome) => ({ outcome }),
+  ({ name, message, code }) => ({ error: { name, message, code } }));
 
 // Compiles a source, then reads back the compiled file the call wrote.
 async function compiled(api, appName, lines) {
-  const file = source('program.txt', lines);
-  const output = file.replace('.txt', '.zel');
+  const output = path.join(app, 'program.zel');
   fs.rmSync(output, { force: true });
-  const result = await settled(api.compile(file, '.zel', { app: appName }));
+  const result = await settled(api.compile(source(lines), '.zel', { app: appName }));
   return { ...result, text: fs.existsSync(output) ? fs.readFileSync(output, 'latin1') : null };
 }
 
 test('the queue gives the promise API\'s outcomes', { timeout: 60000 }, async (t) => {
-  const redis = await testRedis();
   if (redis.skip) return t.skip(redis.skip);
-  t.after(redis.stop);
   const name = `table-${process.pid}`;
   const lines = [];
   const worker = zel.createWorker({ connection: redis.url, queue: name, apps: { calc: app }, log: (l) => lines.push(l) });
   const queue = zel.createQueue({ connection: redis.url, queue: name, attempts: 2 });
-  const { Queue, QueueEvents } = require('bullmq');
-  const raw = new Queue(name, { connection: { host: new URL(redis.url).hostname, port: Number(new URL(redis.url).port) } });
-  const events = new QueueEvents(name, { connection: raw.opts.connection });
+  const raw = rawQueue(redis.url, name);
+  // Read from the stream's start: a listener reading from "now" misses what precedes its first read.
+  const events = new (require('bullmq').QueueEvents)(name, { connection: raw.opts.connection, lastEventId: '0' });
   t.after(async () => { await Promise.all([queue.close(), raw.close(), events.close()]); await worker.close(); });
-  await events.waitUntilReady();
   // A job added as is, not through createQueue: its failure reason as the client reads it.
   const rawJob = async (data) => settled(raw.add('raw', data).then((job) => job.waitUntilFinished(events))
     .catch((error) => { throw errorOf(error.message); }));
 
   // A program file for the queue, which sends its text; the promise API is
   // given that text, as a module asking for the program's path sees none.
-  const program = (api, lines) => {
-    const file = source('program.txt', [':s:calc.zel;', ...lines]);
-    return api === zel ? { text: fs.readFileSync(file, 'utf8') } : file;
-  };
+  const program = (api, lines, file = source([':s:calc.zel;', ...lines])) =>
+    (api === zel ? { text: fs.readFileSync(file, 'utf8') } : file);
   const rows = [
     ['a program', (api, a) => api.run(a, program(api, ['print a;', 'print b;']))],
     ['a program given as text', (api, a) => api.run(a, { text: ':s:calc.zel;\nprint a;\n' })],
@@ -89,27 +73,63 @@ test('the queue gives the promise API\'s outcomes', { timeout: 60000 }, async (t
   }
 
   const bad = [
-    ['an unknown application', { op: 'exec', app: 'nope', statement: 'print a;', syntax: 'calc.zel' }, /unknown application "nope"/],
+    ['an unknown application', { op: 'exec', app: 'nope', statement: 'print a;', syntax: 'calc.zel' }, /^TypeError: unknown application "nope"/],
     ['a statement of the wrong type', { op: 'exec', app: 'calc', statement: 5, syntax: 'calc.zel' },
-      new RegExp(`^${(await settled(zel.exec(app, 5, syntax))).error.message}$`)],
-    ['a syntax outside the application', { op: 'exec', app: 'calc', statement: 'print a;', syntax: '../../x.zel' }, /below the application's node_modules/],
-    ['no op', { app: 'calc' }, /"op" must be/],
-    ['a time limit of the wrong type', { op: 'exec', app: 'calc', statement: 'print a;', syntax: 'calc.zel', options: { timeout: 'x' } }, /options.timeout/],
+      new RegExp(`^TypeError: ${(await settled(zel.exec(app, 5, syntax))).error.message}$`)],
+    ['a syntax outside the application', { op: 'exec', app: 'calc', statement: 'print a;', syntax: '../../x.zel' }, /^TypeError: .*below the application's node_modules/],
+    ['no op', { app: 'calc' }, /^TypeError: "op" must be/],
+    ['a time limit of the wrong type', { op: 'exec', app: 'calc', statement: 'print a;', syntax: 'calc.zel', options: { timeout: 'x' } }, /^TypeError: options.timeout/],
   ];
   for (const [label, data, expected] of bad) {
     const { error } = await rawJob(data);
-    assert.strictEqual(error && error.name, 'TypeError', label);
-    assert.match(error.message, expected, label);
+    assert.match(`${error && error.name}: ${error && error.message}`, expected, label);
   }
+  // A job added while another runs: its time limit counts from its start on the worker.
+  const [, ahead] = await Promise.all([queue.run('calc', { text: ':s:calc.zel;\nsleep 100;\nsleep 100;\nsleep 100;\n' }),
+    queue.exec('calc', 'print ahead;', 'calc.zel', { timeout: 50 })]);
+  assert.match(ahead.result, /ahead;$/);
+  // An abort of a running job rejects its call at once; the worker ends the job.
+  const abort = new AbortController();
+  const aborted = queue.run('calc', { text: ':s:calc.zel;\nsleep 100;\nsleep 100;\n' }, { signal: abort.signal });
+  while ((await raw.getActiveCount()) === 0) await pause(5);
+  abort.abort();
+  await assert.rejects(aborted, { name: 'AbortError' });
   // The worker went on, and logged one line per failed job.
   assert.match((await queue.exec('calc', 'print after;', 'calc.zel')).result, /print after;$/);
   // The timeout was retried once (attempts: 2); nothing else was.
   assert.deepStrictEqual(lines.map((l) => / failed, will retry /.test(l)),
-    [true, ...Array(2 + bad.length).fill(false)], lines.join('\n'));
+    [true, ...Array(3 + bad.length).fill(false)], lines.join('\n'));
 
   // Two adds with one jobId: one job runs, both calls get its outcome.
   const before = await raw.getCompletedCount();
   const twice = await Promise.all([1, 2].map(() => queue.exec('calc', 'print once;', 'calc.zel', { jobId: `once-${process.pid}` })));
-  assert.deepStrictEqual(twice[0], twice[1]);
-  assert.strictEqual(await raw.getCompletedCount(), before + 1);
+  assert.deepStrictEqual([twice[1], await raw.getCompletedCount()], [twice[0], before + 1]);
+  // A job of a chosen id stays a day; one of a drawn id, a minute.
+  const kept = new Set((await raw.getCompleted()).map((j) => `${j.id.startsWith('once-')} ${j.opts.removeOnComplete.age}`));
+  assert.deepStrictEqual([...kept].sort(), ['false 60', 'true 86400']);
+});
+
+// A job whose end is in Redis but whose event never came (written here as a
+// worker would, without the event): the periodic lookup settles its call,
+// and close() waits for the calls already made.
+test('a call settles without its job\'s event', { timeout: 20000 }, async (t) => {
+  if (redis.skip) return t.skip(redis.skip);
+  const queue = zel.createQueue({ connection: redis.url, queue: `lost-${process.pid}`, sweepEvery: 20 });
+  const reader = new (require('ioredis'))(redis.url);
+  t.after(() => reader.quit());
+  const rows = [
+    ['completed', ['returnvalue', '{"result":"done"}'], { outcome: { result: 'done' } }],
+    ['failed', ['failedReason', 'stalled more than allowable limit'],
+      { error: { name: 'ZelError', message: 'zel queue: stalled more than allowable limit', code: 'ZEL_CHILD_DIED' } }],
+    ['completed after a failed attempt', ['failedReason', 'x', 'returnvalue', '{"result":"again"}'], { outcome: { result: 'again' } }],
+  ];
+  const calls = rows.map(([label]) => settled(queue.exec('calc', 'print a;', 'calc.zel', { jobId: label })));
+  const closed = queue.close();
+  for (const [label, fields] of rows) {
+    const key = `bull:lost-${process.pid}:${label}`;
+    while (!(await reader.exists(key))) await pause(5);
+    await reader.hset(key, 'finishedOn', Date.now(), ...fields);
+  }
+  assert.deepStrictEqual(await Promise.all(calls), rows.map((row) => row[2]));
+  await closed;
 });

@@ -7,15 +7,19 @@
 const fs = require('node:fs');
 const path = require('node:path');
 const { bullmq, connectionOptions, checkQueueName } = require('./deps');
-const { errorOf } = require('./jobs');
-const { abortError, checkCall, checkProgram } = require('../errors');
+const { Waiter } = require('./waiter');
+const { abortError, checkCall, checkProgram, checkMilliseconds } = require('../errors');
 
 // The Redis channel on which clients ask the workers to end a job.
 const cancelChannel = (queue) => `zel:${queue}:cancel`;
 
 // Finished jobs stay this long (seconds), so that a repeated add with the
-// same jobId finds the first one instead of running again.
+// same jobId finds the first one instead of running again. A job whose id
+// the client drew can never be added again: it stays only as long as the
+// lookup of lost events may need it, so that the program texts of a busy
+// queue do not fill Redis for a day.
 const KEEP = { completed: 24 * 3600, failed: 7 * 24 * 3600 };
+const keepDrawn = (sweepEvery) => Math.max(60, Math.ceil(sweepEvery / 100));
 
 // The compiled program's path, as the engine names it: every ".txt", then
 // every ".db" of the source path replaced by the suffix.
@@ -47,56 +51,38 @@ function checkJobId(options) {
 }
 
 class QueueClient {
-  constructor(mq, connection, name, attempts) {
+  constructor(mq, connection, name, attempts, sweepEvery) {
     this.name = name;
     this.attempts = attempts;
+    this.keepDrawn = { age: keepDrawn(sweepEvery) };
     const keep = { removeOnComplete: { age: KEEP.completed }, removeOnFail: { age: KEEP.failed } };
     this.queue = new mq.Queue(name, { connection, defaultJobOptions: keep });
-    this.events = new mq.QueueEvents(name, { connection });
-    this.Job = mq.Job;
-    this.pending = new Map();
-    this.closed = false;
-    this.events.on('completed', ({ jobId, returnvalue }) => this.settle(jobId, null, returnvalue));
-    this.events.on('failed', ({ jobId, failedReason }) => this.settle(jobId, failedReason));
-    this.events.on('error', () => {});
     this.queue.on('error', () => {});
-    this.ready = this.events.waitUntilReady();
+    this.waiter = new Waiter(mq, this.queue, connection, sweepEvery);
+    this.closed = false;
+    this.calls = new Set();
   }
 
-  // Settles every call waiting for job `jobId`, from its reason or value.
-  settle(jobId, failedReason, value) {
-    const waiting = this.pending.get(jobId);
-    if (!waiting) return;
-    this.pending.delete(jobId);
-    for (const call of waiting) {
-      call.finish();
-      if (failedReason !== null) call.reject(errorOf(failedReason));
-      else call.resolve(typeof value === 'string' ? JSON.parse(value) : value);
-    }
-  }
-
-  // Waits for the job's end: from its events, or at once when it had
-  // already ended (a repeated jobId, or an end before the listening began).
-  async wait(job, call) {
-    const list = this.pending.get(job.id) || [];
-    list.push(call);
-    this.pending.set(job.id, list);
-    const known = await this.Job.fromId(this.queue, job.id);
-    if (!known) return;
-    if (known.finishedOn && known.failedReason) this.settle(job.id, known.failedReason);
-    else if (known.finishedOn) this.settle(job.id, null, known.returnvalue);
+  // Runs the call `start` makes, which close() then waits for.
+  track(start) {
+    if (this.closed) return Promise.reject(new Error('zel queue: the queue is closed'));
+    const outcome = start();
+    const settled = outcome.then(() => {}, () => {});
+    this.calls.add(settled);
+    settled.then(() => this.calls.delete(settled));
+    return outcome;
   }
 
   // Adds the job `data` and resolves to its outcome.
   async add(data, { signal, jobId }) {
-    if (this.closed) throw new Error('zel queue: the queue is closed');
     if (signal && signal.aborted) throw abortError(signal);
-    await this.ready;
-    const job = await this.queue.add(data.op, data, { jobId, attempts: this.attempts });
+    await this.waiter.ready;
+    const job = await this.queue.add(data.op, data, { jobId, attempts: this.attempts,
+      ...(jobId === undefined ? { removeOnComplete: this.keepDrawn } : {}) });
     return new Promise((resolve, reject) => {
       const call = { resolve, reject, finish: () => {} };
       if (signal) this.watchAbort(job, call, signal);
-      this.wait(job, call).catch(reject);
+      this.waiter.wait(job.id, call, jobId !== undefined).catch(() => {});
     });
   }
 
@@ -104,19 +90,20 @@ class QueueClient {
   // waiting, and otherwise the worker running it is asked to end it.
   watchAbort(job, call, signal) {
     const onAbort = () => {
-      const list = this.pending.get(job.id) || [];
-      list.splice(list.indexOf(call), 1);
+      this.waiter.forget(job.id, call);
       call.reject(abortError(signal));
-      job.remove().catch(() => this.queue.client
+      job.remove().catch(() => this.queue.getBackend().client
         .then((redis) => redis.publish(cancelChannel(this.name), job.id)).catch(() => {}));
     };
     signal.addEventListener('abort', onAbort, { once: true });
     call.finish = () => signal.removeEventListener('abort', onAbort);
   }
 
+  // Takes no new call, lets the calls already made finish, then disconnects.
   async close() {
     this.closed = true;
-    await Promise.all([this.events.close(), this.queue.close()]);
+    while (this.calls.size > 0) await Promise.all(this.calls);
+    await Promise.all([this.waiter.close(), this.queue.close()]);
   }
 }
 
@@ -144,15 +131,18 @@ async function call(client, op, args, options) {
   return op === 'compile' ? placeOutput(outcome, args[0], args[1]) : outcome;
 }
 
-function createQueue({ connection, queue, attempts = 3 } = {}) {
+function createQueue({ connection, queue, attempts = 3, sweepEvery = 2000 } = {}) {
   checkQueueName(queue);
   if (!Number.isInteger(attempts) || attempts < 1) throw new TypeError('attempts must be a positive integer');
-  const client = new QueueClient(bullmq(), connectionOptions(connection), queue, attempts);
+  checkMilliseconds(sweepEvery, 'sweepEvery');
+  if (sweepEvery < 1) throw new TypeError('sweepEvery must be at least 1 ms');
+  const client = new QueueClient(bullmq(), connectionOptions(connection), queue, attempts, sweepEvery);
   return {
-    run: (app, program, options) => call(client, 'run', [app, program], options),
-    exec: (app, statement, syntax, options) => call(client, 'exec', [app, statement, syntax], options),
+    run: (app, program, options) => client.track(() => call(client, 'run', [app, program], options)),
+    exec: (app, statement, syntax, options) =>
+      client.track(() => call(client, 'exec', [app, statement, syntax], options)),
     compile: (sourcePath, outputSuffix, options) =>
-      call(client, 'compile', [sourcePath, outputSuffix], options),
+      client.track(() => call(client, 'compile', [sourcePath, outputSuffix], options)),
     close: () => client.close(),
   };
 }

@@ -6,30 +6,17 @@ const fs = require('node:fs');
 const net = require('node:net');
 const os = require('node:os');
 const path = require('node:path');
+const { once } = require('node:events');
 const { spawn, spawnSync } = require('node:child_process');
 
-function freePort() {
-  return new Promise((resolve, reject) => {
-    const server = net.createServer().listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    }).on('error', reject);
-  });
-}
+const pause = (ms) => new Promise((r) => setTimeout(r, ms));
 
-// Resolves once the server at `port` answers PING, trying for a few seconds.
-async function answers(port) {
-  for (let i = 0; i < 100; i++) {
-    const pong = await new Promise((resolve) => {
-      const socket = net.connect(port, '127.0.0.1', () => socket.write('PING\r\n'));
-      socket.on('data', (d) => { socket.destroy(); resolve(String(d).startsWith('+PONG')); });
-      socket.on('error', () => resolve(false));
-    });
-    if (pong) return true;
-    await new Promise((r) => setTimeout(r, 50));
-  }
-  return false;
-}
+// Whether the server at `port` answers PING.
+const pong = (port) => new Promise((resolve) => {
+  const socket = net.connect(port, '127.0.0.1', () => socket.write('PING\r\n'));
+  socket.on('data', (d) => { socket.destroy(); resolve(String(d).startsWith('+PONG')); });
+  socket.on('error', () => resolve(false));
+});
 
 // { url, stop } for a Redis to test against, or { skip: reason }.
 async function testRedis() {
@@ -37,21 +24,28 @@ async function testRedis() {
   if (spawnSync('redis-server', ['--version']).error) {
     return { skip: 'no Redis: set ZEL_TEST_REDIS_URL or put redis-server on PATH (bash .ci/run does)' };
   }
-  const port = await freePort();
+  const probe = net.createServer().listen(0, '127.0.0.1');
+  await once(probe, 'listening');
+  const { port } = probe.address();
+  await new Promise((resolve) => probe.close(resolve));
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'zel-redis-'));
   const server = spawn('redis-server', ['--port', String(port), '--bind', '127.0.0.1', '--dir', dir,
     '--appendonly', 'yes', '--save', '', '--maxmemory-policy', 'noeviction'], { stdio: 'ignore' });
   const stop = async () => {
-    if (server.exitCode === null) {
-      await new Promise((resolve) => { server.once('exit', resolve); server.kill('SIGTERM'); });
-    }
+    if (server.exitCode === null) await new Promise((resolve) => { server.once('exit', resolve); server.kill('SIGTERM'); });
     fs.rmSync(dir, { recursive: true, force: true });
   };
-  if (!(await answers(port))) {
+  let up = false;
+  for (let i = 0; i < 100 && !up; i++) up = (await pong(port)) || (await pause(50), false);
+  if (!up) {
     await stop();
     return { skip: 'redis-server did not start' };
   }
   return { url: `redis://127.0.0.1:${port}`, stop };
 }
 
-module.exports = { testRedis };
+// A BullMQ queue of the test's own on `url`, to add jobs as is and watch them.
+const rawQueue = (url, name) => new (require('bullmq').Queue)(name, {
+  connection: { host: new URL(url).hostname, port: Number(new URL(url).port) } });
+
+module.exports = { testRedis, rawQueue, pause };
