@@ -55,7 +55,7 @@ export interface Outcome {
    * then one entry (line null) giving the count left out.
    */
   results?: { line: number | null; text: string }[];
-  /** A compilation's output path. */
+  /** A compilation's output path, shown as a user may see it: relative to the application home, or its last name when outside it. */
   output?: string;
   /** For a compilation: whether ./requests.log was written. */
   logged?: boolean;

@@ -15,6 +15,11 @@ const SIGNATURES = {
   compile: { names: ['sourcePath', 'outputSuffix'], extra: ['app'] },
 };
 
+// options.results that keeps every statement's result and lists every
+// failure, not the first 100 only: for the command line, which prints them
+// all. Unreachable from outside the package.
+const EVERY_RESULT = Symbol('zel.everyResult');
+
 function abortError(signal) {
   return new DOMException('The zel call was aborted', 'AbortError', { cause: signal.reason });
 }
@@ -68,7 +73,9 @@ function checkCall(kind, args, options) {
     known.timeout = timeout;
   }
   if (options.results !== undefined) {
-    if (typeof options.results !== 'boolean') throw new TypeError('options.results must be a boolean');
+    if (typeof options.results !== 'boolean' && options.results !== EVERY_RESULT) {
+      throw new TypeError('options.results must be a boolean');
+    }
     known.results = options.results;
   }
   for (const name of extra) {
@@ -80,5 +87,5 @@ function checkCall(kind, args, options) {
 }
 
 module.exports = {
-  MAX_DELAY, abortError, timeoutError, checkMilliseconds, checkProgram, checkCall,
+  MAX_DELAY, EVERY_RESULT, abortError, timeoutError, checkMilliseconds, checkProgram, checkCall,
 };

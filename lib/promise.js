@@ -10,7 +10,7 @@
 const path = require('node:path');
 const { Worker, isMainThread } = require('node:worker_threads');
 
-const { abortError, timeoutError, checkProgram, checkCall } = require('./errors');
+const { EVERY_RESULT, abortError, timeoutError, checkProgram, checkCall } = require('./errors');
 
 const KIND = { run: 0, exec: 1, compile: 2, runText: 3, execInSession: 4 };
 // The catalogue a compilation without options.app takes its messages from.
@@ -59,10 +59,17 @@ function outcomeOf(kind, record, { results, app }) {
   // Each statement's result with its line, when asked for.
   if (results) outcome.results = record.results.map((r) => ({ line: r.line || null, text: safe(r.text) }));
   if (kind === 'compile') {
-    outcome.output = record.output;
+    outcome.output = safe(record.output);
     outcome.logged = !record.logSkipped;
   }
   return outcome;
+}
+
+// What the engine is asked to keep of each statement's result: false
+// (nothing), true (up to 100, the rest counted, as failures are) or how
+// many results and failures to list.
+function resultsOption(results) {
+  return results === EVERY_RESULT ? Number.MAX_SAFE_INTEGER : results === true;
 }
 
 // The promise API over one add-on binding (its hidden startCall and
@@ -110,7 +117,7 @@ class PromiseApi {
         // The home whose paths a user sees relative to it.
         const app = kind === 'compile' ? checked.app || '' : args[0];
         this.enqueue({ kind, signal: checked.signal, timeout: checked.timeout,
-          results: checked.results === true, app, resolve, reject }, engineArgs);
+          results: resultsOption(checked.results), app, resolve, reject }, engineArgs);
       });
     } catch (error) {
       return Promise.reject(error);

@@ -27,13 +27,24 @@ function zel(args, cwd) {
 const app = copyOfSample();
 test.after(() => fs.rmSync(app, { recursive: true, force: true }));
 
-const expectedRun = 'Hello from the calculator pack!\nsubtotal = 42\nsubtotal = 63\n' +
-  'This statement is written over two lines.\nThat is all for today.\n';
+const expectedRun = 'Hello from the calculator pack!\nsubtotal = 10\nsubtotal = 42\nsubtotal = 42\n' +
+  'subtotal = 63\nsubtotal = 63\nThis statement is written over two lines.\nThat is all for today.\n';
 
 test('run prints what the program does and exits 0 through the stop answer', () => {
   const r = zel(['run', 'program.txt'], app);
   assert.strictEqual(r.stdout, expectedRun);
   assert.strictEqual(r.status, 0);
+});
+
+test('run prints every result and failure past the cap of an outcome, each failure once', () => {
+  const says = Array.from({ length: 150 }, (_, i) => `say ${i};`);
+  const r = spawnSync(process.execPath, [zelBin, 'run', '-', '--app', app], { encoding: 'utf8',
+    input: [':s:calculator.zel;', ...says, ...Array(120).fill('say;'), 'say end;'].join('\n') });
+  assert.strictEqual(r.stdout, [...says.map((_, i) => i), 'end', ''].join('\n'));
+  const failures = r.stderr.split('\n').filter((l) => l.startsWith('<stdin>:'));
+  assert.strictEqual(failures.length, 120);
+  assert.match(failures[119], /^<stdin>:271: /);
+  assert.strictEqual(r.status, 1);
 });
 
 test('compile, then run the compiled program with the same output', () => {
@@ -169,7 +180,11 @@ test('check names each mistake of a pack author with its file, its line and what
     ['a catalogue missing a message', (dir) => {
       const lang = at(dir, 'zel_linux', 'lang.conf');
       fs.writeFileSync(lang, fs.readFileSync(lang, 'utf8').replace(/^:35:.*\n/m, ''));
-    }, (dir) => `${at(dir, 'zel_linux', 'lang.conf')}: message 35 is missing`, /add a line ":35:TEXT"/],
+    }, (dir) => `${at(dir, 'zel_linux', 'lang.conf')}: message 35 is missing`, /this line .*: :35:Cannot write the/],
+    // The line to add is in the home's language.
+    ['a French catalogue missing a message', (dir) => fs.writeFileSync(at(dir, 'zel_linux', 'lang.conf'),
+      fs.readFileSync(path.join(root, 'lang', 'lang.fr.conf'), 'latin1').replace(/^:36:.*\n/m, ''), 'latin1'),
+    (dir) => `${at(dir, 'zel_linux', 'lang.conf')}: message 36 is missing`, /this line .*: :36:Le programme n'a/],
   ];
   for (const [mistake, make, start, advice] of rows) {
     const dir = copyOfSample();

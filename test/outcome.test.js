@@ -12,13 +12,14 @@ const { spawnSync } = require('node:child_process');
 
 const root = path.join(__dirname, '..');
 const zel = require(root);
-const { makeScratchApp } = require('./support/scratch_app');
+const { makeScratchApp, testCatalog } = require('./support/scratch_app');
 
 const { app, syntax } = makeScratchApp({
   tag: 'outcome',
-  modules: { printer: 'echo_module', thrower: 'throwing_module', again: 'reentrant_module', size: 'sized_answer_module' },
+  modules: { printer: 'echo_module', thrower: 'throwing_module', again: 'reentrant_module', size: 'sized_answer_module',
+    halt: 'stop_module' },
   forms: 'print (printer)\nboom (thrower)\nreenter (again)\nsize (size)\nleave (../calc/printer)\n' +
-    'broken (broken)\n',
+    'broken (broken)\nstop (halt)\n',
 });
 fs.writeFileSync(path.join(app, 'node_modules', 'calc', 'broken.so'), 'not a shared object');
 fs.writeFileSync(path.join(app, 'node_modules', 'zzz.zel'), 'zzz (nothing)\n');
@@ -28,8 +29,10 @@ fs.mkdirSync(path.dirname(uploaded));
 fs.writeFileSync(uploaded, 'print (printer)\n');
 const bare = makeScratchApp({ tag: 'outcome-bare', modules: {}, forms: 'print (printer)\n' });
 fs.rmSync(path.join(bare.app, 'node_modules', 'zel_linux'), { recursive: true });
+// A home laid out before message 36 existed.
+const old = makeScratchApp({ tag: 'outcome-old', modules: {}, forms: '', catalog: testCatalog().replace(/:36:.*\n/, '') });
 test.after(() => {
-  for (const dir of [app, bare.app]) fs.rmSync(dir, { recursive: true, force: true });
+  for (const dir of [app, bare.app, old.app]) fs.rmSync(dir, { recursive: true, force: true });
 });
 
 function file(name, lines) {
@@ -66,13 +69,30 @@ test('two callers alternating never see each other\'s texts', async (t) => {
   }
 });
 
-test('each failure kind is reported with its message and line', async () => {
+test('each failure kind is reported with its message and line', async (t) => {
+  const outside = fs.mkdtempSync(path.join(os.tmpdir(), 'zel-outside-'));
+  t.after(() => fs.rmSync(outside, { recursive: true, force: true }));
+  fs.writeFileSync(path.join(outside, 'elsewhere.txt'), ':s:calc.zel; a header long enough\n');
   const compiledHeader = path.join(app, 'compiled.txt');
   fs.writeFileSync(compiledHeader, ':s:calc.zel; a header long enough\nprint a long enough line;\n');
   await zel.compile(compiledHeader, '.zel', { app });
   const many = program('many.txt', Array.from({ length: 150 }, (_, i) => `nf ${i};`));
-  // [name, call, { failed, message, line, diagnostics: [[line, message], ...] }]
+  const unended = file('unended.txt', [':s:calc.zel; header line', 'print something long enough']);
+  await zel.compile(unended, '.zel', { app });
+  const text = (program, home = app) => () => zel.run(home, { text: program });
+  const shipped36 = fs.readFileSync(path.join(root, 'lang', 'lang.conf'), 'utf8').match(/^:36:(.*)$/m)[1];
+  // [name, call, { failed, message, line, diagnostics: [[line, message(, text)], ...] }]
   const rows = [
+    // Statements that never run are failures on their line; comments and stop are not.
+    ['no header', text('## note\n\nprint a;\n'), { failed: true, diagnostics: [[3, 36, 'M36']] }],
+    ['text after the last ";"', text(':s:calc.zel;\nprint a;\nprint b\r\nand  c '),
+      { failed: true, diagnostics: [[3, 37, 'M37 print band  c']] }],
+    ['a compiled program ending without ";"', () => zel.run(app, unended.replace('.txt', '.zel')),
+      { failed: true, diagnostics: [[2, 37, 'M37 print something long enough']] }],
+    ...[['an empty program', ''], ['comments only, no header', '## one\n// two\n\n'],
+      ['a trailing comment', ':s:calc.zel;\nprint a;\n// the end'], ['text after stop', ':s:calc.zel;\nstop;\nprint b'],
+    ].map(([name, program]) => [name, text(program), { failed: false, diagnostics: [] }]),
+    ['no header, the catalogue without message 36', text('print a;\n', old.app), { failed: true, diagnostics: [[1, 36, shipped36]] }],
     ['a header leaving node_modules', () => zel.run(app, file('up.txt', ['## x', ':s:../../etc/x.zel;', 'print a;'])),
       { failed: true, message: 1, line: 2, diagnostics: [[2, 1]] }],
     ['a program outside the home that cannot be opened', () => zel.run(app, path.join(root, 'none', 'none.txt')),
@@ -104,7 +124,9 @@ test('each failure kind is reported with its message and line', async () => {
     ['a header marker in a later statement', () => zel.run(app, program('czel-late.txt', ['', 'nf (CZEL) now;'])),
       { failed: true, message: 3, line: 3, diagnostics: [[3, 3]] }],
     ['lines too short to compile', () => zel.compile(file('short.txt', ['print a long line;', 'x;', 'y;']), '.zel', { app }),
-      { failed: true, message: 9, line: null, diagnostics: [[2, 9], [3, 9]] }],
+      { failed: true, message: 9, line: null, diagnostics: [[2, 9], [3, 9]], output: 'short.zel' }],
+    ['a compilation outside the home', () => zel.compile(path.join(outside, 'elsewhere.txt'), '.zel', { app }),
+      { failed: false, message: 10, line: null, diagnostics: [], output: 'elsewhere.zel' }],
     ['a missing catalogue', () => zel.exec(bare.app, 'print x;', bare.syntax),
       { failed: true, message: 4, line: null, diagnostics: [[null, 4]], code: 'ZEL_NO_CATALOGUE' }],
     ['a compilation whose options.app has no catalogue',
@@ -117,14 +139,17 @@ test('each failure kind is reported with its message and line', async () => {
     const outcome = await call();
     const { diagnostics, ...rest } = expected;
     for (const [key, value] of Object.entries(rest)) assert.deepStrictEqual(outcome[key], value, `${name}: ${key}`);
-    assert.deepStrictEqual(outcome.diagnostics.map((d) => [d.line, d.message]), diagnostics, name);
+    const seen = outcome.diagnostics.map((d, i) => [d.line, d.message, d.text].slice(0, (diagnostics[i] || []).length || 2));
+    assert.deepStrictEqual(seen, diagnostics, name);
     // A user sees no absolute path of the server in any text.
-    const texts = JSON.stringify([outcome.result, outcome.diagnostics]);
+    const texts = JSON.stringify([outcome.result, outcome.diagnostics, outcome.output]);
     assert.ok(![os.tmpdir(), root].some((dir) => texts.includes(dir)), `${name}: ${texts}`);
   }
   const last = (await zel.run(app, many)).diagnostics.at(-1);
   assert.strictEqual(last.text, '50 more failures left out');
   await assert.rejects(zel.run(app, program('throw.txt', ['boom now;', 'print a;'])), { line: 2 });
+  // The classic export keeps quiet about a program without its header, as it always has.
+  assert.strictEqual(zel.Executer(app, file('classic-none.txt', ['print a;'])), '');
 });
 
 test('the command line reports each failure and exits 1', () => {

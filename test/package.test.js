@@ -14,8 +14,8 @@ const { codeBlocks } = require('./support/doc_blocks');
 
 const root = path.join(__dirname, '..');
 const sample = path.join(root, 'build', 'sample');
-const expectedRun = 'Hello from the calculator pack!\nsubtotal = 42\nsubtotal = 63\n' +
-  'This statement is written over two lines.\nThat is all for today.\n';
+const expectedRun = 'Hello from the calculator pack!\nsubtotal = 10\nsubtotal = 42\nsubtotal = 42\n' +
+  'subtotal = 63\nsubtotal = 63\nThis statement is written over two lines.\nThat is all for today.\n';
 const npmFlags = ['--no-audit', '--no-fund', '--prefer-offline', '--loglevel=error'];
 
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'zel-package-'));
@@ -37,12 +37,13 @@ function projectWith(dir, tarball, wrap = (args) => ['npm', args]) {
   return dir;
 }
 
-// Runs the sample program through require() and through import.
+// Runs a statement of the sample pack through require() and through import.
 function assertRunsSample(project) {
-  const args = `${JSON.stringify(sample)}, ${JSON.stringify(path.join(sample, 'program.txt'))}`;
-  assert.strictEqual(sh(process.execPath, ['-e', `require('zel').Executer(${args})`], project), expectedRun);
+  const args = [sample, 'set width to 7;', path.join(sample, 'node_modules', 'calculator.zel')].map((a) => JSON.stringify(a));
+  assert.strictEqual(sh(process.execPath, ['-e', `console.log(require('zel').Commandes(${args}))`], project),
+    'width = 7\n');
   assert.strictEqual(sh(process.execPath, ['--input-type=module', '-e',
-    `import { Executer } from 'zel'; Executer(${args});`], project), expectedRun);
+    `import { Commandes } from 'zel'; console.log(Commandes(${args}));`], project), 'width = 7\n');
 }
 
 // A wrap for projectWith and run: the command runs in a private mount

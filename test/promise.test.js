@@ -166,16 +166,13 @@ test('abort and timeout end a run between two statements; the next call works', 
   assert.strictEqual(next.result, 'ran after.txt;print after;');
 });
 
-test('an abort, then the time limit, during one module call rejects with AbortError', async () => {
+test('an abort, then the time limit, during one module call rejects with AbortError; a short call behind a ' +
+  'long one comes back while a later long call runs', async () => {
   const controller = new AbortController();
-  const call = zel.run(app, program('nap.txt', ['sleep 1500;', 'print after;']),
-    { signal: controller.signal, timeout: 1000 });
+  const call = zel.run(app, program('nap.txt', ['sleep 1500;', 'print after;']), { signal: controller.signal, timeout: 1000 });
   await untilSleeping(process.pid);
   controller.abort();
   await assert.rejects(call, { name: 'AbortError' });
-});
-
-test('a short call behind a long one comes back while a later long call runs', async () => {
   const first = zel.exec(app, 'sleep 200;', syntax);
   const short = zel.exec(app, 'print short;', syntax);
   let laterDone = false;

@@ -1,4 +1,5 @@
 'use strict';
+const fs = require('node:fs');
 const path = require('node:path');
 const { parse, appDir } = require('./common');
 const { loadLimitOption, loadSettings, probeRows, formsOf, loadProblem, syntaxModulesIn } = require('./inspect');
@@ -17,10 +18,33 @@ module's directory: the module file must be readable by others. Whatever a
 module starts is ended with its process, and a load that takes longer than
 MS milliseconds (default 10000) is a problem.`;
 
-// What a message's state in the catalogue means, and what to do.
+// The catalogues zel ships, by file name.
+const shippedCatalogues = ['lang.conf', 'lang.fr.conf'].map((name) => path.join(__dirname, '..', '..', 'lang', name));
+
+// The lines of the shipped catalogue closest to `catalogue` (the one that
+// shares the most lines with it: its language), or [] when it is unreadable.
+function closestShipped(catalogue) {
+  let own;
+  try {
+    own = new Set(fs.readFileSync(catalogue, 'latin1').split('\n'));
+  } catch {
+    return [];
+  }
+  const shipped = shippedCatalogues.map((file) => fs.readFileSync(file, 'latin1').split('\n'));
+  const shared = (lines) => lines.filter((line) => own.has(line)).length;
+  return shipped.reduce((best, lines) => (shared(lines) > shared(best) ? lines : best));
+}
+
+// What a message's state in the catalogue means, and what to do. A missing
+// message gets the line to add from the shipped catalogue closest to the
+// home's (`shipped`), so that an edited catalogue keeps its other lines.
 const messageProblems = {
-  missing: (n) => `message ${n} is missing; add a line ":${n}:TEXT" ` +
-    '(lang/lang.conf in the zel package has every message), or run "zel init DIR --force"',
+  missing: (n, shipped) => {
+    const line = shipped.find((l) => l.startsWith(`:${n}:`));
+    return `message ${n} is missing (outcomes show the text zel ships meanwhile); ` +
+      (line ? `add this line to the catalogue, its other lines stay as they are: ${line}`
+        : `add a line ":${n}:TEXT" (lang/lang.conf in the zel package has every message)`);
+  },
   'no-E1': (n) => `message ${n} lacks the :E1: placeholder; put :E1: where the message ` +
     'names what it is about, as lang/lang.conf in the zel package does',
   unreadable: () => 'cannot be read: the catalogue is missing or unreadable; "zel init DIR" installs it',
@@ -68,8 +92,11 @@ async function check(args) {
   const catalogue = path.join(modules, 'zel_linux', 'lang.conf');
   process.stdout.write(`Catalogue ${catalogue}:\n`);
   const messages = rows.filter((r) => r[0] === 'message');
+  const shipped = closestShipped(catalogue);
   for (const [, number, state, line] of messages) {
-    if (state !== 'ok') problem(`${catalogue}${line !== '0' ? `:${line}` : ''}: ${messageProblems[state](number)}`);
+    if (state !== 'ok') {
+      problem(`${catalogue}${line !== '0' ? `:${line}` : ''}: ${messageProblems[state](number, shipped)}`);
+    }
     if (state === 'unreadable') break;
   }
   if (messages.every((r) => r[2] === 'ok')) process.stdout.write('  ok      every message\n');

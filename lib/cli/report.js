@@ -2,7 +2,8 @@
 // Printing what a run or exec call came to. Failures go to standard error,
 // one line each, as PROGRAM:LINE: TEXT (TEXT alone when no program line is
 // concerned); the result goes to standard output unless it is the last
-// failure already shown. The exit status is 1 when anything failed.
+// failure already shown, or, for a run that kept them, each statement's
+// result in order. The exit status is 1 when anything failed.
 const path = require('node:path');
 const { addon, print } = require('./common');
 const { hintFor } = require('./hints');
@@ -30,10 +31,11 @@ function errorFields(error) {
 // lines, or `statement` is the one statement run; `app` is the application
 // directory; `json` prints the whole outcome as JSON instead. A module that
 // crashes the process is noted on standard error first ("zel run:
-// PROGRAM:LINE: the module PATH crashed (SIGSEGV)"), and the process dies
+// PROGRAM:LINE: the module node_modules/calc/crash.so crashed (SIGSEGV)",
+// the module's path relative to the home), and the process dies
 // of the signal (exit status 128 + its number).
 async function report(start, { command, program = null, statement = null, app, json = false }) {
-  addon().reportCrashes(`zel ${command}`, program || '');
+  addon().reportCrashes(`zel ${command}`, program || '', app);
   let outcome;
   try {
     outcome = await start();
@@ -70,9 +72,25 @@ function printOutcome(outcome, { command = 'repl', program = null, statement = n
     process.stderr.write(`zel ${command}: the message catalogue ${catalogue} cannot be read; ` +
       `"zel init ${app}" lays one out\n`);
   }
+  if (outcome.results) {
+    printResults(outcome);
+    return;
+  }
   const last = outcome.diagnostics[outcome.diagnostics.length - 1];
   const shown = last && last.text === outcome.result && last.line === outcome.line;
   if (!outcome.stopped && !shown) print(outcome.result);
+}
+
+// Prints each statement's non-empty result, one a line, in the order the
+// program ran them, but for the failures already shown and the stop answer
+// that ended the run.
+function printResults({ results, diagnostics, stopped, line, result }) {
+  const failures = new Set(diagnostics.map((d) => `${d.line}:${d.text}`));
+  const end = stopped && results.length > 0 && results[results.length - 1].line === line &&
+    results[results.length - 1].text === result ? results.length - 1 : results.length;
+  for (const r of results.slice(0, end)) {
+    if (!failures.has(`${r.line}:${r.text}`)) print(r.text);
+  }
 }
 
 module.exports = { report, printOutcome };

@@ -1,14 +1,16 @@
 'use strict';
 const path = require('node:path');
 const { UsageError, parse, appDir, api } = require('./common');
-const { MAX_DELAY } = require('../errors');
+const { MAX_DELAY, EVERY_RESULT } = require('../errors');
 const { report } = require('./report');
 
 const usage = `usage: zel run PROGRAM [--app DIR] [--timeout MS] [--json]
 
 Runs the program file PROGRAM, or the program read from standard input
 when PROGRAM is "-". Its first line holding ":s:" names the syntax pack,
-below DIR/node_modules. Prints the result of the last statement, if any.
+below DIR/node_modules. Prints each statement's result that is not empty,
+one a line, in order, once the program has run, but not the stop answer;
+every result and every failure is shown, past the 100 an outcome lists.
 Each statement that failed (the program, its pack, a statement's form or a
 module not found, not loadable or refused) is printed to standard error as
 PROGRAM:LINE: TEXT (<stdin>:LINE: TEXT for "-"), and the exit status is
@@ -31,11 +33,11 @@ function run(args) {
   // After the arguments' checks: a bad argument is reported alone.
   const app = appDir(values);
   if (positionals[0] === '-') {
-    return report(async () => api().run(app, { text: await readStdin() }, { timeout }),
+    return report(async () => api().run(app, { text: await readStdin() }, { timeout, results: EVERY_RESULT }),
       { command: 'run', program: '<stdin>', app, json: values.json });
   }
   const program = path.resolve(positionals[0]);
-  return report(() => api().run(app, program, { timeout }),
+  return report(() => api().run(app, program, { timeout, results: EVERY_RESULT }),
     { command: 'run', program: positionals[0], app, json: values.json });
 }
 

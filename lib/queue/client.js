@@ -9,6 +9,7 @@ const path = require('node:path');
 const { bullmq, connectionOptions, checkQueueName } = require('./deps');
 const { Waiter } = require('./waiter');
 const { abortError, checkCall, checkProgram, checkMilliseconds } = require('../errors');
+const { userText } = require('../user_text');
 
 // The Redis channel on which clients ask the workers to end a job.
 const cancelChannel = (queue) => `zel:${queue}:cancel`;
@@ -29,15 +30,18 @@ function outputPathOf(sourcePath, suffix) {
 
 // Writes the compiled text whole or not at all, as a local compilation does;
 // a failed compilation removes the older output, compiled from an older source.
+// The outcome names the output as a user may see it; this side knows no
+// application home, so by its last name.
 async function placeOutput(outcome, sourcePath, suffix) {
   const { text, ...local } = outcome;
-  local.output = outputPathOf(sourcePath, suffix);
+  const output = outputPathOf(sourcePath, suffix);
+  local.output = userText(output, '');
   if (outcome.failed) {
-    await fs.promises.rm(local.output, { force: true });
+    await fs.promises.rm(output, { force: true });
   } else if (typeof text === 'string') {
-    const temporary = path.join(path.dirname(local.output), `.zel-compile-${process.pid}-${Date.now()}`);
+    const temporary = path.join(path.dirname(output), `.zel-compile-${process.pid}-${Date.now()}`);
     await fs.promises.writeFile(temporary, text, 'latin1');
-    await fs.promises.rename(temporary, local.output);
+    await fs.promises.rename(temporary, output);
   }
   return local;
 }

@@ -29,8 +29,10 @@ async function compileText(zel, appDir, source, options) {
     const sourcePath = path.join(dir, 'program.txt');
     await fs.promises.writeFile(sourcePath, source, 'latin1');
     const compileOptions = appDir === null ? options : { ...options, app: appDir };
+    // The output is named after the source (program.zel); the outcome shows
+    // its path as a user may see it, not where it is.
     const { output, ...outcome } = await zel.compile(sourcePath, '.zel', compileOptions);
-    if (!outcome.failed) outcome.text = await fs.promises.readFile(output, 'latin1');
+    if (!outcome.failed) outcome.text = await fs.promises.readFile(path.join(dir, 'program.zel'), 'latin1');
     return outcome;
   } finally {
     await fs.promises.rm(dir, { recursive: true, force: true });

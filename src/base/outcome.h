@@ -53,7 +53,7 @@ struct Diagnostic {
 };
 
 // A call lists at most this many failures (and statement results, when
-// asked for); the rest are only counted.
+// asked for) unless it sets another listCap; the rest are only counted.
 constexpr size_t kMaxDiagnostics = 100;
 
 struct Outcome {
@@ -70,11 +70,11 @@ struct Outcome {
   std::string output;      // a compilation's output path
   bool logSkipped = false; // a compilation whose request log line could not be written
   std::vector<Diagnostic> diagnostics;
-  size_t omitted = 0;      // failures beyond kMaxDiagnostics
+  size_t omitted = 0;      // failures beyond the call's listCap
   // Each statement's result in order, when the call keeps them (message:
   // the catalogue number of the text, as for a failure).
   std::vector<Diagnostic> results;
-  size_t omittedResults = 0;  // results beyond kMaxDiagnostics
+  size_t omittedResults = 0;  // results beyond the call's listCap
 };
 
 #endif  // ZEL_BASE_OUTCOME_H_

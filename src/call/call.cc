@@ -63,7 +63,12 @@ const std::string* Call::stopAnswer() const {
 Result Call::message(Message number) const {
   Result result;
   result.message = number;
-  result.noCatalog = !lookupMessage(app_, catalog_, std::to_string(number), result.text);
+  const std::string key = std::to_string(number);
+  result.noCatalog = !lookupMessage(app_, catalog_, key, result.text);
+  if (!result.noCatalog && result.text.empty() && !shippedCatalog_.empty()) {
+    std::string shipped;
+    if (lookupMessage(app_, shippedCatalog_, key, shipped)) result.text = std::move(shipped);
+  }
   result.failed = isFailureMessage(number) || result.noCatalog;
   return result;
 }
@@ -84,7 +89,7 @@ void Call::store(Result result, bool counts) {
 void Call::addFailure(const Result& failure, int line) {
   outcome.failed = true;
   if (failure.noCatalog) outcome.noCatalog = true;
-  if (outcome.diagnostics.size() < kMaxDiagnostics) {
+  if (outcome.diagnostics.size() < listCap) {
     outcome.diagnostics.push_back({line, failure.message, failure.text});
   } else {
     ++outcome.omitted;
@@ -93,7 +98,7 @@ void Call::addFailure(const Result& failure, int line) {
 
 void Call::addStatementResult(int line) {
   if (!keepsResults) return;
-  if (outcome.results.size() < kMaxDiagnostics) {
+  if (outcome.results.size() < listCap) {
     outcome.results.push_back({line, outcome.message, resultat});
   } else {
     ++outcome.omittedResults;

@@ -35,12 +35,18 @@ class Call {
   void setApp(std::string app, std::string catalog = "");
   const std::string& app() const { return app_; }
   const std::string& catalog() const { return catalog_; }
+  // The catalogue zel ships, whose text a message missing from the
+  // application's catalogue takes (a home laid out before the message
+  // existed), so that no failure is reported with an empty text. Empty (the
+  // classic entries): a missing message stays empty.
+  void setShippedCatalog(std::string catalog) { shippedCatalog_ = std::move(catalog); }
   // <app>/node_modules/ and <app>/node_modules/korrin_linux/.
   const std::string& packDir() const { return packDir_; }
   const std::string& syntaxModuleDir() const { return syntaxModuleDir_; }
 
   // The text of catalogue message `number`, every ":E1:" replaced by
-  // `fill`; the catalogue's failure text when it cannot be read.
+  // `fill`; the catalogue's failure text when it cannot be read; the
+  // shipped catalogue's text when the application's has no such message.
   Result message(Message number) const;
   Result message(Message number, const std::string& fill) const;
   // The catalogue's text of message `number` as the cache holds it, without
@@ -72,6 +78,9 @@ class Call {
   // message of the latest result stored) when the call keeps results.
   void addStatementResult(int line);
   bool keepsResults = false;
+  // How many failures, and how many results, the record lists; the rest
+  // are only counted.
+  size_t listCap = kMaxDiagnostics;
 
   // The classic entries hold the first module result of the process back
   // (FirstResponse); isolated calls hold nothing back.
@@ -85,6 +94,7 @@ class Call {
  private:
   std::string app_;
   std::string catalog_;
+  std::string shippedCatalog_;
   std::string packDir_;
   std::string syntaxModuleDir_;
   int line_ = 0;

@@ -176,6 +176,8 @@ void post(Engine& e, std::shared_ptr<QueuedCall> call, bool moreToRun) {
 std::string runEntry(Call& c, QueuedCall& call) {
   callInRun.store(&c, std::memory_order_relaxed);
   c.keepsResults = call.results;
+  c.listCap = call.listCap;
+  c.setShippedCatalog(call.args[3]);
   std::string* a = call.args;
   switch (call.kind) {
     case QueuedCall::kRun:

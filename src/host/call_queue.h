@@ -58,7 +58,9 @@ struct QueuedCall {
   Kind kind = kRun;
   // run: app, program; run text: app, program text; exec: app, statement,
   // syntax path; compile: source, output suffix, application (may be
-  // empty), catalogue file used when no application is given.
+  // empty). The last is the catalogue zel ships: a compilation without an
+  // application takes its messages from it, and any call the messages its
+  // application's catalogue lacks.
   std::string args[4];
   // Time limit in milliseconds from the moment the call was made (`made`,
   // when the caller created it), time spent waiting included; negative for
@@ -67,6 +69,8 @@ struct QueuedCall {
   std::chrono::steady_clock::time_point made = std::chrono::steady_clock::now();
   int64_t tag = 0;  // the caller's number for the call
   bool results = false;  // the record keeps each statement's result
+  // How many failures and results the record lists, the rest counted.
+  size_t listCap = kMaxDiagnostics;
   std::shared_ptr<CompletionSink> sink;
 
   // Set to end a program run before its next statement.

@@ -22,6 +22,7 @@ constexpr const char* kNames[] = {"SIGSEGV", "SIGBUS", "SIGFPE", "SIGILL", "SIGA
 struct sigaction previous[sizeof(kSignals) / sizeof(kSignals[0])];
 char command[256];
 char program[4096];
+char home[4096];  // the application home, without a final "/"; "" when none
 volatile sig_atomic_t noted = 0;
 constexpr size_t kSignalStackSize = 64 * 1024;
 
@@ -42,6 +43,19 @@ void appendNumber(char*& at, const char* end, int number) {
   while (count > 0 && at < end) *at++ = digits[--count];
 }
 
+// `module` as a user may see it: relative to the home when it lies inside,
+// otherwise its last name only.
+const char* shownModule(const char* module) {
+  size_t i = 0;
+  while (home[i] != '\0' && module[i] == home[i]) ++i;
+  if (home[0] != '\0' && home[i] == '\0' && module[i] == '/') return module + i + 1;
+  const char* last = module;
+  for (const char* at = module; *at != '\0'; ++at) {
+    if (*at == '/' && at[1] != '\0') last = at + 1;
+  }
+  return last;
+}
+
 void writeNote(const char* module, int line, const char* signalName) {
   char note[8192];
   char* at = note;
@@ -55,7 +69,7 @@ void writeNote(const char* module, int line, const char* signalName) {
     append(at, end, ": ");
   }
   append(at, end, "the module ");
-  append(at, end, module);
+  append(at, end, shownModule(module));
   append(at, end, " crashed (");
   append(at, end, signalName);
   append(at, end, ")\n");
@@ -115,9 +129,12 @@ void noteEngineThread() {
   sigaltstack(&stack, nullptr);
 }
 
-void reportModuleCrashes(const std::string& commandName, const std::string& programName) {
+void reportModuleCrashes(const std::string& commandName, const std::string& programName,
+                         const std::string& homeDir) {
   copyText(command, sizeof(command), commandName);
   copyText(program, sizeof(program), programName);
+  const size_t kept = homeDir.find_last_not_of('/');
+  copyText(home, sizeof(home), kept == std::string::npos ? "" : homeDir.substr(0, kept + 1));
   static std::once_flag installed;
   std::call_once(installed, [] {
     struct sigaction action {};

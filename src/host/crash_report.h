@@ -31,7 +31,12 @@ void noteEngineThread();
 // that note a module crash on standard error as
 //   COMMAND: [PROGRAM:LINE: ]the module PATH crashed (SIGNAME)
 // (PROGRAM:LINE: when `program` is not empty and the line is known), then
-// hand the signal on. Later calls change the command and program only.
-void reportModuleCrashes(const std::string& command, const std::string& program);
+// hand the signal on. PATH is shown as the outcome's texts show paths, so
+// that the note may reach the user who wrote the program: relative to the
+// application home `home` (node_modules/calc/crash.so), its last name when
+// outside it; the operator knows the home the command was given. Later
+// calls change the command, program and home only.
+void reportModuleCrashes(const std::string& command, const std::string& program,
+                         const std::string& home);
 
 #endif  // ZEL_HOST_CRASH_REPORT_H_

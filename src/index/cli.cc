@@ -7,11 +7,12 @@
 
 namespace {
 
-// reportCrashes(command, program): a module that crashes the process on the
+// reportCrashes(command, program, home): a module that crashes the process on the
 // engine thread is noted on standard error first, naming the command and
 // program (host/crash_report.h). For the command line.
 Napi::Value ReportCrashes(const Napi::CallbackInfo& info) {
-  reportModuleCrashes(argumentText(info, 0), argumentText(info, 1));
+  reportModuleCrashes(argumentText(info, 0), argumentText(info, 1),
+                      info.Length() > 2 ? argumentText(info, 2) : "");
   return info.Env().Undefined();
 }
 

@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -7,12 +8,27 @@
 
 namespace {
 
+// A call's `results` option: true keeps each statement's result, listing
+// kMaxDiagnostics of them and of the failures; a number keeps them, listing
+// that many of each (the command line asks for them all). Read raw: a
+// failure here (an environment ending) must not be fatal.
+void readResultsOption(napi_env env, napi_value value, QueuedCall& call) {
+  double cap = 0;
+  if (napi_get_value_double(env, value, &cap) == napi_ok) {
+    call.results = cap >= 1;
+    if (call.results) call.listCap = cap >= 1e15 ? SIZE_MAX : static_cast<size_t>(cap);
+    return;
+  }
+  napi_get_value_bool(env, value, &call.results);
+}
+
 // startCall(kind, a, b, c, d, timeout, onDone, results): queues one engine
 // call on the engine thread (kind 0 run, 1 exec, 2 compile, 3 run a program
 // text, 4 exec in the session's state; the caller checks that a to d are
 // strings; timeout in milliseconds from now, negative for none) and returns
 // its number. onDone(number, outcome, timedOut) runs on this thread once it
-// has run; with `results`, the outcome lists each statement's result.
+// has run; with `results`, the outcome lists each statement's result (see
+// readResultsOption).
 Napi::Value StartCall(const Napi::CallbackInfo& info) {
   const Napi::Env env = info.Env();
   if (info.Length() < 7 || !info[0].IsNumber() || !info[5].IsNumber() || !info[6].IsFunction()) {
@@ -25,14 +41,11 @@ Napi::Value StartCall(const Napi::CallbackInfo& info) {
   auto call = std::make_shared<QueuedCall>();
   const int kind = info[0].As<Napi::Number>().Int32Value();
   call->kind = kind >= 1 && kind <= 4 ? static_cast<QueuedCall::Kind>(kind) : QueuedCall::kRun;
-  // The catalogue file (d) is read by a compilation only.
-  const size_t count = call->kind == QueuedCall::kCompile ? 4 : 3;
-  for (size_t i = 0; i < count; ++i) {
+  for (size_t i = 0; i < 4; ++i) {
     if (info[i + 1].IsString()) call->args[i] = info[i + 1].As<Napi::String>().Utf8Value();
   }
   call->timeoutMs = info[5].As<Napi::Number>().Int64Value();
-  // Raw: a failed call here (an environment ending) must not be fatal.
-  if (info.Length() > 7) napi_get_value_bool(env, info[7], &call->results);
+  if (info.Length() > 7) readResultsOption(env, info[7], *call);
   call->tag = ++calls->lastNumber;
   call->sink = calls->sink;
   if (calls->pending.empty()) napi_ref_threadsafe_function(env, calls->tsfn);

@@ -1,6 +1,7 @@
-// "say <text>": prints the text. A module that prints answers with the empty
-// text, so that the command line does not show the same line twice.
-#include <cstdio>
+// "say <text>": answers with the text, which becomes the statement's
+// result: the caller sees it (a promise or pool call's `results`, each line
+// "zel run" prints), and nothing is written to the host's standard output.
+#include <string>
 #include <string_view>
 
 #include "scan.h"
@@ -11,11 +12,7 @@ class Say : public ModuleObject {
  public:
   std::string execute(std::string input) override {
     const std::string_view statement = calculator::statementOf(input);
-    const std::string_view text = statement.substr(4);  // after "say "
-    // "%.*s" stops at a NUL byte, as printing the text as a C string would.
-    std::printf("%.*s\n", static_cast<int>(text.size()), text.data());
-    std::fflush(stdout);
-    return "";
+    return std::string(statement.substr(4));  // after "say "
   }
 };
 }  // namespace

@@ -1,5 +1,6 @@
 // Variables of the calculator pack: "set", "add", "multiply" and "show".
-// "show" prints the variable; the others answer with the new value.
+// "show" answers with the variable's value, the others with its new value;
+// nothing is written to the host's standard output.
 // The values are the call's state (zelCallState, zel_module.h): they last
 // from one statement to the next of one program or promise call, and are
 // freed when it ends, so that two callers never see each other's; under the
@@ -11,7 +12,6 @@
 // that a statement allocates nothing but its answer (and a variable's name
 // the first time it is set).
 #include <charconv>
-#include <cstdio>
 #include <functional>
 #include <map>
 #include <string>
@@ -54,10 +54,7 @@ std::string assign(Variables& variables, std::string_view name, double value) {
 
 std::string show(const Variables& variables, std::string_view name) {
   const auto found = variables.find(name);
-  const std::string text = found != variables.end() ? valueText(name, found->second) : unknown(name);
-  std::printf("%s\n", text.c_str());
-  std::fflush(stdout);
-  return "";
+  return found != variables.end() ? valueText(name, found->second) : unknown(name);
 }
 
 class Vars : public ModuleObject {
