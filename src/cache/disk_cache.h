@@ -8,7 +8,17 @@
 // changed. The caches keep the entries of the kCachedApplications
 // application directories used last (least recently used out first), and
 // each has a ceiling of its own; what is evicted gives its watches back.
-// Entries the statement in progress uses are never evicted during it.
+// Entries the statement in progress has looked up are never evicted during
+// it. What a caller keeps across statements without looking it up again (a
+// match level's forms and module directory) is not pinned so: it may be
+// evicted during a later statement, by a module calling back into the
+// engine, say. The match holds those two by shared pointer, so their memory
+// stays valid; it drops the module pointers the directory took from a cache
+// as soon as evictions() moved (checked after every module call), and looks
+// both up again at its next statement when the disk generation or
+// evictions() moved since it kept them, so what an evicted entry's lost
+// watches can no longer vouch for is not used past the statement in
+// progress.
 #ifndef ZEL_CACHE_DISK_CACHE_H_
 #define ZEL_CACHE_DISK_CACHE_H_
 

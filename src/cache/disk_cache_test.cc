@@ -171,6 +171,20 @@ TEST_F(DiskChangeTest, FirstApplicationAfterManyOthersRunsItsModuleAsItIsNow) {
   EXPECT_EQ(command("print b;"), "did print b");
 }
 
+// A match level keeps the forms and module directory of its latest
+// statement. Entries evicted since then gave their watches back, so an
+// edit made after that is seen by no watch: it is read because the kept
+// ones are looked up again once anything was evicted.
+TEST_F(DiskChangeTest, KeptFormsAreLookedUpAgainAfterEvictions) {
+  // The second read is kept.
+  for (int read = 0; read < 2; ++read) EXPECT_EQ(command("say x;"), noForm());
+  for (size_t i = 0; i <= kCachedApplications; ++i) {
+    cache_use::application("/evicting-" + std::to_string(i));
+  }
+  app_.syntaxFile("calc", "print (printer)\nsay (printer)\n");
+  EXPECT_EQ(command("say x;"), ran("say x;"));
+}
+
 // Paths worked out from the application directory are kept between calls;
 // calls that alternate between applications must each see their own files,
 // even through the same syntax file.

@@ -1,8 +1,10 @@
 #include "exec/runners.h"
 
-#include <array>
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <istream>
+#include <memory>
 #include <string>
 
 #include "compile/cipher.h"
@@ -15,10 +17,16 @@
 
 namespace {
 
+// True when `text` holds the byte `c`: one library scan, without the
+// string search's own call around it (this runs on every line).
+bool holdsByte(const std::string& text, char c) {
+  return std::memchr(text.data(), c, text.size()) != nullptr;
+}
+
 // Adds `line` to the pending statement text. Returns true when the line ends
 // a statement: `line` then holds the whole statement and nothing is pending.
 bool completeStatement() {
-  if (line.find(';') == std::string::npos) {
+  if (!holdsByte(line, ';')) {
     dataToSave += line;
     return false;
   }
@@ -35,7 +43,9 @@ struct Run {
   Call& call;
   const std::string& programPath;
   const std::string& syntaxPath;
-  std::string input;  // the module input, built in place for each statement
+  // The module input, built in place for each statement: the program path
+  // and ";" stay, the statement after them is replaced.
+  std::string input;
 };
 
 // Runs the statement in `line`, read from lines `firstLine` to `lineNumber`,
@@ -54,14 +64,15 @@ bool runLine(Run& run, int firstLine, int lineNumber) {
   // header is known by its position: a marker elsewhere exempts nothing.
   const int headerLine = call.headerLine();
   const bool header = !match.accepted && firstLine <= headerLine && headerLine <= lineNumber;
-  if (line.find('(') != std::string::npos) line = withoutStatementMarkers(std::move(line));
+  if (holdsByte(line, '(')) line = withoutStatementMarkers(std::move(line));
   if (!match.accepted) {
     call.store(std::move(match.result), !header);
     if (!header) call.addStatementResult(lineNumber);
     return false;
   }
   call.store(std::move(match.result));
-  run.input.assign(run.programPath).append(1, ';').append(line);
+  run.input.resize(run.programPath.size() + 1);
+  run.input.append(line);
   call.store(runAcceptedStatement(call, match, run.input));
   applyStopTest(call);
   call.addStatementResult(lineNumber);
@@ -72,16 +83,17 @@ bool runLine(Run& run, int firstLine, int lineNumber) {
 // of them ("##", "==-;", "\n\t", ":s:", and the cipher markers, which begin
 // with "-") holds one of these characters, as does a line break ("\r").
 // Most statements hold none, and one scan settles them.
+// The library's set scan takes many bytes a step; it stops at a NUL byte,
+// so the scan goes on after each one the text holds.
 bool mayHoldMarker(const std::string& text) {
-  static const auto kLeads = [] {
-    std::array<bool, 256> leads{};
-    for (const unsigned char c : {'#', '=', '\n', '\r', ':', '-'}) leads[c] = true;
-    return leads;
-  }();
-  for (const char c : text) {
-    if (kLeads[static_cast<unsigned char>(c)]) return true;
+  const char* at = text.c_str();
+  const char* const end = at + text.size();
+  for (;;) {
+    at += std::strcspn(at, "#=\n\r:-");
+    if (at == end) return false;
+    if (*at != '\0') return true;
+    ++at;
   }
-  return false;
 }
 
 // The line buffer grows to the longest line a run reads (a compiled line is
@@ -189,20 +201,70 @@ void noteUnfinished(Call& call, const std::string& pending, int startLine) {
   call.addFailure(call.message(kUnfinished, shortened(statement)), startLine);
 }
 
+// Reads a program's lines as std::getline does: up to a '\n', which is
+// dropped; a last line without one still counts. What the stream holds is
+// scanned and copied a block at a time, and the stream reads its source at
+// the same points getline would have it read: when its buffer is used up.
+class LineReader {
+ public:
+  explicit LineReader(std::istream& source)
+      : source_(*source.rdbuf()), held_(new char[kBlock]) {}
+
+  // The next line into `text`. False at the end, when nothing was left.
+  bool next(std::string& text) {
+    text.clear();
+    bool extracted = false;
+    for (;;) {
+      if (at_ == size_ && !refill()) return extracted;
+      extracted = true;
+      const char* const start = held_.get() + at_;
+      const size_t left = size_ - at_;
+      const void* found = std::memchr(start, '\n', left);
+      const size_t length = found != nullptr ? static_cast<const char*>(found) - start : left;
+      text.append(start, length);
+      at_ += length;
+      if (found != nullptr) {
+        ++at_;
+        return true;
+      }
+    }
+  }
+
+ private:
+  static constexpr std::streamsize kBlock = 1 << 16;
+
+  // Takes what the stream's buffer holds (at most kBlock bytes), having it
+  // read more when it holds nothing. False at the stream's end.
+  bool refill() {
+    at_ = size_ = 0;
+    if (source_.sgetc() == std::char_traits<char>::eof()) return false;
+    const std::streamsize buffered = std::min(source_.in_avail(), kBlock);
+    const std::streamsize got = source_.sgetn(held_.get(), std::max<std::streamsize>(buffered, 1));
+    size_ = got > 0 ? static_cast<size_t>(got) : 0;
+    return size_ != 0;
+  }
+
+  std::streambuf& source_;
+  // Read from the stream; what lies from at_ to size_ is not handed out yet.
+  std::unique_ptr<char[]> held_;
+  size_t at_ = 0, size_ = 0;
+};
+
 // Runs the program read from `source` statement by statement, the
 // statements cut as `format` cuts them; `programPath` is what the modules
 // are told the program is.
 template <class Format>
 std::string runProgram(Call& call, std::istream& source, const std::string& programPath,
                        const std::string& syntaxPath, Format format) {
-  Run run{call, programPath, syntaxPath, {}};
+  Run run{call, programPath, syntaxPath, programPath + ";"};
   // A run never continues a statement left unterminated by an earlier run.
   dataToSave.clear();
   int lineNumber = 0;
   int firstLine = 1;    // where the statement being read began
   int pendingFrom = 0;  // the line where text not yet a statement began
   bool ended = false;
-  while (std::getline(source, line) && !(ended = endsHere(call))) {
+  LineReader lines(source);
+  while (lines.next(line) && !(ended = endsHere(call))) {
     ++lineNumber;
     if (dataToSave.empty()) firstLine = lineNumber;
     if (!format.statement()) {

@@ -155,7 +155,9 @@ TEST_F(RunnerTest, ProgramsThatCannotBeOpened) {
 TEST_F(RunnerTest, BinaryBytesAndHugeLinesRunAsStatements) {
   const std::string binary = std::string("bin\0\x01\xff\xfe", 7) + ";";
   const std::string huge = "print " + std::string(10 << 20, 'x') + ";";
-  const std::string prog = app_.write("prog.txt", binary + "\n" + huge + "\n");
+  // A comment marker after a NUL byte still makes the line a comment.
+  const std::string comment = std::string("note\0## x;", 10);
+  const std::string prog = app_.write("prog.txt", binary + "\n" + comment + "\n" + huge + "\n");
   const std::string result = goLoadScript(prog, syntax_);
   EXPECT_EQ(result.size(), ("ran " + prog + ";").size() + huge.size());
   ASSERT_EQ(searchCalls.size(), 2u);

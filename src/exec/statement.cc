@@ -55,6 +55,10 @@ class AcceptedLevel {
   AcceptedLevel& operator=(const AcceptedLevel&) = delete;
   static AcceptedModule& latest() {
     static auto* levels = new std::deque<AcceptedModule>;
+    // The outermost level, the one nearly every statement uses, without a
+    // lookup in the deque (whose entries never move).
+    static AcceptedModule* const outermost = &levels->emplace_back();
+    if (depth_ == 0) return *outermost;
     while (levels->size() <= depth_) levels->emplace_back();
     return (*levels)[depth_];
   }

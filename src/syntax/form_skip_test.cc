@@ -44,8 +44,8 @@ Seen ask(const TestApp& app, const std::string& statement) {
 TEST(FormSkip, DeclaredAnswersLeaveEveryOutcomeAsAsking) {
   const std::vector<std::string> statements = {
       "set width to 7;", "set width to x;", "add ten to subtotal;", "frobnicate now;",
-      "set width to x;", "   say   hi;", "say;", "show;", "mark(ZE) this;", "stop now;;",
-      "add 1 to;", "say hi; there;", "(ZE)set width to 2;", "lex it;", "nm it;", "set;", "add;"};
+      "set width to x;", "   say   hi;", "\tsay\thi;", "say;", "show;", "mark(ZE) this;",
+      "stop now;;", "add 1 to;", "say hi; there;", "(ZE)set width to 2;", "lex it;", "nm it;", "set;", "add;"};
   // Each row: the modules of one application, then their twins that
   // declare nothing.
   const std::vector<std::vector<std::vector<std::string>>> setups = {

@@ -50,7 +50,9 @@ SharedDirectory moduleDirectory(const Call& call, bool& lasting) {
     for (const std::vector<std::string>& pieces : listing.pieces) {
       if (pieces.size() < 2) {
         entry.modules.emplace_back();
+        entry.pathless = true;
       } else if (pieces[1] == "so" || (pieces[1] == "js" && !listsSharedObject(listing, pieces))) {
+        entry.named.push_back(entry.modules.size());
         entry.modules.push_back({withoutLineBreaks(dir + pieces[0] + "." + pieces[1])});
       }
     }

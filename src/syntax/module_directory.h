@@ -27,10 +27,14 @@ struct ModuleDirectory {
   // entry may have left its cache since.
   uint64_t evictionsSeen = 0;
   std::vector<SyntaxModule> modules;
+  // The positions of the modules with a path, in order: a form is offered
+  // to those only (an entry without extension is the same fact for every
+  // form, `pathless`).
+  std::vector<size_t> named;
   // Every module declares its other-form answer: a form that cannot be the
   // statement's is owed by all of them at once.
   bool allSkip = false;
-  bool pathless = false;  // some entry has no extension
+  bool pathless = false;  // some entry has no extension (set when listed)
   size_t lastModule = 0;  // 1 + the position of the last module
 };
 

@@ -38,12 +38,17 @@ struct SyntaxForm {
 
 // The first word of `text`: what lies between its leading blanks (space,
 // \t, \n, \v, \f, \r) and the next blank (zel_module.h, zelOtherFormAnswer).
+// A byte test per character instead of a search of the blank set: this runs
+// once per statement.
+inline bool isBlankByte(char c) {
+  return c == ' ' || static_cast<unsigned char>(c - '\t') <= '\r' - '\t';
+}
 inline std::string_view firstWordOf(std::string_view text) {
-  constexpr std::string_view kBlanks = " \t\n\v\f\r";
-  const size_t start = text.find_first_not_of(kBlanks);
-  if (start == std::string_view::npos) return {};
-  const size_t end = text.find_first_of(kBlanks, start);
-  return text.substr(start, end == std::string_view::npos ? end : end - start);
+  size_t start = 0;
+  while (start < text.size() && isBlankByte(text[start])) ++start;
+  size_t end = start;
+  while (end < text.size() && !isBlankByte(text[end])) ++end;
+  return text.substr(start, end - start);
 }
 
 // The forms of the syntax file at `path` (of the application `app`), read

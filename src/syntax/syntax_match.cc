@@ -125,8 +125,12 @@ class RoomHold {
  public:
   RoomHold() {
     static auto* rooms = new std::deque<MatchRoom>;
-    if (rooms->size() <= depth_) rooms->emplace_back();
-    room_ = &(*rooms)[depth_++];
+    // The outermost room, the one nearly every match uses, without a
+    // lookup in the deque (whose entries never move).
+    static MatchRoom* const outermost = &rooms->emplace_back();
+    if (depth_ > 0 && rooms->size() <= depth_) rooms->emplace_back();
+    room_ = depth_ == 0 ? outermost : &(*rooms)[depth_];
+    ++depth_;
   }
   ~RoomHold() { --depth_; }
   RoomHold(const RoomHold&) = delete;
@@ -196,12 +200,15 @@ void askSyntaxModules(Match& match) {
     match.directoryMissing = true;
     return;
   }
-  for (size_t i = 0; i < directory.modules.size(); ++i) {
-    SyntaxModule& module = directory.modules[i];
-    if (module.path.empty()) {
-      match.noExtensionSeen = true;
-      continue;
-    }
+  // Passing an entry without extension is the same for every form: noted
+  // once, and only the modules with a path are gone through. (Whether it
+  // came before an accepting module does not matter: only a refusal reads
+  // it.) Entries change during the match, the lists never do: their start
+  // and length are read once, not after every module call.
+  if (directory.pathless) match.noExtensionSeen = true;
+  SyntaxModule* const modules = directory.modules.data();
+  for (const size_t i : directory.named) {
+    SyntaxModule& module = modules[i];
     match.moduleAsked = true;
     if (skipsForm(module, match)) {
       match.owed[i] = module.loaded;
@@ -228,8 +235,8 @@ void askSyntaxModules(Match& match) {
       match.lastAnswer = unreadableText(match, module.path);
     }
     // A module that called back into the engine may have had entries the
-    // directory points to evicted.
-    dropEvictedModules(directory);
+    // directory points to evicted (mostly nothing was: one comparison).
+    if (directory.evictionsSeen != cache_use::evictions()) dropEvictedModules(directory);
     if (carriesRefusalMarker(match.lastAnswer)) match.markerSeen = true;
     if (match.lastAnswer == match.statement) {
       match.accepted = true;
