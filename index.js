@@ -6,6 +6,12 @@
 const addon = require('./lib/addon').load();
 const { ZelError } = require('./lib/zel_error');
 
+// JavaScript modules the engine calls on this thread run in this
+// environment; their loader is read at the first one.
+const scriptModules = () => require('./lib/script_modules');
+addon.setScriptHelpers((file) => scriptModules().load(file),
+  (value, file, what) => scriptModules().describe(value, file, what));
+
 let promises = null;
 function promiseApi() {
   if (promises === null) promises = require('./lib/promise').promiseApi(addon);

@@ -1,13 +1,14 @@
 'use strict';
-// The promise API: run, exec and compile do the engine's work on the
-// add-on's engine thread and resolve to the call's outcome. The calls of
-// every thread of the process wait in one queue inside the add-on and run
-// one at a time, in the order they were made, so that no libuv pool thread
+// The promise API: run, exec and compile do the engine's work on zel's
+// engine worker (startEngineHost below; the add-on's own thread when the
+// worker cannot run) and resolve to the call's outcome. The calls of every
+// thread of the process wait in one queue inside the add-on and run one at
+// a time, in the order they were made, so that no libuv pool thread
 // ever waits for the engine and the host's file system, DNS and crypto work
 // never queue behind programs. Each call is isolated: it starts from a
 // clean engine state, and its result is what its own statements produced.
 const path = require('node:path');
-const { isMainThread } = require('node:worker_threads');
+const { Worker, isMainThread } = require('node:worker_threads');
 
 const { EVERY_RESULT, abortError, timeoutError, checkProgram, checkCall } = require('./errors');
 
@@ -16,6 +17,30 @@ const shippedCatalog = path.join(__dirname, '..', 'lang', 'lang.conf');
 
 const { ZelError } = require('./zel_error');
 const { userText } = require('./user_text');
+
+// zel's engine worker (engine_worker.js) starts with the main thread's
+// first promise call, never before: require('zel') and the classic exports
+// do not pay for it. The worker does not keep the process alive; when it
+// cannot start, the add-on runs the calls on a thread of its own, where
+// JavaScript modules cannot be called.
+let asked = false;
+
+function startEngineHost(binding) {
+  if (asked || !isMainThread) return;
+  asked = true;
+  if (!binding.claimEngineHost()) return;
+  let worker;
+  try {
+    worker = new Worker(path.join(__dirname, 'engine_worker.js'), { stdout: false, stderr: false });
+  } catch {
+    binding.abandonEngineHost();
+    return;
+  }
+  worker.unref();
+  // Before it serves, a worker that fails hands the calls to the add-on.
+  worker.on('error', () => binding.abandonEngineHost());
+  worker.on('exit', () => binding.abandonEngineHost());
+}
 
 // What a call for the application home `app` resolves to, from the
 // engine's record of it; its texts are as a user may see them.
@@ -126,8 +151,9 @@ class PromiseApi {
     }
     if (!this.exitWatched) {
       this.exitWatched = true;
-      process.once('exit', () => this.binding.engineExiting());
+      process.once('exit', (status) => this.binding.engineExiting(status));
     }
+    startEngineHost(this.binding);
     // A time limit counts from this moment, time spent waiting included.
     const number = this.binding.startCall(this.binding.callKinds[job.kind], a, b, c, shippedCatalog,
       timeout === undefined ? -1 : timeout, this.settle, job.results);

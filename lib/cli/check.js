@@ -2,7 +2,7 @@
 const fs = require('node:fs');
 const path = require('node:path');
 const { parse, appDir } = require('./common');
-const { loadLimitOption, loadSettings, probeRows, formsOf, loadProblem } = require('./inspect');
+const { loadLimitOption, loadSettings, probeRows, formsOf, loadProblem, syntaxModulesIn } = require('./inspect');
 
 const usage = `usage: zel check [--app DIR] [--load-limit MS]
 
@@ -67,6 +67,10 @@ async function check(args) {
     problem(`${modules}: no syntax pack (no NAME.zel file); install one with "zel add-pack PACK --app DIR"`);
   }
   const toLoad = rows.filter((r) => r[0] === 'syntax-module').map((r) => ({ kind: r[0], file: r[1] }));
+  // JavaScript syntax modules, which the probe does not load.
+  for (const file of syntaxModulesIn(path.join(modules, 'korrin_linux'))) {
+    if (file.endsWith('.js')) toLoad.push({ kind: 'syntax-module', file });
+  }
   if (toLoad.length === 0) {
     problem(`${path.join(modules, 'korrin_linux')}: no syntax module; packs bring theirs in ` +
       'korrin_linux/, installed with "zel add-pack PACK --app DIR"');

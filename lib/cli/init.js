@@ -15,7 +15,9 @@ DIR/node_modules/korrin_linux/ for syntax modules. Install packs with
 
 --example adds the sample calculator pack, built for this machine (its
 forms, its modules and its syntax module), and its program DIR/program.txt:
-"zel run DIR/program.txt --app DIR" runs it.
+"zel run DIR/program.txt --app DIR" runs it. It also adds the pack jscalc,
+a few of the calculator's forms whose modules are JavaScript files
+(DIR/node_modules/jscalc/*.js): edit one and the next statement uses it.
 
 A different file already there is kept, and nothing is written, unless
 --force is given.
@@ -33,6 +35,10 @@ function exampleCopies(home) {
   return [
     ...packFiles(pack).map((file) => ({ from: path.join(pack, file), to: path.join(home, 'node_modules', file) })),
     { from: path.join(root, 'examples', 'calculator', 'program.txt'), to: path.join(home, 'program.txt') },
+    ...['jscalc.zel', 'jscalc/vars.js', 'jscalc/say.js'].map((file) => ({
+      from: path.join(root, 'examples', 'calculator', 'js', path.basename(file)),
+      to: path.join(home, 'node_modules', file),
+    })),
   ];
 }
 

@@ -52,6 +52,27 @@ function probeRows(args) {
   return probe(args).stdout.split('\n').filter(Boolean).map((line) => line.split('\t'));
 }
 
+// The module the engine runs for the shared object path `file`: the file,
+// or when there is none its JavaScript twin M.js beside it, if any.
+function moduleFile(file) {
+  const twin = file.replace(/\.so$/, '.js');
+  return !fs.existsSync(file) && twin !== file && fs.existsSync(twin) ? twin : file;
+}
+
+// The pattern of the form at line `line` of `pack` (for a sample call).
+function patternAt(pack, line) {
+  const text = fs.readFileSync(pack, 'utf8').split('\n')[Number(line) - 1] || '';
+  return text.replace(/\s*\([^()]*\)\s*$/, '').trim();
+}
+
+// The syntax modules of the directory `dir`: NAME.so, and NAME.js when
+// there is no NAME.so, as the engine takes them.
+function syntaxModulesIn(dir) {
+  const names = fs.existsSync(dir) ? fs.readdirSync(dir) : [];
+  return names.filter((f) => f.endsWith('.so') ||
+    (f.endsWith('.js') && !names.includes(`${f.slice(0, -3)}.so`))).map((f) => path.join(dir, f));
+}
+
 // The forms of the pack file `pack`, whose modules live in `moduleDir`:
 // { modules: [{ kind, file, where }], problems: [line] }.
 function formsOf(pack, moduleDir) {
@@ -60,7 +81,7 @@ function formsOf(pack, moduleDir) {
   const shown = path.basename(pack);
   for (const [kind, first, second] of probeRows(['forms', pack, moduleDir])) {
     if (kind === 'module') {
-      modules.push({ kind, file: first, where: `${shown}:${second}` });
+      modules.push({ kind, file: moduleFile(first), where: `${shown}:${second}`, sample: patternAt(pack, second) });
     } else if (kind === 'no-module') {
       problems.push(`${pack}:${first}: the form "${second}" names no module; end the line with the ` +
         'module that runs it in parentheses, as in "say <text> (say)"');
@@ -78,7 +99,8 @@ function formsOf(pack, moduleDir) {
 // What is wrong with loading the module `file` (kind "module" or
 // "syntax-module"), as one problem line, or null when it loads; `settings`
 // are loadSettings()'s.
-async function loadProblem({ kind, file, where }, { limitMs, identity }) {
+async function loadProblem({ kind, file, where, sample }, { limitMs, identity }) {
+  if (file.endsWith('.js')) return scriptProblem({ kind, file, where, sample }, { limitMs, identity });
   // Loaded from its own directory, which the child enters before it drops
   // its rights; a file whose directory is missing cannot be opened at all.
   const dirMissing = !fs.statSync(path.dirname(file), { throwIfNoEntry: false })?.isDirectory();
@@ -106,6 +128,23 @@ async function loadProblem({ kind, file, where }, { limitMs, identity }) {
     'look at its static data, its constructor and its destructor';
 }
 
+// What is wrong with the JavaScript module `file`, loaded and called once
+// with `sample` in a confined child (script_probe.js), as one problem line
+// "FILE:LINE: what; what to do", or null.
+async function scriptProblem({ kind, file, where, sample }, { limitMs, identity }) {
+  const child = await runConfined(process.execPath,
+    [path.join(__dirname, 'script_probe.js'), kind, file, sample || 'sample'],
+    { limitMs, identity, cwd: path.dirname(file) });
+  if (child.error) throw new Error(`cannot run ${process.execPath}: ${child.error.message}`);
+  const answer = child.stdout.trimEnd().split('\n').pop() || '';
+  if (!child.signal && child.status === 0 && answer === 'ok') return null;
+  const named = where ? ` (named by ${where})` : '';
+  const [line, text] = answer.includes('\t') ? answer.split('\t') : ['', ''];
+  if (text) return `${file}${line ? `:${line}` : ''}: ${text}${named}`;
+  const how = child.timedOut ? `did not answer within ${limitMs / 1000} s` : 'ended its process';
+  return `${file}: ${how} while loaded and called once${named}; look at its top-level code and its entry`;
+}
+
 // Every problem of the built pack in `packDir` (NAME.zel, NAME/, korrin_linux/
 // as zel_add_pack lays it out): its forms, and its modules and syntax modules
 // loaded one by one with `settings` (loadSettings()'s).
@@ -113,10 +152,7 @@ async function packProblems(packDir, syntaxFile, settings) {
   const name = path.basename(syntaxFile, '.zel');
   const { modules, problems } = formsOf(path.join(packDir, syntaxFile), path.join(packDir, name));
   const syntaxDir = path.join(packDir, 'korrin_linux');
-  const syntaxModules = fs.existsSync(syntaxDir)
-    ? fs.readdirSync(syntaxDir).filter((f) => f.endsWith('.so')).map((f) => path.join(syntaxDir, f))
-    : [];
-  for (const file of syntaxModules) modules.push({ kind: 'syntax-module', file });
+  for (const file of syntaxModulesIn(syntaxDir)) modules.push({ kind: 'syntax-module', file });
   for (const module of modules) {
     const problem = await loadProblem(module, settings);
     if (problem) problems.push(problem);
@@ -124,4 +160,4 @@ async function packProblems(packDir, syntaxFile, settings) {
   return problems;
 }
 
-module.exports = { loadLimitOption, loadSettings, probeRows, formsOf, loadProblem, packProblems };
+module.exports = { syntaxModulesIn, loadLimitOption, loadSettings, probeRows, formsOf, loadProblem, packProblems };

@@ -65,6 +65,10 @@ struct Engine {
   std::atomic<bool> exiting{false};
   std::atomic<QueuedCall*> running{nullptr};
   std::atomic<pid_t> thread{0};
+  // The loop runs on a thread the host gives it (claimEngineHost); `served`
+  // once it has begun there.
+  bool hosted = false;
+  bool served = false;
 
   // Calls that have run and wait to be handed back; the timer thread hands
   // them back when the rest of their batch takes long.
@@ -211,11 +215,13 @@ void runOne(Engine& e, QueuedCall& call) {
 }
 
 // The thread stays here once the process has begun to exit: the exit
-// handlers still to run free what a call would use.
-[[noreturn]] void park(Engine& e, std::unique_lock<std::mutex>& lock) {
+// handlers still to run free what a call would use. A host's thread
+// returns instead, for the host to end it.
+void park(Engine& e, std::unique_lock<std::mutex>& lock) {
   e.parked = true;
   e.settled.notify_all();
   lock.unlock();
+  if (e.hosted) return;
   for (;;) pause();
 }
 
@@ -235,15 +241,16 @@ void spinForCall(const Engine& e) {
   } while (Clock::now() < until);
 }
 
-// Waits for calls and moves every waiting one into `batch`.
-void takeBatch(Engine& e, CallList& batch) {
+// Waits for calls and moves every waiting one into `batch`; false once
+// the process exits.
+bool takeBatch(Engine& e, CallList& batch) {
   batch.clear();
   // On the caller's own processor a wake-up is cheap, and spinning would
   // only hold the caller off it.
   if (sched_getcpu() != e.callerCpu.load(std::memory_order_relaxed)) spinForCall(e);
   std::unique_lock<std::mutex> lock(e.mutex);
   while (e.waiting.empty() || e.exiting.load()) {
-    if (e.exiting.load()) park(e, lock);
+    if (e.exiting.load()) return park(e, lock), false;
     e.idle = true;
     e.asleep.store(1);
     e.settled.notify_all();
@@ -253,9 +260,11 @@ void takeBatch(Engine& e, CallList& batch) {
   }
   batch.swap(e.waiting);  // keeps both lists' room
   e.pending.store(false, std::memory_order_relaxed);
+  return true;
 }
 
-void runBatch(Engine& e, CallList& batch) {
+// Runs the calls of `batch`; false once the process exits.
+bool runBatch(Engine& e, CallList& batch) {
   for (size_t i = 0; i < batch.size(); ++i) {
     std::shared_ptr<QueuedCall>& call = batch[i];
     int waiting = QueuedCall::kWaiting;
@@ -264,21 +273,19 @@ void runBatch(Engine& e, CallList& batch) {
     runOne(e, *call);
     if (e.exiting.load()) {
       std::unique_lock<std::mutex> lock(e.mutex);
-      park(e, lock);
+      return park(e, lock), false;
     }
     post(e, std::move(call), i + 1 < batch.size());
   }
   flushOutbox(e);
+  return true;
 }
 
 void serve(Engine& e) {
   e.thread.store(threadId());
   noteEngineThread();
   CallList batch;
-  for (;;) {
-    takeBatch(e, batch);
-    runBatch(e, batch);
-  }
+  while (takeBatch(e, batch) && runBatch(e, batch)) continue;
 }
 
 // Runs when the process exits (exit(), or the end of main): the call in
@@ -305,6 +312,7 @@ void stayLoaded() {
 }
 
 std::atomic<Engine*> started{nullptr};
+std::atomic<bool> hostClaimed{false};
 
 Engine& engine() {
   // Never destroyed: the thread uses it until the process ends.
@@ -315,7 +323,8 @@ Engine& engine() {
     // Modules loaded later register static destructors of their own, which
     // would run before the handler: it is registered again after each.
     setModuleMappedHook(engineExitFirst);
-    std::thread(serve, std::ref(*created)).detach();
+    created->hosted = hostClaimed.load();
+    if (!created->hosted) std::thread(serve, std::ref(*created)).detach();
     started.store(created);
     return created;
   }();
@@ -350,4 +359,42 @@ void setBatchHold(std::chrono::microseconds hold) { batchHoldMicros.store(hold.c
 
 void engineExitFirst() {
   if (Engine* e = started.load()) on_exit(onProcessExit, e);
+}
+
+bool claimEngineHost() {
+  bool unclaimed = false;
+  if (started.load() != nullptr || !hostClaimed.compare_exchange_strong(unclaimed, true)) {
+    return false;
+  }
+  return engine().hosted;  // a first call on another thread may have started it
+}
+
+void serveEngineHere() {
+  Engine& e = engine();
+  {
+    const std::lock_guard<std::mutex> lock(e.mutex);
+    if (!e.hosted || e.served) return;
+    e.served = true;
+  }
+  serve(e);
+}
+
+void abandonEngineHost() {
+  Engine& e = engine();
+  const std::lock_guard<std::mutex> lock(e.mutex);
+  if (e.hosted && !e.served) std::thread(serve, std::ref(e)).detach();
+  e.served = true;
+}
+
+void stopHostedEngine(int status) {
+  Engine* const e = started.load();
+  if (e == nullptr || !e->hosted || threadId() == e->thread.load()) return;
+  std::unique_lock<std::mutex> lock(e->mutex);
+  e->exiting.store(true);
+  if (QueuedCall* call = e->running.load()) call->cancel.store(true);
+  if (!e->served) return;  // the loop returns as soon as it begins
+  e->asleep.store(0);
+  wakeOne(e->asleep);
+  if (e->settled.wait_for(lock, kExitWait, [e] { return e->parked; })) return;
+  _exit(status);
 }

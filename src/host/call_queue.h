@@ -118,4 +118,18 @@ void setBatchHold(std::chrono::microseconds hold);
 // exit handler registered so far. Does nothing before the first call.
 void engineExitFirst();
 
+// The loop may run on a thread the host gives it instead of the engine's
+// own: a JavaScript worker thread, where modules written in JavaScript are
+// called directly. claimEngineHost() takes that role before the engine has
+// started: true when the caller must now give a thread, on which
+// serveEngineHere() runs the loop until the process exits (calls queued
+// meanwhile wait for it). abandonEngineHost() starts the engine's own thread
+// when no thread came. stopHostedEngine(status), as the process begins to
+// exit, ends the call in progress and has the hosted loop return; when a
+// module holds it past a short wait the process ends at once with `status`.
+bool claimEngineHost();
+void serveEngineHere();
+void abandonEngineHost();
+void stopHostedEngine(int status);
+
 #endif  // ZEL_HOST_CALL_QUEUE_H_

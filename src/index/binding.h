@@ -44,11 +44,20 @@ void addClassicExports(Napi::Env env, Napi::Object exports);
 // The promise API's hidden functions (promise.cc): startCall, cancelCall
 // and engineExiting, for isolated calls on the engine thread
 // (host/call_queue.h), and the call kinds startCall takes by name
-// (callKinds).
+// (callKinds); claimEngineHost, serveEngine and abandonEngineHost, for the
+// engine worker that runs that thread's loop instead.
 void addPromiseBinding(Napi::Env env, Napi::Object exports);
 
 // The command line's hidden helpers (cli.cc): reportCrashes, cutStatements
 // and declaredSyntax, and the engine's message numbers by name (messages).
 void addCommandLineHelpers(Napi::Env env, Napi::Object exports);
+
+// The hidden setScriptHelpers(load, describe) (script_host.cc): makes the
+// environment the script host of its thread (modules/script_module.h), which
+// runs the JavaScript modules the engine calls there. load(file) requires
+// `file` afresh and returns its exports; describe(value, file, what) gives
+// the failure text of a module that did not load, lacks an entry, threw or
+// answered no string. The host goes with the environment.
+void addScriptHost(Napi::Env env, Napi::Object exports);
 
 #endif  // ZEL_INDEX_BINDING_H_

@@ -1,7 +1,8 @@
 // The Node.js binding: registers the add-on "zel", whose exports are the
 // classic Compiler, Executer and Commandes (classic.cc) and, not
 // enumerable, the functions of the promise API (promise.cc) and of the
-// command line (cli.cc).
+// command line (cli.cc), and the script host's setScriptHelpers
+// (script_host.cc).
 #include <napi.h>
 
 #include <string>
@@ -33,6 +34,7 @@ Napi::Object Init(Napi::Env env, Napi::Object exports) {
   addClassicExports(env, exports);
   addPromiseBinding(env, exports);
   addCommandLineHelpers(env, exports);
+  addScriptHost(env, exports);
   return exports;
 }
 

@@ -97,10 +97,29 @@ Napi::Value CancelCall(const Napi::CallbackInfo& info) {
   return Napi::Boolean::New(env, withdrawn);
 }
 
-// engineExiting(): the process is about to exit; the engine thread is
-// stopped before anything the exit frees (host/call_queue.h).
+// engineExiting(status): the process is about to exit; the engine's loop
+// is stopped before anything the exit frees (host/call_queue.h).
 Napi::Value EngineExiting(const Napi::CallbackInfo& info) {
   engineExitFirst();
+  stopHostedEngine(info[0].IsNumber() ? info[0].As<Napi::Number>().Int32Value() : 0);
+  return info.Env().Undefined();
+}
+
+// claimEngineHost(): true when this environment must now run the engine's
+// loop on a thread of its own (serveEngine there, or abandonEngineHost).
+Napi::Value ClaimEngineHost(const Napi::CallbackInfo& info) {
+  return Napi::Boolean::New(info.Env(), claimEngineHost());
+}
+
+// serveEngine(): runs the promise calls on this thread until the process
+// exits; JavaScript modules are called in this environment.
+Napi::Value ServeEngine(const Napi::CallbackInfo& info) {
+  serveEngineHere();
+  return info.Env().Undefined();
+}
+
+Napi::Value AbandonEngineHost(const Napi::CallbackInfo& info) {
+  abandonEngineHost();
   return info.Env().Undefined();
 }
 
@@ -108,6 +127,8 @@ Napi::Value EngineExiting(const Napi::CallbackInfo& info) {
 
 void addPromiseBinding(Napi::Env env, Napi::Object exports) {
   addHidden(env, exports,
-            {{"startCall", StartCall}, {"cancelCall", CancelCall}, {"engineExiting", EngineExiting}},
+            {{"startCall", StartCall}, {"cancelCall", CancelCall}, {"engineExiting", EngineExiting},
+             {"claimEngineHost", ClaimEngineHost}, {"serveEngine", ServeEngine},
+             {"abandonEngineHost", AbandonEngineHost}},
             "callKinds", numbersByName(env, kCallKindNames));
 }

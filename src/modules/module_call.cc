@@ -12,6 +12,7 @@
 #include "modules/file_identity.h"
 #include "modules/private_image.h"
 #include "modules/running_module.h"
+#include "modules/script_module.h"
 
 #include "cache/disk_cache.h"
 #include "lang/lang.h"
@@ -57,6 +58,8 @@ struct LoadedModule {
   void* destroy = nullptr;
   void* otherForms = nullptr;  // a syntax module's zelOtherFormAnswer, when it has one
   std::string error;       // the loader's text when loading or a lookup failed
+  std::string script;      // a script module's file (modules/script_module.h), or ""
+  FileIdentity scriptIdentity{};
 };
 
 namespace {
@@ -157,12 +160,26 @@ void resolveEntries(LoadedModule& module) {
   }
 }
 
-// Runs the existence test, loads and resolves, as a call would.
+// The existence test of a script module's file; its host loads it at the
+// call, in the thread's own environment.
+void findScript(const std::string& path, LoadedModule& module) {
+  FileIdentity identity;
+  const int fd = path.empty() ? -1 : openModuleFile(path, identity);
+  if (fd < 0) return;
+  close(fd);
+  module.readable = true;
+  module.script = path;
+  module.scriptIdentity = identity;
+}
+
+// Runs the existence test, loads and resolves, as a call would. A pack
+// module without its shared object may be a script beside it.
 void load(const std::string& path, LoadedModule& module) {
+  if (isScriptPath(path)) return findScript(path, module);
   FileIdentity identity;
   const int fd = openModuleFile(path, identity);
   module.readable = fd >= 0;
-  if (!module.readable) return;
+  if (!module.readable) return findScript(scriptTwinOf(path), module);
   const std::string opened = realPathOf(path);
   const int version = versionOf(opened, identity);
   if (version < 0) {
@@ -181,6 +198,21 @@ void load(const std::string& path, LoadedModule& module) {
 ModuleAnswer::Kind refused(std::string why, std::string& text) {
   text = std::move(why);
   return ModuleAnswer::kRefused;
+}
+
+// Calls a script module through the thread's host: `operate(host, file)`
+// gives true with the answer, or false with the failure text.
+template <class Operate>
+ModuleAnswer::Kind callScript(const LoadedModule& module, Operate operate, std::string& text) {
+  ScriptHost* const host = scriptHost();
+  if (host == nullptr) {
+    return refused("JavaScript module " + module.script +
+                       " cannot run on this thread: use the classic exports, or make it a "
+                       "shared object (.so)",
+                   text);
+  }
+  const ScriptFile file{module.script, module.scriptIdentity};
+  return operate(*host, file) ? ModuleAnswer::kAnswered : ModuleAnswer::kRefused;
 }
 
 // The steps shared by both kinds of module; `operate` calls the object's
@@ -240,6 +272,12 @@ bool isCached(const LoadedModule& module) { return module.generation != 0; }
 
 ModuleAnswer::Kind runPackModule(const LoadedModule& module, const std::string& modulePath,
                                  const std::string& input, std::string& answer) {
+  if (!module.script.empty()) {
+    return callScript(
+        module,
+        [&](ScriptHost& host, const ScriptFile& file) { return host.execute(file, input, answer); },
+        answer);
+  }
   ModuleSlots<ModuleObject> slots{handle, openZEL, closeZEL, ps};
   return loadAndCall(
       module, modulePath, slots, [&](ModuleObject* object) { return object->execute(input); },
@@ -261,6 +299,13 @@ ModuleAnswer runPackModule(const std::string& app, const std::string& modulePath
 ModuleAnswer::Kind askSyntaxModule(const LoadedModule& module, const std::string& libPath,
                                    const std::string& syntaxLine, const std::string& statement,
                                    std::string& answer) {
+  if (!module.script.empty()) {
+    return callScript(module,
+                      [&](ScriptHost& host, const ScriptFile& file) {
+                        return host.check(file, syntaxLine, statement, answer);
+                      },
+                      answer);
+  }
   ModuleSlots<LibModuleObject> slots{handleLib, openZELLib, closeZELLib, psLib};
   return loadAndCall(
       module, libPath, slots,

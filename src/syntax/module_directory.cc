@@ -18,6 +18,19 @@ void updateAllSkip(ModuleDirectory& directory) {
   if (directory.lastModule == 0) directory.allSkip = false;
 }
 
+namespace {
+
+// True when the listing holds NAME.so beside the entry NAME.js `pieces`:
+// the shared object is the module then.
+bool listsSharedObject(const DirListing& listing, const std::vector<std::string>& pieces) {
+  for (const std::vector<std::string>& other : listing.pieces) {
+    if (other.size() >= 2 && other[1] == "so" && other[0] == pieces[0]) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 SharedDirectory moduleDirectory(const Call& call, bool& lasting) {
   struct Cached {
     uint64_t generation = 0;
@@ -38,9 +51,9 @@ SharedDirectory moduleDirectory(const Call& call, bool& lasting) {
       if (pieces.size() < 2) {
         entry.modules.emplace_back();
         entry.pathless = true;
-      } else if (pieces[1] == "so") {
+      } else if (pieces[1] == "so" || (pieces[1] == "js" && !listsSharedObject(listing, pieces))) {
         entry.named.push_back(entry.modules.size());
-        entry.modules.push_back({withoutLineBreaks(dir + pieces[0] + ".so")});
+        entry.modules.push_back({withoutLineBreaks(dir + pieces[0] + "." + pieces[1])});
       }
     }
   });

@@ -1,0 +1,44 @@
+'use strict';
+// Variables of the calculator pack, in JavaScript: "set", "add",
+// "multiply" and "show". Each answers with the variable's value.
+//
+// The values live on `call`, the object the engine passes for one promise,
+// pool or queue call (one for the whole process under the classic
+// exports): two callers never see each other's variables. Anything kept at
+// module level lasts for the whole process instead.
+
+// The statement: what follows the first ";", without final ";" and spaces.
+function statementOf(input) {
+  return input.slice(input.indexOf(';') + 1).replace(/[; ]+$/, '').trim();
+}
+
+// A number as C's "%.15g" writes it, so that this pack answers exactly as
+// its C++ twin does.
+function g15(value) {
+  if (!Number.isFinite(value)) return Number.isNaN(value) ? 'nan' : value > 0 ? 'inf' : '-inf';
+  const strip = (digits) => (digits.includes('.') ? digits.replace(/\.?0+$/, '') : digits);
+  const [mantissa, exponent] = value.toExponential(14).split('e');
+  const power = Number(exponent);
+  if (power < -4 || power >= 15) {
+    const sign = power < 0 ? '-' : '+';
+    return `${strip(mantissa)}e${sign}${String(Math.abs(power)).padStart(2, '0')}`;
+  }
+  return strip(value.toFixed(14 - power));
+}
+
+const valueText = (name, value) => `${name} = ${g15(value)}`;
+
+exports.execute = function execute(input, call) {
+  const [verb, a, , b] = statementOf(input).split(/[ \t\n\v\f\r]+/);
+  const variables = call.variables || (call.variables = new Map());
+  if (verb === 'set') {
+    variables.set(a, Number(b));                    // set x to 1
+    return valueText(a, variables.get(a));
+  }
+  const name = verb === 'add' ? b : a;              // add 1 to x; multiply x by 2; show x
+  if (!variables.has(name)) return `unknown variable ${name}`;
+  const value = variables.get(name);
+  if (verb === 'show') return valueText(name, value);
+  variables.set(name, verb === 'add' ? value + Number(a) : value * Number(b));
+  return valueText(name, variables.get(name));
+};

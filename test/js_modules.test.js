@@ -1,0 +1,175 @@
+'use strict';
+// Pack and syntax modules written in JavaScript: through the classic
+// exports, the promise API, a pool and the command line, the same answers
+// as their C++ twins; a failure text naming the module for each way a
+// module can go wrong; an edited file used as edited.
+const test = require('node:test');
+require('./support/time_limit').timeLimit(120);
+const assert = require('node:assert');
+const fs = require('node:fs');
+const path = require('node:path');
+const { spawnSync } = require('node:child_process');
+
+const root = path.join(__dirname, '..');
+const zel = require(root);
+const { makeScratchApp } = require('./support/scratch_app');
+
+const apps = [];
+test.after(() => apps.forEach((app) => fs.rmSync(app, { recursive: true, force: true })));
+
+// The sample application with the calculator's forms once more as the pack
+// "jscalc", whose modules are the JavaScript ones of examples/calculator/js.
+function twinApp() {
+  const app = fs.mkdtempSync(path.join(require('node:os').tmpdir(), 'zel-js-'));
+  apps.push(app);
+  fs.cpSync(path.join(root, 'build', 'sample'), app, { recursive: true });
+  const modules = path.join(app, 'node_modules');
+  fs.mkdirSync(path.join(modules, 'jscalc'));
+  for (const name of ['vars', 'say']) {
+    fs.copyFileSync(path.join(root, 'examples', 'calculator', 'js', `${name}.js`),
+      path.join(modules, 'jscalc', `${name}.js`));
+  }
+  const forms = fs.readFileSync(path.join(modules, 'calculator.zel'), 'utf8');
+  fs.writeFileSync(path.join(modules, 'jscalc.zel'), `${forms}bad <text> (bad)\n`);
+  return { app, modules };
+}
+
+// What "zel exec" prints, once it has exited (a process held at exit times out).
+function cli(app, statement, syntax) {
+  const { status, stdout } = spawnSync(process.execPath, [path.join(root, 'bin', 'zel'), 'exec',
+    statement, '--syntax', path.basename(syntax), '--app', app], { encoding: 'utf8', timeout: 20000 });
+  return status === 0 || status === 1 ? stdout.trim() : `status ${status}`;
+}
+
+test('a JavaScript pack answers as its C++ twin through every way in', { timeout: 90000 }, async (t) => {
+  const { app, modules } = twinApp();
+  const pool = zel.createPool({ size: 1 });
+  t.after(() => pool.close());
+  const statements = ['set x to 2;', 'add 0.1 to x;', 'multiply x by 1e20;', 'add 1 to nothing;',
+    'set y to -0.00001234;', 'set y to nope;'];
+  const program = (pack) => `:s:${pack}.zel;\nset a to 1;\nadd 41 to a;\nmultiply a by 0.5;\n`;
+  // [way in, one statement, a program text]
+  const ways = [
+    ['classic', zel.Commandes, (text) => {
+      fs.writeFileSync(path.join(app, 'p.txt'), text);
+      return zel.Executer(app, path.join(app, 'p.txt'));
+    }],
+    ['promise', async (...a) => (await zel.exec(...a)).result,
+      async (text) => (await zel.run(app, { text })).result],
+    ['pool', async (...a) => (await pool.exec(...a)).result,
+      async (text) => (await pool.run(app, { text })).result],
+    ['command line', cli, null],
+  ];
+  for (const [way, exec, run] of ways) {
+    const answers = async (pack) => {
+      const out = [];
+      for (const s of statements) out.push(await exec(app, s, path.join(modules, `${pack}.zel`)));
+      if (run) out.push(await run(program(pack)));
+      return out;
+    };
+    const js = await answers('jscalc');
+    assert.deepStrictEqual(js, await answers('calculator'), way);
+    // A classic call's variables last for the process; a promise call's end with it.
+    assert.strictEqual(js[1], way === 'classic' ? 'x = 2.1' : 'unknown variable x', way);
+  }
+});
+
+test('promise calls keep the variables of two alternating callers apart', { timeout: 60000 }, async () => {
+  const { app, modules } = twinApp();
+  const syntax = path.join(modules, 'jscalc.zel');
+  const caller = (name, value) => ({ text: `:s:jscalc.zel;\nset ${name} to ${value};\nshow a;\nshow b;\n` });
+  const seen = [];
+  for (const [name, value] of [['a', 1], ['b', 2], ['a', 3]]) {
+    seen.push((await zel.run(app, caller(name, value), { results: true })).results.map((r) => r.text));
+  }
+  assert.deepStrictEqual(seen, [
+    ['a = 1', 'a = 1', 'unknown variable b'],
+    ['b = 2', 'unknown variable a', 'b = 2'],
+    ['a = 3', 'a = 3', 'unknown variable b'],
+  ]);
+  assert.strictEqual((await zel.exec(app, 'show a;', syntax)).result, 'unknown variable a');
+});
+
+test('a failing JavaScript module fails its statement with a text naming it', { timeout: 60000 }, async () => {
+  const { app, modules } = twinApp();
+  const file = path.join(modules, 'jscalc', 'bad.js');
+  // [case, the module's source (written over the previous one), its answer]
+  const rows = [
+    ['answers a string', 'exports.execute = () => "fine";', /^fine$/],
+    ['throws', 'exports.execute = () => {\n  throw new RangeError("boom");\n};', /bad\.js threw \(line 2\): RangeError: boom$/],
+    ['returns a promise', 'exports.execute = async () => "late";', /bad\.js returned a promise: .*synchronously/],
+    ['returns a number', 'exports.execute = () => 42;', /bad\.js returned a number, not a string/],
+    ['exports no execute', 'exports.run = () => "";', /bad\.js exports no execute function: add "exports\.execute = /],
+    ['does not parse', '\nexports.execute = () => {;', /bad\.js does not load \(line 2\): SyntaxError: .*"zel check"/],
+    ['edited to answer again', 'exports.execute = () => "fine again";', /^fine again$/],
+  ];
+  const syntax = path.join(modules, 'jscalc.zel');
+  // The classic calls reach the application through a link: an edit is seen all the same.
+  const linked = `${app}-link`;
+  fs.symlinkSync(app, linked);
+  apps.push(linked);
+  for (const [name, source, answer] of rows) {
+    fs.writeFileSync(file, source);
+    assert.match(zel.Commandes(linked, 'bad x;', path.join(linked, 'node_modules', 'jscalc.zel')), answer, name);
+    const outcome = await zel.run(app, { text: ':s:jscalc.zel;\nset a to 1;\nbad x;\n' });
+    assert.match(outcome.result, answer, `${name}, promise`);
+    assert.strictEqual(outcome.failed ? outcome.line : 3, 3, `${name}: the line`);
+  }
+});
+
+test('a JavaScript module looping past its time limit is ended by the pool', { timeout: 60000 }, async (t) => {
+  const { app, modules } = twinApp();
+  fs.writeFileSync(path.join(modules, 'jscalc', 'bad.js'), 'exports.execute = () => { for (;;); };');
+  const pool = zel.createPool({ size: 1 });
+  t.after(() => pool.close());
+  const syntax = path.join(modules, 'jscalc.zel');
+  await assert.rejects(pool.exec(app, 'bad x;', syntax, { timeout: 300 }), { name: 'TimeoutError' });
+  assert.strictEqual((await pool.exec(app, 'set x to 1;', syntax)).result, 'x = 1');
+});
+
+test('a JavaScript syntax module decides forms as its C++ twin, with each marker', { timeout: 60000 }, async () => {
+  const forms = 'kw0 (echo)\nmarked x (echo)\nkw1 <x> (echo)\n';
+  const native = makeScratchApp({ tag: 'js-syntax', modules: { echo: 'echo_module' }, forms });
+  const script = makeScratchApp({ tag: 'js-syntax', modules: { echo: 'echo_module' }, forms });
+  apps.push(native.app, script.app);
+  const lib = path.join(script.app, 'node_modules', 'korrin_linux');
+  fs.rmSync(path.join(lib, 'keyword_syntax.so'));
+  fs.writeFileSync(path.join(lib, 'keyword.js'), `
+const first = (text) => text.split(' ')[0];
+exports.check = (pattern, statement) => {
+  const word = first(statement);
+  if (word === 'lex') return '(LEX)bad word in ' + statement;
+  if (word === 'nf') return '(NF)';
+  if (word === 'nm') return '(NM)try another form';
+  if (first(pattern) === 'marked') return '(NF)';
+  return word === first(pattern) ? statement : '';
+};`);
+  const statements = ['kw0;', 'kw1 a;', 'lex a;', 'nf;', 'nm;', 'zz;'];
+  // Through the classic exports and through the engine worker.
+  const answers = async ({ app, syntax }) => {
+    const out = statements.map((s) => zel.Commandes(app, s, syntax));
+    for (const s of statements) out.push((await zel.exec(app, s, syntax)).result);
+    return out.map((text) => text.replace(app, 'APP'));
+  };
+  const seen = await answers(script);
+  assert.deepStrictEqual(seen, await answers(native));
+  assert.strictEqual(new Set(seen.slice(0, statements.length)).size, statements.length);  // every marker told apart
+});
+
+test('zel check names the file, line and fix of each broken JavaScript module', { timeout: 60000 }, () => {
+  const { app, modules } = twinApp();
+  fs.appendFileSync(path.join(modules, 'jscalc.zel'), 'worse <text> (worse)\n');
+  // [file, source, the problem line zel check prints for it]
+  const rows = [
+    ['jscalc/bad.js', 'exports.execute = () => 42;', /jscalc\/bad\.js: returned a number, not a string: .*\(named by jscalc\.zel:12\)/],
+    ['jscalc/worse.js', '\n\nexports.execute = () => {;', /jscalc\/worse\.js:3: does not load: SyntaxError: .*; fix the file there/],
+    ['korrin_linux/typo.js', 'exports.chek = () => "";', /korrin_linux\/typo\.js: exports no check function: add "exports\.check = /],
+  ];
+  for (const [file, source] of rows) fs.writeFileSync(path.join(modules, file), source);
+  const { status, stdout } = spawnSync(process.execPath, [path.join(root, 'bin', 'zel'), 'check',
+    '--app', app], { encoding: 'utf8', timeout: 30000 });
+  assert.strictEqual(status, 1, stdout);
+  for (const [file, , problem] of rows) assert.match(stdout, problem, file);
+  assert.match(stdout, /ok +\S+jscalc\/vars\.js/);
+
+});
