@@ -46,7 +46,7 @@ test('a JavaScript pack answers as its C++ twin through every way in', { timeout
   const pool = zel.createPool({ size: 1 });
   t.after(() => pool.close());
   const statements = ['set x to 2;', 'add 0.1 to x;', 'multiply x by 1e20;', 'add 1 to nothing;',
-    'set y to -0.00001234;', 'set y to nope;'];
+    'set y to -0.00001234;', 'set y to nope;', 'say déjà vu, naïve ✓;'];
   const program = (pack) => `:s:${pack}.zel;\nset a to 1;\nadd 41 to a;\nmultiply a by 0.5;\n`;
   // [way in, one statement, a program text]
   const ways = [
@@ -115,6 +115,19 @@ test('a failing JavaScript module fails its statement with a text naming it', { 
     assert.match(outcome.result, answer, `${name}, promise`);
     assert.strictEqual(outcome.failed ? outcome.line : 3, 3, `${name}: the line`);
   }
+});
+
+test('a JavaScript module calling the engine back, statement after statement, answers each time', { timeout: 60000 }, async () => {
+  const { app, modules } = twinApp();
+  const syntax = path.join(modules, 'jscalc.zel');
+  fs.appendFileSync(syntax, 'nest <text> (nest)\n');
+  fs.writeFileSync(path.join(modules, 'jscalc', 'nest.js'), `const zel = require(${JSON.stringify(root)});
+exports.execute = () => 'outer ' + zel.Commandes(${JSON.stringify(app)}, 'add 1 to v;', ${JSON.stringify(syntax)});`);
+  // Enough statements that the module calls of both runs renew their handles.
+  const program = path.join(app, 'nest.txt');
+  fs.writeFileSync(program, `:s:jscalc.zel;\nset v to 0;\n${'nest x;\n'.repeat(300)}`);
+  assert.strictEqual(zel.Executer(app, program), 'outer v = 300');
+  assert.strictEqual((await zel.run(app, program)).result, 'outer v = 300');
 });
 
 test('a JavaScript module looping past its time limit is ended by the pool', { timeout: 60000 }, async (t) => {

@@ -60,4 +60,23 @@ void addCommandLineHelpers(Napi::Env env, Napi::Object exports);
 // answered no string. The host goes with the environment.
 void addScriptHost(Napi::Env env, Napi::Object exports);
 
+// One engine run on this thread (a classic call, the engine worker's loop):
+// while it lives, the JavaScript modules it calls share a handle scope,
+// renewed every few dozen calls and closed when it ends, instead of
+// opening one each. Does nothing where `env` is not the thread's script
+// host. Runs nest; each keeps its own scopes.
+class ScriptRunScope {
+ public:
+  explicit ScriptRunScope(napi_env env);
+  ~ScriptRunScope();
+  ScriptRunScope(const ScriptRunScope&) = delete;
+  ScriptRunScope& operator=(const ScriptRunScope&) = delete;
+
+ private:
+  void* host_ = nullptr;
+  napi_handle_scope outerShared_ = nullptr;
+  unsigned outerUses_ = 0;
+  bool outerBusy_ = false;
+};
+
 #endif  // ZEL_INDEX_BINDING_H_

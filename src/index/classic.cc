@@ -38,8 +38,11 @@ Napi::Value callEngine(const Napi::CallbackInfo& info, size_t argumentCount, Ent
   // An exception escaping the engine (thrown by a module, or an allocation
   // failure) becomes a JavaScript Error instead of aborting the host.
   std::atomic<bool> neverCancelled{false};
-  const Outcome outcome =
-      runCall(neverCancelled, false, [&](Call& call) { return entry(call, texts); });
+  Outcome outcome;
+  {
+    const ScriptRunScope run(env);
+    outcome = runCall(neverCancelled, false, [&](Call& call) { return entry(call, texts); });
+  }
   if (outcome.stopped) endProcessAfterStop(env);
   if (outcome.threw && !env.IsExceptionPending()) {
     Napi::Error::New(env, outcome.error).ThrowAsJavaScriptException();

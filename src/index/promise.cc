@@ -114,6 +114,7 @@ Napi::Value ClaimEngineHost(const Napi::CallbackInfo& info) {
 // serveEngine(): runs the promise calls on this thread until the process
 // exits; JavaScript modules are called in this environment.
 Napi::Value ServeEngine(const Napi::CallbackInfo& info) {
+  const ScriptRunScope run(info.Env());
   serveEngineHere();
   return info.Env().Undefined();
 }

@@ -1,7 +1,10 @@
 #include "index/binding.h"
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "modules/call_state.h"
 #include "modules/script_module.h"
@@ -29,7 +32,19 @@ class JsHost : public ScriptHost {
   bool check(const ScriptFile& file, const std::string& syntaxLine, const std::string& statement,
              std::string& answer) override;
 
+  // The handles of the module calls of one engine run (ScriptRunScope).
+  struct RunScopes {
+    napi_handle_scope shared = nullptr;  // opened by the run's first module call
+    unsigned uses = 0;                   // module calls made in `shared`
+    bool busy = false;                   // a module call of the run is in progress
+  };
+  RunScopes beginRun();
+  void endRun(const RunScopes& outer);
+  napi_env env() const { return env_; }
+
  private:
+  friend class ModuleCallScope;
+
   LoadedScript& loaded(const ScriptFile& file);
   void loadInto(const ScriptFile& file, LoadedScript& script);
   bool call(const ScriptFile& file, napi_ref entry, const char* name, napi_value* args,
@@ -48,6 +63,10 @@ class JsHost : public ScriptHost {
   // statements mostly call one module in turn.
   const std::string* lastPath_ = nullptr;
   LoadedScript* last_ = nullptr;
+  // Inside an engine run, module calls share one handle scope, renewed
+  // every kCallsPerScope calls, instead of opening one each.
+  RunScopes run_;
+  int runs_ = 0;
 };
 
 napi_value value(napi_env env, napi_ref ref) {
@@ -56,13 +75,25 @@ napi_value value(napi_env env, napi_ref ref) {
   return out;
 }
 
+// True when every byte of `bytes` is ASCII; eight at a time.
+bool isAscii(const std::string& bytes) {
+  const char* at = bytes.data();
+  const char* const end = at + bytes.size();
+  uint64_t any = 0;
+  for (; end - at >= 8; at += 8) {
+    uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    any |= word;
+  }
+  for (; at < end; ++at) any |= static_cast<unsigned char>(*at);
+  return (any & 0x8080808080808080ULL) == 0;
+}
+
 // The JavaScript string of UTF-8 `bytes`; ASCII, the usual text, is made
 // without decoding.
 napi_value text(napi_env env, const std::string& bytes) {
   napi_value out = nullptr;
-  unsigned char any = 0;
-  for (const char byte : bytes) any |= static_cast<unsigned char>(byte);
-  if (any < 0x80) {
+  if (isAscii(bytes)) {
     napi_create_string_latin1(env, bytes.data(), bytes.size(), &out);
   } else {
     napi_create_string_utf8(env, bytes.data(), bytes.size(), &out);
@@ -70,18 +101,20 @@ napi_value text(napi_env env, const std::string& bytes) {
   return out;
 }
 
-// The UTF-8 bytes of a JavaScript string; a short one in one call.
-void bytesOf(napi_env env, napi_value string, std::string& out) {
+// The UTF-8 bytes of `value`, a short one in one call: false, with `out`
+// untouched, when `value` is not a string.
+bool bytesOf(napi_env env, napi_value value, std::string& out) {
   char small[256];
   size_t length = 0;
-  napi_get_value_string_utf8(env, string, small, sizeof small, &length);
+  if (napi_get_value_string_utf8(env, value, small, sizeof small, &length) != napi_ok) return false;
   if (length + 1 < sizeof small) {
     out.assign(small, length);
-    return;
+    return true;
   }
-  napi_get_value_string_utf8(env, string, nullptr, 0, &length);
+  napi_get_value_string_utf8(env, value, nullptr, 0, &length);
   out.resize(length);
-  napi_get_value_string_utf8(env, string, &out[0], length + 1, &length);
+  napi_get_value_string_utf8(env, value, &out[0], length + 1, &length);
+  return true;
 }
 
 void drop(napi_env env, napi_ref& ref) {
@@ -114,15 +147,13 @@ std::string JsHost::describe(napi_value error, const std::string& file, const ch
   napi_value undefined = nullptr, out = nullptr;
   napi_get_undefined(env_, &undefined);
   napi_value args[3] = {error != nullptr ? error : undefined, text(env_, file), text(env_, what)};
-  napi_valuetype type = napi_undefined;
+  std::string described;
   if (napi_call_function(env_, undefined, value(env_, describe_), 3, args, &out) != napi_ok ||
-      napi_typeof(env_, out, &type) != napi_ok || type != napi_string) {
+      !bytesOf(env_, out, described)) {
     napi_value ignored;
     napi_get_and_clear_last_exception(env_, &ignored);
     return "JavaScript module " + file + " failed (" + what + ")";
   }
-  std::string described;
-  bytesOf(env_, out, described);
   return described;
 }
 
@@ -205,31 +236,69 @@ bool JsHost::call(const ScriptFile& file, napi_ref entry, const char* name, napi
     answer = describe(error, file.path, "threw");
     return false;
   }
-  napi_valuetype type = napi_undefined;
-  napi_typeof(env_, result, &type);
-  if (type != napi_string) {
+  if (!bytesOf(env_, result, answer)) {
     answer = describe(result, file.path, "answer");
     return false;
   }
-  bytesOf(env_, result, answer);
   return true;
 }
 
-// Opens a handle scope for one module call and closes it after.
-class CallScope {
+// How many module calls of a run share one handle scope: enough that its
+// cost is shared, few enough that the handles they leave stay small.
+constexpr unsigned kCallsPerScope = 64;
+
+// The handle scope of one module call: the run's shared scope, renewed when
+// it has served kCallsPerScope calls, or one of its own outside a run and
+// for a call made while another is in progress. So the shared scope is
+// renewed only when none of its handles is in use; a nested run keeps
+// scopes of its own (beginRun).
+class ModuleCallScope {
  public:
-  explicit CallScope(napi_env env) : env_(env) { napi_open_handle_scope(env_, &scope_); }
-  ~CallScope() { napi_close_handle_scope(env_, scope_); }
-  CallScope(const CallScope&) = delete;
-  CallScope& operator=(const CallScope&) = delete;
+  explicit ModuleCallScope(JsHost& host) : host_(host) {
+    JsHost::RunScopes& run = host.run_;
+    if (host.runs_ == 0 || run.busy) {
+      napi_open_handle_scope(host.env_, &own_);
+      return;
+    }
+    if (run.shared != nullptr && run.uses >= kCallsPerScope) {
+      napi_close_handle_scope(host.env_, run.shared);
+      run.shared = nullptr;
+    }
+    if (run.shared == nullptr) {
+      napi_open_handle_scope(host.env_, &run.shared);
+      run.uses = 0;
+    }
+    ++run.uses;
+    run.busy = true;
+  }
+  ~ModuleCallScope() {
+    if (own_ != nullptr) {
+      napi_close_handle_scope(host_.env_, own_);
+    } else {
+      host_.run_.busy = false;
+    }
+  }
+  ModuleCallScope(const ModuleCallScope&) = delete;
+  ModuleCallScope& operator=(const ModuleCallScope&) = delete;
 
  private:
-  napi_env env_;
-  napi_handle_scope scope_ = nullptr;
+  JsHost& host_;
+  napi_handle_scope own_ = nullptr;
 };
 
+JsHost::RunScopes JsHost::beginRun() {
+  ++runs_;
+  return std::exchange(run_, RunScopes{});
+}
+
+void JsHost::endRun(const RunScopes& outer) {
+  if (run_.shared != nullptr) napi_close_handle_scope(env_, run_.shared);
+  run_ = outer;
+  --runs_;
+}
+
 bool JsHost::execute(const ScriptFile& file, const std::string& input, std::string& answer) {
-  const CallScope scope(env_);
+  const ModuleCallScope scope(*this);
   LoadedScript& script = loaded(file);
   if (!script.error.empty()) return answer = script.error, false;
   napi_value args[2] = {text(env_, input), nullptr};
@@ -238,7 +307,7 @@ bool JsHost::execute(const ScriptFile& file, const std::string& input, std::stri
 
 bool JsHost::check(const ScriptFile& file, const std::string& syntaxLine,
                    const std::string& statement, std::string& answer) {
-  const CallScope scope(env_);
+  const ModuleCallScope scope(*this);
   LoadedScript& script = loaded(file);
   if (!script.error.empty()) return answer = script.error, false;
   napi_value args[3] = {text(env_, syntaxLine), text(env_, statement), nullptr};
@@ -274,6 +343,19 @@ Napi::Value SetScriptHelpers(const Napi::CallbackInfo& info) {
 }
 
 }  // namespace
+
+ScriptRunScope::ScriptRunScope(napi_env env) {
+  if (currentHost == nullptr || currentHost->env() != env) return;
+  host_ = currentHost;
+  const JsHost::RunScopes outer = currentHost->beginRun();
+  outerShared_ = outer.shared;
+  outerUses_ = outer.uses;
+  outerBusy_ = outer.busy;
+}
+
+ScriptRunScope::~ScriptRunScope() {
+  if (host_ != nullptr) static_cast<JsHost*>(host_)->endRun({outerShared_, outerUses_, outerBusy_});
+}
 
 void addScriptHost(Napi::Env env, Napi::Object exports) {
   exports.DefineProperties(
