@@ -34,13 +34,18 @@ function examplePack() {
   return dirs.find((dir) => fs.existsSync(path.join(dir, 'calculator.zel'))) || null;
 }
 
+// The copy of zel.node that load() loaded on this thread, or null.
+let loaded = null;
+
 // Loads the add-on: the first copy that loads wins, so a prebuilt add-on that
 // this system cannot load gives way to a local build. Throws when none loads.
 function load() {
   const errors = [];
   for (const file of nativeFiles('zel.node')) {
     try {
-      return require(file);
+      const addon = require(file);
+      loaded = file;
+      return addon;
     } catch (error) {
       errors.push(`${file}: ${error.message}`);
     }
@@ -50,4 +55,4 @@ function load() {
     'Rebuild it with "npm rebuild zel" (needs a C++17 compiler and CMake).');
 }
 
-module.exports = { root, nativeFile, examplePack, load };
+module.exports = { root, nativeFile, examplePack, load, loadedFile: () => loaded };

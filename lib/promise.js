@@ -11,6 +11,7 @@ const path = require('node:path');
 const { Worker, isMainThread } = require('node:worker_threads');
 
 const { EVERY_RESULT, abortError, timeoutError, checkProgram, checkCall } = require('./errors');
+const { loadedFile } = require('./addon');
 
 // The catalogue a compilation without options.app takes its messages from.
 const shippedCatalog = path.join(__dirname, '..', 'lang', 'lang.conf');
@@ -31,7 +32,8 @@ function startEngineHost(binding) {
   if (!binding.claimEngineHost()) return;
   let worker;
   try {
-    worker = new Worker(path.join(__dirname, 'engine_worker.js'), { stdout: false, stderr: false });
+    worker = new Worker(path.join(__dirname, 'engine_worker.js'),
+      { stdout: false, stderr: false, workerData: { addon: loadedFile() } });
   } catch {
     binding.abandonEngineHost();
     return;
