@@ -122,10 +122,10 @@ function firstCalls(app) {
     bare.push(Number(inChild('bare-worker', app)));
   }
   const [f, s, w] = [first, second, bare].map((times) => median(times));
+  const range = (times) => `${Math.min(...times).toFixed(2)}-${Math.max(...times).toFixed(2)}`;
   return `fresh processes (9 each, medians): first promise call ${f.toFixed(2)} ms ` +
-    `(${Math.min(...first).toFixed(2)}-${Math.max(...first).toFixed(2)}), second ${s.toFixed(2)} ms; ` +
-    `an empty worker's start ${w.toFixed(2)} ms (${Math.min(...bare).toFixed(2)}-${Math.max(...bare).toFixed(2)}): ` +
-    `the first call pays ${(f - w).toFixed(2)} ms beyond it`;
+    `(${range(first)}), second ${s.toFixed(2)} ms; an empty worker's start ${w.toFixed(2)} ms ` +
+    `(${range(bare)}): the first call pays ${(f - w).toFixed(2)} ms beyond it`;
 }
 
 async function main() {

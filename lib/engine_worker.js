@@ -7,7 +7,8 @@
 // module, as index.js does.
 const { workerData } = require('node:worker_threads');
 
-const addon = workerData && workerData.addon ? require(workerData.addon) : require('./addon').load();
+const addon = workerData && workerData.addon ? require(workerData.addon)
+  : require('./addon').load();
 const scriptModules = () => require('./script_modules');
 
 addon.setScriptHelpers((file) => scriptModules().load(file),

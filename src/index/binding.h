@@ -73,10 +73,7 @@ class ScriptRunScope {
   ScriptRunScope& operator=(const ScriptRunScope&) = delete;
 
  private:
-  void* host_ = nullptr;
-  napi_handle_scope outerShared_ = nullptr;
-  unsigned outerUses_ = 0;
-  bool outerBusy_ = false;
+  void* host_ = nullptr;  // the host whose run this is, or null
 };
 
 #endif  // ZEL_INDEX_BINDING_H_

@@ -5,6 +5,7 @@
 #include <string>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "modules/call_state.h"
 #include "modules/script_module.h"
@@ -18,6 +19,15 @@ struct LoadedScript {
   napi_ref check = nullptr;
   std::string error;
   bool tried = false;  // loaded, or failed to, for `identity`
+};
+
+// The value of a reference, made in a run's shared handle scope and valid
+// while it is open, as long as no reference was deleted since (a new one
+// may take the address of the deleted one).
+struct KeptValue {
+  napi_ref ref = nullptr;
+  napi_value value = nullptr;
+  uint64_t dropped = 0;  // JsHost::dropped_ when it was kept
 };
 
 class JsHost;
@@ -37,10 +47,14 @@ class JsHost : public ScriptHost {
     napi_handle_scope shared = nullptr;  // opened by the run's first module call
     unsigned uses = 0;                   // module calls made in `shared`
     bool busy = false;                   // a module call of the run is in progress
+    // The values in `shared` of the latest entry called and call object.
+    KeptValue entry, callObject;
   };
-  RunScopes beginRun();
-  void endRun(const RunScopes& outer);
+  // A run begins inside the run (or none) in progress, and ends before it.
+  void beginRun();
+  void endRun();
   napi_env env() const { return env_; }
+  bool inRun() const { return !outerRuns_.empty(); }
 
  private:
   friend class ModuleCallScope;
@@ -51,6 +65,8 @@ class JsHost : public ScriptHost {
             size_t count, std::string& answer);
   std::string describe(napi_value error, const std::string& file, const char* what);
   napi_value callObject();
+  napi_value valueOf(napi_ref ref, KeptValue RunScopes::*kept);
+  void dropRef(napi_ref& ref);
 
   napi_env env_;
   napi_ref load_ = nullptr;
@@ -66,7 +82,9 @@ class JsHost : public ScriptHost {
   // Inside an engine run, module calls share one handle scope, renewed
   // every kCallsPerScope calls, instead of opening one each.
   RunScopes run_;
-  int runs_ = 0;
+  std::vector<RunScopes> outerRuns_;  // of the runs this one is nested in
+  bool inShared_ = false;  // the module call in progress uses run_.shared
+  uint64_t dropped_ = 0;   // references deleted so far
 };
 
 napi_value value(napi_env env, napi_ref ref) {
@@ -171,8 +189,8 @@ napi_ref entryOf(napi_env env, napi_value exports, const char* name) {
 }
 
 void JsHost::loadInto(const ScriptFile& file, LoadedScript& script) {
-  drop(env_, script.execute);
-  drop(env_, script.check);
+  dropRef(script.execute);
+  dropRef(script.check);
   script.error.clear();
   script.identity = file.identity;
   script.tried = true;
@@ -214,9 +232,25 @@ napi_value JsHost::callObject() {
     return ref;
   };
   auto release = [](void* ref) {
-    if (currentHost != nullptr) napi_delete_reference(currentHost->env_, static_cast<napi_ref>(ref));
+    napi_ref dropped = static_cast<napi_ref>(ref);
+    if (currentHost != nullptr) currentHost->dropRef(dropped);
   };
-  return value(env_, static_cast<napi_ref>(callStateApi()->get(callKey_, make, release)));
+  return valueOf(static_cast<napi_ref>(callStateApi()->get(callKey_, make, release)),
+                 &RunScopes::callObject);
+}
+
+// The value of `ref`; inside the run's shared scope, the one kept there.
+napi_value JsHost::valueOf(napi_ref ref, KeptValue RunScopes::*kept) {
+  if (!inShared_) return value(env_, ref);
+  KeptValue& slot = run_.*kept;
+  if (slot.ref != ref || slot.dropped != dropped_) slot = {ref, value(env_, ref), dropped_};
+  return slot.value;
+}
+
+void JsHost::dropRef(napi_ref& ref) {
+  if (ref == nullptr) return;
+  ++dropped_;
+  drop(env_, ref);
 }
 
 // Calls `entry` with `args` (the last one the call object) in a handle
@@ -231,7 +265,8 @@ bool JsHost::call(const ScriptFile& file, napi_ref entry, const char* name, napi
   args[count - 1] = callObject();
   napi_value result = nullptr, undefined, error;
   napi_get_undefined(env_, &undefined);
-  if (napi_call_function(env_, undefined, value(env_, entry), count, args, &result) != napi_ok) {
+  if (napi_call_function(env_, undefined, valueOf(entry, &RunScopes::entry), count, args,
+                         &result) != napi_ok) {
     if (napi_get_and_clear_last_exception(env_, &error) != napi_ok) error = undefined;
     answer = describe(error, file.path, "threw");
     return false;
@@ -254,20 +289,18 @@ constexpr unsigned kCallsPerScope = 64;
 // scopes of its own (beginRun).
 class ModuleCallScope {
  public:
-  explicit ModuleCallScope(JsHost& host) : host_(host) {
+  explicit ModuleCallScope(JsHost& host) : host_(host), outerInShared_(host.inShared_) {
     JsHost::RunScopes& run = host.run_;
-    if (host.runs_ == 0 || run.busy) {
+    host.inShared_ = host.inRun() && !run.busy;
+    if (!host.inShared_) {
       napi_open_handle_scope(host.env_, &own_);
       return;
     }
     if (run.shared != nullptr && run.uses >= kCallsPerScope) {
       napi_close_handle_scope(host.env_, run.shared);
-      run.shared = nullptr;
+      run = JsHost::RunScopes{};
     }
-    if (run.shared == nullptr) {
-      napi_open_handle_scope(host.env_, &run.shared);
-      run.uses = 0;
-    }
+    if (run.shared == nullptr) napi_open_handle_scope(host.env_, &run.shared);
     ++run.uses;
     run.busy = true;
   }
@@ -277,24 +310,23 @@ class ModuleCallScope {
     } else {
       host_.run_.busy = false;
     }
+    host_.inShared_ = outerInShared_;
   }
   ModuleCallScope(const ModuleCallScope&) = delete;
   ModuleCallScope& operator=(const ModuleCallScope&) = delete;
 
  private:
   JsHost& host_;
+  const bool outerInShared_;
   napi_handle_scope own_ = nullptr;
 };
 
-JsHost::RunScopes JsHost::beginRun() {
-  ++runs_;
-  return std::exchange(run_, RunScopes{});
-}
+void JsHost::beginRun() { outerRuns_.push_back(std::exchange(run_, RunScopes{})); }
 
-void JsHost::endRun(const RunScopes& outer) {
+void JsHost::endRun() {
   if (run_.shared != nullptr) napi_close_handle_scope(env_, run_.shared);
-  run_ = outer;
-  --runs_;
+  run_ = outerRuns_.back();
+  outerRuns_.pop_back();
 }
 
 bool JsHost::execute(const ScriptFile& file, const std::string& input, std::string& answer) {
@@ -322,10 +354,6 @@ void dropHost(void* host) {
   delete static_cast<JsHost*>(host);
 }
 
-}  // namespace
-
-namespace {
-
 Napi::Value SetScriptHelpers(const Napi::CallbackInfo& info) {
   const napi_env env = info.Env();
   if (info.Length() < 2 || !info[0].IsFunction() || !info[1].IsFunction()) {
@@ -347,14 +375,11 @@ Napi::Value SetScriptHelpers(const Napi::CallbackInfo& info) {
 ScriptRunScope::ScriptRunScope(napi_env env) {
   if (currentHost == nullptr || currentHost->env() != env) return;
   host_ = currentHost;
-  const JsHost::RunScopes outer = currentHost->beginRun();
-  outerShared_ = outer.shared;
-  outerUses_ = outer.uses;
-  outerBusy_ = outer.busy;
+  currentHost->beginRun();
 }
 
 ScriptRunScope::~ScriptRunScope() {
-  if (host_ != nullptr) static_cast<JsHost*>(host_)->endRun({outerShared_, outerUses_, outerBusy_});
+  if (host_ != nullptr) static_cast<JsHost*>(host_)->endRun();
 }
 
 void addScriptHost(Napi::Env env, Napi::Object exports) {
