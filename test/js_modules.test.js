@@ -96,6 +96,8 @@ test('a failing JavaScript module fails its statement with a text naming it', { 
   // [case, the module's source (written over the previous one), its answer]
   const rows = [
     ['answers a string', 'exports.execute = () => "fine";', /^fine$/],
+    // A wide character across the bytes read in one go is not cut off.
+    ['answers a long text', 'exports.execute = () => "x".repeat(254) + "\\u00e9!";', /^x{254}\u00e9!$/],
     ['throws', 'exports.execute = () => {\n  throw new RangeError("boom");\n};', /bad\.js threw \(line 2\): RangeError: boom$/],
     ['returns a promise', 'exports.execute = async () => "late";', /bad\.js returned a promise: .*synchronously/],
     ['returns a number', 'exports.execute = () => 42;', /bad\.js returned a number, not a string/],
