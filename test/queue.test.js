@@ -133,3 +133,15 @@ test('a call settles without its job\'s event', { timeout: 20000 }, async (t) =>
   assert.deepStrictEqual(await Promise.all(calls), rows.map((row) => row[2]));
   await closed;
 });
+
+// Compiled programs that come back together are written side by side in
+// one directory, each whole and under its own name.
+test('compiled programs placed at once keep their own texts', { timeout: 20000 }, async () => {
+  const { placeOutput } = require('../lib/queue/client');
+  const names = ['a', 'b', 'c'];
+  const placed = await Promise.allSettled(names.map((n) =>
+    placeOutput({ failed: false, text: n.repeat(1 << 16) }, path.join(app, `${n}.txt`), '.zel')));
+  assert.deepStrictEqual(placed.map((p) => p.status), names.map(() => 'fulfilled'));
+  assert.deepStrictEqual(names.map((n) => fs.readFileSync(path.join(app, `${n}.zel`), 'latin1')),
+    names.map((n) => n.repeat(1 << 16)));
+});

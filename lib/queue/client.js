@@ -4,6 +4,7 @@
 // resolves to the job's outcome, or rejects with the error the promise API
 // would have given. A program and a compilation's source travel as their
 // text, read here: the worker's machine does not share this one's disk.
+const crypto = require('node:crypto');
 const fs = require('node:fs');
 const path = require('node:path');
 const { bullmq, connectionOptions, checkQueueName } = require('./deps');
@@ -39,9 +40,16 @@ async function placeOutput(outcome, sourcePath, suffix) {
   if (outcome.failed) {
     await fs.promises.rm(output, { force: true });
   } else if (typeof text === 'string') {
-    const temporary = path.join(path.dirname(output), `.zel-compile-${process.pid}-${Date.now()}`);
-    await fs.promises.writeFile(temporary, text, 'latin1');
-    await fs.promises.rename(temporary, output);
+    // A name of its own (outputs placed at once share a directory and a
+    // millisecond), created only if it did not exist.
+    const temporary = path.join(path.dirname(output), `.zel-compile-${crypto.randomBytes(12).toString('hex')}`);
+    try {
+      await fs.promises.writeFile(temporary, text, { encoding: 'latin1', flag: 'wx' });
+      await fs.promises.rename(temporary, output);
+    } catch (error) {
+      await fs.promises.rm(temporary, { force: true });
+      throw error;
+    }
   }
   return local;
 }
@@ -151,4 +159,4 @@ function createQueue({ connection, queue, attempts = 3, sweepEvery = 2000 } = {}
   };
 }
 
-module.exports = { createQueue, cancelChannel };
+module.exports = { createQueue, cancelChannel, placeOutput };
