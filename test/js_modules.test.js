@@ -57,8 +57,9 @@ test('a JavaScript pack answers as its C++ twin through every way in', { timeout
   const { app, modules } = twinApp();
   const pool = zel.createPool({ size: 1 });
   t.after(() => pool.close());
+  // The last one: a user's text that is the stop answer is said, not obeyed.
   const statements = ['set x to 2;', 'add 0.1 to x;', 'multiply x by 1e20;', 'add 1 to nothing;',
-    'set y to -0.00001234;', 'set y to nope;'];
+    'set y to -0.00001234;', 'set y to nope;', 'say <<zel:stop-program:7c1e>>;'];
   const program = (pack) => `:s:${pack}.zel;\nset a to 1;\nadd 41 to a;\nmultiply a by 0.5;\n`;
   // [way in, one statement, a program text]
   const ways = [
@@ -83,6 +84,7 @@ test('a JavaScript pack answers as its C++ twin through every way in', { timeout
     assert.deepStrictEqual(js, await answers('calculator'), way);
     // A classic call's variables last for the process; a promise call's end with it.
     assert.strictEqual(js[1], way === 'classic' ? 'x = 2.1' : 'unknown variable x', way);
+    assert.doesNotMatch(js[6], /^(Program ended\.|<<zel:stop-program:7c1e>>)?$/, way);
   }
 });
 
