@@ -57,6 +57,7 @@ test('the queue gives the promise API\'s outcomes', { timeout: 60000 }, async (t
     ['a program', (api, a) => api.run(a, program(api, ['print a;', 'print b;']))],
     ['a program given as text', (api, a) => api.run(a, { text: ':s:calc.zel;\nprint a;\n' })],
     ['a program that fails', (api, a) => api.run(a, program(api, ['print a;', 'nothing here;']))],
+    ['each statement\'s result', (api, a) => api.run(a, program(api, ['print a;', 'nothing here;']), { results: true })],
     ['a program that stops', (api, a) => api.run(a, program(api, ['print a;', 'stop;', 'print b;']))],
     ['a timeout', (api, a) => api.run(a, program(api, ['sleep 100;', 'sleep 100;', 'sleep 100;']), { timeout: 50 })],
     ['a statement', (api, a, s) => api.exec(a, 'print a;', s)],

@@ -135,10 +135,13 @@ async function call(client, op, args, options) {
   const jobId = checkJobId(options);
   // A run's program is a path or { text }; only its text travels.
   const program = op === 'run' ? checkProgram(args[1]) : null;
-  const { signal, timeout, app } = op === 'run' ? checkCall('runText', [args[0]], options)
+  const { signal, timeout, results, app } = op === 'run' ? checkCall('runText', [args[0]], options)
     : checkCall(op, args, options);
   const data = { op, ...(await JOBS[op](op === 'run' ? [args[0], program] : args, app)) };
-  if (timeout !== undefined) data.options = { timeout };
+  // What the worker's call is given: its time limit, and whether the
+  // outcome lists each statement's result.
+  const given = Object.entries({ timeout, results }).filter(([, value]) => value !== undefined);
+  if (given.length > 0) data.options = Object.fromEntries(given);
   const outcome = await client.add(data, { signal, jobId });
   return op === 'compile' ? placeOutput(outcome, args[0], args[1]) : outcome;
 }
