@@ -4,10 +4,8 @@
 // never closed, a child never reaped) then fails its file instead of
 // holding "node --test" until CI gives up. The timer never keeps the
 // process alive by itself.
-//
-// A process that ends before its tests have (a stop answer under the
-// classic exports ends it with status 0) fails too: the runner would
-// otherwise count the file as passed, its remaining tests unrun.
+// A process that ends with status 0 before its tests do (a stop answer
+// under the classic exports) fails too, its remaining tests unrun.
 const path = require('node:path');
 
 function timeLimit(seconds) {
