@@ -135,8 +135,7 @@ test('a call settles without its job\'s event', { timeout: 20000 }, async (t) =>
   await closed;
 });
 
-// Compiled programs that come back together (within one millisecond, as the
-// clock held still makes sure) are each placed whole, under their own names.
+// Compiled programs that come back in one millisecond are each placed whole, under their own names.
 test('compiled programs placed at once keep their own texts', { timeout: 20000 }, async (t) => {
   const { placeOutput } = require('../lib/queue/client');
   const texts = ['a', 'b', 'c'].map((n) => n.repeat(1 << 16));
