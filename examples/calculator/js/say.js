@@ -5,6 +5,8 @@
 const STOP_ANSWER = '<<zel:stop-program:7c1e>>';
 
 exports.execute = function execute(input) {
-  const text = input.slice(input.indexOf(';') + 1).replace(/[; ]+$/, '').trim().replace(/^say\s+/, '');
+  // The statement as the C++ twin reads it: final ";" and spaces, and
+  // leading spaces, taken off; the text is what follows "say ".
+  const text = input.slice(input.indexOf(';') + 1).replace(/[; ]+$/, '').replace(/^ +/, '').slice(4);
   return text === STOP_ANSWER ? 'say: that text is the stop answer, which only stop gives' : text;
 };
