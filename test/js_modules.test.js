@@ -46,7 +46,8 @@ test('a JavaScript pack answers as its C++ twin through every way in', { timeout
   const pool = zel.createPool({ size: 1 });
   t.after(() => pool.close());
   const statements = ['set x to 2;', 'add 0.1 to x;', 'multiply x by 1e20;', 'add 1 to nothing;',
-    'set y to -0.00001234;', 'set y to nope;', 'say <<zel:stop-program:7c1e>>;', 'say   hi\tthere ;'];
+    'set y to -0.00001234;', 'set y to nope;', 'say <<zel:stop-program:7c1e>>;', 'say   hi\tthere ;',
+    'set z to -0;', 'set z to 0x1.8p1;'];
   const program = (pack) => `:s:${pack}.zel;\nset a to 1;\nadd 41 to a;\nmultiply a by 0.5;\n`;
   // [way in, one statement, a program text]
   const ways = [
