@@ -120,12 +120,15 @@ napi_value text(napi_env env, const std::string& bytes) {
 }
 
 // The UTF-8 bytes of `value`, a short one in one call: false, with `out`
-// untouched, when `value` is not a string.
+// untouched, when `value` is not a string. A character is never cut, so a
+// longer string may stop up to three bytes short of the room (a four-byte
+// character that does not fit): only a text that stops sooner than that is
+// known to be whole.
 bool bytesOf(napi_env env, napi_value value, std::string& out) {
   char small[256];
   size_t length = 0;
   if (napi_get_value_string_utf8(env, value, small, sizeof small, &length) != napi_ok) return false;
-  if (length + 1 < sizeof small) {
+  if (length + 4 < sizeof small) {
     out.assign(small, length);
     return true;
   }
