@@ -49,6 +49,8 @@ test('a JavaScript pack answers as its C++ twin through every way in', { timeout
     'set y to -0.00001234;', 'set y to nope;', 'say <<zel:stop-program:7c1e>>;', 'say   hi\tthere ;',
     'set z to -0;', 'set z to 0x1.8p1;', 'say déjà vu, naïve ✓;'];
   const program = (pack) => `:s:${pack}.zel;\nset a to 1;\nadd 41 to a;\nmultiply a by 0.5;\n`;
+  // Two modules in turn, for more statements than share one handle scope.
+  const long = (pack) => `:s:${pack}.zel;\nset a to 0;\n${'add 1 to a;\nsay a;\n'.repeat(150)}show a;\n`;
   // [way in, one statement, a program text]
   const ways = [
     ['classic', zel.Commandes, (text) => {
@@ -65,7 +67,7 @@ test('a JavaScript pack answers as its C++ twin through every way in', { timeout
     const answers = async (pack) => {
       const out = [];
       for (const s of statements) out.push(await exec(app, s, path.join(modules, `${pack}.zel`)));
-      if (run) out.push(await run(program(pack)));
+      if (run) out.push(await run(program(pack)), await run(long(pack)));
       return out;
     };
     const js = await answers('jscalc');
