@@ -35,9 +35,12 @@ bool isFailureMessage(Message number) {
 
 std::atomic<bool>* runEndFlag = &neverEnds;
 
-Call::Call() { markCheckDue(); }
+Call::Call() : result_(resultat) { markCheckDue(); }
 
-Call::~Call() { markCheckDue(); }
+Call::~Call() {
+  resultat = std::move(result_);
+  markCheckDue();
+}
 
 void Call::setApp(std::string app, std::string catalog) {
   app_ = std::move(app);
@@ -83,7 +86,7 @@ void Call::store(Result result, bool counts) {
   outcome.message = result.message;
   outcome.line = line_;
   if (result.failed && counts) addFailure(result, line_);
-  resultat = std::move(result.text);
+  result_ = std::move(result.text);
 }
 
 void Call::addFailure(const Result& failure, int line) {
@@ -99,7 +102,7 @@ void Call::addFailure(const Result& failure, int line) {
 void Call::addStatementResult(int line) {
   if (!keepsResults) return;
   if (outcome.results.size() < listCap) {
-    outcome.results.push_back({line, outcome.message, resultat});
+    outcome.results.push_back({line, outcome.message, result_});
   } else {
     ++outcome.omittedResults;
   }

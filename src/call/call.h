@@ -3,12 +3,12 @@
 // Every engine step returns what it produced as a value, a Result
 // (base/outcome.h): the text, the catalogue message it is (a named
 // constant; none for a module's answer) and whether it reports a failure.
-// The step's caller hands it to Call::store, the one place that writes both
-// the classic process-wide result text (resultat) and the call's own
-// record: the message and line of the latest result, and every failure in
-// order. Each entry call has a
-// record of its own, so a module calling back into the engine leaves its
-// caller's record alone.
+// The step's caller hands it to Call::store, the one place that writes the
+// call's latest result text and its record: the message and line of the
+// latest result, and every failure in order. The classic process-wide
+// result text (resultat) is written from it once, as the call ends. Each
+// entry call has a record of its own, so a module calling back into the
+// engine leaves its caller's record alone.
 #ifndef ZEL_CALL_CALL_H_
 #define ZEL_CALL_CALL_H_
 
@@ -24,7 +24,10 @@ class Call {
  public:
   // A call's start and end each make the next look at the disk check for
   // changes (cache/watch.h): a change made before a call is seen by it, and
-  // what a nested call wrote by its caller's next statement.
+  // what a nested call wrote by its caller's next statement. A call starts
+  // from the result the classic state holds (resultat: what the previous
+  // call left) and leaves its own latest result there as it ends: the one
+  // place resultat is read and written.
   Call();
   ~Call();
   Call(const Call&) = delete;
@@ -68,14 +71,18 @@ class Call {
   void setHeaderLine(int line) { headerLine_ = line; }
   int headerLine() const { return headerLine_; }
 
-  // Stores a step's result: resultat takes its text, the record its
-  // message and the current line, and a failure is added to the record's
-  // failures (unless `counts` is false: a program's header line).
+  // Stores a step's result: the call's latest result takes its text, the
+  // record its message and the current line, and a failure is added to the
+  // record's failures (unless `counts` is false: a program's header line).
   void store(Result result, bool counts = true);
+  // The latest result text: the last one stored, or the one the call
+  // started from. takeResult() moves it out, leaving it empty.
+  const std::string& result() const { return result_; }
+  std::string takeResult() { return std::move(result_); }
   // Adds a failure to the record without storing it as the result.
   void addFailure(const Result& failure, int line);
-  // Adds the result the statement on `line` came to (resultat, with the
-  // message of the latest result stored) when the call keeps results.
+  // Adds the result the statement on `line` came to (the latest result,
+  // with its message) when the call keeps results.
   void addStatementResult(int line);
   bool keepsResults = false;
   // How many failures, and how many results, the record lists; the rest
@@ -97,6 +104,7 @@ class Call {
   std::string shippedCatalog_;
   std::string packDir_;
   std::string syntaxModuleDir_;
+  std::string result_;
   int line_ = 0;
   int headerLine_ = 0;
   // stopAnswer()'s text, and the disk generation and cache evictions count

@@ -59,8 +59,8 @@ std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
   call.setApp(myAbsolutePathDirApp);
   SyntaxMatch match = matchSyntaxFile(call, syntaxPath, statement);
   keepLastAnswer(match);
-  resultat = std::move(match.result.text);
-  return resultat;
+  call.store(std::move(match.result));
+  return call.result();
 }
 
 std::string goVerifySyntaxesAll(std::string selector, std::string statement,
@@ -68,10 +68,10 @@ std::string goVerifySyntaxesAll(std::string selector, std::string statement,
   Call call;
   call.setApp(myAbsolutePathDirApp);
   SyntaxMatch match = searchSyntax(call, selector, statement);
-  if (match.passedOver) return resultat;
+  if (match.passedOver) return call.result();
   keepLastAnswer(match);
-  resultat = std::move(match.result.text);
-  return resultat;
+  call.store(std::move(match.result));
+  return call.result();
 }
 
 std::string goLoadScript(std::string programPath, std::string syntaxPath) {

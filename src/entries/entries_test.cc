@@ -166,4 +166,22 @@ TEST_F(EntriesTest, RunCallRecordsHowEachRunEnded) {
   EXPECT_EQ(app_.keywordCalls(), callsBefore);
 }
 
+// An isolated call works on values of its own: the classic state a classic
+// call left is there, as it was, when it ends.
+TEST_F(EntriesTest, IsolatedRunCallLeavesTheClassicStateAsItWas) {
+  const std::string prog = app_.write("prog.txt", ":s:calc.zel;\nprint one;\nnot ended");
+  resultat = "classic result";
+  dataToSave = "classic pending";
+  std::atomic<bool> cancel{false};
+  const Outcome outcome = runCall(cancel, true, [&](Call& c) {
+    return executeProgram(c, app_.path(), prog);
+  });
+  EXPECT_EQ(outcome.result, "ran " + prog + ";print one;");
+  EXPECT_EQ(std::make_tuple(resultat, dataToSave),
+            std::make_tuple("classic result", "classic pending"));
+  // A classic run leaves its own.
+  const std::string classic = CallZEL_Executer(app_.path(), prog);
+  EXPECT_EQ(std::make_tuple(resultat, dataToSave), std::make_tuple(classic, "not ended"));
+}
+
 }  // namespace

@@ -55,6 +55,30 @@ void recordThrow(Call& call, const char* what) {
   call.outcome.modulePath = throwingModule();
 }
 
+// Runs `entry` in a call of its own and returns the call's record. The
+// call ends here, leaving its result in the classic state, before the
+// caller puts an isolated call's classic state back.
+Outcome recordedOutcome(bool isolated, const std::function<std::string(Call&)>& entry) {
+  Call call;
+  call.holdsBackFirstResult = !isolated;
+  try {
+    call.outcome.result = entry(call);
+  } catch (const std::exception& e) {
+    recordThrow(call, e.what());
+  } catch (...) {
+    recordThrow(call, "zel: unknown exception in the engine");
+  }
+  if (call.outcome.omitted > 0) {
+    call.outcome.diagnostics.push_back(
+        {0, kNoMessage, std::to_string(call.outcome.omitted) + " more failures left out"});
+  }
+  if (call.outcome.omittedResults > 0) {
+    call.outcome.results.push_back(
+        {0, kNoMessage, std::to_string(call.outcome.omittedResults) + " more results left out"});
+  }
+  return std::move(call.outcome);
+}
+
 }  // namespace
 
 Outcome runCall(std::atomic<bool>& cancel, bool isolated,
@@ -70,24 +94,8 @@ Outcome runCall(std::atomic<bool>& cancel, bool isolated,
   CallStateStore callState;
   const bool callStore = isolated && ownState;
   CallStateStore* const savedStore = callStore ? useCallStateStore(&callState) : nullptr;
-  Call call;
-  call.holdsBackFirstResult = !isolated;
-  try {
-    call.outcome.result = entry(call);
-  } catch (const std::exception& e) {
-    recordThrow(call, e.what());
-  } catch (...) {
-    recordThrow(call, "zel: unknown exception in the engine");
-  }
+  Outcome outcome = recordedOutcome(isolated, entry);
   if (isolated) putClassicState(classic);
   if (callStore) useCallStateStore(savedStore);
-  if (call.outcome.omitted > 0) {
-    call.outcome.diagnostics.push_back(
-        {0, kNoMessage, std::to_string(call.outcome.omitted) + " more failures left out"});
-  }
-  if (call.outcome.omittedResults > 0) {
-    call.outcome.results.push_back(
-        {0, kNoMessage, std::to_string(call.outcome.omittedResults) + " more results left out"});
-  }
-  return std::move(call.outcome);
+  return outcome;
 }

@@ -132,7 +132,7 @@ void runDirectStatement(Call& call, const std::string& syntaxPath,
     call.store(runAcceptedStatement(call, match, syntaxPath + ";" + moduleStatement));
   } else if (match.passedOver) {
     // A comment: the result as it was, without its markers.
-    call.store(answer(withoutStatementMarkers(resultat)));
+    call.store(answer(withoutStatementMarkers(call.result())));
   } else {
     match.result.text = withoutStatementMarkers(std::move(match.result.text));
     call.store(std::move(match.result));
@@ -145,7 +145,7 @@ bool applyStopTest(Call& call) {
   const std::string* stop = call.stopAnswer();
   // Without a real stop answer every empty result, or the catalogue's own
   // failure text, would end the host process.
-  if (stop == nullptr || stop->empty() || resultat != *stop) return false;
+  if (stop == nullptr || stop->empty() || call.result() != *stop) return false;
   stopRun(call);
   return true;
 }

@@ -10,15 +10,15 @@ namespace {
 SyntaxMatch searchAllPacks(const Call& call, const std::string& statement) {
   myDirPath = call.packDir();
   SyntaxMatch match;
-  const DirListing& listing = listDirectory(call.app(), myDirPath);
+  const DirListing& listing = listDirectory(call.app(), call.packDir());
   if (!listing.exists) {
-    match.result = call.message(kCannotOpen, myDirPath);
+    match.result = call.message(kCannotOpen, call.packDir());
     return match;
   }
   // A directory that cannot be listed leaves the result as it was, and the
   // statement cannot run.
   if (!listing.opened) {
-    match.result = refusal(resultat);
+    match.result = refusal(call.result());
     return match;
   }
   // By index, and the entry not used after the match: a module that calls
