@@ -44,33 +44,34 @@ struct AcceptedModule {
   uint64_t evictions = 0;
 };
 
-// The latest accepted module of each level of module calls in progress: a
-// module that calls back into the engine has its nested statements use the
-// next level, so the path its own call reports it by stays as it is.
+// The latest accepted module of each level of module calls in progress,
+// outermost first: a module that calls back into the engine has its nested
+// statements use the next level, so the path its own call reports it by
+// stays as it is. Process-wide, as the caches are: the next call (one
+// Commandes after another) finds what the previous one worked out. Never
+// destroyed; its entries never move.
+std::deque<AcceptedModule>& acceptedLevels = *new std::deque<AcceptedModule>(1);
+// The outermost level, the one nearly every statement uses, without a
+// lookup in the deque.
+AcceptedModule* const outermostAccepted = &acceptedLevels.front();
+// The level of the statement being run: how many module calls are in
+// progress.
+size_t acceptedDepth = 0;
+
+// One more level for as long as a module call lasts.
 class AcceptedLevel {
  public:
-  AcceptedLevel() { ++depth_; }
-  ~AcceptedLevel() { --depth_; }
+  AcceptedLevel() {
+    if (++acceptedDepth == acceptedLevels.size()) acceptedLevels.emplace_back();
+  }
+  ~AcceptedLevel() { --acceptedDepth; }
   AcceptedLevel(const AcceptedLevel&) = delete;
   AcceptedLevel& operator=(const AcceptedLevel&) = delete;
-  static AcceptedModule& latest() {
-    static auto* levels = new std::deque<AcceptedModule>;
-    // The outermost level, the one nearly every statement uses, without a
-    // lookup in the deque (whose entries never move).
-    static AcceptedModule* const outermost = &levels->emplace_back();
-    if (depth_ == 0) return *outermost;
-    while (levels->size() <= depth_) levels->emplace_back();
-    return (*levels)[depth_];
-  }
-
- private:
-  static size_t depth_;
 };
 
-size_t AcceptedLevel::depth_ = 0;
-
 AcceptedModule& acceptedModule(const Call& call, const SyntaxMatch& match) {
-  AcceptedModule* const latest = &AcceptedLevel::latest();
+  AcceptedModule* const latest =
+      acceptedDepth == 0 ? outermostAccepted : &acceptedLevels[acceptedDepth];
   if (match.module != latest->module || match.syntaxFile() != latest->syntax ||
       call.app() != latest->app) {
     const std::string pack = packName(match.syntaxFile());

@@ -119,30 +119,33 @@ struct Match {
   ModuleDirectory* directory;
 };
 
-// The room of the match in progress: one per level of matches nested
-// through modules calling back into the engine.
+// The rooms of the matches in progress, outermost first: one per level of
+// matches nested through modules calling back into the engine.
+// Process-wide, as the caches are: the next statement's match finds what
+// the previous one looked up. Never destroyed; its entries never move.
+std::deque<MatchRoom>& matchRooms = *new std::deque<MatchRoom>(1);
+// The outermost room, the one nearly every match uses, without a lookup in
+// the deque.
+MatchRoom* const outermostRoom = &matchRooms.front();
+// How many matches are in progress.
+size_t matchDepth = 0;
+
+// The room of the match in progress, for as long as it lasts.
 class RoomHold {
  public:
   RoomHold() {
-    static auto* rooms = new std::deque<MatchRoom>;
-    // The outermost room, the one nearly every match uses, without a
-    // lookup in the deque (whose entries never move).
-    static MatchRoom* const outermost = &rooms->emplace_back();
-    if (depth_ > 0 && rooms->size() <= depth_) rooms->emplace_back();
-    room_ = depth_ == 0 ? outermost : &(*rooms)[depth_];
-    ++depth_;
+    if (matchDepth > 0 && matchDepth == matchRooms.size()) matchRooms.emplace_back();
+    room_ = matchDepth == 0 ? outermostRoom : &matchRooms[matchDepth];
+    ++matchDepth;
   }
-  ~RoomHold() { --depth_; }
+  ~RoomHold() { --matchDepth; }
   RoomHold(const RoomHold&) = delete;
   RoomHold& operator=(const RoomHold&) = delete;
   MatchRoom& room() { return *room_; }
 
  private:
-  static size_t depth_;
   MatchRoom* room_;
 };
-
-size_t RoomHold::depth_ = 0;
 
 // True when a syntax module's answer carries "(NM)", "(NF)" or "(LEX)".
 bool carriesRefusalMarker(const std::string& answer) {
