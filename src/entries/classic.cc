@@ -57,7 +57,7 @@ std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
                            std::string /*lineNumber*/) {
   Call call;
   call.setApp(myAbsolutePathDirApp);
-  SyntaxMatch match = matchSyntaxFile(call, syntaxPath, statement);
+  SyntaxVerdict match = matchSyntaxFile(call, syntaxPath, statement);
   keepLastAnswer(match);
   call.store(std::move(match.result));
   return call.result();
@@ -67,7 +67,7 @@ std::string goVerifySyntaxesAll(std::string selector, std::string statement,
                                 std::string /*lineNumber*/) {
   Call call;
   call.setApp(myAbsolutePathDirApp);
-  SyntaxMatch match = searchSyntax(call, selector, statement);
+  SyntaxVerdict match = searchSyntax(call, selector, statement);
   if (match.passedOver) return call.result();
   keepLastAnswer(match);
   call.store(std::move(match.result));

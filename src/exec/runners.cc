@@ -69,7 +69,7 @@ bool runLine(Run& run, std::string& statement, int firstLine, int lineNumber) {
   Call& call = run.call;
   const StatementScope scope(call.app());
   call.setLine(lineNumber);
-  SyntaxMatch match = searchStatement(call, run.syntaxPath, statement);
+  SyntaxVerdict match = searchStatement(call, run.syntaxPath, statement);
   // The search's answer is the result until a module gives one; a program's
   // header line that no form accepts is not counted as a failure. The
   // header is known by its position: a marker elsewhere exempts nothing.

@@ -21,9 +21,9 @@ std::string withoutStatementMarkers(std::string text) {
   return goReplace(std::move(text), "(CZEL)", "");
 }
 
-SyntaxMatch searchStatement(const Call& call, const std::string& syntaxPath,
-                            const std::string& statement) {
-  SyntaxMatch match = searchSyntax(call, syntaxPath, statement);
+SyntaxVerdict searchStatement(const Call& call, const std::string& syntaxPath,
+                              const std::string& statement) {
+  SyntaxVerdict match = searchSyntax(call, syntaxPath, statement);
   keepLastAnswer(match);
   return match;
 }
@@ -69,7 +69,7 @@ class AcceptedLevel {
   AcceptedLevel& operator=(const AcceptedLevel&) = delete;
 };
 
-AcceptedModule& acceptedModule(const Call& call, const SyntaxMatch& match) {
+AcceptedModule& acceptedModule(const Call& call, const SyntaxVerdict& match) {
   AcceptedModule* const latest =
       acceptedDepth == 0 ? outermostAccepted : &acceptedLevels[acceptedDepth];
   if (match.module != latest->module || match.syntaxFile() != latest->syntax ||
@@ -101,7 +101,7 @@ const LoadedModule& moduleFile(AcceptedModule& module) {
 
 }  // namespace
 
-Result runAcceptedStatement(const Call& call, const SyntaxMatch& match,
+Result runAcceptedStatement(const Call& call, const SyntaxVerdict& match,
                             const std::string& input) {
   AcceptedModule& module = acceptedModule(call, match);
   // A form's parameter comes from a syntax file, which the header of a
@@ -127,7 +127,7 @@ Result runAcceptedStatement(const Call& call, const SyntaxMatch& match,
 void runDirectStatement(Call& call, const std::string& syntaxPath,
                         const std::string& statement, const std::string& moduleStatement) {
   const StatementScope scope(call.app());
-  SyntaxMatch match = searchStatement(call, syntaxPath, statement);
+  SyntaxVerdict match = searchStatement(call, syntaxPath, statement);
   if (match.accepted) {
     call.store(std::move(match.result));
     call.store(runAcceptedStatement(call, match, syntaxPath + ";" + moduleStatement));

@@ -20,8 +20,8 @@ std::string withoutStatementMarkers(std::string text);
 
 // Searches `statement` and keeps the last syntax module answer
 // (lineSyntaxesExistLib).
-SyntaxMatch searchStatement(const Call& call, const std::string& syntaxPath,
-                            const std::string& statement);
+SyntaxVerdict searchStatement(const Call& call, const std::string& syntaxPath,
+                              const std::string& statement);
 
 // Calls the module an accepted match names, in the pack of the syntax file
 // that accepted the statement, with `input`, and returns its answer. A
@@ -29,7 +29,7 @@ SyntaxMatch searchStatement(const Call& call, const std::string& syntaxPath,
 // is never loaded: the result is then message 4 naming the module path (NUL
 // shown as "\0"), as for a module file that cannot be opened; a module the
 // loader refuses gives the loader's text.
-Result runAcceptedStatement(const Call& call, const SyntaxMatch& match,
+Result runAcceptedStatement(const Call& call, const SyntaxVerdict& match,
                             const std::string& input);
 
 // Runs one statement given as text: on acceptance (for "*.*", by the module
