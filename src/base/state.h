@@ -10,7 +10,7 @@
 // to be held back) and resultat, which a call starts from: a call leaves its
 // result in resultat as it ends, a program run its last line and unfinished
 // text (line, dataToSave), and a compilation ErrorEnCrypt. A call made
-// through runCall as isolated (the promise API) starts from them empty and
+// through recordedCall as isolated (the promise API) starts from them empty and
 // puts them back as it found them.
 #ifndef ZEL_BASE_STATE_H_
 #define ZEL_BASE_STATE_H_

@@ -10,7 +10,7 @@
 namespace {
 
 bool stopEndsRun = false;
-// Set by a stop answer under runCall, so that the run that ends on it is
+// Set by a stop answer under recordedCall, so that the run that ends on it is
 // recorded as stopped rather than cancelled (the answer may come from a
 // call nested in a module's).
 bool stopRequested = false;
@@ -33,7 +33,7 @@ bool isFailureMessage(Message number) {
 
 }  // namespace
 
-std::atomic<bool>* runEndFlag = &neverEnds;
+std::atomic<bool>* programEndFlag = &neverEnds;
 
 Call::Call() : result_(resultat) { markCheckDue(); }
 
@@ -121,18 +121,18 @@ void stopRun(Call& call) {
   call.outcome.stopped = true;
   if (!stopEndsRun) std::exit(0);
   stopRequested = true;
-  runEndFlag->store(true, std::memory_order_relaxed);
+  programEndFlag->store(true, std::memory_order_relaxed);
 }
 
-RunScope::RunScope(std::atomic<bool>& cancel)
-    : flag_(runEndFlag), stopEndsRun_(stopEndsRun), stopRequested_(stopRequested) {
-  runEndFlag = &cancel;
+RecordedCallScope::RecordedCallScope(std::atomic<bool>& cancel)
+    : flag_(programEndFlag), stopEndsRun_(stopEndsRun), stopRequested_(stopRequested) {
+  programEndFlag = &cancel;
   stopEndsRun = true;
   stopRequested = false;
 }
 
-RunScope::~RunScope() {
-  runEndFlag = flag_;
+RecordedCallScope::~RecordedCallScope() {
+  programEndFlag = flag_;
   stopEndsRun = stopEndsRun_;
   stopRequested = stopRequested_;
 }

@@ -115,29 +115,29 @@ class Call {
 };
 
 // True when the run in progress must end before its next statement: a stop
-// answer under runCall, or a cancel request. One load of a flag.
-extern std::atomic<bool>* runEndFlag;
-inline bool runEnding() { return runEndFlag->load(std::memory_order_relaxed); }
+// answer under recordedCall, or a cancel request. One load of a flag.
+extern std::atomic<bool>* programEndFlag;
+inline bool programRunEnding() { return programEndFlag->load(std::memory_order_relaxed); }
 
-// The runners call this when they leave a run early because runEnding() was
+// The runners call this when they leave a run early because programRunEnding() was
 // set before a statement: records a cancel unless a stop ended the run.
 void noteRunEnded(Call& call);
 
 // The stop answer was found: stores message 12. Ends the process with exit
-// status 0, unless the caller is runCall: the run then ends before its next
+// status 0, unless the caller is recordedCall: the run then ends before its next
 // statement and the record says stopped.
 void stopRun(Call& call);
 
-// The run settings of one isolated run (runCall), for as long as it lives:
-// runEnding() reads `cancel`, a stop answer ends the run instead of the
+// The run settings of one isolated run (recordedCall), for as long as it lives:
+// programRunEnding() reads `cancel`, a stop answer ends the run instead of the
 // process, and no stop is pending. The settings of the run it is nested in
 // (a module calling back into the engine) come back when it ends.
-class RunScope {
+class RecordedCallScope {
  public:
-  explicit RunScope(std::atomic<bool>& cancel);
-  ~RunScope();
-  RunScope(const RunScope&) = delete;
-  RunScope& operator=(const RunScope&) = delete;
+  explicit RecordedCallScope(std::atomic<bool>& cancel);
+  ~RecordedCallScope();
+  RecordedCallScope(const RecordedCallScope&) = delete;
+  RecordedCallScope& operator=(const RecordedCallScope&) = delete;
 
  private:
   std::atomic<bool>* const flag_;

@@ -16,7 +16,7 @@
 #include "lang/lang.h"
 #include "support/engine_test.h"
 #include "entries/entries.h"
-#include "entries/run_call.h"
+#include "entries/recorded_call.h"
 #include "call/call.h"
 #include "base/state.h"
 #include "zel/zel.h"
@@ -190,7 +190,7 @@ TEST_F(BoundaryTest, ModulesMayCallBackIntoTheEngine) {
   // One that throws once the nested statement has run is the one named.
   app_.syntaxFile("calc", "rethrow (again)\nprint (printer)\n");
   std::atomic<bool> cancel{false};
-  const Outcome threw = runCall(cancel, true, [&](Call& call) {
+  const Outcome threw = recordedCall(cancel, true, [&](Call& call) {
     return executeStatement(call, app_.path(), "rethrow print inner;", syntax_);
   });
   EXPECT_EQ(threw.modulePath, module);

@@ -42,7 +42,7 @@ std::string classicRun(Runner run, const std::string& programPath, const std::st
 // be engine state that a module calling back into the engine rewrites.
 std::string callModule(const std::string& modulePath, const std::string& input) {
   const std::string path = modulePath;
-  return classicText(runPackModule(myAbsolutePathDirApp, path, input), path);
+  return classicText(callPackModule(myAbsolutePathDirApp, path, input), path);
 }
 
 std::string callLibModule(const std::string& libPath, const std::string& syntaxLine,

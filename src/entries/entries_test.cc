@@ -11,7 +11,7 @@
 #include "lang/lang.h"
 #include "support/engine_test.h"
 #include "entries/entries.h"
-#include "entries/run_call.h"
+#include "entries/recorded_call.h"
 #include "call/call.h"
 #include "base/state.h"
 #include "zel/zel.h"
@@ -138,7 +138,7 @@ TEST(FreshProcess, FirstModuleResultIsHeldBack) {
       ::testing::ExitedWithCode(3), "");
 }
 
-// Under runCall a stop answer or a cancel request ends the run (not the
+// Under recordedCall a stop answer or a cancel request ends the run (not the
 // process), and the record tells how the result came about.
 TEST_F(EntriesTest, RunCallRecordsHowEachRunEnded) {
   const std::string prog = app_.write("prog.txt",
@@ -146,7 +146,8 @@ TEST_F(EntriesTest, RunCallRecordsHowEachRunEnded) {
   const std::string missing = app_.path() + "/missing.txt";
   std::atomic<bool> cancel{false};
   const auto run = [&](const std::string& program) {
-    return runCall(cancel, false, [&](Call& c) { return executeProgram(c, app_.path(), program); });
+    return recordedCall(cancel, false,
+                        [&](Call& c) { return executeProgram(c, app_.path(), program); });
   };
   const Outcome stopped = run(prog);
   EXPECT_EQ(stopped.result, "M12");
@@ -173,7 +174,7 @@ TEST_F(EntriesTest, IsolatedRunCallLeavesTheClassicStateAsItWas) {
   resultat = "classic result";
   dataToSave = "classic pending";
   std::atomic<bool> cancel{false};
-  const Outcome outcome = runCall(cancel, true, [&](Call& c) {
+  const Outcome outcome = recordedCall(cancel, true, [&](Call& c) {
     return executeProgram(c, app_.path(), prog);
   });
   EXPECT_EQ(outcome.result, "ran " + prog + ";print one;");

@@ -50,7 +50,7 @@ bool completeStatement(StatementText& text) {
 }
 
 // What a run keeps from one statement to the next.
-struct Run {
+struct ProgramRun {
   Call& call;
   const std::string& programPath;
   const std::string& syntaxPath;
@@ -62,7 +62,8 @@ struct Run {
 // Runs `statement`, read from lines `firstLine` to `lineNumber`, if the
 // syntax search accepts it. Returns true when a module was called;
 // `statement` loses its "(ZE)" and "(CZEL)" markers.
-bool runLine(Run& run, std::string& statement, int firstLine, int lineNumber) {
+bool runProgramStatement(ProgramRun& run, std::string& statement, int firstLine,
+                         int lineNumber) {
   // A comment is never run, whatever the previous result holds, and costs
   // nothing.
   if (isPassedOver(statement)) return false;
@@ -193,7 +194,7 @@ struct CompiledFormat {
 // True when the run must end before its next statement (a stop answer, a
 // cancel request or a time limit), which is then recorded.
 bool endsHere(Call& call) {
-  if (!runEnding()) return false;
+  if (!programRunEnding()) return false;
   noteRunEnded(call);
   return true;
 }
@@ -269,7 +270,7 @@ class LineReader {
 template <class Format>
 std::string runProgram(Call& call, std::istream& source, const std::string& programPath,
                        const std::string& syntaxPath, Format format) {
-  Run run{call, programPath, syntaxPath, programPath + ";"};
+  ProgramRun run{call, programPath, syntaxPath, programPath + ";"};
   // A run never continues a statement left unterminated by an earlier run.
   StatementText text;
   int lineNumber = 0;
@@ -285,7 +286,7 @@ std::string runProgram(Call& call, std::istream& source, const std::string& prog
       continue;
     }
     pendingFrom = 0;
-    if (!runLine(run, text.line, firstLine, lineNumber)) continue;
+    if (!runProgramStatement(run, text.line, firstLine, lineNumber)) continue;
     if ((ended = endsHere(call))) break;
     if (call.holdsBackFirstResult && FirstResponse.empty()) format.keepFirstResult(call);
   }

@@ -113,7 +113,7 @@ Result runAcceptedStatement(const Call& call, const SyntaxVerdict& match,
   // The module's text goes straight into the result: answer(text) as it
   // stands, refusal(text) once marked failed.
   Result result;
-  switch (runPackModule(moduleFile(module), module.path, input, result.text)) {
+  switch (callPackModule(moduleFile(module), module.path, input, result.text)) {
     case ModuleAnswer::kAnswered:
       return result;
     case ModuleAnswer::kUnreadable:

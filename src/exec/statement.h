@@ -41,7 +41,7 @@ void runDirectStatement(Call& call, const std::string& syntaxPath,
 
 // Stop test: when the call's latest result is exactly the stop answer (catalogue message 21),
 // stores message 12 and ends the process with exit status 0, or only the
-// run when the call came through runCall (call/call.h). An empty message
+// run when the call came through recordedCall (call/call.h). An empty message
 // 21, or a catalogue that cannot be read, never stops. Returns true when it
 // stopped.
 bool applyStopTest(Call& call);

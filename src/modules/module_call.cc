@@ -270,8 +270,8 @@ const LoadedModule& loadedModule(const std::string& app, const std::string& path
 
 bool isCached(const LoadedModule& module) { return module.generation != 0; }
 
-ModuleAnswer::Kind runPackModule(const LoadedModule& module, const std::string& modulePath,
-                                 const std::string& input, std::string& answer) {
+ModuleAnswer::Kind callPackModule(const LoadedModule& module, const std::string& modulePath,
+                                  const std::string& input, std::string& answer) {
   if (!module.script.empty()) {
     return callScript(
         module,
@@ -284,16 +284,16 @@ ModuleAnswer::Kind runPackModule(const LoadedModule& module, const std::string& 
       answer);
 }
 
-ModuleAnswer runPackModule(const LoadedModule& module, const std::string& modulePath,
-                           const std::string& input) {
+ModuleAnswer callPackModule(const LoadedModule& module, const std::string& modulePath,
+                            const std::string& input) {
   ModuleAnswer answer{ModuleAnswer::kAnswered, ""};
-  answer.kind = runPackModule(module, modulePath, input, answer.text);
+  answer.kind = callPackModule(module, modulePath, input, answer.text);
   return answer;
 }
 
-ModuleAnswer runPackModule(const std::string& app, const std::string& modulePath,
-                           const std::string& input) {
-  return runPackModule(loadedModule(app, modulePath), modulePath, input);
+ModuleAnswer callPackModule(const std::string& app, const std::string& modulePath,
+                            const std::string& input) {
+  return callPackModule(loadedModule(app, modulePath), modulePath, input);
 }
 
 ModuleAnswer::Kind askSyntaxModule(const LoadedModule& module, const std::string& libPath,

@@ -67,15 +67,15 @@ bool isCached(const LoadedModule& module);
 // Runs a pack module of the application `app`: execute(input) of a fresh
 // object from the shared object at modulePath. Uses handle, openZEL,
 // closeZEL and ps.
-ModuleAnswer runPackModule(const std::string& app, const std::string& modulePath,
-                           const std::string& input);
+ModuleAnswer callPackModule(const std::string& app, const std::string& modulePath,
+                            const std::string& input);
 // The same for a module already looked up with loadedModule(app, modulePath).
-ModuleAnswer runPackModule(const LoadedModule& module, const std::string& modulePath,
-                           const std::string& input);
+ModuleAnswer callPackModule(const LoadedModule& module, const std::string& modulePath,
+                            const std::string& input);
 // The same with the answer's text moved into `answer` (unchanged when the
 // module throws), without an answer object built and moved.
-ModuleAnswer::Kind runPackModule(const LoadedModule& module, const std::string& modulePath,
-                                 const std::string& input, std::string& answer);
+ModuleAnswer::Kind callPackModule(const LoadedModule& module, const std::string& modulePath,
+                                  const std::string& input, std::string& answer);
 
 // Asks a syntax module already looked up with loadedModule: check(syntaxLine,
 // statement) of a fresh object. Uses handleLib, openZELLib, closeZELLib and

@@ -1,4 +1,4 @@
-#include "entries/run_call.h"
+#include "entries/recorded_call.h"
 
 #include <exception>
 #include <mutex>
@@ -81,12 +81,12 @@ Outcome recordedOutcome(bool isolated, const std::function<std::string(Call&)>& 
 
 }  // namespace
 
-Outcome runCall(std::atomic<bool>& cancel, bool isolated,
-                const std::function<std::string(Call&)>& entry, bool ownState) {
+Outcome recordedCall(std::atomic<bool>& cancel, bool isolated,
+                     const std::function<std::string(Call&)>& entry, bool ownState) {
   const std::lock_guard<std::recursive_mutex> lock(engineMutex());
   // Put back as it ends, so that a module calling back into the engine
   // leaves its caller's settings as they were.
-  const RunScope scope(cancel);
+  const RecordedCallScope scope(cancel);
   clearThrowingModule();
   ClassicState classic;
   if (isolated) classic = takeClassicState();
