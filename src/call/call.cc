@@ -15,6 +15,13 @@ bool stopEndsRun = false;
 // call nested in a module's).
 bool stopRequested = false;
 
+// Marks the order of the calls' stores and ends (Call::mark), and the mark
+// of the latest end: a call ending leaves its result in resultat only when
+// it stored it after every call that ended before it, as the classic state
+// kept the latest result written.
+uint64_t resultSequence = 0;
+uint64_t lastEnded = 0;
+
 // Never set: native callers cannot cancel.
 std::atomic<bool> neverEnds{false};
 
@@ -35,11 +42,19 @@ bool isFailureMessage(Message number) {
 
 std::atomic<bool>* programEndFlag = &neverEnds;
 
-Call::Call() : result_(resultat) { markCheckDue(); }
+Call::Call() : result_(resultat), storedAt_(++resultSequence) { markCheckDue(); }
 
 Call::~Call() {
-  resultat = std::move(result_);
+  if (storedAt_ > lastEnded) resultat = std::move(result_);
+  lastEnded = ++resultSequence;
   markCheckDue();
+}
+
+uint64_t Call::mark() const { return resultSequence; }
+
+void Call::storeAsOf(Result result, uint64_t mark) {
+  store(std::move(result));
+  storedAt_ = mark;
 }
 
 void Call::setApp(std::string app, std::string catalog) {
@@ -87,6 +102,7 @@ void Call::store(Result result, bool counts) {
   outcome.line = line_;
   if (result.failed && counts) addFailure(result, line_);
   result_ = std::move(result.text);
+  storedAt_ = ++resultSequence;
 }
 
 void Call::addFailure(const Result& failure, int line) {

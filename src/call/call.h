@@ -79,6 +79,13 @@ class Call {
   // started from. takeResult() moves it out, leaving it empty.
   const std::string& result() const { return result_; }
   std::string takeResult() { return std::move(result_); }
+  // A mark in the order of the calls' stores and ends, and store() as of
+  // such an earlier mark: when a call nested in this one ended after it
+  // (a module that called back into the engine), the classic resultat keeps
+  // the nested call's result as this call ends, as if this result had been
+  // stored before the nested call.
+  uint64_t mark() const;
+  void storeAsOf(Result result, uint64_t mark);
   // Adds a failure to the record without storing it as the result.
   void addFailure(const Result& failure, int line);
   // Adds the result the statement on `line` came to (the latest result,
@@ -105,6 +112,7 @@ class Call {
   std::string packDir_;
   std::string syntaxModuleDir_;
   std::string result_;
+  uint64_t storedAt_;  // the mark of the latest store, or of the call's start
   int line_ = 0;
   int headerLine_ = 0;
   // stopAnswer()'s text, and the disk generation and cache evictions count

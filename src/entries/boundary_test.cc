@@ -194,6 +194,16 @@ TEST_F(BoundaryTest, ModulesMayCallBackIntoTheEngine) {
     return executeStatement(call, app_.path(), "rethrow print inner;", syntax_);
   });
   EXPECT_EQ(threw.modulePath, module);
+  // A classic call that throws leaves the latest result written: the
+  // nested statement's, or the acceptance when nothing ran inside.
+  app_.installPackModule("calc", "throwing_module", "boom");
+  app_.syntaxFile("calc", "rethrow (again)\nboom (boom)\nprint (printer)\n");
+  const std::pair<std::string, std::string> thrown[] = {
+      {"rethrow print inner;", "ran " + syntax_ + ";print inner;"}, {"boom now;", "(TRUEZEL)boom"}};
+  for (const auto& [statement, left] : thrown) {
+    EXPECT_ANY_THROW(CallZEL_Commandes(app_.path(), statement, syntax_));
+    EXPECT_EQ(resultat, left) << statement;
+  }
 
   // A syntax module that calls back while it is asked about a form.
   TestApp other;

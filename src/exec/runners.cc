@@ -82,7 +82,6 @@ bool runProgramStatement(ProgramRun& run, std::string& statement, int firstLine,
     if (!header) call.addStatementResult(lineNumber);
     return false;
   }
-  call.store(std::move(match.result));
   run.input.resize(run.programPath.size() + 1);
   run.input.append(statement);
   call.store(runAcceptedStatement(call, match, run.input));

@@ -101,7 +101,10 @@ const LoadedModule& moduleFile(AcceptedModule& module) {
 
 }  // namespace
 
-Result runAcceptedStatement(const Call& call, const SyntaxVerdict& match,
+namespace {
+
+// The module's result for an accepted match (runAcceptedStatement).
+Result acceptedModuleResult(const Call& call, const SyntaxVerdict& match,
                             const std::string& input) {
   AcceptedModule& module = acceptedModule(call, match);
   // A form's parameter comes from a syntax file, which the header of a
@@ -124,12 +127,26 @@ Result runAcceptedStatement(const Call& call, const SyntaxVerdict& match,
   }
 }
 
+}  // namespace
+
+Result runAcceptedStatement(Call& call, SyntaxVerdict& match, const std::string& input) {
+  // The acceptance is the statement's result only while the module runs,
+  // where nothing reads it: it is stored only when the module throws, and
+  // then stays the call's result, as of before the module ran.
+  const uint64_t beforeModule = call.mark();
+  try {
+    return acceptedModuleResult(call, match, input);
+  } catch (...) {
+    call.storeAsOf(std::move(match.result), beforeModule);
+    throw;
+  }
+}
+
 void runDirectStatement(Call& call, const std::string& syntaxPath,
                         const std::string& statement, const std::string& moduleStatement) {
   const StatementScope scope(call.app());
   SyntaxVerdict match = searchStatement(call, syntaxPath, statement);
   if (match.accepted) {
-    call.store(std::move(match.result));
     call.store(runAcceptedStatement(call, match, syntaxPath + ";" + moduleStatement));
   } else if (match.passedOver) {
     // A comment: the result as it was, without its markers.

@@ -28,9 +28,9 @@ SyntaxVerdict searchStatement(const Call& call, const std::string& syntaxPath,
 // module name that is empty, absolute, holds a ".." component or a NUL byte
 // is never loaded: the result is then message 4 naming the module path (NUL
 // shown as "\0"), as for a module file that cannot be opened; a module the
-// loader refuses gives the loader's text.
-Result runAcceptedStatement(const Call& call, const SyntaxVerdict& match,
-                            const std::string& input);
+// loader refuses gives the loader's text. When the module throws, the
+// match's acceptance is stored as the call's result (the exception goes on).
+Result runAcceptedStatement(Call& call, SyntaxVerdict& match, const std::string& input);
 
 // Runs one statement given as text: on acceptance (for "*.*", by the module
 // of the pack that accepted it) the module gets
