@@ -52,7 +52,7 @@ Call::~Call() {
 
 uint64_t Call::mark() const { return resultSequence; }
 
-void Call::storeAsOf(Result result, uint64_t mark) {
+void Call::storeAsOf(Result&& result, uint64_t mark) {
   store(std::move(result));
   storedAt_ = mark;
 }
@@ -97,7 +97,7 @@ Result Call::message(Message number, const std::string& fill) const {
   return result;
 }
 
-void Call::store(Result result, bool counts) {
+void Call::store(Result&& result, bool counts) {
   outcome.message = result.message;
   outcome.line = line_;
   if (result.failed && counts) addFailure(result, line_);

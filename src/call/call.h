@@ -74,7 +74,7 @@ class Call {
   // Stores a step's result: the call's latest result takes its text, the
   // record its message and the current line, and a failure is added to the
   // record's failures (unless `counts` is false: a program's header line).
-  void store(Result result, bool counts = true);
+  void store(Result&& result, bool counts = true);
   // The latest result text: the last one stored, or the one the call
   // started from. takeResult() moves it out, leaving it empty.
   const std::string& result() const { return result_; }
@@ -85,7 +85,7 @@ class Call {
   // the nested call's result as this call ends, as if this result had been
   // stored before the nested call.
   uint64_t mark() const;
-  void storeAsOf(Result result, uint64_t mark);
+  void storeAsOf(Result&& result, uint64_t mark);
   // Adds a failure to the record without storing it as the result.
   void addFailure(const Result& failure, int line);
   // Adds the result the statement on `line` came to (the latest result,
