@@ -22,6 +22,10 @@ bool stopRequested = false;
 uint64_t resultSequence = 0;
 uint64_t lastEnded = 0;
 
+// The innermost call in progress: a module calling back into the engine
+// starts a call nested in its caller's.
+const Call* innermostCall = nullptr;
+
 // Never set: native callers cannot cancel.
 std::atomic<bool> neverEnds{false};
 
@@ -42,10 +46,25 @@ bool isFailureMessage(Message number) {
 
 std::atomic<bool>* programEndFlag = &neverEnds;
 
-Call::Call() : result_(resultat), storedAt_(++resultSequence) { markCheckDue(); }
+// What the classic result held as a call starts: for a call nested in a
+// module's, its caller's latest result (the acceptance, while the caller's
+// module runs) unless a call nested before it ended later. A mark taken
+// after an end equals it, hence >=.
+const std::string& Call::resultAtStart() {
+  const Call* outer = innermostCall;
+  if (outer == nullptr) return resultat;
+  if (outer->pending_ != nullptr && outer->pendingMark_ >= lastEnded) return *outer->pending_;
+  return outer->storedAt_ >= lastEnded ? outer->result_ : resultat;
+}
+
+Call::Call() : outer_(innermostCall), result_(resultAtStart()), storedAt_(++resultSequence) {
+  innermostCall = this;
+  markCheckDue();
+}
 
 Call::~Call() {
-  if (storedAt_ > lastEnded) resultat = std::move(result_);
+  innermostCall = outer_;
+  if (storedAt_ >= lastEnded) resultat = std::move(result_);
   lastEnded = ++resultSequence;
   markCheckDue();
 }

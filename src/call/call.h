@@ -86,6 +86,13 @@ class Call {
   // stored before the nested call.
   uint64_t mark() const;
   void storeAsOf(Result&& result, uint64_t mark);
+  // While the module of an accepted statement runs, `text` (the acceptance,
+  // not stored unless the module throws) is this call's result as of
+  // `mark` for the calls nested in the module's; null when the module ends.
+  void holdWhileModuleRuns(const std::string* text, uint64_t mark) {
+    pending_ = text;
+    pendingMark_ = mark;
+  }
   // Adds a failure to the record without storing it as the result.
   void addFailure(const Result& failure, int line);
   // Adds the result the statement on `line` came to (the latest result,
@@ -106,6 +113,11 @@ class Call {
   Outcome outcome;
 
  private:
+  static const std::string& resultAtStart();
+
+  const Call* const outer_;  // the call this one is nested in, if any
+  const std::string* pending_ = nullptr;
+  uint64_t pendingMark_ = 0;
   std::string app_;
   std::string catalog_;
   std::string shippedCatalog_;

@@ -187,6 +187,9 @@ TEST_F(BoundaryTest, ModulesMayCallBackIntoTheEngine) {
                                   " destroyed=" + std::to_string(round) + " foreign=0");
   }
   EXPECT_EQ(command("print after;"), "ran " + syntax_ + ";print after;");
+  // A nested call that stores nothing returns its caller's latest result:
+  // the acceptance of the statement whose module it runs in.
+  EXPECT_EQ(command("reenter ## note;"), "outer saw [(TRUEZEL)again]");
   // One that throws once the nested statement has run is the one named.
   app_.syntaxFile("calc", "rethrow (again)\nprint (printer)\n");
   std::atomic<bool> cancel{false};

@@ -131,12 +131,17 @@ Result acceptedModuleResult(const Call& call, const SyntaxVerdict& match,
 
 Result runAcceptedStatement(Call& call, SyntaxVerdict& match, const std::string& input) {
   // The acceptance is the statement's result only while the module runs,
-  // where nothing reads it: it is stored only when the module throws, and
-  // then stays the call's result, as of before the module ran.
+  // where only a call nested in the module's reads it (as it would the
+  // classic result): it is stored only when the module throws, and then
+  // stays the call's result, as of before the module ran.
   const uint64_t beforeModule = call.mark();
+  call.holdWhileModuleRuns(&match.result.text, beforeModule);
   try {
-    return acceptedModuleResult(call, match, input);
+    Result result = acceptedModuleResult(call, match, input);
+    call.holdWhileModuleRuns(nullptr, 0);
+    return result;
   } catch (...) {
+    call.holdWhileModuleRuns(nullptr, 0);
     call.storeAsOf(std::move(match.result), beforeModule);
     throw;
   }
