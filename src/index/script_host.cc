@@ -256,9 +256,9 @@ void JsHost::dropRef(napi_ref& ref) {
   drop(env_, ref);
 }
 
-// Calls `entry` with `args` (the last one the call object) in a handle
-// scope of its own: true with the string it returns, otherwise false with
-// the failure text.
+// Calls `entry` with `args` (the last one the call object) inside the
+// caller's ModuleCallScope: true with the string it returns, otherwise
+// false with the failure text.
 bool JsHost::call(const ScriptFile& file, napi_ref entry, const char* name, napi_value* args,
                   size_t count, std::string& answer) {
   if (entry == nullptr) {
