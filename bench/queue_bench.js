@@ -117,9 +117,10 @@ async function main() {
   try {
     Object.assign(setUps, { pool1: poolSetUp(1), pool2: poolSetUp(2) });
     Object.assign(setUps, { one: await queueSetUp(redis.url, 1), two: await queueSetUp(redis.url, 2) });
+    const settings = await settingsOf(redis.url);
     const rounds = [];
     for (let i = 0; i < ROUNDS; i++) rounds.push(await round(setUps));
-    report(rounds, await settingsOf(redis.url));
+    report(rounds, settings);
   } finally {
     for (const s of Object.values(setUps)) await s.close();
     await redis.stop();
