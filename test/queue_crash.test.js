@@ -75,15 +75,19 @@ test('a worker killed mid-job loses no job and completes none twice', { timeout:
 // back unstarted, its attempts unspent.
 test('SIGTERM lets the running job finish; a second one hands it back', { timeout: 60000 }, async (t) => {
   if (redis.skip) return t.skip(redis.skip);
-  const rows = [['one SIGTERM', 1, ['completed 1', 'waiting 0']], ['two SIGTERMs', 2, ['waiting 1', 'waiting 0']]];
+  const rows = [['one SIGTERM', 1, ['completed 1', 'completed 1', 'waiting 0']],
+    ['two SIGTERMs', 2, ['completed 1', 'waiting 1', 'waiting 0']]];
   for (const [label, signals, states] of rows) {
     const name = `stop-${process.pid}-${signals}`;
     const raw = rawQueue(redis.url, name);
     const log = [];
     const worker = startWorker(redis.url, name, log);
     const text = [':s:calc.zel;', ...Array(10).fill('sleep 100;')].join('\n');
-    const jobs = [await raw.add('run', { op: 'run', app: 'calc', text }, { attempts: 2 }),
-      await raw.add('run', { op: 'run', app: 'calc', text }, { attempts: 2 })];
+    // The first job comes to a waiting worker; the second, found without a
+    // wait, makes it busy: it takes the third ahead of the second.
+    while (!log.join('').includes('taking jobs')) await pause(20);
+    const jobs = [];
+    for (let i = 0; i < 3; i++) jobs.push(await raw.add('run', { op: 'run', app: 'calc', text }, { attempts: 2 }));
     await running(raw, worker);
     while ((await raw.getActiveCount()) < 2) await pause(20);
     // Signals sent together may arrive as one: the next waits for the worker's word.

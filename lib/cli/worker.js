@@ -12,10 +12,10 @@ its application by one of the NAMEs given with --app, never by a path.
 --concurrency jobs run at once (default 1); a job's lock lasts
 --lock-duration ms (default 30000) and is renewed while it runs; every
 --stalled-interval ms (default 30000) the jobs whose lock ran out go back to
-the queue, at most --max-stalled times each (default 1). The worker holds
---ahead jobs more than it runs (default 1), so that the engine never waits
-for Redis between two jobs; 0 leaves every waiting job to idle workers,
-for long jobs on many workers. One line per failed
+the queue, at most --max-stalled times each (default 1). While the queue
+keeps it busy, the worker holds --ahead jobs more than it runs (default 1),
+so that the engine does not wait for Redis between two jobs; 0 leaves every
+waiting job to whichever worker is free. One line per failed
 or retried job goes to standard error. SIGTERM or SIGINT lets the running
 jobs finish, then ends the worker; a second one hands them back first.`;
 

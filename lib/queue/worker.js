@@ -102,6 +102,23 @@ class Turns {
   }
 }
 
+// Jobs are held ahead only while the queue keeps the worker busy: a job
+// that came without a wait (the queue was not found empty since the last
+// one) lets the worker take `ahead` more, an empty queue takes that back.
+// A lone job so costs no extra round trip, and none is held from an idle
+// worker while the queue is quiet.
+function holdAheadWhileBusy(worker, concurrency, ahead) {
+  let drained = false;
+  worker.on('drained', () => {
+    drained = true;
+    worker.concurrency = concurrency;
+  });
+  worker.on('active', () => {
+    if (!drained) worker.concurrency = concurrency + ahead;
+    drained = false;
+  });
+}
+
 function processorFor(zel, apps, turns, { UnrecoverableError, WaitingError }) {
   return async (job, token, signal) => {
     let call;
@@ -191,10 +208,11 @@ function createWorker(options = {}) {
   const turns = new Turns(o.concurrency);
   const worker = new mq.Worker(o.queue, processorFor(zel, apps, turns, mq), {
     // The job's processedBy names the worker running it: host and process.
-    name: `${os.hostname()}:${process.pid}`, connection, concurrency: o.concurrency + o.ahead,
+    name: `${os.hostname()}:${process.pid}`, connection, concurrency: o.concurrency,
     lockDuration: o.lockDuration,
     stalledInterval: o.stalledInterval, maxStalledCount: o.maxStalledCount,
   });
+  holdAheadWhileBusy(worker, o.concurrency, o.ahead);
   worker.on('failed', (job, error) => { if (job) o.log(failedLine(job, error)); });
   worker.on('stalled', (jobId) => o.log(`zel worker: job ${jobId} stalled (its worker stopped renewing its lock); it goes back to the queue`));
   worker.on('error', (error) => o.log(`zel worker: ${error.message}`));
