@@ -155,6 +155,12 @@ export function createPool(options?: PoolOptions): Pool;
 export type QueueConnection = string | Record<string, unknown>;
 
 export interface QueueCallOptions extends CallOptions {
+  /**
+   * Time limit in milliseconds, counted on the worker from the moment it starts the job; a job
+   * that runs out of time is run again up to `attempts` times. A call waits for as long as no
+   * worker takes its job: bound that wait with `signal`.
+   */
+  timeout?: number;
   /** The job's id: an add repeated with the same id (a client retry) runs once. Not only digits. */
   jobId?: string;
 }

@@ -9,11 +9,12 @@
 // URL; its last name is kept.
 const OTHER_PATH = /(?<![\w.~:/-])\/(?:[^\s/"'()<>:;,]+\/)+[^\s/"'()<>:;,]*/g;
 
-// The home `app` where a path starts with it: followed by "/" or by no
-// other character of a name.
+// The home `app` where a path starts with it: followed by slashes (a home
+// named with a final "/" gives the engine's paths two) or by no other
+// character of a name.
 function homePattern(app) {
   const home = app.replace(/\/+$/, '').replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
-  return new RegExp(`${home}(?:/|(?![^\\s/"'()<>:;,]))`, 'g');
+  return new RegExp(`${home}(?:/+|(?![^\\s/"'()<>:;,]))`, 'g');
 }
 
 // `text` with the home `app` (an absolute path, or '' for none) and every

@@ -46,7 +46,8 @@ test('a JavaScript pack answers as its C++ twin through every way in', { timeout
   const pool = zel.createPool({ size: 1 });
   t.after(() => pool.close());
   const statements = ['set x to 2;', 'add 0.1 to x;', 'multiply x by 1e20;', 'add 1 to nothing;',
-    'set y to -0.00001234;', 'set y to nope;'];
+    'set y to -0.00001234;', 'set y to nope;', 'say <<zel:stop-program:7c1e>>;', 'say   hi\tthere ;',
+    'set z to -0;', 'set z to 0x1.8p1;'];
   const program = (pack) => `:s:${pack}.zel;\nset a to 1;\nadd 41 to a;\nmultiply a by 0.5;\n`;
   // [way in, one statement, a program text]
   const ways = [
@@ -71,6 +72,7 @@ test('a JavaScript pack answers as its C++ twin through every way in', { timeout
     assert.deepStrictEqual(js, await answers('calculator'), way);
     // A classic call's variables last for the process; a promise call's end with it.
     assert.strictEqual(js[1], way === 'classic' ? 'x = 2.1' : 'unknown variable x', way);
+    assert.doesNotMatch(js[6], /^(Program ended\.|<<zel:stop-program:7c1e>>)?$/, `${way}: the stop answer said, not obeyed`);
   }
 });
 
@@ -96,6 +98,7 @@ test('a failing JavaScript module fails its statement with a text naming it', { 
   // [case, the module's source (written over the previous one), its answer]
   const rows = [
     ['answers a string', 'exports.execute = () => "fine";', /^fine$/],
+    ['answers a long text ending in a wide character', 'exports.execute = () => "x".repeat(254) + "\\u00e9!";', /^x{254}\u00e9!$/],
     ['throws', 'exports.execute = () => {\n  throw new RangeError("boom");\n};', /bad\.js threw \(line 2\): RangeError: boom$/],
     ['returns a promise', 'exports.execute = async () => "late";', /bad\.js returned a promise: .*synchronously/],
     ['returns a number', 'exports.execute = () => 42;', /bad\.js returned a number, not a string/],
@@ -171,5 +174,13 @@ test('zel check names the file, line and fix of each broken JavaScript module', 
   assert.strictEqual(status, 1, stdout);
   for (const [file, , problem] of rows) assert.match(stdout, problem, file);
   assert.match(stdout, /ok +\S+jscalc\/vars\.js/);
+  // As root, the same from zel installed below a directory only root may pass (as /root is).
+  if (process.getuid() !== 0) return;
+  const copy = path.join(fs.mkdtempSync(path.join(require('node:os').tmpdir(), 'zel-private-')), 'zel');
+  apps.push(path.dirname(copy));
+  for (const name of ['lib', 'bin', 'lang', 'index.js', 'package.json']) fs.cpSync(path.join(root, name), path.join(copy, name), { recursive: true });
+  fs.symlinkSync(path.join(root, 'build'), path.join(copy, 'build'));
+  assert.strictEqual(spawnSync(process.execPath, [path.join(copy, 'bin', 'zel'), 'check', '--app', app],
+    { encoding: 'utf8', timeout: 30000 }).stdout, stdout);
 
 });

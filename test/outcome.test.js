@@ -113,6 +113,8 @@ test('each failure kind is reported with its message and line', async (t) => {
       { failed: false, message: null, line: null, diagnostics: [] }],
     ['a pack named by its file name', () => zel.exec(app, 'print x;', 'calc.zel'),
       { failed: false, message: null, line: null, diagnostics: [], result: `ran ${path.relative(app, syntax)};print x;` }],
+    ['a home named with a final "/"', () => zel.exec(`${app}/`, 'print x;', 'calc.zel'),
+      { failed: false, message: null, line: null, diagnostics: [], result: `ran ${path.relative(app, syntax)};print x;` }],
     ['a pack name leaving node_modules', () => zel.exec(app, 'print x;', 'calc/../../outcome.txt'),
       { failed: true, message: 1, line: null, diagnostics: [[null, 1]], result: 'M1 calc/../../outcome.txt' }],
     ['an absolute pack path outside node_modules', () => zel.exec(app, 'print x;', uploaded),

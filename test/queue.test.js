@@ -57,6 +57,7 @@ test('the queue gives the promise API\'s outcomes', { timeout: 60000 }, async (t
     ['a program', (api, a) => api.run(a, program(api, ['print a;', 'print b;']))],
     ['a program given as text', (api, a) => api.run(a, { text: ':s:calc.zel;\nprint a;\n' })],
     ['a program that fails', (api, a) => api.run(a, program(api, ['print a;', 'nothing here;']))],
+    ['each statement\'s result', (api, a) => api.run(a, program(api, ['print a;', 'nothing here;']), { results: true })],
     ['a program that stops', (api, a) => api.run(a, program(api, ['print a;', 'stop;', 'print b;']))],
     ['a timeout', (api, a) => api.run(a, program(api, ['sleep 100;', 'sleep 100;', 'sleep 100;']), { timeout: 50 })],
     ['a statement', (api, a, s) => api.exec(a, 'print a;', s)],
@@ -134,4 +135,13 @@ test('a call settles without its job\'s event', { timeout: 20000 }, async (t) =>
   }
   assert.deepStrictEqual(await Promise.all(calls), rows.map((row) => row[2]));
   await closed;
+});
+
+// Compiled programs that come back in one millisecond are each placed whole, under their own names.
+test('compiled programs placed at once keep their own texts', { timeout: 20000 }, async (t) => {
+  const { placeOutput } = require('../lib/queue/client');
+  const texts = ['a', 'b', 'c'].map((n) => n.repeat(1 << 16));
+  t.mock.method(Date, 'now', () => 0);
+  await Promise.all(texts.map((x) => placeOutput({ failed: false, text: x }, path.join(app, `${x[0]}.txt`), '.zel')));
+  assert.deepStrictEqual(texts.map((x) => fs.readFileSync(path.join(app, `${x[0]}.zel`), 'latin1')), texts);
 });

@@ -5,6 +5,7 @@
 // Every problem is one line, "FILE:LINE: what is wrong; what to do" (no
 // LINE for a module file).
 const fs = require('node:fs');
+const os = require('node:os');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
 const { nativeFile } = require('../addon');
@@ -128,13 +129,35 @@ async function loadProblem({ kind, file, where, sample }, { limitMs, identity })
     'look at its static data, its constructor and its destructor';
 }
 
+// A fresh directory that anyone may read, holding script_probe.js and the
+// one file of zel it requires, laid out as in lib/: the child reads its
+// script as the unprivileged user, and zel may be installed below a
+// directory only root may pass (/root). The caller removes it.
+function readableProbe() {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'zel-probe-'));
+  const files = [['cli/script_probe.js', path.join(__dirname, 'script_probe.js')],
+    ['script_modules.js', path.join(__dirname, '..', 'script_modules.js')]];
+  fs.mkdirSync(path.join(dir, 'cli'));
+  for (const [name, from] of files) fs.copyFileSync(from, path.join(dir, name));
+  // Set whatever the umask or the package's own modes are.
+  for (const name of ['.', 'cli']) fs.chmodSync(path.join(dir, name), 0o755);
+  for (const [name] of files) fs.chmodSync(path.join(dir, name), 0o644);
+  return dir;
+}
+
 // What is wrong with the JavaScript module `file`, loaded and called once
 // with `sample` in a confined child (script_probe.js), as one problem line
 // "FILE:LINE: what; what to do", or null.
 async function scriptProblem({ kind, file, where, sample }, { limitMs, identity }) {
-  const child = await runConfined(process.execPath,
-    [path.join(__dirname, 'script_probe.js'), kind, file, sample || 'sample'],
-    { limitMs, identity, cwd: path.dirname(file) });
+  const probeDir = readableProbe();
+  let child;
+  try {
+    child = await runConfined(process.execPath,
+      [path.join(probeDir, 'cli', 'script_probe.js'), kind, file, sample || 'sample'],
+      { limitMs, identity, cwd: path.dirname(file) });
+  } finally {
+    fs.rmSync(probeDir, { recursive: true, force: true });
+  }
   if (child.error) throw new Error(`cannot run ${process.execPath}: ${child.error.message}`);
   const answer = child.stdout.trimEnd().split('\n').pop() || '';
   if (!child.signal && child.status === 0 && answer === 'ok') return null;

@@ -4,6 +4,7 @@
 // resolves to the job's outcome, or rejects with the error the promise API
 // would have given. A program and a compilation's source travel as their
 // text, read here: the worker's machine does not share this one's disk.
+const crypto = require('node:crypto');
 const fs = require('node:fs');
 const path = require('node:path');
 const { bullmq, connectionOptions, checkQueueName } = require('./deps');
@@ -39,9 +40,16 @@ async function placeOutput(outcome, sourcePath, suffix) {
   if (outcome.failed) {
     await fs.promises.rm(output, { force: true });
   } else if (typeof text === 'string') {
-    const temporary = path.join(path.dirname(output), `.zel-compile-${process.pid}-${Date.now()}`);
-    await fs.promises.writeFile(temporary, text, 'latin1');
-    await fs.promises.rename(temporary, output);
+    // A name of its own (outputs placed at once share a directory and a
+    // millisecond), created only if it did not exist.
+    const temporary = path.join(path.dirname(output), `.zel-compile-${crypto.randomBytes(12).toString('hex')}`);
+    try {
+      await fs.promises.writeFile(temporary, text, { encoding: 'latin1', flag: 'wx' });
+      await fs.promises.rename(temporary, output);
+    } catch (error) {
+      await fs.promises.rm(temporary, { force: true });
+      throw error;
+    }
   }
   return local;
 }
@@ -127,10 +135,13 @@ async function call(client, op, args, options) {
   const jobId = checkJobId(options);
   // A run's program is a path or { text }; only its text travels.
   const program = op === 'run' ? checkProgram(args[1]) : null;
-  const { signal, timeout, app } = op === 'run' ? checkCall('runText', [args[0]], options)
+  const { signal, timeout, results, app } = op === 'run' ? checkCall('runText', [args[0]], options)
     : checkCall(op, args, options);
   const data = { op, ...(await JOBS[op](op === 'run' ? [args[0], program] : args, app)) };
-  if (timeout !== undefined) data.options = { timeout };
+  // What the worker's call is given: its time limit, and whether the
+  // outcome lists each statement's result.
+  const given = Object.entries({ timeout, results }).filter(([, value]) => value !== undefined);
+  if (given.length > 0) data.options = Object.fromEntries(given);
   const outcome = await client.add(data, { signal, jobId });
   return op === 'compile' ? placeOutput(outcome, args[0], args[1]) : outcome;
 }
@@ -151,4 +162,4 @@ function createQueue({ connection, queue, attempts = 3, sweepEvery = 2000 } = {}
   };
 }
 
-module.exports = { createQueue, cancelChannel };
+module.exports = { createQueue, cancelChannel, placeOutput };

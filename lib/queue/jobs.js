@@ -43,15 +43,23 @@ function syntaxPathOf(appDir, syntax) {
   return full;
 }
 
-// The options a job may give the call: a time limit, nothing else.
+// The options a job may give the call: a time limit, and whether the
+// outcome lists each statement's result; nothing else.
 function optionsOf(options) {
   if (options === undefined) return {};
   if (options === null || typeof options !== 'object' || Array.isArray(options)) {
     throw new TypeError('The "options" field must be an object');
   }
-  if (options.timeout === undefined) return {};
-  checkMilliseconds(options.timeout, 'options.timeout');
-  return { timeout: options.timeout };
+  const checked = {};
+  if (options.timeout !== undefined) {
+    checkMilliseconds(options.timeout, 'options.timeout');
+    checked.timeout = options.timeout;
+  }
+  if (options.results !== undefined) {
+    if (typeof options.results !== 'boolean') throw new TypeError('options.results must be a boolean');
+    checked.results = options.results;
+  }
+  return checked;
 }
 
 // A job's data checked: { op, appDir, fields, options }, where fields holds

@@ -3,13 +3,15 @@
 // The classic exports work on these variables: each is defined once
 // (state.cc), created when the engine is loaded and kept until the process
 // ends. Results, the first result held back and the last syntax module
-// answer carry over from one call to the next; only two are reset by a
-// call: a program run empties the pending statement text (dataToSave) as it
-// starts, and a compilation writes ErrorEnCrypt as it ends. Engine steps
-// return their results as values (call/call.h); the variables are written
-// from those values where the classic behaviour needs them. A call made through runCall as isolated
-// (the promise API) starts from them empty and puts them back as it found
-// them.
+// answer carry over from one call to the next. Engine steps work on values
+// (call/call.h) and write these variables from them where the classic
+// behaviour needs them, and read none of them but the application
+// directory, FirstResponse (whose emptiness says the first result is still
+// to be held back) and resultat, which a call starts from: a call leaves its
+// result in resultat as it ends, a program run its last line and unfinished
+// text (line, dataToSave), and a compilation ErrorEnCrypt. A call made
+// through recordedCall as isolated (the promise API) starts from them empty and
+// puts them back as it found them.
 #ifndef ZEL_BASE_STATE_H_
 #define ZEL_BASE_STATE_H_
 
@@ -19,15 +21,17 @@
 // Application directory given to the latest Executer or Commandes call;
 // prefix of every path built with "/node_modules/".
 extern std::string myAbsolutePathDirApp;
-// Result text of the latest operation; the entries return a copy of it.
+// Result text of the latest call, written as it ends; the classic entries
+// return a copy of it.
 extern std::string resultat;
-// Line buffer of the program file readers.
+// The last line the latest program run read (empty when it read to the
+// end).
 extern std::string line;
 // Syntax path of the program being run; also the compiler's source argument.
 extern std::string myAppFile;
 // The compiler's second argument (the output suffix).
 extern std::string myDataFile;
-// Pending text of a statement that continues over several lines.
+// The text the latest program run read after its last statement.
 extern std::string dataToSave;
 // First non-empty module result of the process; set once, never cleared.
 extern std::string FirstResponse;

@@ -10,10 +10,21 @@
 namespace {
 
 bool stopEndsRun = false;
-// Set by a stop answer under runCall, so that the run that ends on it is
+// Set by a stop answer under recordedCall, so that the run that ends on it is
 // recorded as stopped rather than cancelled (the answer may come from a
 // call nested in a module's).
 bool stopRequested = false;
+
+// Marks the order of the calls' stores and ends (Call::mark), and the mark
+// of the latest end: a call ending leaves its result in resultat only when
+// it stored it after every call that ended before it, as the classic state
+// kept the latest result written.
+uint64_t resultSequence = 0;
+uint64_t lastEnded = 0;
+
+// The innermost call in progress: a module calling back into the engine
+// starts a call nested in its caller's.
+const Call* innermostCall = nullptr;
 
 // Never set: native callers cannot cancel.
 std::atomic<bool> neverEnds{false};
@@ -33,11 +44,37 @@ bool isFailureMessage(Message number) {
 
 }  // namespace
 
-std::atomic<bool>* runEndFlag = &neverEnds;
+std::atomic<bool>* programEndFlag = &neverEnds;
 
-Call::Call() { markCheckDue(); }
+// What the classic result held as a call starts: for a call nested in a
+// module's, its caller's latest result (the acceptance, while the caller's
+// module runs) unless a call nested before it ended later. A mark taken
+// after an end equals it, hence >=.
+const std::string& Call::resultAtStart() {
+  const Call* outer = innermostCall;
+  if (outer == nullptr) return resultat;
+  if (outer->pending_ != nullptr && outer->pendingMark_ >= lastEnded) return *outer->pending_;
+  return outer->storedAt_ >= lastEnded ? outer->result_ : resultat;
+}
 
-Call::~Call() { markCheckDue(); }
+Call::Call() : outer_(innermostCall), result_(resultAtStart()), storedAt_(++resultSequence) {
+  innermostCall = this;
+  markCheckDue();
+}
+
+Call::~Call() {
+  innermostCall = outer_;
+  if (storedAt_ >= lastEnded) resultat = std::move(result_);
+  lastEnded = ++resultSequence;
+  markCheckDue();
+}
+
+uint64_t Call::mark() const { return resultSequence; }
+
+void Call::storeAsOf(Result&& result, uint64_t mark) {
+  store(std::move(result));
+  storedAt_ = mark;
+}
 
 void Call::setApp(std::string app, std::string catalog) {
   app_ = std::move(app);
@@ -79,11 +116,12 @@ Result Call::message(Message number, const std::string& fill) const {
   return result;
 }
 
-void Call::store(Result result, bool counts) {
+void Call::store(Result&& result, bool counts) {
   outcome.message = result.message;
   outcome.line = line_;
   if (result.failed && counts) addFailure(result, line_);
-  resultat = std::move(result.text);
+  result_ = std::move(result.text);
+  storedAt_ = ++resultSequence;
 }
 
 void Call::addFailure(const Result& failure, int line) {
@@ -99,7 +137,7 @@ void Call::addFailure(const Result& failure, int line) {
 void Call::addStatementResult(int line) {
   if (!keepsResults) return;
   if (outcome.results.size() < listCap) {
-    outcome.results.push_back({line, outcome.message, resultat});
+    outcome.results.push_back({line, outcome.message, result_});
   } else {
     ++outcome.omittedResults;
   }
@@ -118,18 +156,18 @@ void stopRun(Call& call) {
   call.outcome.stopped = true;
   if (!stopEndsRun) std::exit(0);
   stopRequested = true;
-  runEndFlag->store(true, std::memory_order_relaxed);
+  programEndFlag->store(true, std::memory_order_relaxed);
 }
 
-RunScope::RunScope(std::atomic<bool>& cancel)
-    : flag_(runEndFlag), stopEndsRun_(stopEndsRun), stopRequested_(stopRequested) {
-  runEndFlag = &cancel;
+RecordedCallScope::RecordedCallScope(std::atomic<bool>& cancel)
+    : flag_(programEndFlag), stopEndsRun_(stopEndsRun), stopRequested_(stopRequested) {
+  programEndFlag = &cancel;
   stopEndsRun = true;
   stopRequested = false;
 }
 
-RunScope::~RunScope() {
-  runEndFlag = flag_;
+RecordedCallScope::~RecordedCallScope() {
+  programEndFlag = flag_;
   stopEndsRun = stopEndsRun_;
   stopRequested = stopRequested_;
 }

@@ -3,12 +3,12 @@
 // Every engine step returns what it produced as a value, a Result
 // (base/outcome.h): the text, the catalogue message it is (a named
 // constant; none for a module's answer) and whether it reports a failure.
-// The step's caller hands it to Call::store, the one place that writes both
-// the classic process-wide result text (resultat) and the call's own
-// record: the message and line of the latest result, and every failure in
-// order. Each entry call has a
-// record of its own, so a module calling back into the engine leaves its
-// caller's record alone.
+// The step's caller hands it to Call::store, the one place that writes the
+// call's latest result text and its record: the message and line of the
+// latest result, and every failure in order. The classic process-wide
+// result text (resultat) is written from it once, as the call ends. Each
+// entry call has a record of its own, so a module calling back into the
+// engine leaves its caller's record alone.
 #ifndef ZEL_CALL_CALL_H_
 #define ZEL_CALL_CALL_H_
 
@@ -24,7 +24,10 @@ class Call {
  public:
   // A call's start and end each make the next look at the disk check for
   // changes (cache/watch.h): a change made before a call is seen by it, and
-  // what a nested call wrote by its caller's next statement.
+  // what a nested call wrote by its caller's next statement. A call starts
+  // from the result the classic state holds (resultat: what the previous
+  // call left) and leaves its own latest result there as it ends: the one
+  // place resultat is read and written.
   Call();
   ~Call();
   Call(const Call&) = delete;
@@ -68,14 +71,32 @@ class Call {
   void setHeaderLine(int line) { headerLine_ = line; }
   int headerLine() const { return headerLine_; }
 
-  // Stores a step's result: resultat takes its text, the record its
-  // message and the current line, and a failure is added to the record's
-  // failures (unless `counts` is false: a program's header line).
-  void store(Result result, bool counts = true);
+  // Stores a step's result: the call's latest result takes its text, the
+  // record its message and the current line, and a failure is added to the
+  // record's failures (unless `counts` is false: a program's header line).
+  void store(Result&& result, bool counts = true);
+  // The latest result text: the last one stored, or the one the call
+  // started from. takeResult() moves it out, leaving it empty.
+  const std::string& result() const { return result_; }
+  std::string takeResult() { return std::move(result_); }
+  // A mark in the order of the calls' stores and ends, and store() as of
+  // such an earlier mark: when a call nested in this one ended after it
+  // (a module that called back into the engine), the classic resultat keeps
+  // the nested call's result as this call ends, as if this result had been
+  // stored before the nested call.
+  uint64_t mark() const;
+  void storeAsOf(Result&& result, uint64_t mark);
+  // While the module of an accepted statement runs, `text` (the acceptance,
+  // not stored unless the module throws) is this call's result as of
+  // `mark` for the calls nested in the module's; null when the module ends.
+  void holdWhileModuleRuns(const std::string* text, uint64_t mark) {
+    pending_ = text;
+    pendingMark_ = mark;
+  }
   // Adds a failure to the record without storing it as the result.
   void addFailure(const Result& failure, int line);
-  // Adds the result the statement on `line` came to (resultat, with the
-  // message of the latest result stored) when the call keeps results.
+  // Adds the result the statement on `line` came to (the latest result,
+  // with its message) when the call keeps results.
   void addStatementResult(int line);
   bool keepsResults = false;
   // How many failures, and how many results, the record lists; the rest
@@ -92,11 +113,18 @@ class Call {
   Outcome outcome;
 
  private:
+  static const std::string& resultAtStart();
+
+  const Call* const outer_;  // the call this one is nested in, if any
+  const std::string* pending_ = nullptr;
+  uint64_t pendingMark_ = 0;
   std::string app_;
   std::string catalog_;
   std::string shippedCatalog_;
   std::string packDir_;
   std::string syntaxModuleDir_;
+  std::string result_;
+  uint64_t storedAt_;  // the mark of the latest store, or of the call's start
   int line_ = 0;
   int headerLine_ = 0;
   // stopAnswer()'s text, and the disk generation and cache evictions count
@@ -107,29 +135,29 @@ class Call {
 };
 
 // True when the run in progress must end before its next statement: a stop
-// answer under runCall, or a cancel request. One load of a flag.
-extern std::atomic<bool>* runEndFlag;
-inline bool runEnding() { return runEndFlag->load(std::memory_order_relaxed); }
+// answer under recordedCall, or a cancel request. One load of a flag.
+extern std::atomic<bool>* programEndFlag;
+inline bool programRunEnding() { return programEndFlag->load(std::memory_order_relaxed); }
 
-// The runners call this when they leave a run early because runEnding() was
+// The runners call this when they leave a run early because programRunEnding() was
 // set before a statement: records a cancel unless a stop ended the run.
 void noteRunEnded(Call& call);
 
 // The stop answer was found: stores message 12. Ends the process with exit
-// status 0, unless the caller is runCall: the run then ends before its next
+// status 0, unless the caller is recordedCall: the run then ends before its next
 // statement and the record says stopped.
 void stopRun(Call& call);
 
-// The run settings of one isolated run (runCall), for as long as it lives:
-// runEnding() reads `cancel`, a stop answer ends the run instead of the
+// The run settings of one isolated run (recordedCall), for as long as it lives:
+// programRunEnding() reads `cancel`, a stop answer ends the run instead of the
 // process, and no stop is pending. The settings of the run it is nested in
 // (a module calling back into the engine) come back when it ends.
-class RunScope {
+class RecordedCallScope {
  public:
-  explicit RunScope(std::atomic<bool>& cancel);
-  ~RunScope();
-  RunScope(const RunScope&) = delete;
-  RunScope& operator=(const RunScope&) = delete;
+  explicit RecordedCallScope(std::atomic<bool>& cancel);
+  ~RecordedCallScope();
+  RecordedCallScope(const RecordedCallScope&) = delete;
+  RecordedCallScope& operator=(const RecordedCallScope&) = delete;
 
  private:
   std::atomic<bool>* const flag_;

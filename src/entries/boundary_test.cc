@@ -16,7 +16,7 @@
 #include "lang/lang.h"
 #include "support/engine_test.h"
 #include "entries/entries.h"
-#include "entries/run_call.h"
+#include "entries/recorded_call.h"
 #include "call/call.h"
 #include "base/state.h"
 #include "zel/zel.h"
@@ -187,13 +187,26 @@ TEST_F(BoundaryTest, ModulesMayCallBackIntoTheEngine) {
                                   " destroyed=" + std::to_string(round) + " foreign=0");
   }
   EXPECT_EQ(command("print after;"), "ran " + syntax_ + ";print after;");
+  // A nested call that stores nothing returns its caller's latest result:
+  // the acceptance of the statement whose module it runs in.
+  EXPECT_EQ(command("reenter ## note;"), "outer saw [(TRUEZEL)again]");
   // One that throws once the nested statement has run is the one named.
   app_.syntaxFile("calc", "rethrow (again)\nprint (printer)\n");
   std::atomic<bool> cancel{false};
-  const Outcome threw = runCall(cancel, true, [&](Call& call) {
+  const Outcome threw = recordedCall(cancel, true, [&](Call& call) {
     return executeStatement(call, app_.path(), "rethrow print inner;", syntax_);
   });
   EXPECT_EQ(threw.modulePath, module);
+  // A classic call that throws leaves the latest result written: the
+  // nested statement's, or the acceptance when nothing ran inside.
+  app_.installPackModule("calc", "throwing_module", "boom");
+  app_.syntaxFile("calc", "rethrow (again)\nboom (boom)\nprint (printer)\n");
+  const std::pair<std::string, std::string> thrown[] = {
+      {"rethrow print inner;", "ran " + syntax_ + ";print inner;"}, {"boom now;", "(TRUEZEL)boom"}};
+  for (const auto& [statement, left] : thrown) {
+    EXPECT_ANY_THROW(CallZEL_Commandes(app_.path(), statement, syntax_));
+    EXPECT_EQ(resultat, left) << statement;
+  }
 
   // A syntax module that calls back while it is asked about a form.
   TestApp other;

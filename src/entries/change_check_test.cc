@@ -9,7 +9,7 @@
 #include "cache/watch.h"
 #include "support/engine_test.h"
 #include "entries/entries.h"
-#include "entries/run_call.h"
+#include "entries/recorded_call.h"
 #include "zel/zel.h"
 
 extern "C" {
@@ -38,7 +38,8 @@ class ChangeCheckTest : public EngineTest {
   Outcome run(const std::string& text) {
     std::atomic<bool> cancel{false};
     const std::string program = app_.write("prog.txt", ":s:calc.zel;\n" + text);
-    return runCall(cancel, false, [&](Call& c) { return executeProgram(c, app_.path(), program); });
+    return recordedCall(cancel, false,
+                        [&](Call& c) { return executeProgram(c, app_.path(), program); });
   }
   std::string tick(const std::string& statement) {
     return CallZEL_Commandes(app_.path(), statement, syntax_);

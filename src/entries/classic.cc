@@ -42,7 +42,7 @@ std::string classicRun(Runner run, const std::string& programPath, const std::st
 // be engine state that a module calling back into the engine rewrites.
 std::string callModule(const std::string& modulePath, const std::string& input) {
   const std::string path = modulePath;
-  return classicText(runPackModule(myAbsolutePathDirApp, path, input), path);
+  return classicText(callPackModule(myAbsolutePathDirApp, path, input), path);
 }
 
 std::string callLibModule(const std::string& libPath, const std::string& syntaxLine,
@@ -57,21 +57,21 @@ std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
                            std::string /*lineNumber*/) {
   Call call;
   call.setApp(myAbsolutePathDirApp);
-  SyntaxMatch match = matchSyntaxFile(call, syntaxPath, statement);
+  SyntaxVerdict match = matchSyntaxFile(call, syntaxPath, statement);
   keepLastAnswer(match);
-  resultat = std::move(match.result.text);
-  return resultat;
+  call.store(std::move(match.result));
+  return call.result();
 }
 
 std::string goVerifySyntaxesAll(std::string selector, std::string statement,
                                 std::string /*lineNumber*/) {
   Call call;
   call.setApp(myAbsolutePathDirApp);
-  SyntaxMatch match = searchSyntax(call, selector, statement);
-  if (match.passedOver) return resultat;
+  SyntaxVerdict match = searchSyntax(call, selector, statement);
+  if (match.passedOver) return call.result();
   keepLastAnswer(match);
-  resultat = std::move(match.result.text);
-  return resultat;
+  call.store(std::move(match.result));
+  return call.result();
 }
 
 std::string goLoadScript(std::string programPath, std::string syntaxPath) {

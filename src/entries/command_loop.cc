@@ -75,8 +75,7 @@ std::string CallCMD(std::string syntaxPath) {
     }
     runDirectStatement(call, syntaxPath, statement, withoutStatementMarkers(statement));
     if (call.holdsBackFirstResult && FirstResponse.empty()) {
-      FirstResponse = resultat;
-      resultat.clear();
+      FirstResponse = call.takeResult();
     }
   }
   return cutter.pending();

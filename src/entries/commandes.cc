@@ -12,7 +12,7 @@ std::string executeStatement(Call& call, std::string appDir, std::string stateme
   call.setApp(std::move(appDir));
   // The module gets the statement as given, markers included.
   runDirectStatement(call, syntaxPath, statement, statement);
-  return resultat;
+  return call.result();
 }
 
 namespace {
@@ -39,7 +39,7 @@ std::string executeNamedStatement(Call& call, std::string appDir, std::string st
   std::string path;
   if (!syntaxPathBelow(call, packRelativeName(call, syntax), path)) {
     call.store(call.message(kCannotOpen, withVisibleNul(syntax)));
-    return resultat;
+    return call.result();
   }
   return executeStatement(call, call.app(), std::move(statement), std::move(path));
 }

@@ -234,8 +234,8 @@ Message compileInto(std::ifstream& source, const std::string& output,
 std::string finish(Call& call, Result result, bool counts = true) {
   ErrorEnCrypt = result.message == kCompileFailed;
   call.store(std::move(result), counts);
-  call.outcome.logged = goAddToLog(resultat);
-  return resultat;
+  call.outcome.logged = goAddToLog(call.result());
+  return call.result();
 }
 
 }  // namespace

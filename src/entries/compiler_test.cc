@@ -17,7 +17,7 @@
 #include "compile/request_log.h"
 #include "support/test_app.h"
 #include "entries/entries.h"
-#include "entries/run_call.h"
+#include "entries/recorded_call.h"
 #include "call/call.h"
 #include "base/state.h"
 #include "zel/zel.h"
@@ -66,7 +66,7 @@ TEST_F(CompilerTest, WritesOneCompiledLinePerSourceLine) {
   const std::string thirteen = "print 1 + 2;\r";  // 13 bytes, CR included
   const std::string source = app_.write("prog.txt", "\n\r\n" + thirteen + "\nlast line, no newline");
   std::atomic<bool> cancel{false};
-  const Outcome compiled = runCall(cancel, false, [&](Call& call) {
+  const Outcome compiled = recordedCall(cancel, false, [&](Call& call) {
     call.setApp(app_.path());
     return compileScript(call, source, ".zel");
   });
@@ -298,7 +298,7 @@ TEST_F(CompilerTest, LogOutcomeHoldsWithoutMessage35) {
   const std::string source = app_.write("prog.txt", "print 1 + 2 + 3;\n");
   std::filesystem::create_directory("requests.log");
   std::atomic<bool> cancel{false};
-  const Outcome blocked = runCall(cancel, true, [&](Call& call) {
+  const Outcome blocked = recordedCall(cancel, true, [&](Call& call) {
     call.setApp(app_.path());
     return compileScript(call, source, ".zel");
   });

@@ -1,6 +1,6 @@
 // The engine entries with the call they work in: what CallZEL_Executer,
 // CallZEL_Commandes and CallZEL_Compiler (zel.h) run, for callers that keep
-// the call's record (runCall, entries/run_call.h). The caller holds the engine
+// the call's record (recordedCall, entries/recorded_call.h). The caller holds the engine
 // lock.
 #ifndef ZEL_ENTRIES_ENTRIES_H_
 #define ZEL_ENTRIES_ENTRIES_H_

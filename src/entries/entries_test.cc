@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <tuple>
 
@@ -11,7 +13,7 @@
 #include "lang/lang.h"
 #include "support/engine_test.h"
 #include "entries/entries.h"
-#include "entries/run_call.h"
+#include "entries/recorded_call.h"
 #include "call/call.h"
 #include "base/state.h"
 #include "zel/zel.h"
@@ -38,13 +40,6 @@ TEST_F(EntriesTest, PlainProgramRunsEachStatementThroughItsModule) {
   EXPECT_EQ(CallZEL_Executer(app_.path(), prog), "ran " + prog + ";add 1 2;");
   // Forms are tried in file order; comments ask no module.
   EXPECT_EQ(app_.keywordCalls(), "add|print hello\nprint|print hello\nadd|add 1 2\n");
-}
-
-TEST_F(EntriesTest, CompiledProgramRunsTheSameStatements) {
-  const std::string prog = app_.write("prog.zel",
-      compiled("## a calc program") + "\n" + compiled(":s:calc.zel; header") + "\n" +
-      compiled("print hello there;") + "\n" + compiled("add 1 2 and 3 more;") + "\n");
-  EXPECT_EQ(CallZEL_Executer(app_.path(), prog), "ran " + prog + ";add 1 2 and 3 more");
 }
 
 TEST_F(EntriesTest, CommandesRunsOneStatement) {
@@ -89,33 +84,36 @@ TEST_F(EntriesTest, EmptyPacksAndModuleDirectories) {
             "(" + app_.syntaxModuleDir() + ") M19");
 }
 
-TEST_F(EntriesTest, StopAnswerEndsTheProcessWithStatusZero) {
-  EXPECT_EXIT(CallZEL_Commandes(app_.path(), "stop now;", syntax_),
-              ::testing::ExitedWithCode(0), "");
+// Only a real stop answer ends the process, with status 0: each row runs
+// in a child process, which exits with 3 when the call returns `result`
+// instead, so this process is never ended. (Commandes stopping is in the
+// JavaScript table of the classic stop.) Rows: the catalogue's text (null:
+// none), the call, what it returns when it does not stop, the exit status.
+TEST_F(EntriesTest, OnlyARealStopAnswerEndsTheProcess) {
   const std::string prog = app_.write("prog.txt", ":s:calc.zel;\nstop now;\nprint after;\n");
-  EXPECT_EXIT(CallZEL_Executer(app_.path(), prog), ::testing::ExitedWithCode(0), "");
-}
-
-// Runs `call` in a child process, which exits with 3 when the call returns
-// `expected`: a stop (status 0) or another result fails the test, and this
-// process is never ended by a stop.
-#define EXPECT_RETURNS(call, expected)                      \
-  EXPECT_EXIT(                                              \
-      {                                                     \
-        const std::string result = (call);                  \
-        std::exit(result == (expected) ? 3 : 1);            \
-      },                                                    \
-      ::testing::ExitedWithCode(3), "")
-
-TEST_F(EntriesTest, WithoutARealStopAnswerNothingStops) {
-  // No message 21 (nor 18): an empty result must not end the process.
   const std::string empty = app_.syntaxFile("empty", "");
-  app_.write("node_modules/zel_linux/lang.conf", ":12:M12\n");
-  EXPECT_RETURNS(CallZEL_Commandes(app_.path(), "print hi;", empty), "");
-  // No catalogue: the lookup failure text must not stop either.
-  std::filesystem::remove(app_.modules() + "zel_linux/lang.conf");
-  EXPECT_RETURNS(CallZEL_Commandes(app_.path(), "x;", app_.modules() + "none.zel"),
-                 catalogFailureText());
+  const std::string catalogue = app_.modules() + "zel_linux/lang.conf";
+  const std::string stops = kTestCatalog;
+  struct Case {
+    const std::string* catalogue;
+    std::function<std::string()> call;
+    std::string result;
+    int status;
+  };
+  // Without message 21 an empty result, and without a catalogue its
+  // failure text, must not stop.
+  const std::string noStop = ":12:M12\n";
+  const Case cases[] = {
+      {&stops, [&] { return CallZEL_Executer(app_.path(), prog); }, "", 0},
+      {&noStop, [&] { return CallZEL_Commandes(app_.path(), "print hi;", empty); }, "", 3},
+      {nullptr, [&] { return CallZEL_Commandes(app_.path(), "x;", app_.modules() + "none.zel"); },
+       catalogFailureText(catalogue), 3},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove(catalogue);
+    if (c.catalogue != nullptr) app_.write("node_modules/zel_linux/lang.conf", *c.catalogue);
+    EXPECT_EXIT(std::exit(c.call() == c.result ? 3 : 1), ::testing::ExitedWithCode(c.status), "");
+  }
 }
 
 // Runs in a fresh process: the first module result of a process is held
@@ -138,7 +136,7 @@ TEST(FreshProcess, FirstModuleResultIsHeldBack) {
       ::testing::ExitedWithCode(3), "");
 }
 
-// Under runCall a stop answer or a cancel request ends the run (not the
+// Under recordedCall a stop answer or a cancel request ends the run (not the
 // process), and the record tells how the result came about.
 TEST_F(EntriesTest, RunCallRecordsHowEachRunEnded) {
   const std::string prog = app_.write("prog.txt",
@@ -146,7 +144,8 @@ TEST_F(EntriesTest, RunCallRecordsHowEachRunEnded) {
   const std::string missing = app_.path() + "/missing.txt";
   std::atomic<bool> cancel{false};
   const auto run = [&](const std::string& program) {
-    return runCall(cancel, false, [&](Call& c) { return executeProgram(c, app_.path(), program); });
+    return recordedCall(cancel, false,
+                        [&](Call& c) { return executeProgram(c, app_.path(), program); });
   };
   const Outcome stopped = run(prog);
   EXPECT_EQ(stopped.result, "M12");
@@ -164,6 +163,24 @@ TEST_F(EntriesTest, RunCallRecordsHowEachRunEnded) {
   const Outcome cancelled = run(prog);
   EXPECT_TRUE(cancelled.cancelled);
   EXPECT_EQ(app_.keywordCalls(), callsBefore);
+}
+
+// An isolated call works on values of its own: the classic state a classic
+// call left is there, as it was, when it ends.
+TEST_F(EntriesTest, IsolatedRunCallLeavesTheClassicStateAsItWas) {
+  const std::string prog = app_.write("prog.txt", ":s:calc.zel;\nprint one;\nnot ended");
+  resultat = "classic result";
+  dataToSave = "classic pending";
+  std::atomic<bool> cancel{false};
+  const Outcome outcome = recordedCall(cancel, true, [&](Call& c) {
+    return executeProgram(c, app_.path(), prog);
+  });
+  EXPECT_EQ(outcome.result, "ran " + prog + ";print one;");
+  EXPECT_EQ(std::make_tuple(resultat, dataToSave),
+            std::make_tuple("classic result", "classic pending"));
+  // A classic run leaves its own.
+  const std::string classic = CallZEL_Executer(app_.path(), prog);
+  EXPECT_EQ(std::make_tuple(resultat, dataToSave), std::make_tuple(classic, "not ended"));
 }
 
 }  // namespace

@@ -34,15 +34,16 @@ std::string syntaxPathOf(const std::string& app, const std::string& header) {
 // What the header search found in a program.
 enum class Header { kNone, kPlain, kCompiled, kRefused };
 
-// Reads `source` up to its first header line and sets myAppFile to the
-// syntax file it names and the call's header line to it; kRefused (with
-// message 1 stored on the header's line) when it names one outside
-// node_modules. A program without a header that holds more than comments
+// Reads `source` up to its first header line and sets `syntaxPath` (and the
+// classic myAppFile) to the syntax file it names and the call's header line
+// to it; kRefused (with message 1 stored on the header's line) when it
+// names one outside node_modules. A program without a header that holds more than comments
 // and blank lines fails, under an isolated call, with message 36 on its
 // first line that is neither.
-Header findHeader(Call& call, std::istream& source) {
+Header findHeader(Call& call, std::istream& source, std::string& syntaxPath) {
   int lineNumber = 0;
   int firstStatement = 0;
+  std::string line;
   while (std::getline(source, line)) {
     ++lineNumber;
     line = goReplace(std::move(line), "\r", "");
@@ -68,7 +69,8 @@ Header findHeader(Call& call, std::istream& source) {
       call.store(call.message(kCannotOpen, withVisibleNul(relative)));
       return Header::kRefused;
     }
-    myAppFile = syntaxPathOf(call.app(), folded);
+    syntaxPath = syntaxPathOf(call.app(), folded);
+    myAppFile = syntaxPath;
     call.setHeaderLine(lineNumber);
     return compiled ? Header::kCompiled : Header::kPlain;
   }
@@ -87,11 +89,12 @@ std::string executeProgram(Call& call, std::string appDir, std::string programPa
   std::ifstream file;
   if (!openForReading(programPath, file)) return programOpenFailure(call, programPath);
   // The first header of this file decides, whatever earlier calls ran.
-  const Header header = findHeader(call, file);
+  std::string syntaxPath;
+  const Header header = findHeader(call, file, syntaxPath);
   file.close();
-  if (header == Header::kPlain) resultat = runScript(call, programPath, myAppFile);
-  if (header == Header::kCompiled) resultat = runCompiled(call, programPath, myAppFile);
-  return resultat;
+  if (header == Header::kPlain) return runScript(call, programPath, syntaxPath);
+  if (header == Header::kCompiled) return runCompiled(call, programPath, syntaxPath);
+  return call.result();
 }
 
 std::string executeProgramText(Call& call, std::string appDir, const std::string& text) {
@@ -100,13 +103,13 @@ std::string executeProgramText(Call& call, std::string appDir, const std::string
   myAbsolutePathDirApp = appDir;
   call.setApp(std::move(appDir));
   std::istringstream source(text);
-  const Header header = findHeader(call, source);
-  if (header == Header::kNone || header == Header::kRefused) return resultat;
+  std::string syntaxPath;
+  const Header header = findHeader(call, source, syntaxPath);
+  if (header == Header::kNone || header == Header::kRefused) return call.result();
   // Run from the first line, as a file is run again from its start.
   source.clear();
   source.seekg(0);
-  resultat = runProgramSource(call, source, "", myAppFile, header == Header::kCompiled);
-  return resultat;
+  return runProgramSource(call, source, "", syntaxPath, header == Header::kCompiled);
 }
 
 std::string CallZEL_Executer(std::string appDir, std::string programPath) {

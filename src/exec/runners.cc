@@ -24,23 +24,33 @@ bool holdsByte(const std::string& text, char c) {
   return std::memchr(text.data(), c, text.size()) != nullptr;
 }
 
-// Adds `line` to the pending statement text. Returns true when the line ends
-// a statement: `line` then holds the whole statement and nothing is pending.
-bool completeStatement() {
-  if (!holdsByte(line, ';')) {
-    dataToSave += line;
+// The text a run reads its statements from: the line just read, which
+// becomes the statement to run, and the text read since the last statement
+// that is not one yet. The run's own: a module calling back into the engine
+// runs with another.
+struct StatementText {
+  std::string line;
+  std::string pending;
+};
+
+// Adds the line just read to the pending text. Returns true when the line
+// ends a statement: `text.line` then holds the whole statement and nothing
+// is pending.
+bool completeStatement(StatementText& text) {
+  if (!holdsByte(text.line, ';')) {
+    text.pending += text.line;
     return false;
   }
-  if (!dataToSave.empty()) {
-    dataToSave += line;
-    line = std::move(dataToSave);
-    dataToSave.clear();
+  if (!text.pending.empty()) {
+    text.pending += text.line;
+    text.line.swap(text.pending);
+    text.pending.clear();
   }
   return true;
 }
 
 // What a run keeps from one statement to the next.
-struct Run {
+struct ProgramRun {
   Call& call;
   const std::string& programPath;
   const std::string& syntaxPath;
@@ -49,31 +59,31 @@ struct Run {
   std::string input;
 };
 
-// Runs the statement in `line`, read from lines `firstLine` to `lineNumber`,
-// if the syntax search accepts it. Returns true when a module was called;
-// `line` loses its "(ZE)" and "(CZEL)" markers.
-bool runLine(Run& run, int firstLine, int lineNumber) {
+// Runs `statement`, read from lines `firstLine` to `lineNumber`, if the
+// syntax search accepts it. Returns true when a module was called;
+// `statement` loses its "(ZE)" and "(CZEL)" markers.
+bool runProgramStatement(ProgramRun& run, std::string& statement, int firstLine,
+                         int lineNumber) {
   // A comment is never run, whatever the previous result holds, and costs
   // nothing.
-  if (isPassedOver(line)) return false;
+  if (isPassedOver(statement)) return false;
   Call& call = run.call;
-  const StatementScope statement(call.app());
+  const StatementScope scope(call.app());
   call.setLine(lineNumber);
-  SyntaxMatch match = searchStatement(call, run.syntaxPath, line);
+  SyntaxVerdict match = searchStatement(call, run.syntaxPath, statement);
   // The search's answer is the result until a module gives one; a program's
   // header line that no form accepts is not counted as a failure. The
   // header is known by its position: a marker elsewhere exempts nothing.
   const int headerLine = call.headerLine();
   const bool header = !match.accepted && firstLine <= headerLine && headerLine <= lineNumber;
-  if (holdsByte(line, '(')) line = withoutStatementMarkers(std::move(line));
+  if (holdsByte(statement, '(')) statement = withoutStatementMarkers(std::move(statement));
   if (!match.accepted) {
     call.store(std::move(match.result), !header);
     if (!header) call.addStatementResult(lineNumber);
     return false;
   }
-  call.store(std::move(match.result));
   run.input.resize(run.programPath.size() + 1);
-  run.input.append(line);
+  run.input.append(statement);
   call.store(runAcceptedStatement(call, match, run.input));
   applyStopTest(call);
   call.addStatementResult(lineNumber);
@@ -97,41 +107,42 @@ bool mayHoldMarker(const std::string& text) {
   }
 }
 
-// The line buffer grows to the longest line a run reads (a compiled line is
-// about twelve times its source) and lives as long as the process: give the
-// room back when a run ends.
-void releaseLongLineRoom() {
+// The classic state a run leaves: the last line it read (empty when it read
+// to the end) and the text after the program's last statement. Written
+// once, as the run ends; the process-wide line buffer never keeps the room
+// of a long line (a compiled line is about twelve times its source).
+void leaveClassicText(const StatementText& text) {
+  line = text.line;
   if (line.capacity() > (1u << 20)) line.shrink_to_fit();
+  dataToSave = text.pending;
 }
 
-// What tells the two program formats apart: how the line just read (in
-// `line`) takes its part in a statement, and how the first module result of
-// the process is kept in FirstResponse.
+// What tells the two program formats apart: how the line just read takes
+// its part in a statement, and how the first module result of the process
+// is kept in FirstResponse.
 
 // A plain program: each line is skipped or deciphered by itself, then lines
 // are joined up to one holding ";".
 struct ScriptFormat {
-  // True when `line` now holds a statement to run.
-  bool statement() {
-    if (line.empty()) return false;
-    const bool marked = mayHoldMarker(line);
+  // True when `text.line` now holds a statement to run.
+  bool statement(StatementText& text) {
+    std::string& read = text.line;
+    if (read.empty()) return false;
+    const bool marked = mayHoldMarker(read);
     if (marked) {
-      if (isSkippedProgramLine(line)) return false;
-      if (hasCipherMarker(line)) line = base64_decode(decipherLine(line));
+      if (isSkippedProgramLine(read)) return false;
+      if (hasCipherMarker(read)) read = base64_decode(decipherLine(read));
     }
     // Pending lines joined to this one may hold what the scan did not see.
-    const bool joining = !dataToSave.empty();
-    if (!completeStatement()) return false;
-    if (marked || joining) line = withoutLineBreaks(std::move(line));
+    const bool joining = !text.pending.empty();
+    if (!completeStatement(text)) return false;
+    if (marked || joining) read = withoutLineBreaks(std::move(read));
     return true;
   }
   // The text read since the last statement; it never ran.
-  std::string pendingText() const { return dataToSave; }
+  std::string pendingText(const StatementText& text) const { return text.pending; }
   // Held back: the run's result does not show it.
-  void keepFirstResult() {
-    FirstResponse = resultat;
-    resultat.clear();
-  }
+  void keepFirstResult(Call& call) { FirstResponse = call.takeResult(); }
 };
 
 // A compiled program: lines are joined up to one holding ";" first, then the
@@ -141,29 +152,30 @@ struct ScriptFormat {
 struct CompiledFormat {
   std::string unterminated;
 
-  bool statement() {
-    if (!completeStatement()) return false;
-    if (line.empty() || isPassedOverLine(line)) return false;
+  bool statement(StatementText& text) {
+    if (!completeStatement(text)) return false;
+    std::string& read = text.line;
+    if (read.empty() || isPassedOverLine(read)) return false;
     // "-;" is the compiled form of an empty source line, which the source
     // skips too.
-    if (line == "-;") return false;
-    if (hasCipherMarker(line) && !decipherCompiled()) return false;
+    if (read == "-;") return false;
+    if (hasCipherMarker(read) && !decipherCompiled(read)) return false;
     if (!unterminated.empty()) {
-      line.insert(0, unterminated);
+      read.insert(0, unterminated);
       unterminated.clear();
     }
-    line = withoutLineBreaks(std::move(line));
+    read = withoutLineBreaks(std::move(read));
     return true;
   }
-  std::string pendingText() const { return unterminated + dataToSave; }
+  std::string pendingText(const StatementText& text) const { return unterminated + text.pending; }
   // Copied: the run's result shows it too.
-  void keepFirstResult() { FirstResponse = resultat; }
+  void keepFirstResult(Call& call) { FirstResponse = call.result(); }
 
  private:
-  // Deciphers `line`. False when its source had no ";": the plain text then
+  // Deciphers `read`. False when its source had no ";": the plain text then
   // waits for the next statement, unless the source would have skipped it.
-  bool decipherCompiled() {
-    const std::string plain = base64_decode(decipherLine(line));
+  bool decipherCompiled(std::string& read) {
+    const std::string plain = base64_decode(decipherLine(read));
     const size_t semicolon = plain.find(';');
     if (semicolon == std::string::npos) {
       if (!plain.empty() && !isSkippedProgramLine(plain)) {
@@ -171,9 +183,9 @@ struct CompiledFormat {
       }
       return false;
     }
-    // The text before the first ";"; assigned in place, so that `line`
+    // The text before the first ";"; assigned in place, so that `read`
     // keeps the room the long compiled lines needed.
-    line.assign(plain, 0, semicolon);
+    read.assign(plain, 0, semicolon);
     return true;
   }
 };
@@ -181,7 +193,7 @@ struct CompiledFormat {
 // True when the run must end before its next statement (a stop answer, a
 // cancel request or a time limit), which is then recorded.
 bool endsHere(Call& call) {
-  if (!runEnding()) return false;
+  if (!programRunEnding()) return false;
   noteRunEnded(call);
   return true;
 }
@@ -257,36 +269,36 @@ class LineReader {
 template <class Format>
 std::string runProgram(Call& call, std::istream& source, const std::string& programPath,
                        const std::string& syntaxPath, Format format) {
-  Run run{call, programPath, syntaxPath, programPath + ";"};
+  ProgramRun run{call, programPath, syntaxPath, programPath + ";"};
   // A run never continues a statement left unterminated by an earlier run.
-  dataToSave.clear();
+  StatementText text;
   int lineNumber = 0;
   int firstLine = 1;    // where the statement being read began
   int pendingFrom = 0;  // the line where text not yet a statement began
   bool ended = false;
   LineReader lines(source);
-  while (lines.next(line) && !(ended = endsHere(call))) {
+  while (lines.next(text.line) && !(ended = endsHere(call))) {
     ++lineNumber;
-    if (dataToSave.empty()) firstLine = lineNumber;
-    if (!format.statement()) {
-      if (pendingFrom == 0 && holdsWords(format.pendingText())) pendingFrom = lineNumber;
+    if (text.pending.empty()) firstLine = lineNumber;
+    if (!format.statement(text)) {
+      if (pendingFrom == 0 && holdsWords(format.pendingText(text))) pendingFrom = lineNumber;
       continue;
     }
     pendingFrom = 0;
-    if (!runLine(run, firstLine, lineNumber)) continue;
+    if (!runProgramStatement(run, text.line, firstLine, lineNumber)) continue;
     if ((ended = endsHere(call))) break;
-    if (call.holdsBackFirstResult && FirstResponse.empty()) format.keepFirstResult();
+    if (call.holdsBackFirstResult && FirstResponse.empty()) format.keepFirstResult(call);
   }
-  if (!ended) noteUnfinished(call, format.pendingText(), pendingFrom);
-  releaseLongLineRoom();
-  return resultat;
+  if (!ended) noteUnfinished(call, format.pendingText(text), pendingFrom);
+  leaveClassicText(text);
+  return call.result();
 }
 
 }  // namespace
 
 std::string programOpenFailure(Call& call, const std::string& programPath) {
   call.store(call.message(kCannotOpen, programPath));
-  return resultat;
+  return call.result();
 }
 
 std::string runScript(Call& call, const std::string& programPath, const std::string& syntaxPath) {

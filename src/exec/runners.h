@@ -5,7 +5,7 @@
 // store every step's result through the call (call/call.h), failures
 // included. A file that cannot be opened gives message 1 with its path. A
 // module whose result is the stop answer ends the process (exit status 0),
-// or only the run under runCall.
+// or only the run under recordedCall.
 #ifndef ZEL_EXEC_RUNNERS_H_
 #define ZEL_EXEC_RUNNERS_H_
 

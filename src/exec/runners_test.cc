@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "compile/cipher.h"
 #include "fakes/recording_syntax_search.h"
 #include "support/test_app.h"
 #include "base/state.h"
+#include "base/text.h"
 #include "zel/zel.h"
 #include "entries/classic.h"
 
@@ -107,25 +109,36 @@ TEST_F(RunnerTest, CompiledRunnerJoinsThenDeciphersAndCuts) {
   EXPECT_EQ(statements(), (Lines{":s:demo.zel @1", "a and b @2", "plain; @7"}));
 }
 
-TEST_F(RunnerTest, CompiledStatementsSpanLinesAsInTheSource) {
-  // Source lines without ";" continue into the next statement, and skipped
-  // source lines are skipped, exactly as the script runner treats them.
-  const std::string source[] = {"## a long comment line", "say this statement is",
-                                "", "(ZE) ## also skipped", ":s:demo.zel, a header-like line",
-                                " spread over lines;", "say that is all, folks;"};
-  std::string plain, zel;
-  for (const auto& l : source) {
-    plain += l + "\n";
-    zel += compiled(l) + "\n";
+// A compiled program offers the statements its source offers, on the same
+// lines, each cut before its ";": source lines without ";" continue into
+// the next statement and skipped source lines are skipped, as the script
+// runner treats them. Rows: source lines, the statements the source offers.
+TEST_F(RunnerTest, CompiledProgramRunsLikeItsSource) {
+  const std::pair<Lines, Lines> cases[] = {
+      {{"## a long comment line", "say this statement is", "", "(ZE) ## also skipped",
+        ":s:demo.zel, a header-like line", " spread over lines;", "say that is all, folks;"},
+       {"say this statement is spread over lines; @6", "say that is all, folks; @7"}},
+      {{"## a calc program", "print hello there;", "// a comment line;", "add 1 and 2 and 3",
+        " and 4 and 5 and 6;", "add 1 2 and 3 more;"},
+       {"print hello there; @2", "add 1 and 2 and 3 and 4 and 5 and 6; @5",
+        "add 1 2 and 3 more; @6"}},
+  };
+  for (const auto& [source, offered] : cases) {
+    std::string plain, zel;
+    for (const auto& l : source) {
+      plain += l + "\n";
+      zel += compiled(l) + "\n";
+    }
+    searchCalls.clear();
+    const std::string fromSource = goLoadScript(app_.write("prog.txt", plain), syntax_);
+    EXPECT_EQ(statements(), offered);
+    Lines cut;
+    for (std::string s : offered) cut.push_back(s.erase(s.find("; @"), 1));
+    searchCalls.clear();
+    const std::string fromCompiled = goLoadZEL(app_.write("prog.zel", zel), syntax_);
+    EXPECT_EQ(statements(), cut);
+    EXPECT_EQ(fromCompiled + ";", goReplace(fromSource, "prog.txt", "prog.zel"));
   }
-  goLoadScript(app_.write("prog.txt", plain), syntax_);
-  const std::vector<std::string> fromSource = statements();
-  searchCalls.clear();
-  goLoadZEL(app_.write("prog.zel", zel), syntax_);
-  EXPECT_EQ(statements(), (Lines{"say this statement is spread over lines @6",
-                                 "say that is all, folks @7"}));
-  EXPECT_EQ(fromSource, (Lines{"say this statement is spread over lines; @6",
-                               "say that is all, folks; @7"}));
 }
 
 TEST_F(RunnerTest, FirstResultIsHeldBackByTheScriptRunnerOnly) {

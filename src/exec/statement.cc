@@ -21,9 +21,9 @@ std::string withoutStatementMarkers(std::string text) {
   return goReplace(std::move(text), "(CZEL)", "");
 }
 
-SyntaxMatch searchStatement(const Call& call, const std::string& syntaxPath,
-                            const std::string& statement) {
-  SyntaxMatch match = searchSyntax(call, syntaxPath, statement);
+SyntaxVerdict searchStatement(const Call& call, const std::string& syntaxPath,
+                              const std::string& statement) {
+  SyntaxVerdict match = searchSyntax(call, syntaxPath, statement);
   keepLastAnswer(match);
   return match;
 }
@@ -44,33 +44,34 @@ struct AcceptedModule {
   uint64_t evictions = 0;
 };
 
-// The latest accepted module of each level of module calls in progress: a
-// module that calls back into the engine has its nested statements use the
-// next level, so the path its own call reports it by stays as it is.
+// The latest accepted module of each level of module calls in progress,
+// outermost first: a module that calls back into the engine has its nested
+// statements use the next level, so the path its own call reports it by
+// stays as it is. Process-wide, as the caches are: the next call (one
+// Commandes after another) finds what the previous one worked out. Never
+// destroyed; its entries never move.
+std::deque<AcceptedModule>& acceptedLevels = *new std::deque<AcceptedModule>(1);
+// The outermost level, the one nearly every statement uses, without a
+// lookup in the deque.
+AcceptedModule* const outermostAccepted = &acceptedLevels.front();
+// The level of the statement being run: how many module calls are in
+// progress.
+size_t acceptedDepth = 0;
+
+// One more level for as long as a module call lasts.
 class AcceptedLevel {
  public:
-  AcceptedLevel() { ++depth_; }
-  ~AcceptedLevel() { --depth_; }
+  AcceptedLevel() {
+    if (++acceptedDepth == acceptedLevels.size()) acceptedLevels.emplace_back();
+  }
+  ~AcceptedLevel() { --acceptedDepth; }
   AcceptedLevel(const AcceptedLevel&) = delete;
   AcceptedLevel& operator=(const AcceptedLevel&) = delete;
-  static AcceptedModule& latest() {
-    static auto* levels = new std::deque<AcceptedModule>;
-    // The outermost level, the one nearly every statement uses, without a
-    // lookup in the deque (whose entries never move).
-    static AcceptedModule* const outermost = &levels->emplace_back();
-    if (depth_ == 0) return *outermost;
-    while (levels->size() <= depth_) levels->emplace_back();
-    return (*levels)[depth_];
-  }
-
- private:
-  static size_t depth_;
 };
 
-size_t AcceptedLevel::depth_ = 0;
-
-AcceptedModule& acceptedModule(const Call& call, const SyntaxMatch& match) {
-  AcceptedModule* const latest = &AcceptedLevel::latest();
+AcceptedModule& acceptedModule(const Call& call, const SyntaxVerdict& match) {
+  AcceptedModule* const latest =
+      acceptedDepth == 0 ? outermostAccepted : &acceptedLevels[acceptedDepth];
   if (match.module != latest->module || match.syntaxFile() != latest->syntax ||
       call.app() != latest->app) {
     const std::string pack = packName(match.syntaxFile());
@@ -100,7 +101,10 @@ const LoadedModule& moduleFile(AcceptedModule& module) {
 
 }  // namespace
 
-Result runAcceptedStatement(const Call& call, const SyntaxMatch& match,
+namespace {
+
+// The module's result for an accepted match (runAcceptedStatement).
+Result acceptedModuleResult(const Call& call, const SyntaxVerdict& match,
                             const std::string& input) {
   AcceptedModule& module = acceptedModule(call, match);
   // A form's parameter comes from a syntax file, which the header of a
@@ -112,7 +116,7 @@ Result runAcceptedStatement(const Call& call, const SyntaxMatch& match,
   // The module's text goes straight into the result: answer(text) as it
   // stands, refusal(text) once marked failed.
   Result result;
-  switch (runPackModule(moduleFile(module), module.path, input, result.text)) {
+  switch (callPackModule(moduleFile(module), module.path, input, result.text)) {
     case ModuleAnswer::kAnswered:
       return result;
     case ModuleAnswer::kUnreadable:
@@ -123,16 +127,35 @@ Result runAcceptedStatement(const Call& call, const SyntaxMatch& match,
   }
 }
 
+}  // namespace
+
+Result runAcceptedStatement(Call& call, SyntaxVerdict& match, const std::string& input) {
+  // The acceptance is the statement's result only while the module runs,
+  // where only a call nested in the module's reads it (as it would the
+  // classic result): it is stored only when the module throws, and then
+  // stays the call's result, as of before the module ran.
+  const uint64_t beforeModule = call.mark();
+  call.holdWhileModuleRuns(&match.result.text, beforeModule);
+  try {
+    Result result = acceptedModuleResult(call, match, input);
+    call.holdWhileModuleRuns(nullptr, 0);
+    return result;
+  } catch (...) {
+    call.holdWhileModuleRuns(nullptr, 0);
+    call.storeAsOf(std::move(match.result), beforeModule);
+    throw;
+  }
+}
+
 void runDirectStatement(Call& call, const std::string& syntaxPath,
                         const std::string& statement, const std::string& moduleStatement) {
   const StatementScope scope(call.app());
-  SyntaxMatch match = searchStatement(call, syntaxPath, statement);
+  SyntaxVerdict match = searchStatement(call, syntaxPath, statement);
   if (match.accepted) {
-    call.store(std::move(match.result));
     call.store(runAcceptedStatement(call, match, syntaxPath + ";" + moduleStatement));
   } else if (match.passedOver) {
     // A comment: the result as it was, without its markers.
-    call.store(answer(withoutStatementMarkers(resultat)));
+    call.store(answer(withoutStatementMarkers(call.result())));
   } else {
     match.result.text = withoutStatementMarkers(std::move(match.result.text));
     call.store(std::move(match.result));
@@ -145,7 +168,7 @@ bool applyStopTest(Call& call) {
   const std::string* stop = call.stopAnswer();
   // Without a real stop answer every empty result, or the catalogue's own
   // failure text, would end the host process.
-  if (stop == nullptr || stop->empty() || resultat != *stop) return false;
+  if (stop == nullptr || stop->empty() || call.result() != *stop) return false;
   stopRun(call);
   return true;
 }

@@ -20,17 +20,17 @@ std::string withoutStatementMarkers(std::string text);
 
 // Searches `statement` and keeps the last syntax module answer
 // (lineSyntaxesExistLib).
-SyntaxMatch searchStatement(const Call& call, const std::string& syntaxPath,
-                            const std::string& statement);
+SyntaxVerdict searchStatement(const Call& call, const std::string& syntaxPath,
+                              const std::string& statement);
 
 // Calls the module an accepted match names, in the pack of the syntax file
 // that accepted the statement, with `input`, and returns its answer. A
 // module name that is empty, absolute, holds a ".." component or a NUL byte
 // is never loaded: the result is then message 4 naming the module path (NUL
 // shown as "\0"), as for a module file that cannot be opened; a module the
-// loader refuses gives the loader's text.
-Result runAcceptedStatement(const Call& call, const SyntaxMatch& match,
-                            const std::string& input);
+// loader refuses gives the loader's text. When the module throws, the
+// match's acceptance is stored as the call's result (the exception goes on).
+Result runAcceptedStatement(Call& call, SyntaxVerdict& match, const std::string& input);
 
 // Runs one statement given as text: on acceptance (for "*.*", by the module
 // of the pack that accepted it) the module gets
@@ -39,9 +39,9 @@ Result runAcceptedStatement(const Call& call, const SyntaxMatch& match,
 void runDirectStatement(Call& call, const std::string& syntaxPath,
                         const std::string& statement, const std::string& moduleStatement);
 
-// Stop test: when resultat is exactly the stop answer (catalogue message 21),
+// Stop test: when the call's latest result is exactly the stop answer (catalogue message 21),
 // stores message 12 and ends the process with exit status 0, or only the
-// run when the call came through runCall (call/call.h). An empty message
+// run when the call came through recordedCall (call/call.h). An empty message
 // 21, or a catalogue that cannot be read, never stops. Returns true when it
 // stopped.
 bool applyStopTest(Call& call);

@@ -17,7 +17,7 @@
 #include "modules/module_call.h"
 #include "host/crash_report.h"
 #include "entries/entries.h"
-#include "entries/run_call.h"
+#include "entries/recorded_call.h"
 #include "base/state.h"
 #include "base/thread_id.h"
 
@@ -207,7 +207,7 @@ void runOne(Engine& e, QueuedCall& call) {
     call.timedOut.store(true);
   }
   if (timed) startWatch(call);
-  call.outcome = runCall(call.cancel, true, [&call](Call& c) { return runEntry(c, call); },
+  call.outcome = recordedCall(call.cancel, true, [&call](Call& c) { return runEntry(c, call); },
                          call.kind != QueuedCall::kExecInSession);
   callInRun.store(nullptr, std::memory_order_relaxed);
   if (timed) endWatch();

@@ -1,7 +1,7 @@
 // The engine thread: the promise API's calls, from every JavaScript thread
 // of the process, wait in one queue and run in call order on one thread the
 // engine owns, so that no thread of the host's own pool ever waits for the
-// engine. Each call runs isolated through runCall (entries/run_call.h).
+// engine. Each call runs isolated through recordedCall (entries/recorded_call.h).
 //
 // Calls queued while the engine is busy are taken in one go when it frees,
 // without waking it per call. The calls of a batch that came from one

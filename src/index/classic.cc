@@ -5,7 +5,7 @@
 
 #include "base/state.h"
 #include "entries/entries.h"
-#include "entries/run_call.h"
+#include "entries/recorded_call.h"
 #include "index/binding.h"
 
 // libuv's default loop is the main thread's; the node binary exports it.
@@ -39,7 +39,7 @@ Napi::Value callEngine(const Napi::CallbackInfo& info, size_t argumentCount, Ent
   // failure) becomes a JavaScript Error instead of aborting the host.
   std::atomic<bool> neverCancelled{false};
   const Outcome outcome =
-      runCall(neverCancelled, false, [&](Call& call) { return entry(call, texts); });
+      recordedCall(neverCancelled, false, [&](Call& call) { return entry(call, texts); });
   if (outcome.stopped) endProcessAfterStop(env);
   if (outcome.threw && !env.IsExceptionPending()) {
     Napi::Error::New(env, outcome.error).ThrowAsJavaScriptException();

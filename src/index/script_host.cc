@@ -70,12 +70,15 @@ napi_value text(napi_env env, const std::string& bytes) {
   return out;
 }
 
-// The UTF-8 bytes of a JavaScript string; a short one in one call.
+// The UTF-8 bytes of a JavaScript string; a short one in one call. A
+// character is never cut, so a longer string may stop up to three bytes
+// short of the room (a four-byte character that does not fit): only a text
+// that stops sooner than that is known to be whole.
 void bytesOf(napi_env env, napi_value string, std::string& out) {
   char small[256];
   size_t length = 0;
   napi_get_value_string_utf8(env, string, small, sizeof small, &length);
-  if (length + 1 < sizeof small) {
+  if (length + 4 < sizeof small) {
     out.assign(small, length);
     return;
   }

@@ -19,32 +19,12 @@
 #include "base/text.h"
 #include "base/state.h"
 
-void* handle = nullptr;
-create_t* openZEL = nullptr;
-destroy_t* closeZEL = nullptr;
-ModuleObject* ps = nullptr;
-
-void* handleLib = nullptr;
-create_lib_t* openZELLib = nullptr;
-destroy_lib_t* closeZELLib = nullptr;
-LibModuleObject* psLib = nullptr;
-
 namespace {
 
 std::string loaderError() {
   const char* error = dlerror();
   return error ? error : "";
 }
-
-// One variable set of the engine state: the latest loaded module's handle,
-// its entries and the object of the call in progress.
-template <class Object>
-struct ModuleSlots {
-  void*& handle;
-  Object* (*&create)();
-  void (*&destroy)(Object*);
-  Object*& object;
-};
 
 }  // namespace
 
@@ -216,34 +196,28 @@ ModuleAnswer::Kind callScript(const LoadedModule& module, Operate operate, std::
 }
 
 // The steps shared by both kinds of module; `operate` calls the object's
-// operation. The slots are overwritten as each step is reached, so after a
-// failure they hold what was found up to it.
+// operation.
 //
 // The call holds its own object and destroy entry: a module that calls back
-// into the engine during its operation has the nested call write the slots
-// again (and may have the cached entry rebuilt), and reading them back
-// would destroy the nested call's object a second time. `path`, by which a
+// into the engine during its operation may have the cached entry rebuilt,
+// and reading it back would destroy the nested call's object a second time. `path`, by which a
 // throw or a crash of the module is reported, must stay as it is until the
 // call returns, whatever a nested call does (the callers hold it).
 template <class Object, class Operate>
 ModuleAnswer::Kind loadAndCall(const LoadedModule& module, const std::string& path,
-                               ModuleSlots<Object> slots, Operate operate, std::string& text) {
+                               Operate operate, std::string& text) {
   if (!module.readable) {
     text.clear();
     return ModuleAnswer::kUnreadable;
   }
-  slots.handle = module.handle;
   if (module.handle == nullptr) return refused(module.error, text);
   const auto create = reinterpret_cast<Object* (*)()>(module.create);
-  slots.create = create;
   if (create == nullptr) return refused(module.error, text);
   const auto destroy = reinterpret_cast<void (*)(Object*)>(module.destroy);
-  slots.destroy = destroy;
   if (destroy == nullptr) return refused(module.error, text);
 
   const RunningModule running(path);  // for a crash report
   Object* const object = create();
-  slots.object = object;
   // A module whose create() gives no object cannot be called; report it
   // instead of calling through a null pointer.
   if (object == nullptr) return refused(path + ": create() returned no object", text);
@@ -270,30 +244,28 @@ const LoadedModule& loadedModule(const std::string& app, const std::string& path
 
 bool isCached(const LoadedModule& module) { return module.generation != 0; }
 
-ModuleAnswer::Kind runPackModule(const LoadedModule& module, const std::string& modulePath,
-                                 const std::string& input, std::string& answer) {
+ModuleAnswer::Kind callPackModule(const LoadedModule& module, const std::string& modulePath,
+                                  const std::string& input, std::string& answer) {
   if (!module.script.empty()) {
     return callScript(
         module,
         [&](ScriptHost& host, const ScriptFile& file) { return host.execute(file, input, answer); },
         answer);
   }
-  ModuleSlots<ModuleObject> slots{handle, openZEL, closeZEL, ps};
-  return loadAndCall(
-      module, modulePath, slots, [&](ModuleObject* object) { return object->execute(input); },
-      answer);
+  return loadAndCall<ModuleObject>(
+      module, modulePath, [&](ModuleObject* object) { return object->execute(input); }, answer);
 }
 
-ModuleAnswer runPackModule(const LoadedModule& module, const std::string& modulePath,
-                           const std::string& input) {
+ModuleAnswer callPackModule(const LoadedModule& module, const std::string& modulePath,
+                            const std::string& input) {
   ModuleAnswer answer{ModuleAnswer::kAnswered, ""};
-  answer.kind = runPackModule(module, modulePath, input, answer.text);
+  answer.kind = callPackModule(module, modulePath, input, answer.text);
   return answer;
 }
 
-ModuleAnswer runPackModule(const std::string& app, const std::string& modulePath,
-                           const std::string& input) {
-  return runPackModule(loadedModule(app, modulePath), modulePath, input);
+ModuleAnswer callPackModule(const std::string& app, const std::string& modulePath,
+                            const std::string& input) {
+  return callPackModule(loadedModule(app, modulePath), modulePath, input);
 }
 
 ModuleAnswer::Kind askSyntaxModule(const LoadedModule& module, const std::string& libPath,
@@ -306,9 +278,8 @@ ModuleAnswer::Kind askSyntaxModule(const LoadedModule& module, const std::string
                       },
                       answer);
   }
-  ModuleSlots<LibModuleObject> slots{handleLib, openZELLib, closeZELLib, psLib};
-  return loadAndCall(
-      module, libPath, slots,
+  return loadAndCall<LibModuleObject>(
+      module, libPath,
       [&](LibModuleObject* object) { return object->check(syntaxLine, statement); }, answer);
 }
 

@@ -23,19 +23,6 @@
 
 #include "modules/zel_module.h"
 
-// The classic module call variables: the latest pack module loaded, its entries and the
-// object of the call in progress (valid only during that call).
-extern void* handle;
-extern create_t* openZEL;
-extern destroy_t* closeZEL;
-extern ModuleObject* ps;
-
-// The same for syntax modules.
-extern void* handleLib;
-extern create_lib_t* openZELLib;
-extern destroy_lib_t* closeZELLib;
-extern LibModuleObject* psLib;
-
 // What one module call gave.
 struct ModuleAnswer {
   enum Kind {
@@ -65,21 +52,19 @@ bool isCached(const LoadedModule& module);
 // the module calls back into the engine (the caller holds it).
 
 // Runs a pack module of the application `app`: execute(input) of a fresh
-// object from the shared object at modulePath. Uses handle, openZEL,
-// closeZEL and ps.
-ModuleAnswer runPackModule(const std::string& app, const std::string& modulePath,
-                           const std::string& input);
+// object from the shared object at modulePath.
+ModuleAnswer callPackModule(const std::string& app, const std::string& modulePath,
+                            const std::string& input);
 // The same for a module already looked up with loadedModule(app, modulePath).
-ModuleAnswer runPackModule(const LoadedModule& module, const std::string& modulePath,
-                           const std::string& input);
+ModuleAnswer callPackModule(const LoadedModule& module, const std::string& modulePath,
+                            const std::string& input);
 // The same with the answer's text moved into `answer` (unchanged when the
 // module throws), without an answer object built and moved.
-ModuleAnswer::Kind runPackModule(const LoadedModule& module, const std::string& modulePath,
-                                 const std::string& input, std::string& answer);
+ModuleAnswer::Kind callPackModule(const LoadedModule& module, const std::string& modulePath,
+                                  const std::string& input, std::string& answer);
 
 // Asks a syntax module already looked up with loadedModule: check(syntaxLine,
-// statement) of a fresh object. Uses handleLib, openZELLib, closeZELLib and
-// psLib.
+// statement) of a fresh object.
 ModuleAnswer askSyntaxModule(const LoadedModule& module, const std::string& libPath,
                              const std::string& syntaxLine, const std::string& statement);
 // The same with the answer's text moved into `answer` (the text a

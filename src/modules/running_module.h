@@ -1,5 +1,5 @@
 // Which module runs: the module calls name it here, and the floors above
-// (the crash notes of the host, the record of runCall) read it.
+// (the crash notes of the host, the record of recordedCall) read it.
 #ifndef ZEL_MODULES_RUNNING_MODULE_H_
 #define ZEL_MODULES_RUNNING_MODULE_H_
 
@@ -27,7 +27,7 @@ class RunningModule {
 };
 
 // Names the module being called when an exception leaves it, for the
-// record of the call that catches it (runCall). Called while the exception
+// record of the call that catches it (recordedCall). Called while the exception
 // propagates.
 void noteThrowingModule(const std::string& path);
 // The module noted last; "" when none.

@@ -11,7 +11,7 @@
 
 #include "support/test_app.h"
 #include "entries/entries.h"
-#include "entries/run_call.h"
+#include "entries/recorded_call.h"
 #include "base/state.h"
 
 namespace {
@@ -33,7 +33,7 @@ void layOut(const TestApp& app, const std::vector<std::string>& fixtures) {
 Seen ask(const TestApp& app, const std::string& statement) {
   std::atomic<bool> cancel{false};
   lineSyntaxesExistLib.clear();
-  Outcome o = runCall(cancel, false, [&](Call& c) {
+  Outcome o = recordedCall(cancel, false, [&](Call& c) {
     return executeStatement(c, app.path(), statement, app.modules() + "calc.zel");
   });
   const size_t at = o.result.find(app.path());  // a module's input names the application

@@ -39,9 +39,9 @@ SharedForms syntaxForms(const std::string& app, const std::string& path, bool* l
     std::ifstream file;
     if (!openForReading(path, file)) return;
     auto forms = std::make_shared<std::vector<SyntaxForm>>();
-    std::string syntaxLine;
-    while (std::getline(file, lineSyntaxesExist)) {
-      if (!toSyntaxLine(lineSyntaxesExist, syntaxLine)) continue;
+    std::string read, syntaxLine;
+    while (std::getline(file, read)) {
+      if (!toSyntaxLine(read, syntaxLine)) continue;
       const std::string pattern = patternText(syntaxLine);
       std::string parameter = parameterText(syntaxLine);
       std::string acceptance = "(TRUEZEL)" + parameter;
@@ -51,6 +51,8 @@ SharedForms syntaxForms(const std::string& app, const std::string& path, bool* l
                         std::move(acceptance), std::move(word)});
     }
     entry.forms = std::move(forms);
+    // The classic line buffer, as a file read to its end leaves it.
+    lineSyntaxesExist.clear();
   });
   if (lasting != nullptr) *lasting = cached.generation != 0;
   return cached.forms;

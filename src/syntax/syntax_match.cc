@@ -79,10 +79,11 @@ const std::vector<SyntaxForm>* lookUp(MatchRoom& room, const Call& call,
   return room.forms.get();
 }
 
-// What one syntax file match has found so far.
-struct Match {
+// A scan over one syntax file's forms in progress: what the match has
+// found so far.
+struct FormScan {
   // The room must hold the forms and the module directory (lookUp).
-  Match(const Call& forCall, const std::string& text, MatchRoom& room)
+  FormScan(const Call& forCall, const std::string& text, MatchRoom& room)
       : call(forCall),
         statement(room.statement.assign(text)),
         owed(room.owed),
@@ -119,30 +120,33 @@ struct Match {
   ModuleDirectory* directory;
 };
 
-// The room of the match in progress: one per level of matches nested
-// through modules calling back into the engine.
+// The rooms of the matches in progress, outermost first: one per level of
+// matches nested through modules calling back into the engine.
+// Process-wide, as the caches are: the next statement's match finds what
+// the previous one looked up. Never destroyed; its entries never move.
+std::deque<MatchRoom>& matchRooms = *new std::deque<MatchRoom>(1);
+// The outermost room, the one nearly every match uses, without a lookup in
+// the deque.
+MatchRoom* const outermostRoom = &matchRooms.front();
+// How many matches are in progress.
+size_t matchDepth = 0;
+
+// The room of the match in progress, for as long as it lasts.
 class RoomHold {
  public:
   RoomHold() {
-    static auto* rooms = new std::deque<MatchRoom>;
-    // The outermost room, the one nearly every match uses, without a
-    // lookup in the deque (whose entries never move).
-    static MatchRoom* const outermost = &rooms->emplace_back();
-    if (depth_ > 0 && rooms->size() <= depth_) rooms->emplace_back();
-    room_ = depth_ == 0 ? outermost : &(*rooms)[depth_];
-    ++depth_;
+    if (matchDepth > 0 && matchDepth == matchRooms.size()) matchRooms.emplace_back();
+    room_ = matchDepth == 0 ? outermostRoom : &matchRooms[matchDepth];
+    ++matchDepth;
   }
-  ~RoomHold() { --depth_; }
+  ~RoomHold() { --matchDepth; }
   RoomHold(const RoomHold&) = delete;
   RoomHold& operator=(const RoomHold&) = delete;
   MatchRoom& room() { return *room_; }
 
  private:
-  static size_t depth_;
   MatchRoom* room_;
 };
-
-size_t RoomHold::depth_ = 0;
 
 // True when a syntax module's answer carries "(NM)", "(NF)" or "(LEX)".
 bool carriesRefusalMarker(const std::string& answer) {
@@ -154,38 +158,38 @@ bool carriesRefusalMarker(const std::string& answer) {
 // What the match reads as the answer of a syntax module that cannot be
 // opened: message 4 naming it. (One the loader refuses answers with the
 // loader's text.)
-std::string unreadableText(const Match& match, const std::string& path) {
-  return match.call.message(kFileNotFound, withVisibleNul(path)).text;
+std::string unreadableText(const FormScan& scan, const std::string& path) {
+  return scan.call.message(kFileNotFound, withVisibleNul(path)).text;
 }
 
 // Takes the answers owed by modules that were not offered forms, in
 // directory order, as if they had been asked then: before any module is
 // asked again (which may change what they answer) and when the match ends.
-void takeOwedAnswers(Match& match) {
-  match.owing = false;
-  if (match.allOwed) {
+void takeOwedAnswers(FormScan& scan) {
+  scan.owing = false;
+  if (scan.allOwed) {
     // Set only while every module's entry is held (allSkip).
-    for (size_t i = 0; i < match.owed.size(); ++i) {
-      match.owed[i] = match.directory->modules[i].loaded;
+    for (size_t i = 0; i < scan.owed.size(); ++i) {
+      scan.owed[i] = scan.directory->modules[i].loaded;
     }
-    match.allOwed = false;
+    scan.allOwed = false;
   }
-  for (size_t i = 0; i < match.owed.size(); ++i) {
-    const LoadedModule* loaded = match.owed[i];
+  for (size_t i = 0; i < scan.owed.size(); ++i) {
+    const LoadedModule* loaded = scan.owed[i];
     if (loaded == nullptr) continue;
-    match.owed[i] = nullptr;
-    const std::string& path = match.directory->modules[i].path;
-    std::string answer = otherFormAnswer(*loaded, path, match.statement);
-    if (carriesRefusalMarker(answer)) match.markerSeen = true;
-    if (match.lastSkipped == i + 1) match.lastAnswer = std::move(answer);
+    scan.owed[i] = nullptr;
+    const std::string& path = scan.directory->modules[i].path;
+    std::string answer = otherFormAnswer(*loaded, path, scan.statement);
+    if (carriesRefusalMarker(answer)) scan.markerSeen = true;
+    if (scan.lastSkipped == i + 1) scan.lastAnswer = std::move(answer);
   }
 }
 
 // True when `module` need not be offered the form being tried: it declares
 // its answer for forms whose first word is not the statement's.
-bool skipsForm(const SyntaxModule& module, const Match& match) {
+bool skipsForm(const SyntaxModule& module, const FormScan& scan) {
   return module.skipsOtherForms &&
-         (match.form->firstWord.empty() || match.form->firstWord != match.statementWord);
+         (scan.form->firstWord.empty() || scan.form->firstWord != scan.statementWord);
 }
 
 // Offers the statement to every syntax module for one pattern, in directory
@@ -193,11 +197,11 @@ bool skipsForm(const SyntaxModule& module, const Match& match) {
 // accept: a matching answer left over from an earlier match does not count.
 // A module that declares its answer for this form is not offered it: it
 // owes that answer (takeOwedAnswers).
-void askSyntaxModules(Match& match) {
-  const std::string& app = match.call.app();
-  ModuleDirectory& directory = *match.directory;
+void askSyntaxModules(FormScan& scan) {
+  const std::string& app = scan.call.app();
+  ModuleDirectory& directory = *scan.directory;
   if (directory.missing) {
-    match.directoryMissing = true;
+    scan.directoryMissing = true;
     return;
   }
   // Passing an entry without extension is the same for every form: noted
@@ -205,19 +209,19 @@ void askSyntaxModules(Match& match) {
   // came before an accepting module does not matter: only a refusal reads
   // it.) Entries change during the match, the lists never do: their start
   // and length are read once, not after every module call.
-  if (directory.pathless) match.noExtensionSeen = true;
+  if (directory.pathless) scan.noExtensionSeen = true;
   SyntaxModule* const modules = directory.modules.data();
   for (const size_t i : directory.named) {
     SyntaxModule& module = modules[i];
-    match.moduleAsked = true;
-    if (skipsForm(module, match)) {
-      match.owed[i] = module.loaded;
-      match.owing = true;
-      match.lastSkipped = i + 1;
+    scan.moduleAsked = true;
+    if (skipsForm(module, scan)) {
+      scan.owed[i] = module.loaded;
+      scan.owing = true;
+      scan.lastSkipped = i + 1;
       continue;
     }
-    if (match.owing) takeOwedAnswers(match);
-    match.lastSkipped = 0;
+    if (scan.owing) takeOwedAnswers(scan);
+    scan.lastSkipped = 0;
     // The directory entry lives for one generation, as a cached module's
     // does; one that could not be cached is looked up for every call.
     const LoadedModule* loaded = module.loaded;
@@ -230,16 +234,16 @@ void askSyntaxModules(Match& match) {
         updateAllSkip(directory);
       }
     }
-    if (askSyntaxModule(*loaded, module.path, match.form->pattern, match.statement,
-                        match.lastAnswer) == ModuleAnswer::kUnreadable) {
-      match.lastAnswer = unreadableText(match, module.path);
+    if (askSyntaxModule(*loaded, module.path, scan.form->pattern, scan.statement,
+                        scan.lastAnswer) == ModuleAnswer::kUnreadable) {
+      scan.lastAnswer = unreadableText(scan, module.path);
     }
     // A module that called back into the engine may have had entries the
     // directory points to evicted (mostly nothing was: one comparison).
     if (directory.evictionsSeen != cache_use::evictions()) dropEvictedModules(directory);
-    if (carriesRefusalMarker(match.lastAnswer)) match.markerSeen = true;
-    if (match.lastAnswer == match.statement) {
-      match.accepted = true;
+    if (carriesRefusalMarker(scan.lastAnswer)) scan.markerSeen = true;
+    if (scan.lastAnswer == scan.statement) {
+      scan.accepted = true;
       return;
     }
   }
@@ -266,68 +270,68 @@ bool stripStatement(std::string& text, bool& clean) {
 }
 
 // Offers the statement to the syntax modules for one form.
-void tryForm(const SyntaxForm& form, Match& match) {
-  match.form = &form;
-  if (!match.statementStripped) {
+void tryForm(const SyntaxForm& form, FormScan& scan) {
+  scan.form = &form;
+  if (!scan.statementStripped) {
     // What is owed was owed for the statement as it is now.
-    if (match.owing) takeOwedAnswers(match);
+    if (scan.owing) takeOwedAnswers(scan);
     bool clean = true;
-    if (stripStatement(match.statement, clean)) match.statementCarriesZE = true;
-    match.statementWord = firstWordOf(match.statement);
+    if (stripStatement(scan.statement, clean)) scan.statementCarriesZE = true;
+    scan.statementWord = firstWordOf(scan.statement);
     // When removing "(ZE)" joined a new one from its pieces, the next form
     // strips again, as each form once did.
-    match.statementStripped = clean;
+    scan.statementStripped = clean;
   }
-  if (match.statementCarriesZE && form.patternCarriesZE) match.refusedForm = true;
-  if (match.directory->allSkip &&
-      (form.firstWord.empty() || form.firstWord != match.statementWord)) {
+  if (scan.statementCarriesZE && form.patternCarriesZE) scan.refusedForm = true;
+  if (scan.directory->allSkip &&
+      (form.firstWord.empty() || form.firstWord != scan.statementWord)) {
     // Every module owes its answer: none is offered the form.
-    if (match.directory->pathless) match.noExtensionSeen = true;
-    match.moduleAsked = true;
-    match.allOwed = match.owing = true;
-    match.lastSkipped = match.directory->lastModule;
+    if (scan.directory->pathless) scan.noExtensionSeen = true;
+    scan.moduleAsked = true;
+    scan.allOwed = scan.owing = true;
+    scan.lastSkipped = scan.directory->lastModule;
     return;
   }
-  askSyntaxModules(match);
+  askSyntaxModules(scan);
 }
 
 // The result when no syntax module accepted the statement.
-Result refusalOf(const Match& match) {
-  const Call& call = match.call;
+Result refusalOf(const FormScan& scan) {
+  const Call& call = scan.call;
   Result result;
-  if (match.markerSeen) {
-    const std::string& answer = match.lastAnswer;
+  if (scan.markerSeen) {
+    const std::string& answer = scan.lastAnswer;
     if (contains(answer, "(NM)")) {
       result = refusal(goReplace(answer, "(NM)", ""));
     } else if (contains(answer, "(LEX)")) {
       result = call.message(kLexicalError, goReplace(answer, "(LEX)", ""));
     } else if (contains(answer, "(NF)")) {
-      result = call.message(kNotRecognised, match.statement);
+      result = call.message(kNotRecognised, scan.statement);
     } else {
       // An earlier answer carried a refusal, the last one none: the scan's
       // own text stands, with the marker the scan put in front of it.
       result = call.message(kNotAccepted);
       result.text.insert(0, "(MDNF)");
     }
-  } else if (match.noExtensionSeen) {
+  } else if (scan.noExtensionSeen) {
     result = call.message(kNotAccepted);
     result.text.insert(0, "(" + call.syntaxModuleDir() + ") ");
-  } else if (match.directoryMissing) {
+  } else if (scan.directoryMissing) {
     result = call.message(kFileNotFound, "./korrin_linux");
   } else {
-    result = call.message(kNoSyntaxLine, match.statement);
+    result = call.message(kNoSyntaxLine, scan.statement);
   }
-  if (match.refusedForm) result = call.message(kMarkedForm, match.form->pattern);
+  if (scan.refusedForm) result = call.message(kMarkedForm, scan.form->pattern);
   return result;
 }
 
 }  // namespace
 
-SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
-                            const std::string& statement) {
+SyntaxVerdict matchSyntaxFile(const Call& call, const std::string& syntaxPath,
+                              const std::string& statement) {
   // One match is one statement: what it reads from disk is looked up once.
   const StatementScope scope(call.app(), StatementScope::kJoin);
-  SyntaxMatch outcome;
+  SyntaxVerdict outcome;
   RoomHold room;
   // A path holding a NUL byte is never read (the caches refuse it).
   const std::vector<SyntaxForm>* const forms = lookUp(room.room(), call, syntaxPath);
@@ -335,28 +339,28 @@ SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
     outcome.result = call.message(kCannotOpen, withVisibleNul(syntaxPath));
     return outcome;
   }
-  Match match(call, statement, room.room());
+  FormScan scan(call, statement, room.room());
   for (const SyntaxForm& form : *forms) {
-    tryForm(form, match);
-    if (match.accepted) break;
+    tryForm(form, scan);
+    if (scan.accepted) break;
   }
-  if (match.owing) takeOwedAnswers(match);
-  outcome.accepted = match.accepted;
-  outcome.moduleAsked = match.moduleAsked;
-  if (match.accepted) {
+  if (scan.owing) takeOwedAnswers(scan);
+  outcome.accepted = scan.accepted;
+  outcome.moduleAsked = scan.moduleAsked;
+  if (scan.accepted) {
     outcome.setSyntaxFile(syntaxPath);
-    outcome.module = match.form->parameter;
+    outcome.module = scan.form->parameter;
     // answer(acceptance), assigned in place: the result's other fields
     // are an answer's already.
-    outcome.result.text = match.form->acceptance;
+    outcome.result.text = scan.form->acceptance;
   } else {
-    outcome.result = refusalOf(match);
+    outcome.result = refusalOf(scan);
   }
-  outcome.lastAnswer = std::move(match.lastAnswer);
+  outcome.lastAnswer = std::move(scan.lastAnswer);
   return outcome;
 }
 
-void keepLastAnswer(SyntaxMatch& match) {
-  if (match.moduleAsked) lineSyntaxesExistLib = std::move(match.lastAnswer);
+void keepLastAnswer(SyntaxVerdict& verdict) {
+  if (verdict.moduleAsked) lineSyntaxesExistLib = std::move(verdict.lastAnswer);
 }
 

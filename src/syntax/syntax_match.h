@@ -15,7 +15,7 @@
 #include "call/call.h"
 
 // What matching a statement against syntax files decided.
-struct SyntaxMatch {
+struct SyntaxVerdict {
   bool accepted = false;
   bool passedOver = false;   // a comment, or a text too short to hold a form: nothing was asked
   bool moduleAsked = false;  // some syntax module was asked (lastAnswer is its answer)
@@ -51,11 +51,11 @@ struct SyntaxMatch {
 // statement itself. `syntaxPath` must outlive the result (its syntaxFile()
 // points to it). A syntax path holding a NUL byte is never opened
 // (message 1, the NUL shown as "\0"); only a regular file is read.
-SyntaxMatch matchSyntaxFile(const Call& call, const std::string& syntaxPath,
-                            const std::string& statement);
+SyntaxVerdict matchSyntaxFile(const Call& call, const std::string& syntaxPath,
+                              const std::string& statement);
 
 // Keeps the match's last syntax module answer in lineSyntaxesExistLib, as
 // the classic state has it, when a module was asked.
-void keepLastAnswer(SyntaxMatch& match);
+void keepLastAnswer(SyntaxVerdict& verdict);
 
 #endif  // ZEL_SYNTAX_SYNTAX_MATCH_H_

@@ -7,18 +7,18 @@
 namespace {
 
 // Tries every pack of the application in directory order until one accepts.
-SyntaxMatch searchAllPacks(const Call& call, const std::string& statement) {
+SyntaxVerdict searchAllPacks(const Call& call, const std::string& statement) {
   myDirPath = call.packDir();
-  SyntaxMatch match;
-  const DirListing& listing = listDirectory(call.app(), myDirPath);
+  SyntaxVerdict match;
+  const DirListing& listing = listDirectory(call.app(), call.packDir());
   if (!listing.exists) {
-    match.result = call.message(kCannotOpen, myDirPath);
+    match.result = call.message(kCannotOpen, call.packDir());
     return match;
   }
   // A directory that cannot be listed leaves the result as it was, and the
   // statement cannot run.
   if (!listing.opened) {
-    match.result = refusal(resultat);
+    match.result = refusal(call.result());
     return match;
   }
   // By index, and the entry not used after the match: a module that calls
@@ -32,7 +32,7 @@ SyntaxMatch searchAllPacks(const Call& call, const std::string& statement) {
     }
     if (pieces[1] != "zel") continue;
     const std::string pack = withoutLineBreaks(dir + pieces[0] + ".zel");
-    SyntaxMatch tried = matchSyntaxFile(call, pack, statement);
+    SyntaxVerdict tried = matchSyntaxFile(call, pack, statement);
     if (tried.accepted) tried.keepSyntaxFile(pack);
     // The last module answer carries over from one pack to the next.
     if (!tried.moduleAsked && match.moduleAsked) {
@@ -47,10 +47,10 @@ SyntaxMatch searchAllPacks(const Call& call, const std::string& statement) {
 
 }  // namespace
 
-SyntaxMatch searchSyntax(const Call& call, const std::string& selector,
-                         const std::string& statement) {
+SyntaxVerdict searchSyntax(const Call& call, const std::string& selector,
+                           const std::string& statement) {
   if (isPassedOver(statement)) {
-    SyntaxMatch match;
+    SyntaxVerdict match;
     match.passedOver = true;
     return match;
   }

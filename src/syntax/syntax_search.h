@@ -26,8 +26,8 @@ inline bool isPassedOver(const std::string& statement) {
 // pack's, or message 20 when an entry without an extension came after it,
 // or message 1 when node_modules is missing. A statement that is passed
 // over asks nothing (result empty, passedOver set).
-SyntaxMatch searchSyntax(const Call& call, const std::string& selector,
-                         const std::string& statement);
+SyntaxVerdict searchSyntax(const Call& call, const std::string& selector,
+                           const std::string& statement);
 
 // The syntax file that `name`, a text from outside the application's own
 // code (a program's header, a declaration typed into the command line, a

@@ -8,10 +8,10 @@ std::vector<SearchCall> searchCalls;
 std::function<std::string(const std::string&)> searchAnswer =
     [](const std::string&) { return std::string("(TRUEZEL)echo"); };
 
-SyntaxMatch searchSyntax(const Call& call, const std::string& selector,
-                         const std::string& statement) {
+SyntaxVerdict searchSyntax(const Call& call, const std::string& selector,
+                           const std::string& statement) {
   searchCalls.push_back({selector, statement, std::to_string(call.line())});
-  SyntaxMatch match;
+  SyntaxVerdict match;
   match.result = answer(searchAnswer(statement));
   // An answer the script begins with "(TRUEZEL)" stands for a form of
   // `selector` that accepted the statement and names the rest as its module.

@@ -4,6 +4,8 @@
 // never closed, a child never reaped) then fails its file instead of
 // holding "node --test" until CI gives up. The timer never keeps the
 // process alive by itself.
+// A process that ends with status 0 before its tests do (a stop answer
+// under the classic exports) fails too, its remaining tests unrun.
 const path = require('node:path');
 
 function timeLimit(seconds) {
@@ -12,6 +14,13 @@ function timeLimit(seconds) {
     process.stderr.write(`${file}: still running after ${seconds} s (a pool or child left open?); ended\n`);
     process.exit(1);
   }, seconds * 1000).unref();
+  let finished = false;
+  require('node:test').after(() => { finished = true; });
+  process.on('exit', (code) => {
+    if (finished || code !== 0) return;
+    process.stderr.write(`${file}: the process ended before its tests did\n`);
+    process.exitCode = 1;
+  });
 }
 
 module.exports = { timeLimit };

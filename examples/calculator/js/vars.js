@@ -26,19 +26,28 @@ function g15(value) {
   return strip(value.toFixed(14 - power));
 }
 
-const valueText = (name, value) => `${name} = ${g15(value)}`;
+const valueText = (name, value) => `${name} = ${Object.is(value, -0) ? '-0' : g15(value)}`;
+
+// A number word as strtod reads it: Number() does not take a hexadecimal
+// fraction or exponent ("0x1.8p1").
+function numberOf(word) {
+  const hex = /^([+-]?)0x([0-9a-f]*)\.?([0-9a-f]*)(?:p([+-]?\d+))?$/i.exec(word);
+  if (!hex || (!hex[3] && hex[4] === undefined)) return Number(word);
+  const digits = parseInt(`${hex[2]}${hex[3]}` || '0', 16) / 16 ** hex[3].length;
+  return (hex[1] === '-' ? -1 : 1) * digits * 2 ** Number(hex[4] || 0);
+}
 
 exports.execute = function execute(input, call) {
   const [verb, a, , b] = statementOf(input).split(/[ \t\n\v\f\r]+/);
   const variables = call.variables || (call.variables = new Map());
   if (verb === 'set') {
-    variables.set(a, Number(b));                    // set x to 1
+    variables.set(a, numberOf(b));                  // set x to 1
     return valueText(a, variables.get(a));
   }
   const name = verb === 'add' ? b : a;              // add 1 to x; multiply x by 2; show x
   if (!variables.has(name)) return `unknown variable ${name}`;
   const value = variables.get(name);
   if (verb === 'show') return valueText(name, value);
-  variables.set(name, verb === 'add' ? value + Number(a) : value * Number(b));
+  variables.set(name, verb === 'add' ? value + numberOf(a) : value * numberOf(b));
   return valueText(name, variables.get(name));
 };

@@ -1,4 +1,4 @@
-#include "entries/run_call.h"
+#include "entries/recorded_call.h"
 
 #include <exception>
 #include <mutex>
@@ -55,21 +55,10 @@ void recordThrow(Call& call, const char* what) {
   call.outcome.modulePath = throwingModule();
 }
 
-}  // namespace
-
-Outcome runCall(std::atomic<bool>& cancel, bool isolated,
-                const std::function<std::string(Call&)>& entry, bool ownState) {
-  const std::lock_guard<std::recursive_mutex> lock(engineMutex());
-  // Put back as it ends, so that a module calling back into the engine
-  // leaves its caller's settings as they were.
-  const RunScope scope(cancel);
-  clearThrowingModule();
-  ClassicState classic;
-  if (isolated) classic = takeClassicState();
-  // The state modules keep for this call; freed when it ends.
-  CallStateStore callState;
-  const bool callStore = isolated && ownState;
-  CallStateStore* const savedStore = callStore ? useCallStateStore(&callState) : nullptr;
+// Runs `entry` in a call of its own and returns the call's record. The
+// call ends here, leaving its result in the classic state, before the
+// caller puts an isolated call's classic state back.
+Outcome recordedOutcome(bool isolated, const std::function<std::string(Call&)>& entry) {
   Call call;
   call.holdsBackFirstResult = !isolated;
   try {
@@ -79,8 +68,6 @@ Outcome runCall(std::atomic<bool>& cancel, bool isolated,
   } catch (...) {
     recordThrow(call, "zel: unknown exception in the engine");
   }
-  if (isolated) putClassicState(classic);
-  if (callStore) useCallStateStore(savedStore);
   if (call.outcome.omitted > 0) {
     call.outcome.diagnostics.push_back(
         {0, kNoMessage, std::to_string(call.outcome.omitted) + " more failures left out"});
@@ -90,4 +77,25 @@ Outcome runCall(std::atomic<bool>& cancel, bool isolated,
         {0, kNoMessage, std::to_string(call.outcome.omittedResults) + " more results left out"});
   }
   return std::move(call.outcome);
+}
+
+}  // namespace
+
+Outcome recordedCall(std::atomic<bool>& cancel, bool isolated,
+                     const std::function<std::string(Call&)>& entry, bool ownState) {
+  const std::lock_guard<std::recursive_mutex> lock(engineMutex());
+  // Put back as it ends, so that a module calling back into the engine
+  // leaves its caller's settings as they were.
+  const RecordedCallScope scope(cancel);
+  clearThrowingModule();
+  ClassicState classic;
+  if (isolated) classic = takeClassicState();
+  // The state modules keep for this call; freed when it ends.
+  CallStateStore callState;
+  const bool callStore = isolated && ownState;
+  CallStateStore* const savedStore = callStore ? useCallStateStore(&callState) : nullptr;
+  Outcome outcome = recordedOutcome(isolated, entry);
+  if (isolated) putClassicState(classic);
+  if (callStore) useCallStateStore(savedStore);
+  return outcome;
 }

@@ -1,8 +1,8 @@
 // Running an engine entry as one call with a record of its own: what the
 // promise API, the pool and the command line's session run each call
 // through.
-#ifndef ZEL_ENTRIES_RUN_CALL_H_
-#define ZEL_ENTRIES_RUN_CALL_H_
+#ifndef ZEL_ENTRIES_RECORDED_CALL_H_
+#define ZEL_ENTRIES_RECORDED_CALL_H_
 
 #include <atomic>
 #include <functional>
@@ -20,7 +20,7 @@
 // (zelCallState) is the call's own and freed when it ends when the call is
 // isolated and `ownState`; otherwise the process-wide one. Returns the
 // record with the entry's result.
-Outcome runCall(std::atomic<bool>& cancel, bool isolated,
-                const std::function<std::string(Call&)>& entry, bool ownState = true);
+Outcome recordedCall(std::atomic<bool>& cancel, bool isolated,
+                     const std::function<std::string(Call&)>& entry, bool ownState = true);
 
-#endif  // ZEL_ENTRIES_RUN_CALL_H_
+#endif  // ZEL_ENTRIES_RECORDED_CALL_H_
