@@ -15,9 +15,10 @@ its application by one of the NAMEs given with --app, never by a path.
 the queue, at most --max-stalled times each (default 1). While the queue
 keeps it busy, the worker holds --ahead jobs more than it runs (default 1),
 so that the engine does not wait for Redis between two jobs; 0 leaves every
-waiting job to whichever worker is free. One line per failed
-or retried job goes to standard error. SIGTERM or SIGINT lets the running
-jobs finish, then ends the worker; a second one hands them back first.`;
+waiting job to whichever worker is free. One line per failed or retried job
+goes to standard error. SIGTERM or SIGINT lets the running jobs finish and
+hands back those held ahead, then ends the worker; a second one hands the
+running jobs back first.`;
 
 function whole(values, name, fallback) {
   const text = values[name];
