@@ -220,7 +220,8 @@ function createWorker(options = {}) {
   let closing = null;
   return {
     ready: () => worker.waitUntilReady().then(() => undefined),
-    // Takes no new job, lets the running ones finish, then disconnects.
+    // Takes no new job, lets the running ones finish, hands back those held
+    // ahead, then disconnects.
     close: () => {
       turns.close();
       if (!closing) closing = worker.close().then(() => listener.quit().catch(() => {}));
