@@ -208,6 +208,8 @@ export interface WorkerOptions {
   stalledInterval?: number;
   /** Times a job may go back to the queue after its lock ran out before it fails (default 1). */
   maxStalledCount?: number;
+  /** Jobs taken beyond those running while the queue keeps the worker busy; not started, so their time limits wait too (default 1). */
+  ahead?: number;
   /** Receives one line per failed, retried or stalled job (default: standard error). */
   log?: (line: string) => void;
 }

@@ -4,7 +4,7 @@ const { UsageError, parse, addon } = require('./common');
 
 const usage = `usage: zel worker --redis URL --queue NAME --app NAME=DIR [--app NAME=DIR ...]
                   [--concurrency N] [--lock-duration MS] [--stalled-interval MS]
-                  [--max-stalled N]
+                  [--max-stalled N] [--ahead N]
 
 Takes the jobs of queue NAME on the Redis at URL (redis://HOST:PORT) and
 completes each with the outcome of the same call on this machine. A job names
@@ -12,9 +12,13 @@ its application by one of the NAMEs given with --app, never by a path.
 --concurrency jobs run at once (default 1); a job's lock lasts
 --lock-duration ms (default 30000) and is renewed while it runs; every
 --stalled-interval ms (default 30000) the jobs whose lock ran out go back to
-the queue, at most --max-stalled times each (default 1). One line per failed
-or retried job goes to standard error. SIGTERM or SIGINT lets the running
-jobs finish, then ends the worker; a second one hands them back first.`;
+the queue, at most --max-stalled times each (default 1). While the queue
+keeps it busy, the worker holds --ahead jobs more than it runs (default 1),
+so that the engine does not wait for Redis between two jobs; 0 leaves every
+waiting job to whichever worker is free. One line per failed or retried job
+goes to standard error. SIGTERM or SIGINT lets the running jobs finish and
+hands back those held ahead, then ends the worker; a second one hands the
+running jobs back first.`;
 
 function whole(values, name, fallback) {
   const text = values[name];
@@ -39,7 +43,7 @@ function optionsOf(args) {
   const text = { type: 'string' };
   const { values } = parse(args, {
     redis: text, queue: text, app: { type: 'string', multiple: true }, concurrency: text,
-    'lock-duration': text, 'stalled-interval': text, 'max-stalled': text,
+    'lock-duration': text, 'stalled-interval': text, 'max-stalled': text, ahead: text,
   }, 0);
   if (!values.redis) throw new UsageError('worker needs --redis URL');
   if (!values.queue) throw new UsageError('worker needs --queue NAME');
@@ -47,7 +51,7 @@ function optionsOf(args) {
     connection: values.redis, queue: values.queue, apps: appsOf(values.app),
     concurrency: whole(values, 'concurrency', 1), lockDuration: whole(values, 'lock-duration', 30000),
     stalledInterval: whole(values, 'stalled-interval', 30000),
-    maxStalledCount: whole(values, 'max-stalled', 1),
+    maxStalledCount: whole(values, 'max-stalled', 1), ahead: whole(values, 'ahead', 1),
   };
 }
 

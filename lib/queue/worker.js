@@ -53,7 +53,73 @@ function retryable(error, signal) {
   return error.name === 'AbortError' && signal.reason === HANDED_BACK;
 }
 
-function processorFor(zel, apps, { UnrecoverableError }) {
+// The engine's turns. A worker takes `ahead` jobs more than it runs at
+// once, so that when a job ends the next one is already here instead of the
+// engine waiting a round trip to Redis for it; a job that waits for its
+// turn has not started: its call, and so its time limit, begins with its
+// turn.
+class Turns {
+  constructor(size) {
+    this.free = size;
+    this.waiting = [];
+    this.closed = false;
+  }
+
+  // Resolves to true once the job has its turn, or to false if the worker
+  // stops taking jobs or `signal` aborts first.
+  take(signal) {
+    if (this.closed || signal.aborted) return Promise.resolve(false);
+    if (this.free > 0) {
+      this.free -= 1;
+      return Promise.resolve(true);
+    }
+    return new Promise((resolve) => {
+      const onAbort = () => this.leave(turn, false);
+      const turn = (held) => {
+        signal.removeEventListener('abort', onAbort);
+        resolve(held);
+      };
+      signal.addEventListener('abort', onAbort, { once: true });
+      this.waiting.push(turn);
+    });
+  }
+
+  leave(turn, held) {
+    const at = this.waiting.indexOf(turn);
+    if (at >= 0) this.waiting.splice(at, 1)[0](held);
+  }
+
+  // Ends a turn: the longest waiting job takes it.
+  give() {
+    if (this.waiting.length > 0) this.waiting.shift()(true);
+    else this.free += 1;
+  }
+
+  // The jobs still waiting for a turn get none.
+  close() {
+    this.closed = true;
+    for (const turn of this.waiting.splice(0)) turn(false);
+  }
+}
+
+// Jobs are held ahead only while the queue keeps the worker busy: a job
+// that came without a wait (the queue was not found empty since the last
+// one) lets the worker take `ahead` more, an empty queue takes that back.
+// A lone job so costs no extra round trip, and none is held from an idle
+// worker while the queue is quiet.
+function holdAheadWhileBusy(worker, concurrency, ahead) {
+  let drained = false;
+  worker.on('drained', () => {
+    drained = true;
+    worker.concurrency = concurrency;
+  });
+  worker.on('active', () => {
+    if (!drained) worker.concurrency = concurrency + ahead;
+    drained = false;
+  });
+}
+
+function processorFor(zel, apps, turns, { UnrecoverableError, WaitingError }) {
   return async (job, token, signal) => {
     let call;
     try {
@@ -61,11 +127,21 @@ function processorFor(zel, apps, { UnrecoverableError }) {
     } catch (error) {
       throw new UnrecoverableError(reasonOf(error));
     }
+    const held = await turns.take(signal);
+    // A job that never started goes back to the front of the queue with no
+    // attempt spent, for this worker stops; one its client cancelled
+    // fails below as an aborted call does.
+    if (!held && signal.reason !== CANCELLED) {
+      await job.moveToWait(token);
+      throw new WaitingError();
+    }
     try {
       return await perform(zel, call, signal);
     } catch (error) {
       if (retryable(error, signal)) throw new Error(reasonOf(error));
       throw new UnrecoverableError(reasonOf(error));
+    } finally {
+      if (held) turns.give();
     }
   };
 }
@@ -104,8 +180,8 @@ function checkWorkerOptions(o) {
   if (!Number.isInteger(o.concurrency) || o.concurrency < 1) {
     throw new TypeError('concurrency must be a positive integer');
   }
-  if (!Number.isInteger(o.maxStalledCount) || o.maxStalledCount < 0) {
-    throw new TypeError('maxStalledCount must be a whole number');
+  for (const name of ['maxStalledCount', 'ahead']) {
+    if (!Number.isInteger(o[name]) || o[name] < 0) throw new TypeError(`${name} must be a whole number`);
   }
   checkMilliseconds(o.lockDuration, 'lockDuration');
   checkMilliseconds(o.stalledInterval, 'stalledInterval');
@@ -121,7 +197,7 @@ function listenForCancels(IORedis, connection, queue, worker) {
 }
 
 function createWorker(options = {}) {
-  const o = { concurrency: 1, lockDuration: 30000, stalledInterval: 30000, maxStalledCount: 1,
+  const o = { concurrency: 1, ahead: 1, lockDuration: 30000, stalledInterval: 30000, maxStalledCount: 1,
     log: (line) => process.stderr.write(`${line}\n`), ...options };
   checkWorkerOptions(o);
   const apps = checkApps(o.apps);
@@ -129,11 +205,14 @@ function createWorker(options = {}) {
   const mq = bullmq();
   const IORedis = require('ioredis');
   const zel = require('../..');
-  const worker = new mq.Worker(o.queue, processorFor(zel, apps, mq), {
+  const turns = new Turns(o.concurrency);
+  const worker = new mq.Worker(o.queue, processorFor(zel, apps, turns, mq), {
     // The job's processedBy names the worker running it: host and process.
-    name: `${os.hostname()}:${process.pid}`, connection, concurrency: o.concurrency, lockDuration: o.lockDuration,
+    name: `${os.hostname()}:${process.pid}`, connection, concurrency: o.concurrency,
+    lockDuration: o.lockDuration,
     stalledInterval: o.stalledInterval, maxStalledCount: o.maxStalledCount,
   });
+  holdAheadWhileBusy(worker, o.concurrency, o.ahead);
   worker.on('failed', (job, error) => { if (job) o.log(failedLine(job, error)); });
   worker.on('stalled', (jobId) => o.log(`zel worker: job ${jobId} stalled (its worker stopped renewing its lock); it goes back to the queue`));
   worker.on('error', (error) => o.log(`zel worker: ${error.message}`));
@@ -141,14 +220,19 @@ function createWorker(options = {}) {
   let closing = null;
   return {
     ready: () => worker.waitUntilReady().then(() => undefined),
-    // Takes no new job, lets the running ones finish, then disconnects.
+    // Takes no new job, lets the running ones finish, hands back those held
+    // ahead, then disconnects.
     close: () => {
+      turns.close();
       if (!closing) closing = worker.close().then(() => listener.quit().catch(() => {}));
       return closing.then(() => undefined);
     },
     // Ends the running jobs between two statements; each goes back to the
     // queue as a failed attempt, to be run again from its start.
-    handBack: () => worker.cancelAllJobs(HANDED_BACK),
+    handBack: () => {
+      turns.close();
+      worker.cancelAllJobs(HANDED_BACK);
+    },
   };
 }
 
