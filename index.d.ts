@@ -212,6 +212,10 @@ export interface WorkerOptions {
   ahead?: number;
   /** Receives one line per failed, retried or stalled job (default: standard error). */
   log?: (line: string) => void;
+  /** Milliseconds after a job's time limit within which the engine must be free again (default 1000). */
+  engineGrace?: number;
+  /** Called once the worker has closed because a module held the engine past engineGrace; the process's engine stays held. */
+  onEngineHeld?: () => void;
 }
 
 export interface Worker {

@@ -145,3 +145,24 @@ test('compiled programs placed at once keep their own texts', { timeout: 20000 }
   await Promise.all(texts.map((x) => placeOutput({ failed: false, text: x }, path.join(app, `${x[0]}.txt`), '.zel')));
   assert.deepStrictEqual(texts.map((x) => fs.readFileSync(path.join(app, `${x[0]}.zel`), 'latin1')), texts);
 });
+
+// A module that still holds the engine after a job's time limit: the worker
+// takes no more jobs, says why and tells its owner (the command line exits).
+test('a worker whose engine a module holds takes no more jobs', { timeout: 20000 }, async (t) => {
+  if (redis.skip) return t.skip(redis.skip);
+  const name = `held-${process.pid}`;
+  const lines = [];
+  let held;
+  const closed = new Promise((resolve) => { held = resolve; });
+  const worker = zel.createWorker({ connection: redis.url, queue: name, apps: { calc: app }, ahead: 0,
+    engineGrace: 200, onEngineHeld: held, log: (l) => lines.push(l) });
+  const queue = zel.createQueue({ connection: redis.url, queue: name, attempts: 1 });
+  const raw = rawQueue(redis.url, name);
+  t.after(async () => { await Promise.all([queue.close(), raw.close()]); await worker.close(); });
+  await assert.rejects(queue.exec('calc', 'sleep 1500;', 'calc.zel', { timeout: 100 }), { name: 'TimeoutError' });
+  await closed;
+  await raw.add('raw', { op: 'exec', app: 'calc', statement: 'print a;', syntax: 'calc.zel' });
+  await pause(300);
+  assert.strictEqual(await raw.getWaitingCount(), 1);
+  assert.match(lines.join('\n'), /a module still holds the engine 200 ms after job \S+'s time limit; taking no more jobs/);
+});

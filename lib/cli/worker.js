@@ -18,7 +18,9 @@ so that the engine does not wait for Redis between two jobs; 0 leaves every
 waiting job to whichever worker is free. One line per failed or retried job
 goes to standard error. SIGTERM or SIGINT lets the running jobs finish and
 hands back those held ahead, then ends the worker; a second one hands the
-running jobs back first.`;
+running jobs back first. When a module still holds the engine a second after
+a job's time limit, the worker takes no more jobs and exits with status 1, for
+its supervisor to start a fresh one.`;
 
 function whole(values, name, fallback) {
   const text = values[name];
@@ -59,8 +61,10 @@ async function worker(args) {
   const options = optionsOf(args);
   addon();
   let handle;
+  let engineHeld;
+  const held = new Promise((resolve) => { engineHeld = () => resolve(1); });
   try {
-    handle = require('../..').createWorker(options);
+    handle = require('../..').createWorker({ ...options, onEngineHeld: engineHeld });
   } catch (error) {
     if (error instanceof TypeError) throw new UsageError(error.message);
     throw error;
@@ -84,7 +88,7 @@ async function worker(args) {
   });
   await handle.ready();
   process.stderr.write(`zel worker: taking jobs of queue ${options.queue}\n`);
-  return stopped;
+  return Promise.race([stopped, held]);
 }
 
 module.exports = { usage, command: worker };

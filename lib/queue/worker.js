@@ -119,7 +119,20 @@ function holdAheadWhileBusy(worker, concurrency, ahead) {
   });
 }
 
-function processorFor(zel, apps, turns, { UnrecoverableError, WaitingError }) {
+// After a job's time limit the engine ends its call before the next
+// statement, but cannot cut a module call short. Resolves to false when the
+// engine has not taken a new call within `grace` ms: a module holds it, and
+// every later job would only wait out its own time limit here.
+async function engineFreed(zel, appDir, grace) {
+  try {
+    await zel.run(appDir, { text: '' }, { timeout: grace });
+    return true;
+  } catch (error) {
+    return error.name !== 'TimeoutError';
+  }
+}
+
+function processorFor(zel, apps, turns, onHeld, { UnrecoverableError, WaitingError }) {
   return async (job, token, signal) => {
     let call;
     try {
@@ -138,6 +151,7 @@ function processorFor(zel, apps, turns, { UnrecoverableError, WaitingError }) {
     try {
       return await perform(zel, call, signal);
     } catch (error) {
+      if (error.name === 'TimeoutError' && !(await onHeld.engineFreed())) onHeld(job);
       if (retryable(error, signal)) throw new Error(reasonOf(error));
       throw new UnrecoverableError(reasonOf(error));
     } finally {
@@ -185,6 +199,8 @@ function checkWorkerOptions(o) {
   }
   checkMilliseconds(o.lockDuration, 'lockDuration');
   checkMilliseconds(o.stalledInterval, 'stalledInterval');
+  checkMilliseconds(o.engineGrace, 'engineGrace');
+  if (typeof o.onEngineHeld !== 'function') throw new TypeError('onEngineHeld must be a function');
 }
 
 // Listens for the cancellations clients publish and aborts those jobs.
@@ -198,6 +214,7 @@ function listenForCancels(IORedis, connection, queue, worker) {
 
 function createWorker(options = {}) {
   const o = { concurrency: 1, ahead: 1, lockDuration: 30000, stalledInterval: 30000, maxStalledCount: 1,
+    engineGrace: 1000, onEngineHeld: () => {},
     log: (line) => process.stderr.write(`${line}\n`), ...options };
   checkWorkerOptions(o);
   const apps = checkApps(o.apps);
@@ -206,7 +223,24 @@ function createWorker(options = {}) {
   const IORedis = require('ioredis');
   const zel = require('../..');
   const turns = new Turns(o.concurrency);
-  const worker = new mq.Worker(o.queue, processorFor(zel, apps, turns, mq), {
+  let closing = null;
+  // Takes no new job, lets the running ones finish, hands back those held
+  // ahead, then disconnects.
+  const close = () => {
+    turns.close();
+    if (!closing) closing = worker.close().then(() => listener.quit().catch(() => {}));
+    return closing.then(() => undefined);
+  };
+  // A module holds the engine past a job's time limit: this worker takes no
+  // more jobs and tells its owner once it has closed.
+  const onHeld = (job) => {
+    if (turns.closed) return;
+    o.log(`zel worker: a module still holds the engine ${o.engineGrace} ms after job ${job.id}'s time limit; taking no more jobs`);
+    close().then(() => o.onEngineHeld());
+  };
+  // The probe's empty program runs in the first application named.
+  onHeld.engineFreed = () => engineFreed(zel, Object.values(apps)[0], o.engineGrace);
+  const worker = new mq.Worker(o.queue, processorFor(zel, apps, turns, onHeld, mq), {
     // The job's processedBy names the worker running it: host and process.
     name: `${os.hostname()}:${process.pid}`, connection, concurrency: o.concurrency,
     lockDuration: o.lockDuration,
@@ -217,16 +251,9 @@ function createWorker(options = {}) {
   worker.on('stalled', (jobId) => o.log(`zel worker: job ${jobId} stalled (its worker stopped renewing its lock); it goes back to the queue`));
   worker.on('error', (error) => o.log(`zel worker: ${error.message}`));
   const listener = listenForCancels(IORedis, connection, o.queue, worker);
-  let closing = null;
   return {
     ready: () => worker.waitUntilReady().then(() => undefined),
-    // Takes no new job, lets the running ones finish, hands back those held
-    // ahead, then disconnects.
-    close: () => {
-      turns.close();
-      if (!closing) closing = worker.close().then(() => listener.quit().catch(() => {}));
-      return closing.then(() => undefined);
-    },
+    close,
     // Ends the running jobs between two statements; each goes back to the
     // queue as a failed attempt, to be run again from its start.
     handBack: () => {
