@@ -132,7 +132,7 @@ async function engineFreed(zel, appDir, grace) {
   }
 }
 
-function processorFor(zel, apps, turns, onHeld, { UnrecoverableError, WaitingError }) {
+function processorFor(zel, apps, turns, engine, { UnrecoverableError, WaitingError }) {
   return async (job, token, signal) => {
     let call;
     try {
@@ -151,7 +151,7 @@ function processorFor(zel, apps, turns, onHeld, { UnrecoverableError, WaitingErr
     try {
       return await perform(zel, call, signal);
     } catch (error) {
-      if (error.name === 'TimeoutError' && !(await onHeld.engineFreed())) onHeld(job);
+      if (error.name === 'TimeoutError' && !(await engine.freed())) engine.held(job);
       if (retryable(error, signal)) throw new Error(reasonOf(error));
       throw new UnrecoverableError(reasonOf(error));
     } finally {
@@ -231,16 +231,19 @@ function createWorker(options = {}) {
     if (!closing) closing = worker.close().then(() => listener.quit().catch(() => {}));
     return closing.then(() => undefined);
   };
-  // A module holds the engine past a job's time limit: this worker takes no
-  // more jobs and tells its owner once it has closed.
-  const onHeld = (job) => {
-    if (turns.closed) return;
-    o.log(`zel worker: a module still holds the engine ${o.engineGrace} ms after job ${job.id}'s time limit; taking no more jobs`);
-    close().then(() => o.onEngineHeld());
+  // The engine after a job's time limit: freed() probes it with an empty
+  // program in the first application named; held(job), when a module still
+  // holds it, makes this worker take no more jobs and tell its owner once
+  // closed.
+  const engine = {
+    freed: () => engineFreed(zel, Object.values(apps)[0], o.engineGrace),
+    held: (job) => {
+      if (turns.closed) return;
+      o.log(`zel worker: a module still holds the engine ${o.engineGrace} ms after job ${job.id}'s time limit; taking no more jobs`);
+      close().then(() => o.onEngineHeld());
+    },
   };
-  // The probe's empty program runs in the first application named.
-  onHeld.engineFreed = () => engineFreed(zel, Object.values(apps)[0], o.engineGrace);
-  const worker = new mq.Worker(o.queue, processorFor(zel, apps, turns, onHeld, mq), {
+  const worker = new mq.Worker(o.queue, processorFor(zel, apps, turns, engine, mq), {
     // The job's processedBy names the worker running it: host and process.
     name: `${os.hostname()}:${process.pid}`, connection, concurrency: o.concurrency,
     lockDuration: o.lockDuration,
