@@ -10,8 +10,8 @@ const { fileURLToPath } = require('node:url');
 // What ends a name: a blank, a quote, a bracket or the punctuation that
 // follows a path (":3" of a line, ";" of a statement).
 const NAME = `[^\\s/"'()<>:;,]`;
-// A name before a "/": it may hold single spaces ("my app"), and after a
-// space brackets too ("a (old)"). Prose followed by a word with a "/" in it
+// A name before a "/": it may hold spaces ("my app"), and after a space
+// brackets too ("a (old)"). Prose followed by a word with a "/" in it
 // ("/srv/x is 1/2") is thus taken for one path: hiding a word too many is
 // the safe side.
 const INNER = `${NAME}+(?: +[^\\s/"'<>:;,]+)*`;
