@@ -192,13 +192,39 @@ bool skipsForm(const SyntaxModule& module, const FormScan& scan) {
          (scan.form->firstWord.empty() || scan.form->firstWord != scan.statementWord);
 }
 
+// Asks `module` about the form being tried, into the
+// scan's last answer. The directory entry lives for one generation, as a
+// cached module's does; one that could not be cached is looked up for
+// every call.
+void askOne(FormScan& scan, ModuleDirectory& directory, SyntaxModule& module) {
+  if (module.entries.create != nullptr) {
+    askThroughEntries(module.entries, module.path, scan.form->pattern, scan.statement,
+                      scan.lastAnswer);
+    return;
+  }
+  const LoadedModule* loaded = module.loaded;
+  if (loaded == nullptr) {
+    loaded = &loadedModule(scan.call.app(), module.path);
+    dropEvictedModules(directory);  // the lookup may have evicted others
+    if (isCached(*loaded)) {
+      module.loaded = loaded;
+      module.skipsOtherForms = declaresOtherFormAnswer(*loaded);
+      module.entries = syntaxEntries(*loaded);
+      updateAllSkip(directory);
+    }
+  }
+  if (askSyntaxModule(*loaded, module.path, scan.form->pattern, scan.statement,
+                      scan.lastAnswer) == ModuleAnswer::kUnreadable) {
+    scan.lastAnswer = unreadableText(scan, module.path);
+  }
+}
+
 // Offers the statement to every syntax module for one pattern, in directory
 // order, until one accepts. Only an answer given during this match can
 // accept: a matching answer left over from an earlier match does not count.
 // A module that declares its answer for this form is not offered it: it
 // owes that answer (takeOwedAnswers).
 void askSyntaxModules(FormScan& scan) {
-  const std::string& app = scan.call.app();
   ModuleDirectory& directory = *scan.directory;
   if (directory.missing) {
     scan.directoryMissing = true;
@@ -210,10 +236,11 @@ void askSyntaxModules(FormScan& scan) {
   // it.) Entries change during the match, the lists never do: their start
   // and length are read once, not after every module call.
   if (directory.pathless) scan.noExtensionSeen = true;
+  if (!directory.named.empty()) scan.moduleAsked = true;
   SyntaxModule* const modules = directory.modules.data();
+  const std::string& statement = scan.statement;
   for (const size_t i : directory.named) {
     SyntaxModule& module = modules[i];
-    scan.moduleAsked = true;
     if (skipsForm(module, scan)) {
       scan.owed[i] = module.loaded;
       scan.owing = true;
@@ -222,30 +249,18 @@ void askSyntaxModules(FormScan& scan) {
     }
     if (scan.owing) takeOwedAnswers(scan);
     scan.lastSkipped = 0;
-    // The directory entry lives for one generation, as a cached module's
-    // does; one that could not be cached is looked up for every call.
-    const LoadedModule* loaded = module.loaded;
-    if (loaded == nullptr) {
-      loaded = &loadedModule(app, module.path);
-      dropEvictedModules(directory);  // the lookup may have evicted others
-      if (isCached(*loaded)) {
-        module.loaded = loaded;
-        module.skipsOtherForms = declaresOtherFormAnswer(*loaded);
-        updateAllSkip(directory);
-      }
-    }
-    if (askSyntaxModule(*loaded, module.path, scan.form->pattern, scan.statement,
-                        scan.lastAnswer) == ModuleAnswer::kUnreadable) {
-      scan.lastAnswer = unreadableText(scan, module.path);
-    }
+    askOne(scan, directory, module);
     // A module that called back into the engine may have had entries the
     // directory points to evicted (mostly nothing was: one comparison).
     if (directory.evictionsSeen != cache_use::evictions()) dropEvictedModules(directory);
-    if (carriesRefusalMarker(scan.lastAnswer)) scan.markerSeen = true;
-    if (scan.lastAnswer == scan.statement) {
+    const std::string& answer = scan.lastAnswer;
+    // Only an answer as long as the statement can accept; most answers are
+    // no opinion, "", which neither accepts nor carries a marker.
+    if (answer.size() == statement.size() && answer == statement) {
       scan.accepted = true;
       return;
     }
+    if (!answer.empty() && carriesRefusalMarker(answer)) scan.markerSeen = true;
   }
 }
 

@@ -95,6 +95,8 @@ TEST_F(SyntaxMatchTest, EverySemicolonIsRemovedBeforeModulesSeeTheStatement) {
       {"print x;", "print|print x\n"},
       {"print a; b;", "print|print a b\n"},
       {"print ;a;;", "print|print a\n"},
+      // Nothing left: the first module's no opinion, "", is the statement.
+      {";;", "print|\n"},
   };
   for (const auto& c : cases) {
     const size_t before = app_.keywordCalls().size();
