@@ -20,6 +20,7 @@
 #define ZEL_MODULES_MODULE_CALL_H_
 
 #include <string>
+#include <string_view>
 
 #include "modules/running_module.h"
 #include "modules/zel_module.h"
@@ -94,7 +95,7 @@ std::string noObjectText(const std::string& path);
 // statement) of a fresh object into `answer`.
 inline ModuleAnswer::Kind askThroughEntries(const SyntaxEntries& entries, const std::string& libPath,
                                             const std::string& syntaxLine,
-                                            const std::string& statement, std::string& answer) {
+                                            std::string_view statement, std::string& answer) {
   const RunningModule running(libPath);  // for a crash report
   LibModuleObject* const object = entries.create();
   if (object == nullptr) {
@@ -102,7 +103,7 @@ inline ModuleAnswer::Kind askThroughEntries(const SyntaxEntries& entries, const 
     return ModuleAnswer::kRefused;
   }
   try {
-    answer = object->check(syntaxLine, statement);
+    answer = object->check(syntaxLine, std::string(statement));
   } catch (...) {
     noteThrowingModule(libPath);
     throw;

@@ -23,7 +23,7 @@ namespace {
 // True when `text` holds the byte `c`. Inline, as it runs on every
 // answer: most answers are short (no opinion is ""), and a loop over a few
 // bytes costs less than a library call.
-bool holds(const std::string& text, char c) {
+bool holds(std::string_view text, char c) {
   if (text.size() > 16) return std::memchr(text.data(), c, text.size()) != nullptr;
   for (const char byte : text) {
     if (byte == c) return true;
@@ -31,8 +31,8 @@ bool holds(const std::string& text, char c) {
   return false;
 }
 
-bool contains(const std::string& text, const char* marker) {
-  return text.find(marker) != std::string::npos;
+bool contains(std::string_view text, const char* marker) {
+  return text.find(marker) != std::string_view::npos;
 }
 
 // The room a match works in, kept from one statement to the next: the
@@ -85,7 +85,8 @@ struct FormScan {
   // The room must hold the forms and the module directory (lookUp).
   FormScan(const Call& forCall, const std::string& text, MatchRoom& room)
       : call(forCall),
-        statement(room.statement.assign(text)),
+        statement(text),
+        stripped(room.statement),
         owed(room.owed),
         directory(room.directory.get()) {
     if (owed.size() == directory->modules.size()) {
@@ -95,9 +96,32 @@ struct FormScan {
     }
   }
 
+  // The statement as text, for what takes a string: `statement` copied
+  // into `stripped` unless it is a view of it already.
+  std::string& statementText() {
+    if (statement.data() != stripped.data() || statement.size() != stripped.size()) {
+      stripped.assign(statement.data(), statement.size());
+      statement = stripped;
+    }
+    return stripped;
+  }
+  // The statement's first word, worked out at its first use.
+  std::string_view word() {
+    if (!wordKnown) {
+      statementWord = firstWordOf(statement);
+      wordKnown = true;
+    }
+    return statementWord;
+  }
+
   const Call& call;
-  std::string& statement;            // stripped of ";" and "(ZE)" once a line was tried
-  std::string_view statementWord;    // its first word, once stripped
+  // The statement, stripped of ";" and "(ZE)" once a line was tried: a view
+  // of the caller's text while dropping its final ";" is all it takes (no
+  // copy), otherwise of `stripped`, the room's copy.
+  std::string_view statement;
+  std::string& stripped;
+  std::string_view statementWord;    // its first word, when wordKnown
+  bool wordKnown = false;
   std::vector<const LoadedModule*>& owed;
   bool owing = false;                // some module owes an answer
   bool allOwed = false;              // every module does (ModuleDirectory::allSkip)
@@ -179,7 +203,7 @@ void takeOwedAnswers(FormScan& scan) {
     if (loaded == nullptr) continue;
     scan.owed[i] = nullptr;
     const std::string& path = scan.directory->modules[i].path;
-    std::string answer = otherFormAnswer(*loaded, path, scan.statement);
+    std::string answer = otherFormAnswer(*loaded, path, scan.statementText());
     if (carriesRefusalMarker(answer)) scan.markerSeen = true;
     if (scan.lastSkipped == i + 1) scan.lastAnswer = std::move(answer);
   }
@@ -187,9 +211,9 @@ void takeOwedAnswers(FormScan& scan) {
 
 // True when `module` need not be offered the form being tried: it declares
 // its answer for forms whose first word is not the statement's.
-bool skipsForm(const SyntaxModule& module, const FormScan& scan) {
+bool skipsForm(const SyntaxModule& module, FormScan& scan) {
   return module.skipsOtherForms &&
-         (scan.form->firstWord.empty() || scan.form->firstWord != scan.statementWord);
+         (scan.form->firstWord.empty() || scan.form->firstWord != scan.word());
 }
 
 // Asks `module` about the form being tried, into the
@@ -213,7 +237,7 @@ void askOne(FormScan& scan, ModuleDirectory& directory, SyntaxModule& module) {
       updateAllSkip(directory);
     }
   }
-  if (askSyntaxModule(*loaded, module.path, scan.form->pattern, scan.statement,
+  if (askSyntaxModule(*loaded, module.path, scan.form->pattern, scan.statementText(),
                       scan.lastAnswer) == ModuleAnswer::kUnreadable) {
     scan.lastAnswer = unreadableText(scan, module.path);
   }
@@ -238,7 +262,6 @@ void askSyntaxModules(FormScan& scan) {
   if (directory.pathless) scan.noExtensionSeen = true;
   if (!directory.named.empty()) scan.moduleAsked = true;
   SyntaxModule* const modules = directory.modules.data();
-  const std::string& statement = scan.statement;
   for (const size_t i : directory.named) {
     SyntaxModule& module = modules[i];
     if (skipsForm(module, scan)) {
@@ -256,7 +279,7 @@ void askSyntaxModules(FormScan& scan) {
     const std::string& answer = scan.lastAnswer;
     // Only an answer as long as the statement can accept; most answers are
     // no opinion, "", which neither accepts nor carries a marker.
-    if (answer.size() == statement.size() && answer == statement) {
+    if (answer.size() == scan.statement.size() && answer == scan.statement) {
       scan.accepted = true;
       return;
     }
@@ -264,23 +287,29 @@ void askSyntaxModules(FormScan& scan) {
   }
 }
 
-// Removes every ";", then every "(ZE)" from the statement. Returns true
-// when it carried a "(ZE)". `clean` tells whether the result holds no ";"
-// and no "(ZE)": none of the ";" is left, but removing "(ZE)" can join a
-// new one from its pieces.
-bool stripStatement(std::string& text, bool& clean) {
+// Removes every ";", then every "(ZE)" from the scan's statement. Returns
+// true when it carried a "(ZE)". `clean` tells whether the result holds no
+// ";" and no "(ZE)": none of the ";" is left, but removing "(ZE)" can join
+// a new one from its pieces.
+bool stripStatement(FormScan& scan, bool& clean) {
   clean = true;
+  std::string_view text = scan.statement;
   const void* found = std::memchr(text.data(), ';', text.size());
   const size_t semicolon = found != nullptr ? static_cast<const char*>(found) - text.data()
                                             : std::string::npos;
   if (semicolon + 1 == text.size()) {
-    text.pop_back();  // the statement's own ";", the only one mostly
+    text.remove_suffix(1);  // the statement's own ";", the only one mostly
+    scan.statement = text;
   } else if (semicolon != std::string::npos) {
-    text.erase(std::remove(text.begin() + semicolon, text.end(), ';'), text.end());
+    std::string& copy = scan.statementText();
+    copy.erase(std::remove(copy.begin() + semicolon, copy.end(), ';'), copy.end());
+    scan.statement = text = copy;
   }
   if (!holds(text, '(') || !contains(text, "(ZE)")) return false;
-  text = goReplace(std::move(text), "(ZE)", "");
-  clean = !contains(text, "(ZE)");
+  std::string& copy = scan.statementText();
+  copy = goReplace(std::move(copy), "(ZE)", "");
+  scan.statement = copy;
+  clean = !contains(copy, "(ZE)");
   return true;
 }
 
@@ -291,15 +320,15 @@ void tryForm(const SyntaxForm& form, FormScan& scan) {
     // What is owed was owed for the statement as it is now.
     if (scan.owing) takeOwedAnswers(scan);
     bool clean = true;
-    if (stripStatement(scan.statement, clean)) scan.statementCarriesZE = true;
-    scan.statementWord = firstWordOf(scan.statement);
+    if (stripStatement(scan, clean)) scan.statementCarriesZE = true;
+    scan.wordKnown = false;
     // When removing "(ZE)" joined a new one from its pieces, the next form
     // strips again, as each form once did.
     scan.statementStripped = clean;
   }
   if (scan.statementCarriesZE && form.patternCarriesZE) scan.refusedForm = true;
   if (scan.directory->allSkip &&
-      (form.firstWord.empty() || form.firstWord != scan.statementWord)) {
+      (form.firstWord.empty() || form.firstWord != scan.word())) {
     // Every module owes its answer: none is offered the form.
     if (scan.directory->pathless) scan.noExtensionSeen = true;
     scan.moduleAsked = true;
@@ -321,7 +350,7 @@ Result refusalOf(const FormScan& scan) {
     } else if (contains(answer, "(LEX)")) {
       result = call.message(kLexicalError, goReplace(answer, "(LEX)", ""));
     } else if (contains(answer, "(NF)")) {
-      result = call.message(kNotRecognised, scan.statement);
+      result = call.message(kNotRecognised, std::string(scan.statement));
     } else {
       // An earlier answer carried a refusal, the last one none: the scan's
       // own text stands, with the marker the scan put in front of it.
@@ -334,7 +363,7 @@ Result refusalOf(const FormScan& scan) {
   } else if (scan.directoryMissing) {
     result = call.message(kFileNotFound, "./korrin_linux");
   } else {
-    result = call.message(kNoSyntaxLine, scan.statement);
+    result = call.message(kNoSyntaxLine, std::string(scan.statement));
   }
   if (scan.refusedForm) result = call.message(kMarkedForm, scan.form->pattern);
   return result;
