@@ -72,15 +72,15 @@ class AcceptedLevel {
 AcceptedModule& acceptedModule(const Call& call, const SyntaxVerdict& match) {
   AcceptedModule* const latest =
       acceptedDepth == 0 ? outermostAccepted : &acceptedLevels[acceptedDepth];
-  if (match.module != latest->module || match.syntaxFile() != latest->syntax ||
+  if (match.module() != latest->module || match.syntaxFile() != latest->syntax ||
       call.app() != latest->app) {
     const std::string pack = packName(match.syntaxFile());
-    latest->path = call.packDir() + pack + "/" + match.module + ".so";
+    latest->path = call.packDir() + pack + "/" + match.module() + ".so";
     // A pack name "", "." or ".." would name node_modules or the application itself.
-    latest->named = isPackModuleName(match.module) && isPackModuleName(pack) && pack != ".";
+    latest->named = isPackModuleName(match.module()) && isPackModuleName(pack) && pack != ".";
     latest->app = call.app();
     latest->syntax = match.syntaxFile();
-    latest->module = match.module;
+    latest->module = match.module();
     latest->generation = 0;
   }
   return *latest;
@@ -135,14 +135,14 @@ Result runAcceptedStatement(Call& call, SyntaxVerdict& match, const std::string&
   // classic result): it is stored only when the module throws, and then
   // stays the call's result, as of before the module ran.
   const uint64_t beforeModule = call.mark();
-  call.holdWhileModuleRuns(&match.result.text, beforeModule);
+  call.holdWhileModuleRuns(&match.acceptance(), beforeModule);
   try {
     Result result = acceptedModuleResult(call, match, input);
     call.holdWhileModuleRuns(nullptr, 0);
     return result;
   } catch (...) {
     call.holdWhileModuleRuns(nullptr, 0);
-    call.storeAsOf(std::move(match.result), beforeModule);
+    call.storeAsOf(match.takeResult(), beforeModule);
     throw;
   }
 }

@@ -389,14 +389,10 @@ SyntaxVerdict matchSyntaxFile(const Call& call, const std::string& syntaxPath,
     if (scan.accepted) break;
   }
   if (scan.owing) takeOwedAnswers(scan);
-  outcome.accepted = scan.accepted;
   outcome.moduleAsked = scan.moduleAsked;
   if (scan.accepted) {
     outcome.setSyntaxFile(syntaxPath);
-    outcome.module = scan.form->parameter;
-    // answer(acceptance), assigned in place: the result's other fields
-    // are an answer's already.
-    outcome.result.text = scan.form->acceptance;
+    outcome.accept(*scan.form, room.room().forms);
   } else {
     outcome.result = refusalOf(scan);
   }
