@@ -35,7 +35,12 @@ namespace {
 // statements mostly name the modules of one pack in turn, and working the
 // path out again costs more than checking it is the same.
 struct AcceptedModule {
-  std::string app, syntax, module, path;
+  // The form that named it, and the forms of its syntax file, held so that
+  // the form's address names the same file and form as long as this is
+  // kept (applications may share a syntax file: `app` tells them apart).
+  const SyntaxForm* form = nullptr;
+  SharedForms forms;
+  std::string app, path;
   bool named = false;  // the module name stays inside its pack
   // The module file as loadedModule gave it, with the disk generation and
   // cache evictions count of that lookup (generation 0: look it up again).
@@ -72,15 +77,14 @@ class AcceptedLevel {
 AcceptedModule& acceptedModule(const Call& call, const SyntaxVerdict& match) {
   AcceptedModule* const latest =
       acceptedDepth == 0 ? outermostAccepted : &acceptedLevels[acceptedDepth];
-  if (match.module() != latest->module || match.syntaxFile() != latest->syntax ||
-      call.app() != latest->app) {
+  if (match.form() != latest->form || call.app() != latest->app) {
     const std::string pack = packName(match.syntaxFile());
     latest->path = call.packDir() + pack + "/" + match.module() + ".so";
     // A pack name "", "." or ".." would name node_modules or the application itself.
     latest->named = isPackModuleName(match.module()) && isPackModuleName(pack) && pack != ".";
     latest->app = call.app();
-    latest->syntax = match.syntaxFile();
-    latest->module = match.module();
+    latest->form = match.form();
+    latest->forms = match.forms();
     latest->generation = 0;
   }
   return *latest;

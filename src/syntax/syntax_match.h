@@ -31,6 +31,11 @@ struct SyntaxVerdict {
 
   // The accepting form's parameter text: the module's name.
   const std::string& module() const { return form_->parameter; }
+  // The accepting form, and the forms of its syntax file (read from one
+  // path, so that while they are held the form's address names that file
+  // and form alone).
+  const SyntaxForm* form() const { return form_; }
+  const SharedForms& forms() const { return forms_; }
   // "(TRUEZEL)" + the module's name, the answer of an acceptance.
   const std::string& acceptance() const { return form_->acceptance; }
   // The match's result: the acceptance's answer when a form accepted (a
