@@ -40,7 +40,7 @@ struct AcceptedModule {
   // kept (applications may share a syntax file: `app` tells them apart).
   const SyntaxForm* form = nullptr;
   SharedForms forms;
-  std::string app, path;
+  std::string app, syntax, module, path;
   bool named = false;  // the module name stays inside its pack
   // The module file as loadedModule gave it, with the disk generation and
   // cache evictions count of that lookup (generation 0: look it up again).
@@ -74,19 +74,29 @@ class AcceptedLevel {
   AcceptedLevel& operator=(const AcceptedLevel&) = delete;
 };
 
+// Works the module path of `match` out again, unless its module name and
+// syntax file are those of `latest` (another form naming the same module).
+void nameModule(const Call& call, const SyntaxVerdict& match, AcceptedModule& latest) {
+  if (match.module() != latest.module || match.syntaxFile() != latest.syntax ||
+      call.app() != latest.app) {
+    const std::string pack = packName(match.syntaxFile());
+    latest.path = call.packDir() + pack + "/" + match.module() + ".so";
+    // A pack name "", "." or ".." would name node_modules or the application itself.
+    latest.named = isPackModuleName(match.module()) && isPackModuleName(pack) && pack != ".";
+    latest.app = call.app();
+    latest.syntax = match.syntaxFile();
+    latest.module = match.module();
+    latest.generation = 0;
+  }
+  latest.form = match.form();
+  latest.forms = match.forms();
+}
+
 AcceptedModule& acceptedModule(const Call& call, const SyntaxVerdict& match) {
   AcceptedModule* const latest =
       acceptedDepth == 0 ? outermostAccepted : &acceptedLevels[acceptedDepth];
-  if (match.form() != latest->form || call.app() != latest->app) {
-    const std::string pack = packName(match.syntaxFile());
-    latest->path = call.packDir() + pack + "/" + match.module() + ".so";
-    // A pack name "", "." or ".." would name node_modules or the application itself.
-    latest->named = isPackModuleName(match.module()) && isPackModuleName(pack) && pack != ".";
-    latest->app = call.app();
-    latest->form = match.form();
-    latest->forms = match.forms();
-    latest->generation = 0;
-  }
+  // The same form of the same application names the same module.
+  if (match.form() != latest->form || call.app() != latest->app) nameModule(call, match, *latest);
   return *latest;
 }
 
