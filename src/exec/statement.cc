@@ -41,6 +41,7 @@ struct AcceptedModule {
   const SyntaxForm* form = nullptr;
   SharedForms forms;
   std::string app, syntax, module, path;
+  uint64_t appSerial = 0;  // the serial given with `app` (Call::appSerial)
   bool named = false;  // the module name stays inside its pack
   // The module file as loadedModule gave it, with the disk generation and
   // cache evictions count of that lookup (generation 0: look it up again).
@@ -88,6 +89,7 @@ void nameModule(const Call& call, const SyntaxVerdict& match, AcceptedModule& la
     latest.module = match.module();
     latest.generation = 0;
   }
+  latest.appSerial = call.appSerial();
   latest.form = match.form();
   latest.forms = match.forms();
 }
@@ -96,7 +98,10 @@ AcceptedModule& acceptedModule(const Call& call, const SyntaxVerdict& match) {
   AcceptedModule* const latest =
       acceptedDepth == 0 ? outermostAccepted : &acceptedLevels[acceptedDepth];
   // The same form of the same application names the same module.
-  if (match.form() != latest->form || call.app() != latest->app) nameModule(call, match, *latest);
+  if (match.form() != latest->form ||
+      (call.appSerial() != latest->appSerial && call.app() != latest->app)) {
+    nameModule(call, match, *latest);
+  }
   return *latest;
 }
 
@@ -163,7 +168,7 @@ Result runAcceptedStatement(Call& call, SyntaxVerdict& match, const std::string&
 
 void runDirectStatement(Call& call, const std::string& syntaxPath,
                         const std::string& statement, const std::string& moduleStatement) {
-  const StatementScope scope(call.app());
+  const StatementScope scope(call.app(), call.appSerial());
   SyntaxVerdict match = searchStatement(call, syntaxPath, statement);
   if (match.accepted) {
     call.store(runAcceptedStatement(call, match, syntaxPath + ";" + moduleStatement));

@@ -48,22 +48,30 @@ struct MatchRoom {
   SharedForms forms;
   SharedDirectory directory;
   std::string app, formsPath;
+  uint64_t appSerial = 0;  // the serial given with `app` (Call::appSerial)
   uint64_t generation = 0;  // 0: nothing kept
   uint64_t evictions = 0;
 };
 
-// True when the room still holds what the caches would give for `app`'s
-// syntax file `path`.
-bool roomHolds(const MatchRoom& room, const std::string& app, const std::string& path) {
-  return room.generation != 0 && room.generation == diskGeneration() &&
-         room.evictions == cache_use::evictions() && room.formsPath == path && room.app == app;
+// True when the room still holds what the caches would give for the
+// call's syntax file `path`.
+bool roomHolds(MatchRoom& room, const Call& call, const std::string& path) {
+  if (room.generation == 0 || room.generation != diskGeneration() ||
+      room.evictions != cache_use::evictions() || room.formsPath != path) {
+    return false;
+  }
+  if (room.appSerial != call.appSerial()) {
+    if (room.app != call.app()) return false;
+    room.appSerial = call.appSerial();
+  }
+  return true;
 }
 
 // Looks the forms of `path` and the module directory up for the room,
 // unless it still holds them. Null when the syntax file cannot be opened.
 const std::vector<SyntaxForm>* lookUp(MatchRoom& room, const Call& call,
                                       const std::string& path) {
-  if (roomHolds(room, call.app(), path)) return room.forms.get();
+  if (roomHolds(room, call, path)) return room.forms.get();
   bool formsLast = false, directoryLasts = false;
   room.generation = 0;
   room.forms = syntaxForms(call.app(), path, &formsLast);
@@ -72,6 +80,7 @@ const std::vector<SyntaxForm>* lookUp(MatchRoom& room, const Call& call,
   dropEvictedModules(*room.directory);
   if (formsLast && directoryLasts) {
     room.app = call.app();
+    room.appSerial = call.appSerial();
     room.formsPath = path;
     room.generation = diskGeneration();
     room.evictions = cache_use::evictions();
