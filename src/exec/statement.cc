@@ -61,14 +61,19 @@ std::deque<AcceptedModule>& acceptedLevels = *new std::deque<AcceptedModule>(1);
 // lookup in the deque.
 AcceptedModule* const outermostAccepted = &acceptedLevels.front();
 // The level of the statement being run: how many module calls are in
-// progress.
+// progress; and how many levels there are (the deque's size, without
+// working it out from the deque's blocks for every statement).
 size_t acceptedDepth = 0;
+size_t acceptedLevelCount = 1;
 
 // One more level for as long as a module call lasts.
 class AcceptedLevel {
  public:
   AcceptedLevel() {
-    if (++acceptedDepth == acceptedLevels.size()) acceptedLevels.emplace_back();
+    if (++acceptedDepth == acceptedLevelCount) {
+      acceptedLevels.emplace_back();
+      ++acceptedLevelCount;
+    }
   }
   ~AcceptedLevel() { --acceptedDepth; }
   AcceptedLevel(const AcceptedLevel&) = delete;
