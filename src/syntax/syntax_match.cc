@@ -1,5 +1,6 @@
 #include "syntax/syntax_match.h"
 
+#include "syntax/match_room.h"
 #include "syntax/module_directory.h"
 #include "syntax/syntax_forms.h"
 
@@ -33,59 +34,6 @@ bool holds(std::string_view text, char c) {
 
 bool contains(std::string_view text, const char* marker) {
   return text.find(marker) != std::string_view::npos;
-}
-
-// The room a match works in, kept from one statement to the next: the
-// stripped statement, the modules that owe an answer for forms they were
-// not offered (null: none owed), by directory position, and what the
-// latest match at this level looked up.
-struct MatchRoom {
-  std::string statement;
-  std::vector<const LoadedModule*> owed;
-  // The forms of formsPath and the module directory of app, as cached in
-  // the disk generation and with the evictions count noted: while both
-  // are the same, the caches would give the same ones back.
-  SharedForms forms;
-  SharedDirectory directory;
-  std::string app, formsPath;
-  uint64_t appSerial = 0;  // the serial given with `app` (Call::appSerial)
-  uint64_t generation = 0;  // 0: nothing kept
-  uint64_t evictions = 0;
-};
-
-// True when the room still holds what the caches would give for the
-// call's syntax file `path`.
-bool roomHolds(MatchRoom& room, const Call& call, const std::string& path) {
-  if (room.generation == 0 || room.generation != diskGeneration() ||
-      room.evictions != cache_use::evictions() || room.formsPath != path) {
-    return false;
-  }
-  if (room.appSerial != call.appSerial()) {
-    if (room.app != call.app()) return false;
-    room.appSerial = call.appSerial();
-  }
-  return true;
-}
-
-// Looks the forms of `path` and the module directory up for the room,
-// unless it still holds them. Null when the syntax file cannot be opened.
-const std::vector<SyntaxForm>* lookUp(MatchRoom& room, const Call& call,
-                                      const std::string& path) {
-  if (roomHolds(room, call, path)) return room.forms.get();
-  bool formsLast = false, directoryLasts = false;
-  room.generation = 0;
-  room.forms = syntaxForms(call.app(), path, &formsLast);
-  if (room.forms == nullptr) return nullptr;
-  room.directory = moduleDirectory(call, directoryLasts);
-  dropEvictedModules(*room.directory);
-  if (formsLast && directoryLasts) {
-    room.app = call.app();
-    room.appSerial = call.appSerial();
-    room.formsPath = path;
-    room.generation = diskGeneration();
-    room.evictions = cache_use::evictions();
-  }
-  return room.forms.get();
 }
 
 // A scan over one syntax file's forms in progress: what the match has
@@ -387,7 +335,9 @@ SyntaxVerdict matchSyntaxFile(const Call& call, const std::string& syntaxPath,
   SyntaxVerdict outcome;
   RoomHold room;
   // A path holding a NUL byte is never read (the caches refuse it).
-  const std::vector<SyntaxForm>* const forms = lookUp(room.room(), call, syntaxPath);
+  const std::vector<SyntaxForm>* const forms =
+      roomHolds(room.room(), call, syntaxPath) ? room.room().forms.get()
+                                               : lookUpForms(room.room(), call, syntaxPath);
   if (forms == nullptr) {
     outcome.result = call.message(kCannotOpen, withVisibleNul(syntaxPath));
     return outcome;
