@@ -99,12 +99,20 @@ void nameModule(const Call& call, const SyntaxVerdict& match, AcceptedModule& la
   latest.forms = match.forms();
 }
 
+// True when `latest` was worked out for the call's application, whose
+// serial it then notes.
+bool forApplication(const Call& call, AcceptedModule& latest) {
+  if (call.appSerial() == latest.appSerial) return true;
+  if (call.app() != latest.app) return false;
+  latest.appSerial = call.appSerial();
+  return true;
+}
+
 AcceptedModule& acceptedModule(const Call& call, const SyntaxVerdict& match) {
   AcceptedModule* const latest =
       acceptedDepth == 0 ? outermostAccepted : &acceptedLevels[acceptedDepth];
   // The same form of the same application names the same module.
-  if (match.form() != latest->form ||
-      (call.appSerial() != latest->appSerial && call.app() != latest->app)) {
+  if (match.form() != latest->form || !forApplication(call, *latest)) {
     nameModule(call, match, *latest);
   }
   return *latest;
