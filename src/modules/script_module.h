@@ -37,6 +37,10 @@ ScriptHost* scriptHost();
 // Makes `host` the calling thread's host (null: none). Returns the previous one.
 ScriptHost* useScriptHost(ScriptHost* host);
 
+// The failure text of the script module `path` called on a thread without
+// a host.
+std::string noScriptHostText(const std::string& path);
+
 // True when `path` names a script module file (ends in ".js").
 bool isScriptPath(const std::string& path);
 
