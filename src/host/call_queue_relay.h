@@ -91,6 +91,9 @@ class RelayedScriptHost : public ScriptHost {
   bool execute(const ScriptFile& file, const std::string& input, std::string& answer) override;
   bool check(const ScriptFile& file, const std::string& syntaxLine, const std::string& statement,
              std::string& answer) override;
+  bool runWhereModulesRun(const std::function<void()>& task) override {
+    return relay_.runOnHost(task);
+  }
 
  private:
   template <class Operate>

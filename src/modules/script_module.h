@@ -7,6 +7,7 @@
 #ifndef ZEL_MODULES_SCRIPT_MODULE_H_
 #define ZEL_MODULES_SCRIPT_MODULE_H_
 
+#include <functional>
 #include <string>
 
 #include "modules/file_identity.h"
@@ -29,6 +30,12 @@ class ScriptHost {
   // check(syntaxLine, statement, call) of the syntax module `file`.
   virtual bool check(const ScriptFile& file, const std::string& syntaxLine,
                      const std::string& statement, std::string& answer) = 0;
+  // Runs `task` on the thread where this host's modules run (here, unless
+  // the host hands them to another); false when it cannot.
+  virtual bool runWhereModulesRun(const std::function<void()>& task) {
+    task();
+    return true;
+  }
 };
 
 // The host of the calling thread, or null.
