@@ -69,11 +69,11 @@ bool HostRelay::arrive() {
 bool HostRelay::awaitLoop() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
+    // Handed over as the process exits, the loop is still the host's to stop.
+    if (handedOver_) return true;
     if (exiting_) return false;
     if (forHost_ != nullptr) {
       runTaken(lock, forHost_, true);
-    } else if (handedOver_) {
-      return true;
     } else {
       changed_.wait(lock);
     }
