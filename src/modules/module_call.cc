@@ -185,12 +185,7 @@ ModuleAnswer::Kind refused(std::string why, std::string& text) {
 template <class Operate>
 ModuleAnswer::Kind callScript(const LoadedModule& module, Operate operate, std::string& text) {
   ScriptHost* const host = scriptHost();
-  if (host == nullptr) {
-    return refused("JavaScript module " + module.script +
-                       " cannot run on this thread: use the classic exports, or make it a "
-                       "shared object (.so)",
-                   text);
-  }
+  if (host == nullptr) return refused(noScriptHostText(module.script), text);
   const ScriptFile file{module.script, module.scriptIdentity};
   return operate(*host, file) ? ModuleAnswer::kAnswered : ModuleAnswer::kRefused;
 }
