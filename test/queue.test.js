@@ -8,6 +8,7 @@ require('./support/time_limit').timeLimit(300);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const path = require('node:path');
+const zlib = require('node:zlib');
 
 const zel = require('..');
 const { makeScratchApp } = require('./support/scratch_app');
@@ -65,7 +66,9 @@ test('the queue gives the promise API\'s outcomes', { timeout: 60000 }, async (t
     ['a stop', (api, a, s) => api.exec(a, 'stop;', s)],
     ['a module that throws', (api, a, s) => api.exec(a, 'boom;', s)],
     ['every pack', (api, a) => api.exec(a, 'print b;', '*.*')],
+    ['a long program, sent deflated', (api, a) => api.run(a, program(api, Array.from({ length: 400 }, (_, i) => `print жé ${i};`)))],
     ['a compilation', (api, a) => compiled(api, a, [':s:calc.zel; header', 'print a long enough line;'])],
+    ['a long compilation, its bytes sent deflated', (api, a) => compiled(api, a, [':s:calc.zel; header', ...Array(600).fill('print é;')])],
     ['a failed compilation', (api, a) => compiled(api, a, ['print a;'])],
   ];
   for (const [label, call] of rows) {
@@ -79,6 +82,10 @@ test('the queue gives the promise API\'s outcomes', { timeout: 60000 }, async (t
       new RegExp(`^TypeError: ${(await settled(zel.exec(app, 5, syntax))).error.message}$`)],
     ['a syntax outside the application', { op: 'exec', app: 'calc', statement: 'print a;', syntax: '../../x.zel' }, /^TypeError: .*below the application's node_modules/],
     ['no op', { app: 'calc' }, /^TypeError: "op" must be/],
+    ['a job format to come', { op: 'exec', app: 'calc', format: 3 }, /^TypeError: job format 3 is not one this worker reads/],
+    ['a packed text that is not one', { op: 'run', app: 'calc', format: 2, packed: { text: 'nope' } }, /^TypeError: "packed.text" is not a deflated text/],
+    ['a packed text that inflates past the limit', { op: 'run', app: 'calc', format: 2,
+      packed: { text: zlib.deflateRawSync(Buffer.alloc(65 << 20, 32)).toString('base64') } }, /^TypeError: "packed.text" is not a deflated text/],
     ['a time limit of the wrong type', { op: 'exec', app: 'calc', statement: 'print a;', syntax: 'calc.zel', options: { timeout: 'x' } }, /^TypeError: options.timeout/],
   ];
   for (const [label, data, expected] of bad) {
@@ -135,6 +142,24 @@ test('a call settles without its job\'s event', { timeout: 20000 }, async (t) =>
   }
   assert.deepStrictEqual(await Promise.all(calls), rows.map((row) => row[2]));
   await closed;
+});
+
+// Which jobs travel deflated (short ones stay readable by workers that read
+// texts as they are), and that each comes back as it was sent.
+test('long texts travel deflated and come back whole', { timeout: 20000 }, async () => {
+  const { pack, unpack } = require('../lib/queue/packing');
+  const long = 'print жé;\n'.repeat(500);
+  const rows = [
+    ['a statement', { op: 'exec', app: 'calc', statement: 'print a;', syntax: 'calc.zel' }, undefined],
+    ['a short program', { op: 'run', app: 'calc', text: 'print a;\n'.repeat(300) }, undefined],
+    ['a long program', { op: 'run', app: 'calc', text: long, options: { timeout: 5 } }, 2],
+    ['a long source of bytes', { op: 'compile', source: Buffer.from(long).toString('latin1') }, 2],
+    ['bytes that do not deflate', { op: 'compile', source: require('node:crypto').randomBytes(6000).toString('latin1') }, undefined],
+  ];
+  for (const [label, data, format] of rows) {
+    const packed = await pack(data);
+    assert.deepStrictEqual([packed.format, await unpack(packed)], [format, data], label);
+  }
 });
 
 // Compiled programs that come back in one millisecond are each placed whole, under their own names.

@@ -9,6 +9,7 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { bullmq, connectionOptions, checkQueueName } = require('./deps');
 const { Waiter } = require('./waiter');
+const { pack } = require('./packing');
 const { abortError, checkCall, checkProgram, checkMilliseconds } = require('../errors');
 const { userText } = require('../user_text');
 
@@ -142,7 +143,7 @@ async function call(client, op, args, options) {
   // outcome lists each statement's result.
   const given = Object.entries({ timeout, results }).filter(([, value]) => value !== undefined);
   if (given.length > 0) data.options = Object.fromEntries(given);
-  const outcome = await client.add(data, { signal, jobId });
+  const outcome = await client.add(await pack(data), { signal, jobId });
   return op === 'compile' ? placeOutput(outcome, args[0], args[1]) : outcome;
 }
 

@@ -12,6 +12,7 @@ const os = require('node:os');
 const path = require('node:path');
 const { bullmq, connectionOptions, checkQueueName } = require('./deps');
 const { checkJob, reasonOf } = require('./jobs');
+const { unpack } = require('./packing');
 const { cancelChannel } = require('./client');
 const { checkMilliseconds } = require('../errors');
 
@@ -136,7 +137,7 @@ function processorFor(zel, apps, turns, engine, { UnrecoverableError, WaitingErr
   return async (job, token, signal) => {
     let call;
     try {
-      call = checkJob(job.data, apps);
+      call = checkJob(await unpack(job.data), apps);
     } catch (error) {
       throw new UnrecoverableError(reasonOf(error));
     }
