@@ -17,10 +17,10 @@ const { userText } = require('../user_text');
 const cancelChannel = (queue) => `zel:${queue}:cancel`;
 
 // Finished jobs stay this long (seconds), so that a repeated add with the
-// same jobId finds the first one instead of running again. A job whose id
-// the client drew can never be added again: it stays only as long as the
-// lookup of lost events may need it, so that the program texts of a busy
-// queue do not fill Redis for a day.
+// same jobId finds the first one instead of running again; their workers
+// strip their texts. A job whose id the client drew can never be added
+// again: it stays only as long as the lookup of lost events may need it, so
+// that the outcomes of a busy queue do not fill Redis for a day.
 const KEEP = { completed: 24 * 3600, failed: 7 * 24 * 3600 };
 const keepDrawn = (sweepEvery) => Math.max(60, Math.ceil(sweepEvery / 100));
 

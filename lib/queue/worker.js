@@ -175,6 +175,24 @@ function failedLine(job, error) {
   return `zel worker: job ${job.id} (${op} ${app}) ${verdict}: ${what}`;
 }
 
+// A finished job keeps its outcome, and its id so that a repeated add with
+// that id finds it, for as long as the client keeps finished jobs; its texts
+// (a program, a source) are no use any more and would fill Redis. Written
+// only once Redis holds the job as finished: a failed attempt that will run
+// again keeps them, and a late write never strips a job that runs again.
+const FORGET_TEXTS = `if redis.call('ZSCORE', KEYS[2], ARGV[1]) or redis.call('ZSCORE', KEYS[3], ARGV[1]) then
+  redis.call('HSET', KEYS[1], 'data', ARGV[2]) end`;
+
+function forgetTextsOnFinish(worker) {
+  const forget = (job) => {
+    const { op, app } = job.data || {};
+    Promise.resolve(worker.getBackend().client).then((redis) => redis.eval(FORGET_TEXTS, 3, worker.toKey(job.id), worker.keys.completed,
+      worker.keys.failed, job.id, JSON.stringify({ op, app }))).catch(() => {});
+  };
+  worker.on('completed', forget);
+  worker.on('failed', (job) => { if (job && job.finishedOn) forget(job); });
+}
+
 // The application map checked: names to absolute directories.
 function checkApps(apps) {
   if (apps === null || typeof apps !== 'object' || Object.keys(apps).length === 0) {
@@ -251,6 +269,7 @@ function createWorker(options = {}) {
     stalledInterval: o.stalledInterval, maxStalledCount: o.maxStalledCount,
   });
   holdAheadWhileBusy(worker, o.concurrency, o.ahead);
+  forgetTextsOnFinish(worker);
   worker.on('failed', (job, error) => { if (job) o.log(failedLine(job, error)); });
   worker.on('stalled', (jobId) => o.log(`zel worker: job ${jobId} stalled (its worker stopped renewing its lock); it goes back to the queue`));
   worker.on('error', (error) => o.log(`zel worker: ${error.message}`));
