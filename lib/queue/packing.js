@@ -30,6 +30,9 @@ const UNPACKED_MAX = 64 * 1024 * 1024;
 // How each text field's characters become bytes: program texts are UTF-8,
 // a compilation's source is a byte string.
 const ENCODINGS = { text: 'utf8', source: 'latin1' };
+// The fastest level; the larger hash table costs 256 KB while it runs and
+// saves about a quarter of the time on program texts.
+const DEFLATE = { level: 1, memLevel: 9 };
 
 // `data` with its long text fields deflated; `data` itself when none is.
 async function pack(data) {
@@ -37,7 +40,7 @@ async function pack(data) {
   for (const [name, encoding] of Object.entries(ENCODINGS)) {
     const value = data[name];
     if (typeof value !== 'string' || value.length < PACK_FROM || value.length > UNPACKED_MAX / 3) continue;
-    const bytes = await deflated(Buffer.from(value, encoding), { level: 1 });
+    const bytes = await deflated(Buffer.from(value, encoding), DEFLATE);
     if (bytes.length * 4 / 3 < value.length) packed[name] = bytes.toString('base64');
   }
   const names = Object.keys(packed);

@@ -183,12 +183,22 @@ function failedLine(job, error) {
 const FORGET_TEXTS = `if redis.call('ZSCORE', KEYS[2], ARGV[1]) or redis.call('ZSCORE', KEYS[3], ARGV[1]) then
   redis.call('HSET', KEYS[1], 'data', ARGV[2]) end`;
 
+// What a finished job's data keeps: its op and app, when short strings (a
+// malformed job's may be anything).
+function leftOf(data) {
+  const left = {};
+  for (const name of ['op', 'app']) {
+    const value = data && data[name];
+    if (typeof value === 'string' && value.length <= 200) left[name] = value;
+  }
+  return JSON.stringify(left);
+}
+
 function forgetTextsOnFinish(worker) {
-  const forget = (job) => {
-    const { op, app } = job.data || {};
-    Promise.resolve(worker.getBackend().client).then((redis) => redis.eval(FORGET_TEXTS, 3, worker.toKey(job.id), worker.keys.completed,
-      worker.keys.failed, job.id, JSON.stringify({ op, app }))).catch(() => {});
-  };
+  const { completed, failed } = worker.keys;
+  const forget = (job) => Promise.resolve(worker.getBackend().client)
+    .then((redis) => redis.eval(FORGET_TEXTS, 3, worker.toKey(job.id), completed, failed, job.id, leftOf(job.data)))
+    .catch(() => {});
   worker.on('completed', forget);
   worker.on('failed', (job) => { if (job && job.finishedOn) forget(job); });
 }
