@@ -13,6 +13,7 @@ const path = require('node:path');
 const { bullmq, connectionOptions, checkQueueName } = require('./deps');
 const { checkJob, reasonOf } = require('./jobs');
 const { unpack } = require('./packing');
+const { forgetTextsOnFinish } = require('./retention');
 const { cancelChannel } = require('./client');
 const { checkMilliseconds } = require('../errors');
 
@@ -175,34 +176,6 @@ function failedLine(job, error) {
   return `zel worker: job ${job.id} (${op} ${app}) ${verdict}: ${what}`;
 }
 
-// A finished job keeps its outcome, and its id so that a repeated add with
-// that id finds it, for as long as the client keeps finished jobs; its texts
-// (a program, a source) are no use any more and would fill Redis. Written
-// only once Redis holds the job as finished: a failed attempt that will run
-// again keeps them, and a late write never strips a job that runs again.
-const FORGET_TEXTS = `if redis.call('ZSCORE', KEYS[2], ARGV[1]) or redis.call('ZSCORE', KEYS[3], ARGV[1]) then
-  redis.call('HSET', KEYS[1], 'data', ARGV[2]) end`;
-
-// What a finished job's data keeps: its op and app, when short strings (a
-// malformed job's may be anything).
-function leftOf(data) {
-  const left = {};
-  for (const name of ['op', 'app']) {
-    const value = data && data[name];
-    if (typeof value === 'string' && value.length <= 200) left[name] = value;
-  }
-  return JSON.stringify(left);
-}
-
-function forgetTextsOnFinish(worker) {
-  const { completed, failed } = worker.keys;
-  const forget = (job) => Promise.resolve(worker.getBackend().client)
-    .then((redis) => redis.eval(FORGET_TEXTS, 3, worker.toKey(job.id), completed, failed, job.id, leftOf(job.data)))
-    .catch(() => {});
-  worker.on('completed', forget);
-  worker.on('failed', (job) => { if (job && job.finishedOn) forget(job); });
-}
-
 // The application map checked: names to absolute directories.
 function checkApps(apps) {
   if (apps === null || typeof apps !== 'object' || Object.keys(apps).length === 0) {
@@ -257,7 +230,7 @@ function createWorker(options = {}) {
   // ahead, then disconnects.
   const close = () => {
     turns.close();
-    if (!closing) closing = worker.close().then(() => listener.quit().catch(() => {}));
+    if (!closing) closing = forgetter.flush().then(() => worker.close()).then(() => listener.quit().catch(() => {}));
     return closing.then(() => undefined);
   };
   // The engine after a job's time limit: freed() probes it with an empty
@@ -279,7 +252,7 @@ function createWorker(options = {}) {
     stalledInterval: o.stalledInterval, maxStalledCount: o.maxStalledCount,
   });
   holdAheadWhileBusy(worker, o.concurrency, o.ahead);
-  forgetTextsOnFinish(worker);
+  const forgetter = forgetTextsOnFinish(worker);
   worker.on('failed', (job, error) => { if (job) o.log(failedLine(job, error)); });
   worker.on('stalled', (jobId) => o.log(`zel worker: job ${jobId} stalled (its worker stopped renewing its lock); it goes back to the queue`));
   worker.on('error', (error) => o.log(`zel worker: ${error.message}`));
