@@ -1,7 +1,7 @@
 'use strict';
-// Long texts travel deflated. A 32 KB program costs the client, Redis (whose
-// scripts copy every byte of a job) and the worker about as much to move as
-// the engine takes to run it; deflated it is a fifth of that. A job that
+// Long texts travel deflated. Moving a 32 KB program took Redis, whose
+// scripts copy every byte of a job, about a third of its time per job;
+// deflated it is a fifth of the size. A job that
 // carries deflated texts says so with `format: 2` and holds them, base64,
 // under `packed`; a worker that reads only format 1 fails such a job for
 // want of its text instead of running something else, and this worker fails
@@ -11,7 +11,7 @@ const { promisify } = require('node:util');
 
 // Texts up to a megabyte are deflated and inflated at once, which costs
 // less CPU than handing them to the thread pool; longer ones go there, so as
-// not to hold the event loop (the worker's renews its job locks).
+// not to hold the event loop (a worker's renews its job locks).
 const AT_ONCE = 1 << 20;
 const deflateRaw = promisify(zlib.deflateRaw);
 const inflateRaw = promisify(zlib.inflateRaw);
@@ -55,7 +55,8 @@ async function pack(data) {
 async function unpack(data) {
   if (data === null || typeof data !== 'object' || data.format === undefined) return data;
   if (data.format !== FORMAT) {
-    throw new TypeError(`job format ${JSON.stringify(data.format)} is not one this worker reads (1 or ${FORMAT}); update the worker`);
+    const format = JSON.stringify(data.format);
+    throw new TypeError(`job format ${format} is not one this worker reads (1 or ${FORMAT}); update the worker`);
   }
   const { packed, format, ...rest } = data;
   if (packed === null || typeof packed !== 'object' || Array.isArray(packed)) {

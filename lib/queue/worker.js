@@ -216,13 +216,11 @@ function listenForCancels(IORedis, connection, queue, worker) {
 
 function createWorker(options = {}) {
   const o = { concurrency: 1, ahead: 1, lockDuration: 30000, stalledInterval: 30000, maxStalledCount: 1,
-    engineGrace: 1000, onEngineHeld: () => {},
-    log: (line) => process.stderr.write(`${line}\n`), ...options };
+    engineGrace: 1000, onEngineHeld: () => {}, log: (line) => process.stderr.write(`${line}\n`), ...options };
   checkWorkerOptions(o);
   const apps = checkApps(o.apps);
   const connection = connectionOptions(o.connection);
   const mq = bullmq();
-  const IORedis = require('ioredis');
   const zel = require('../..');
   const turns = new Turns(o.concurrency);
   let closing = null;
@@ -247,8 +245,7 @@ function createWorker(options = {}) {
   };
   const worker = new mq.Worker(o.queue, processorFor(zel, apps, turns, engine, mq), {
     // The job's processedBy names the worker running it: host and process.
-    name: `${os.hostname()}:${process.pid}`, connection, concurrency: o.concurrency,
-    lockDuration: o.lockDuration,
+    name: `${os.hostname()}:${process.pid}`, connection, concurrency: o.concurrency, lockDuration: o.lockDuration,
     stalledInterval: o.stalledInterval, maxStalledCount: o.maxStalledCount,
   });
   holdAheadWhileBusy(worker, o.concurrency, o.ahead);
@@ -256,7 +253,7 @@ function createWorker(options = {}) {
   worker.on('failed', (job, error) => { if (job) o.log(failedLine(job, error)); });
   worker.on('stalled', (jobId) => o.log(`zel worker: job ${jobId} stalled (its worker stopped renewing its lock); it goes back to the queue`));
   worker.on('error', (error) => o.log(`zel worker: ${error.message}`));
-  const listener = listenForCancels(IORedis, connection, o.queue, worker);
+  const listener = listenForCancels(require('ioredis'), connection, o.queue, worker);
   return {
     ready: () => worker.waitUntilReady().then(() => undefined),
     close,
