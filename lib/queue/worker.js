@@ -134,6 +134,21 @@ async function engineFreed(zel, appDir, grace) {
   }
 }
 
+// The engine after a job's time limit: freed() probes it with an empty
+// program in the first application named; held(job), when a module still
+// holds it, makes the worker take no more jobs (`close`) and tell its owner
+// once closed.
+function engineWatch(zel, apps, o, turns, close) {
+  return {
+    freed: () => engineFreed(zel, Object.values(apps)[0], o.engineGrace),
+    held: (job) => {
+      if (turns.closed) return;
+      o.log(`zel worker: a module still holds the engine ${o.engineGrace} ms after job ${job.id}'s time limit; taking no more jobs`);
+      close().then(() => o.onEngineHeld());
+    },
+  };
+}
+
 function processorFor(zel, apps, turns, engine, { UnrecoverableError, WaitingError }) {
   return async (job, token, signal) => {
     let call;
@@ -225,24 +240,15 @@ function createWorker(options = {}) {
   const turns = new Turns(o.concurrency);
   let closing = null;
   // Takes no new job, lets the running ones finish, hands back those held
-  // ahead, then disconnects.
+  // ahead, then disconnects (after the finished jobs' strips: a quit, not a
+  // reset, ends the connection they go on).
   const close = () => {
     turns.close();
-    if (!closing) closing = forgetter.flush().then(() => worker.close()).then(() => listener.quit().catch(() => {}));
+    forgetter.flush();
+    if (!closing) closing = worker.close().then(() => listener.quit().catch(() => {}));
     return closing.then(() => undefined);
   };
-  // The engine after a job's time limit: freed() probes it with an empty
-  // program in the first application named; held(job), when a module still
-  // holds it, makes this worker take no more jobs and tell its owner once
-  // closed.
-  const engine = {
-    freed: () => engineFreed(zel, Object.values(apps)[0], o.engineGrace),
-    held: (job) => {
-      if (turns.closed) return;
-      o.log(`zel worker: a module still holds the engine ${o.engineGrace} ms after job ${job.id}'s time limit; taking no more jobs`);
-      close().then(() => o.onEngineHeld());
-    },
-  };
+  const engine = engineWatch(zel, apps, o, turns, close);
   const worker = new mq.Worker(o.queue, processorFor(zel, apps, turns, engine, mq), {
     // The job's processedBy names the worker running it: host and process.
     name: `${os.hostname()}:${process.pid}`, connection, concurrency: o.concurrency, lockDuration: o.lockDuration,
