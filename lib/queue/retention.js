@@ -28,10 +28,9 @@ function leftOf(data) {
 
 // Strips the jobs `worker` finishes, several in one command: a command of
 // its own per job cost the worker about a tenth of its time in socket
-// writes. The jobs finished so far go when the worker finds the queue empty
-// (on the connection it then takes its next job with, so a job that ends
-// after that finds the earlier ones stripped), when `most` wait, `every` ms
-// after the first, and when the worker closes.
+// writes, and Redis a script run beside the next job's add. The jobs
+// finished so far go when `most` wait, `every` ms after the first, and when
+// the worker closes.
 function forgetTextsOnFinish(worker, { most = 64, every = 1000 } = {}) {
   const { completed, failed } = worker.keys;
   let waiting = [];
@@ -54,7 +53,6 @@ function forgetTextsOnFinish(worker, { most = 64, every = 1000 } = {}) {
   };
   worker.on('completed', forget);
   worker.on('failed', (job) => { if (job && job.finishedOn) forget(job); });
-  worker.on('drained', flush);
   return { flush };
 }
 
