@@ -4,8 +4,9 @@
 // statements, one syntax line and one (native) syntax module; through the
 // classic Executer (the caller's thread) and the promise API's run (zel's
 // engine worker). Then the first promise call of a fresh process, which
-// starts the worker, beside the second and beside an empty worker's start
-// (Node's own part, below which the first call cannot go), and a
+// starts the worker but runs on the add-on's own thread meanwhile, beside
+// the second, beside a first call whose module is JavaScript (which waits
+// for the worker) and beside an empty worker's start, and a
 // one-statement `await exec` with the engine in the worker and, as before
 // this host existed, on a thread of the add-on's own (the worker made
 // unavailable), each beside a libuv pool hop and Commandes. Run after a
@@ -73,7 +74,7 @@ async function roundTrip(zel, app) {
     `Commandes ${m.sync.toFixed(2)} us: ${(m.exec / (m.hop + m.sync)).toFixed(2)} x (hop + Commandes)`;
 }
 
-// One measurement in a fresh process: `what` is first-call, bare-worker,
+// One measurement in a fresh process: `what` is first-call, first-call-js, bare-worker,
 // round-trip or round-trip-thread (the worker unavailable, so the add-on's
 // own thread).
 async function child(what, app) {
@@ -92,11 +93,12 @@ async function child(what, app) {
   }
   const zel = require(root);
   const syntax = path.join(app, 'node_modules', 'calc.zel');
-  if (what === 'first-call') {
+  if (what === 'first-call' || what === 'first-call-js') {
+    const pack = what === 'first-call' ? syntax : path.join(app, 'node_modules', 'jscalc.zel');
     const times = [];
     for (let i = 0; i < 2; i++) {
       const start = now();
-      await zel.exec(app, 'kw0 x;', syntax);
+      await zel.exec(app, 'kw0 x;', pack);
       times.push(((now() - start) / 1000).toFixed(2));
     }
     return times.join(' ');
@@ -110,22 +112,24 @@ function inChild(what, app) {
   return out.stdout.trim();
 }
 
-// The first promise call of fresh processes (it starts the engine worker)
-// beside an empty worker's start in other fresh processes, alternated so
-// that both see the same machine: medians of 9 each, in ms.
+// The first promise call of fresh processes (it starts the engine worker),
+// with a native and with a JavaScript module, beside an empty worker's
+// start in other fresh processes, alternated so that all see the same
+// machine: medians of 9 each, in ms.
 function firstCalls(app) {
-  const first = [], second = [], bare = [];
+  const first = [], second = [], firstJs = [], bare = [];
   for (let i = 0; i < 9; i++) {
     const [a, b] = inChild('first-call', app).split(' ').map(Number);
     first.push(a);
     second.push(b);
+    firstJs.push(Number(inChild('first-call-js', app).split(' ')[0]));
     bare.push(Number(inChild('bare-worker', app)));
   }
-  const [f, s, w] = [first, second, bare].map((times) => median(times));
+  const [f, s, j, w] = [first, second, firstJs, bare].map((times) => median(times));
   const range = (times) => `${Math.min(...times).toFixed(2)}-${Math.max(...times).toFixed(2)}`;
   return `fresh processes (9 each, medians): first promise call ${f.toFixed(2)} ms ` +
-    `(${range(first)}), second ${s.toFixed(2)} ms; an empty worker's start ${w.toFixed(2)} ms ` +
-    `(${range(bare)}): the first call pays ${(f - w).toFixed(2)} ms beyond it`;
+    `(${range(first)}), second ${s.toFixed(2)} ms; first with a JavaScript module ${j.toFixed(2)} ms ` +
+    `(${range(firstJs)}); an empty worker's start ${w.toFixed(2)} ms (${range(bare)})`;
 }
 
 async function main() {

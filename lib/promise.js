@@ -21,9 +21,11 @@ const { userText } = require('./user_text');
 
 // zel's engine worker (engine_worker.js) starts with the main thread's
 // first promise call, never before: require('zel') and the classic exports
-// do not pay for it. The worker does not keep the process alive; when it
-// cannot start, the add-on runs the calls on a thread of its own, where
-// JavaScript modules cannot be called.
+// do not pay for it. The calls made while it starts do not wait for it: a
+// thread of the add-on's own runs them, has the worker run their
+// JavaScript modules once it is up, and hands it the engine between calls.
+// The worker does not keep the process alive; when it cannot start, the
+// add-on's thread keeps the calls, and JavaScript modules cannot be called.
 let asked = false;
 
 function startEngineHost(binding) {

@@ -199,3 +199,40 @@ test('zel check names the file, line and fix of each broken JavaScript module', 
     { encoding: 'utf8', timeout: 30000 }).stdout, stdout);
 
 });
+
+test('the first promise calls of a fresh process answer as later ones, in call order', { timeout: 90000 }, () => {
+  const { app, modules } = twinApp();
+  const js = path.join(modules, 'jscalc.zel');
+  fs.appendFileSync(js, 'count <text> (count)\nnest <text> (nest)\nspin <text> (spin)\n');
+  // Module-level state: one copy, wherever the engine loop runs.
+  fs.writeFileSync(path.join(modules, 'jscalc', 'count.js'), 'let n = 0;\nexports.execute = () => `count ${++n}`;');
+  fs.writeFileSync(path.join(modules, 'jscalc', 'nest.js'), `const zel = require(${JSON.stringify(root)});
+exports.execute = () => 'outer ' + zel.Commandes(${JSON.stringify(app)}, 'count x;', ${JSON.stringify(js)});`);
+  fs.writeFileSync(path.join(modules, 'jscalc', 'spin.js'), 'exports.execute = () => { for (;;); };');
+  const calls = `const calls = () => [zel.exec(app, 'count x;', js), zel.exec(app, 'set x to 2;', native),
+    zel.run(app, { text: ':s:jscalc.zel;\\nset a to 1;\\nnest x;\\n' }), zel.exec(app, 'say hi;', js)];`;
+  // A round: the calls made at once, their answers in the order they settled.
+  const round = `async () => { const order = [];
+    await Promise.all(calls().map((p, i) => p.then((o) => order.push(i + ' ' + o.result)))); return order; }`;
+  // [case, what the fresh process does, what it prints, its exit status]
+  const rows = [
+    ['first calls while the worker starts, then again', `const r = ${round};
+      const first = await r(); console.log(JSON.stringify([first, await r()]));`,
+    JSON.stringify([['0 count 1', '1 x = 2', '2 outer count 2', '3 hi'], ['0 count 3', '1 x = 2', '2 outer count 4', '3 hi']]), 0],
+    ['a classic call on the main thread while the first calls run', `const pending = (${round})();
+      console.log(zel.Commandes(app, 'say classic;', js), JSON.stringify(await pending));`,
+    `classic ${JSON.stringify(['0 count 1', '1 x = 2', '2 outer count 2', '3 hi'])}`, 0],
+    ['no worker to be had', `require('node:worker_threads').Worker = function Unavailable() { throw new Error('off'); };
+      console.log((await zel.exec(app, 'say hi;', js)).result, (await zel.exec(app, 'set x to 2;', native)).result);`,
+    'JavaScript module node_modules/jscalc/say.js cannot run on this thread: use the classic exports, or make it a shared object (.so) x = 2', 0],
+    ['the process exits while the first call spins in its module', `zel.exec(app, 'spin x;', js);
+      setTimeout(() => process.exit(7), 200);`, '', 7],
+  ];
+  for (const [name, body, printed, status] of rows) {
+    const script = `const zel = require(${JSON.stringify(root)}); const app = ${JSON.stringify(app)};
+      const js = ${JSON.stringify(js)}; const native = ${JSON.stringify(path.join(modules, 'calculator.zel'))};
+      ${calls} (async () => { ${body} })();`;
+    const out = spawnSync(process.execPath, ['-e', script], { encoding: 'utf8', timeout: 20000 });
+    assert.deepStrictEqual([out.stdout.trim(), out.status], [printed, status], `${name}: ${out.stderr}`);
+  }
+});

@@ -18,6 +18,7 @@ struct Applications {
   std::unordered_map<std::string, ApplicationRecord> applications;
   ApplicationRecord* current = nullptr;  // the application used last
   std::string currentPath;
+  uint64_t currentSerial = 0;  // the serial given with currentPath, or 0
   uint32_t nextApplication = 1;
   std::vector<cache_use::Evictable*> caches;
 };
@@ -48,15 +49,17 @@ namespace cache_use {
 
 Evictable::Evictable() { applications().caches.push_back(this); }
 
-uint32_t application(const std::string& app) {
+uint32_t application(const std::string& app, uint64_t appSerial) {
   Applications& a = applications();
-  if (a.current == nullptr || a.currentPath != app) {
+  if (a.current == nullptr ||
+      ((appSerial == 0 || appSerial != a.currentSerial) && a.currentPath != app)) {
     auto added = a.applications.try_emplace(app, ApplicationRecord{a.nextApplication, 0});
     if (added.second) ++a.nextApplication;
     a.current = &added.first->second;
     a.currentPath = app;
     if (added.second) evictApplications(a);
   }
+  a.currentSerial = appSerial;
   a.current->used = stamp();
   return a.current->id;
 }
@@ -77,10 +80,10 @@ void EntrySources::rest(const WatchSet& watches, bool cacheable) {
 
 namespace {
 
-void openStatement(const std::string& app) {
+void openStatement(const std::string& app, uint64_t appSerial) {
   // What the outermost statement looks up stays in the caches until it ends.
   if (beginStatementView()) cache_use::counters.pinnedFrom = cache_use::counters.stamp + 1;
-  cache_use::application(app);
+  cache_use::application(app, appSerial);
 }
 
 void closeStatement() {
@@ -90,10 +93,12 @@ void closeStatement() {
 
 }  // namespace
 
-StatementScope::StatementScope(const std::string& app) : opened_(true) { openStatement(app); }
+StatementScope::StatementScope(const std::string& app, uint64_t appSerial) : opened_(true) {
+  openStatement(app, appSerial);
+}
 
 StatementScope::StatementScope(const std::string& app, Join) : opened_(!insideStatement()) {
-  if (opened_) openStatement(app);
+  if (opened_) openStatement(app, 0);
 }
 
 StatementScope::~StatementScope() {

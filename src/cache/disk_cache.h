@@ -49,8 +49,10 @@ class Evictable {
 };
 // The id of the application directory `app`, among the kCachedApplications
 // used last, marked as used now. Taking in a new one evicts the entries of
-// the least recently used one from every cache.
-uint32_t application(const std::string& app);
+// the least recently used one from every cache. `appSerial`, when not 0,
+// stands for the text of `app` (the same serial is never given with another
+// text), so that the text is compared only when the serial changes.
+uint32_t application(const std::string& app, uint64_t appSerial = 0);
 // Counters every lookup touches, kept inline-reachable since they are on
 // the path of every statement.
 struct Counters {
@@ -227,7 +229,8 @@ Entry& cachedEntry(DiskCache<Entry>& cache, const std::string& app, const std::s
 // it starts.
 class StatementScope {
  public:
-  explicit StatementScope(const std::string& app);
+  // `appSerial` as for cache_use::application.
+  explicit StatementScope(const std::string& app, uint64_t appSerial = 0);
   // Joins the statement in progress when there is one (no check); opens a
   // statement otherwise. For steps that are run inside a statement and also
   // on their own.

@@ -64,6 +64,22 @@ TEST(DiskCacheBounds, EvictsTheLeastRecentlyUsedEntry) {
   EXPECT_EQ(cache->node(app, "/b").entry.value, 0);  // made anew
 }
 
+// An application's serial stands for its text only when it is given: the
+// text is compared whenever the serial is 0 or another one.
+TEST(DiskCacheBounds, ApplicationSerialsNeverJoinTwoTexts) {
+  const std::pair<std::string, uint64_t> rows[] = {
+      {"/serial-a", 0}, {"/serial-b", 0}, {"/serial-a", 7},
+      {"/serial-a", 7}, {"/serial-b", 8}, {"/serial-c", 9},
+  };
+  std::vector<uint32_t> ids;
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    ids.push_back(cache_use::application(rows[i].first, rows[i].second));
+    for (size_t j = 0; j < i; ++j) {
+      EXPECT_EQ(ids[i] == ids[j], rows[i].first == rows[j].first) << i << " against " << j;
+    }
+  }
+}
+
 // The statement in progress may hold references into a cache: what it has
 // looked up stays, even beyond the cache's capacity, until it ends.
 TEST(DiskCacheBounds, KeepsWhatTheStatementInProgressUses) {

@@ -39,17 +39,24 @@ struct WatchRecord {
   int holders;
 };
 
+// What every statement reads and writes: a plain object, initialized
+// before any code runs, so that no guard of a function-local static is
+// checked on the way.
+struct View {
+  uint64_t generation = 1;
+  int statementDepth = 0;
+  bool checkDue = true;          // the next look checks, whatever the clock says
+  int64_t lastCheckNs = 0;       // when the latest check was made
+  int64_t statementStartNs = 0;  // when the latest outermost statement began
+};
+View view;
+
 struct Watch {
   bool opened = false;
   bool usable = false;   // inotify and the mount table are both watched
   int inotifyFd = -1;
   int mountsFd = -1;     // /proc/self/mountinfo: ready with EPOLLPRI after a mount change
   int epollFd = -1;      // both of the above, so one call checks both
-  uint64_t generation = 1;
-  int statementDepth = 0;
-  bool checkDue = true;        // the next look checks, whatever the clock says
-  int64_t lastCheckNs = 0;     // when the latest check was made
-  int64_t statementStartNs = 0;  // when the latest outermost statement began
   uint64_t nextSerial = 1;
   size_t limit = 0;
   std::unordered_map<int, WatchRecord> records;  // by inotify watch number
@@ -132,11 +139,12 @@ int64_t nowNs() { return runClock(); }
 
 // One epoll_wait tells whether anything is pending; any change starts a new
 // generation.
-void checkForChanges(Watch& w, int64_t now) {
-  w.checkDue = false;
-  w.lastCheckNs = now;
+void checkForChanges(int64_t now) {
+  Watch& w = watch();
+  view.checkDue = false;
+  view.lastCheckNs = now;
   if (!usable(w)) {
-    ++w.generation;
+    ++view.generation;
     return;
   }
   epoll_event ready[2];
@@ -147,7 +155,7 @@ void checkForChanges(Watch& w, int64_t now) {
     if (ready[i].data.fd == w.mountsFd) changed = true;
     if (ready[i].data.fd == w.inotifyFd && readEvents(w)) changed = true;
   }
-  if (changed) ++w.generation;
+  if (changed) ++view.generation;
 }
 
 // Sets a watch on `path` (not following a link there) and holds it in
@@ -275,15 +283,14 @@ size_t watchLimit() {
 size_t watchesHeld() { return watch().records.size(); }
 
 uint64_t diskGeneration() {
-  Watch& w = watch();
-  if (w.statementDepth == 0) {
+  if (view.statementDepth == 0) {
     const int64_t now = nowNs();
-    if (w.checkDue || now - w.lastCheckNs >= kCheckIntervalNs) checkForChanges(w, now);
+    if (view.checkDue || now - view.lastCheckNs >= kCheckIntervalNs) checkForChanges(now);
   }
-  return w.generation;
+  return view.generation;
 }
 
-void markCheckDue() { watch().checkDue = true; }
+void markCheckDue() { view.checkDue = true; }
 
 void setRunClock(int64_t (*clock)()) { runClock = clock != nullptr ? clock : monotonicNs; }
 
@@ -322,23 +329,22 @@ bool holdWatches(const WatchSet& watches, WatchSet& held) {
 }
 
 bool beginStatementView() {
-  Watch& w = watch();
   const int64_t now = nowNs();
-  if (w.statementDepth > 0) {
+  if (view.statementDepth > 0) {
     // A module called back into the engine: it may rely on what it wrote,
     // now and at its own caller's next statement.
-    checkForChanges(w, now);
-    w.checkDue = true;
-    return ++w.statementDepth == 1;
+    checkForChanges(now);
+    view.checkDue = true;
+    return ++view.statementDepth == 1;
   }
-  if (w.checkDue || now - w.lastCheckNs >= kCheckIntervalNs ||
-      now - w.statementStartNs >= kLongStatementNs) {
-    checkForChanges(w, now);
+  if (view.checkDue || now - view.lastCheckNs >= kCheckIntervalNs ||
+      now - view.statementStartNs >= kLongStatementNs) {
+    checkForChanges(now);
   }
-  w.statementStartNs = now;
-  return w.statementDepth++ == 0;
+  view.statementStartNs = now;
+  return view.statementDepth++ == 0;
 }
 
-void endStatementView() { --watch().statementDepth; }
+void endStatementView() { --view.statementDepth; }
 
-bool insideStatement() { return watch().statementDepth > 0; }
+bool insideStatement() { return view.statementDepth > 0; }

@@ -78,6 +78,8 @@ void Call::storeAsOf(Result&& result, uint64_t mark) {
 
 void Call::setApp(std::string app, std::string catalog) {
   app_ = std::move(app);
+  static uint64_t appSerials = 0;
+  appSerial_ = ++appSerials;
   catalog_ = catalog.empty() ? catalogPathOf(app_) : std::move(catalog);
   packDir_ = app_ + "/node_modules/";
   syntaxModuleDir_ = packDir_ + "korrin_linux/";

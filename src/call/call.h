@@ -37,6 +37,9 @@ class Call {
   // zel_linux/lang.conf unless `catalog` names another file.
   void setApp(std::string app, std::string catalog = "");
   const std::string& app() const { return app_; }
+  // A number given with each setApp, never twice in the process: the same
+  // serial is the same application text, known without comparing it.
+  uint64_t appSerial() const { return appSerial_; }
   const std::string& catalog() const { return catalog_; }
   // The catalogue zel ships, whose text a message missing from the
   // application's catalogue takes (a home laid out before the message
@@ -119,6 +122,7 @@ class Call {
   const std::string* pending_ = nullptr;
   uint64_t pendingMark_ = 0;
   std::string app_;
+  uint64_t appSerial_ = 0;
   std::string catalog_;
   std::string shippedCatalog_;
   std::string packDir_;

@@ -223,6 +223,13 @@ TEST_F(BoundaryTest, ModulesMayCallBackIntoTheEngine) {
   // The outer check, and the nested statement's checks of both forms.
   EXPECT_EQ(counts(lib), "created=3 destroyed=3 foreign=0");
   EXPECT_EQ(CallZEL_Commandes(other.path(), "print x;", syntax), "ran " + syntax + ";print x;");
+  // One that throws is named by the record, and its object is not destroyed.
+  other.syntaxFile("calc", "print (printer)\nthrow (printer)\n");
+  const Outcome checkThrew = recordedCall(cancel, true, [&](Call& call) {
+    return executeStatement(call, other.path(), "throw now;", syntax);
+  });
+  EXPECT_EQ(checkThrew.modulePath, lib);
+  EXPECT_EQ(counts(lib), "created=7 destroyed=6 foreign=0");
 }
 
 // A loaded module written over in place is never called again (its mapping

@@ -59,7 +59,7 @@ std::string goOpenSyntaxes(std::string syntaxPath, std::string statement,
   call.setApp(myAbsolutePathDirApp);
   SyntaxVerdict match = matchSyntaxFile(call, syntaxPath, statement);
   keepLastAnswer(match);
-  call.store(std::move(match.result));
+  call.store(match.takeResult());
   return call.result();
 }
 
@@ -70,7 +70,7 @@ std::string goVerifySyntaxesAll(std::string selector, std::string statement,
   SyntaxVerdict match = searchSyntax(call, selector, statement);
   if (match.passedOver) return call.result();
   keepLastAnswer(match);
-  call.store(std::move(match.result));
+  call.store(match.takeResult());
   return call.result();
 }
 

@@ -68,7 +68,7 @@ bool runProgramStatement(ProgramRun& run, std::string& statement, int firstLine,
   // nothing.
   if (isPassedOver(statement)) return false;
   Call& call = run.call;
-  const StatementScope scope(call.app());
+  const StatementScope scope(call.app(), call.appSerial());
   call.setLine(lineNumber);
   SyntaxVerdict match = searchStatement(call, run.syntaxPath, statement);
   // The search's answer is the result until a module gives one; a program's

@@ -35,7 +35,13 @@ namespace {
 // statements mostly name the modules of one pack in turn, and working the
 // path out again costs more than checking it is the same.
 struct AcceptedModule {
+  // The form that named it, and the forms of its syntax file, held so that
+  // the form's address names the same file and form as long as this is
+  // kept (applications may share a syntax file: `app` tells them apart).
+  const SyntaxForm* form = nullptr;
+  SharedForms forms;
   std::string app, syntax, module, path;
+  uint64_t appSerial = 0;  // the serial given with `app` (Call::appSerial)
   bool named = false;  // the module name stays inside its pack
   // The module file as loadedModule gave it, with the disk generation and
   // cache evictions count of that lookup (generation 0: look it up again).
@@ -55,33 +61,59 @@ std::deque<AcceptedModule>& acceptedLevels = *new std::deque<AcceptedModule>(1);
 // lookup in the deque.
 AcceptedModule* const outermostAccepted = &acceptedLevels.front();
 // The level of the statement being run: how many module calls are in
-// progress.
+// progress; and how many levels there are (the deque's size, without
+// working it out from the deque's blocks for every statement).
 size_t acceptedDepth = 0;
+size_t acceptedLevelCount = 1;
 
 // One more level for as long as a module call lasts.
 class AcceptedLevel {
  public:
   AcceptedLevel() {
-    if (++acceptedDepth == acceptedLevels.size()) acceptedLevels.emplace_back();
+    if (++acceptedDepth == acceptedLevelCount) {
+      acceptedLevels.emplace_back();
+      ++acceptedLevelCount;
+    }
   }
   ~AcceptedLevel() { --acceptedDepth; }
   AcceptedLevel(const AcceptedLevel&) = delete;
   AcceptedLevel& operator=(const AcceptedLevel&) = delete;
 };
 
+// Works the module path of `match` out again, unless its module name and
+// syntax file are those of `latest` (another form naming the same module).
+void nameModule(const Call& call, const SyntaxVerdict& match, AcceptedModule& latest) {
+  if (match.module() != latest.module || match.syntaxFile() != latest.syntax ||
+      call.app() != latest.app) {
+    const std::string pack = packName(match.syntaxFile());
+    latest.path = call.packDir() + pack + "/" + match.module() + ".so";
+    // A pack name "", "." or ".." would name node_modules or the application itself.
+    latest.named = isPackModuleName(match.module()) && isPackModuleName(pack) && pack != ".";
+    latest.app = call.app();
+    latest.syntax = match.syntaxFile();
+    latest.module = match.module();
+    latest.generation = 0;
+  }
+  latest.appSerial = call.appSerial();
+  latest.form = match.form();
+  latest.forms = match.forms();
+}
+
+// True when `latest` was worked out for the call's application, whose
+// serial it then notes.
+bool forApplication(const Call& call, AcceptedModule& latest) {
+  if (call.appSerial() == latest.appSerial) return true;
+  if (call.app() != latest.app) return false;
+  latest.appSerial = call.appSerial();
+  return true;
+}
+
 AcceptedModule& acceptedModule(const Call& call, const SyntaxVerdict& match) {
   AcceptedModule* const latest =
       acceptedDepth == 0 ? outermostAccepted : &acceptedLevels[acceptedDepth];
-  if (match.module != latest->module || match.syntaxFile() != latest->syntax ||
-      call.app() != latest->app) {
-    const std::string pack = packName(match.syntaxFile());
-    latest->path = call.packDir() + pack + "/" + match.module + ".so";
-    // A pack name "", "." or ".." would name node_modules or the application itself.
-    latest->named = isPackModuleName(match.module) && isPackModuleName(pack) && pack != ".";
-    latest->app = call.app();
-    latest->syntax = match.syntaxFile();
-    latest->module = match.module;
-    latest->generation = 0;
+  // The same form of the same application names the same module.
+  if (match.form() != latest->form || !forApplication(call, *latest)) {
+    nameModule(call, match, *latest);
   }
   return *latest;
 }
@@ -135,21 +167,21 @@ Result runAcceptedStatement(Call& call, SyntaxVerdict& match, const std::string&
   // classic result): it is stored only when the module throws, and then
   // stays the call's result, as of before the module ran.
   const uint64_t beforeModule = call.mark();
-  call.holdWhileModuleRuns(&match.result.text, beforeModule);
+  call.holdWhileModuleRuns(&match.acceptance(), beforeModule);
   try {
     Result result = acceptedModuleResult(call, match, input);
     call.holdWhileModuleRuns(nullptr, 0);
     return result;
   } catch (...) {
     call.holdWhileModuleRuns(nullptr, 0);
-    call.storeAsOf(std::move(match.result), beforeModule);
+    call.storeAsOf(match.takeResult(), beforeModule);
     throw;
   }
 }
 
 void runDirectStatement(Call& call, const std::string& syntaxPath,
                         const std::string& statement, const std::string& moduleStatement) {
-  const StatementScope scope(call.app());
+  const StatementScope scope(call.app(), call.appSerial());
   SyntaxVerdict match = searchStatement(call, syntaxPath, statement);
   if (match.accepted) {
     call.store(runAcceptedStatement(call, match, syntaxPath + ";" + moduleStatement));

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <linux/futex.h>
 #include <sched.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -15,6 +16,8 @@
 #include <utility>
 
 #include "modules/module_call.h"
+#include "host/call_queue_relay.h"
+#include "host/call_queue_timer.h"
 #include "host/crash_report.h"
 #include "entries/entries.h"
 #include "entries/recorded_call.h"
@@ -65,10 +68,10 @@ struct Engine {
   std::atomic<bool> exiting{false};
   std::atomic<QueuedCall*> running{nullptr};
   std::atomic<pid_t> thread{0};
-  // The loop runs on a thread the host gives it (claimEngineHost); `served`
-  // once it has begun there.
+  // The loop goes to a thread the host gives it (claimEngineHost); until
+  // then the engine's own thread stands in (call_queue_relay.h).
   bool hosted = false;
-  bool served = false;
+  HostRelay relay;
 
   // Calls that have run and wait to be handed back; the timer thread hands
   // them back when the rest of their batch takes long.
@@ -94,66 +97,6 @@ void flushOutbox(Engine& e) {
   deliverAll(e.outbox);
 }
 
-// The timer thread, started with the first call that needs it: ends the
-// call that runs past its time limit, and flushes the outbox of a batch
-// that runs long.
-struct Timer {
-  std::mutex mutex;
-  std::condition_variable changed;
-  QueuedCall* call = nullptr;  // the timed call running, if any
-  Clock::time_point deadline;
-  Engine* flush = nullptr;  // the engine whose outbox is flushed at flushAt
-  Clock::time_point flushAt;
-};
-
-void tick(Timer& t) {
-  std::unique_lock<std::mutex> lock(t.mutex);
-  for (;;) {
-    const Clock::time_point now = Clock::now();
-    if (t.call != nullptr && now >= t.deadline) {
-      // A cancel request that came first keeps the call an abort.
-      if (!t.call->cancel.exchange(true)) t.call->timedOut.store(true);
-      t.call = nullptr;
-    } else if (t.flush != nullptr && now >= t.flushAt) {
-      Engine* e = std::exchange(t.flush, nullptr);
-      lock.unlock();
-      flushOutbox(*e);
-      lock.lock();
-    } else if (t.call == nullptr && t.flush == nullptr) {
-      t.changed.wait(lock);
-    } else {
-      const Clock::time_point next = t.call == nullptr   ? t.flushAt
-                                     : t.flush == nullptr ? t.deadline
-                                                          : std::min(t.deadline, t.flushAt);
-      t.changed.wait_until(lock, next);
-    }
-  }
-}
-
-Timer& timer() {
-  static Timer* const t = [] {
-    auto* created = new Timer;
-    std::thread(tick, std::ref(*created)).detach();
-    return created;
-  }();
-  return *t;
-}
-
-void startWatch(QueuedCall& call) {
-  Timer& t = timer();
-  const std::lock_guard<std::mutex> lock(t.mutex);
-  t.call = &call;
-  t.deadline = call.made + std::chrono::milliseconds(call.timeoutMs);
-  t.changed.notify_one();
-}
-
-// Once this returns, the timer has made its last change to the call.
-void endWatch() {
-  Timer& t = timer();
-  const std::lock_guard<std::mutex> lock(t.mutex);
-  t.call = nullptr;
-}
-
 // Puts a call that has run in the outbox. The first one of a batch with
 // more calls to run has the timer flush the outbox after the batch hold.
 void post(Engine& e, std::shared_ptr<QueuedCall> call, bool moreToRun) {
@@ -164,12 +107,8 @@ void post(Engine& e, std::shared_ptr<QueuedCall> call, bool moreToRun) {
     e.outbox.push_back(std::move(call));
   }
   if (!first || !moreToRun) return;
-  Timer& t = timer();
-  const std::lock_guard<std::mutex> lock(t.mutex);
-  if (t.flush != nullptr) return;  // an earlier flush is due
-  t.flush = &e;
-  t.flushAt = Clock::now() + std::chrono::microseconds(batchHoldMicros.load());
-  t.changed.notify_one();
+  flushAfter(std::chrono::microseconds(batchHoldMicros.load()),
+             [](void* engine) { flushOutbox(*static_cast<Engine*>(engine)); }, &e);
 }
 
 std::string runEntry(Call& c, QueuedCall& call) {
@@ -214,6 +153,9 @@ void runOne(Engine& e, QueuedCall& call) {
   e.running.store(nullptr);
 }
 
+// True on the host's thread once it runs the loop.
+thread_local bool loopHost = false;
+
 // The thread stays here once the process has begun to exit: the exit
 // handlers still to run free what a call would use. A host's thread
 // returns instead, for the host to end it.
@@ -221,8 +163,32 @@ void park(Engine& e, std::unique_lock<std::mutex>& lock) {
   e.parked = true;
   e.settled.notify_all();
   lock.unlock();
-  if (e.hosted) return;
+  if (loopHost) return;
   for (;;) pause();
+}
+
+// True on the stand-in once the host it stands in for has arrived.
+bool handOverDue(const Engine& e) { return e.hosted && !loopHost && e.relay.arrived(); }
+
+// The stand-in leaves the loop to the host, which has arrived, and ends.
+// Its signal stack is the engine thread's, which the host takes on.
+void handOver(Engine& e, std::unique_lock<std::mutex>& lock) {
+  lock.unlock();
+  stack_t off{};
+  off.ss_flags = SS_DISABLE;
+  sigaltstack(&off, nullptr);
+  e.relay.handOver();
+}
+
+// Wakes the loop's thread when it sleeps for want of calls.
+void wakeLoop(Engine& e) {
+  bool wake = false;
+  {
+    const std::lock_guard<std::mutex> lock(e.mutex);
+    std::swap(wake, e.idle);
+    if (wake) e.asleep.store(0);
+  }
+  if (wake) wakeOne(e.asleep);
 }
 
 // Watches for a call for up to kSpin before the thread sleeps; returns as
@@ -242,15 +208,16 @@ void spinForCall(const Engine& e) {
 }
 
 // Waits for calls and moves every waiting one into `batch`; false once
-// the process exits.
+// the process exits, or once the stand-in has handed the loop over.
 bool takeBatch(Engine& e, CallList& batch) {
   batch.clear();
   // On the caller's own processor a wake-up is cheap, and spinning would
   // only hold the caller off it.
   if (sched_getcpu() != e.callerCpu.load(std::memory_order_relaxed)) spinForCall(e);
   std::unique_lock<std::mutex> lock(e.mutex);
-  while (e.waiting.empty() || e.exiting.load()) {
+  while (e.waiting.empty() || e.exiting.load() || handOverDue(e)) {
     if (e.exiting.load()) return park(e, lock), false;
+    if (handOverDue(e)) return handOver(e, lock), false;
     e.idle = true;
     e.asleep.store(1);
     e.settled.notify_all();
@@ -288,12 +255,21 @@ void serve(Engine& e) {
   while (takeBatch(e, batch) && runBatch(e, batch)) continue;
 }
 
+// The loop until the host takes it, with JavaScript modules run by the host.
+void standIn(Engine& e) {
+  RelayedScriptHost relayed(e.relay);
+  useScriptHost(&relayed);
+  serve(e);
+  useScriptHost(nullptr);
+}
+
 // Runs when the process exits (exit(), or the end of main): the call in
 // progress is asked to end, and the exit goes on once the engine thread has
 // stopped, or ends the process at once after kExitWait.
 void onProcessExit(int status, void* arg) {
   Engine& e = *static_cast<Engine*>(arg);
   if (threadId() == e.thread.load()) return;  // a module exits on the engine thread
+  e.relay.exiting();
   std::unique_lock<std::mutex> lock(e.mutex);
   e.exiting.store(true);
   if (QueuedCall* call = e.running.load()) call->cancel.store(true);
@@ -324,7 +300,7 @@ Engine& engine() {
     // would run before the handler: it is registered again after each.
     setModuleMappedHook(engineExitFirst);
     created->hosted = hostClaimed.load();
-    if (!created->hosted) std::thread(serve, std::ref(*created)).detach();
+    std::thread(created->hosted ? standIn : serve, std::ref(*created)).detach();
     started.store(created);
     return created;
   }();
@@ -371,28 +347,22 @@ bool claimEngineHost() {
 
 void serveEngineHere() {
   Engine& e = engine();
-  {
-    const std::lock_guard<std::mutex> lock(e.mutex);
-    if (!e.hosted || e.served) return;
-    e.served = true;
-  }
+  if (!e.hosted || !e.relay.arrive()) return;
+  wakeLoop(e);  // an idle stand-in hands the loop over at once
+  if (!e.relay.awaitLoop()) return;
+  loopHost = true;
   serve(e);
 }
 
-void abandonEngineHost() {
-  Engine& e = engine();
-  const std::lock_guard<std::mutex> lock(e.mutex);
-  if (e.hosted && !e.served) std::thread(serve, std::ref(e)).detach();
-  e.served = true;
-}
+void abandonEngineHost() { engine().relay.abandon(); }
 
 void stopHostedEngine(int status) {
   Engine* const e = started.load();
   if (e == nullptr || !e->hosted || threadId() == e->thread.load()) return;
+  e->relay.exiting();
   std::unique_lock<std::mutex> lock(e->mutex);
   e->exiting.store(true);
   if (QueuedCall* call = e->running.load()) call->cancel.store(true);
-  if (!e->served) return;  // the loop returns as soon as it begins
   e->asleep.store(0);
   wakeOne(e->asleep);
   if (e->settled.wait_for(lock, kExitWait, [e] { return e->parked; })) return;

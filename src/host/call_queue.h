@@ -8,8 +8,8 @@
 // completion sink (a JavaScript environment) are handed back to it
 // together, in call order; when the rest of the batch runs longer than a
 // millisecond, those that have run are handed back without waiting for it.
-// A timer thread, started when first needed, does that and ends the calls
-// that run past their time limit, which counts from when each was made.
+// A timer thread (call_queue_timer.h) does that and ends the calls that run
+// past their time limit, which counts from when each was made.
 //
 // After a batch, when the latest call came from another processor, the
 // thread looks for the next call for up to 50 us, yielding between looks,
@@ -122,11 +122,13 @@ void engineExitFirst();
 // own: a JavaScript worker thread, where modules written in JavaScript are
 // called directly. claimEngineHost() takes that role before the engine has
 // started: true when the caller must now give a thread, on which
-// serveEngineHere() runs the loop until the process exits (calls queued
-// meanwhile wait for it). abandonEngineHost() starts the engine's own thread
-// when no thread came. stopHostedEngine(status), as the process begins to
-// exit, ends the call in progress and has the hosted loop return; when a
-// module holds it past a short wait the process ends at once with `status`.
+// serveEngineHere() runs the loop until the process exits. Until that
+// thread arrives the engine's own thread stands in, and the JavaScript
+// module calls it makes run on the host's thread (call_queue_relay.h);
+// abandonEngineHost() says that no thread will come, and the stand-in keeps
+// the loop. stopHostedEngine(status), as the process begins to exit, ends
+// the call in progress and has the loop stop; when a module holds it past a
+// short wait the process ends at once with `status`.
 bool claimEngineHost();
 void serveEngineHere();
 void abandonEngineHost();

@@ -6,6 +6,7 @@
 #include "base/state.h"
 #include "entries/entries.h"
 #include "entries/recorded_call.h"
+#include "host/call_queue_relay.h"
 #include "index/binding.h"
 
 // libuv's default loop is the main thread's; the node binary exports it.
@@ -41,7 +42,16 @@ Napi::Value callEngine(const Napi::CallbackInfo& info, size_t argumentCount, Ent
   Outcome outcome;
   {
     const ScriptRunScope run(env);
-    outcome = recordedCall(neverCancelled, false, [&](Call& call) { return entry(call, texts); });
+    const auto call = [&] {
+      outcome = recordedCall(neverCancelled, false, [&](Call& c) { return entry(c, texts); });
+    };
+    // A JavaScript module run here for the engine's stand-in thread, which
+    // holds the engine, has it make the call.
+    if (HostRelay::runsForEngine()) {
+      HostRelay::runOnWaitingEngine(call);
+    } else {
+      call();
+    }
   }
   if (outcome.stopped) endProcessAfterStop(env);
   if (outcome.threw && !env.IsExceptionPending()) {

@@ -236,7 +236,11 @@ napi_value JsHost::callObject() {
   };
   auto release = [](void* ref) {
     napi_ref dropped = static_cast<napi_ref>(ref);
-    if (currentHost != nullptr) currentHost->dropRef(dropped);
+    const auto drop = [&dropped] { if (currentHost != nullptr) currentHost->dropRef(dropped); };
+    // A call the engine's stand-in thread ran ends there: the object goes
+    // on the thread that made it.
+    ScriptHost* const relay = currentHost == nullptr ? scriptHost() : nullptr;
+    if (relay == nullptr || !relay->runWhereModulesRun(drop)) drop();
   };
   return valueOf(static_cast<napi_ref>(callStateApi()->get(callKey_, make, release)),
                  &RunScopes::callObject);

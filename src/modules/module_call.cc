@@ -185,12 +185,7 @@ ModuleAnswer::Kind refused(std::string why, std::string& text) {
 template <class Operate>
 ModuleAnswer::Kind callScript(const LoadedModule& module, Operate operate, std::string& text) {
   ScriptHost* const host = scriptHost();
-  if (host == nullptr) {
-    return refused("JavaScript module " + module.script +
-                       " cannot run on this thread: use the classic exports, or make it a "
-                       "shared object (.so)",
-                   text);
-  }
+  if (host == nullptr) return refused(noScriptHostText(module.script), text);
   const ScriptFile file{module.script, module.scriptIdentity};
   return operate(*host, file) ? ModuleAnswer::kAnswered : ModuleAnswer::kRefused;
 }
@@ -220,7 +215,7 @@ ModuleAnswer::Kind loadAndCall(const LoadedModule& module, const std::string& pa
   Object* const object = create();
   // A module whose create() gives no object cannot be called; report it
   // instead of calling through a null pointer.
-  if (object == nullptr) return refused(path + ": create() returned no object", text);
+  if (object == nullptr) return refused(noObjectText(path), text);
   try {
     text = operate(object);
   } catch (...) {
@@ -234,6 +229,10 @@ ModuleAnswer::Kind loadAndCall(const LoadedModule& module, const std::string& pa
 }  // namespace
 
 void setModuleMappedHook(void (*hook)()) { mappedHook = hook; }
+
+std::string noObjectText(const std::string& path) {
+  return path + ": create() returned no object";
+}
 
 const LoadedModule& loadedModule(const std::string& app, const std::string& path) {
   // The syntax modules and pack modules of each application.
@@ -278,6 +277,11 @@ ModuleAnswer::Kind askSyntaxModule(const LoadedModule& module, const std::string
                       },
                       answer);
   }
+  const SyntaxEntries entries = syntaxEntries(module);
+  if (entries.create != nullptr) {
+    return askThroughEntries(entries, libPath, syntaxLine, statement, answer);
+  }
+  // Not callable: the refusal that fits.
   return loadAndCall<LibModuleObject>(
       module, libPath,
       [&](LibModuleObject* object) { return object->check(syntaxLine, statement); }, answer);
@@ -288,6 +292,17 @@ ModuleAnswer askSyntaxModule(const LoadedModule& module, const std::string& libP
   ModuleAnswer answer{ModuleAnswer::kAnswered, ""};
   answer.kind = askSyntaxModule(module, libPath, syntaxLine, statement, answer.text);
   return answer;
+}
+
+SyntaxEntries syntaxEntries(const LoadedModule& module) {
+  SyntaxEntries entries;
+  if (!module.readable || !module.script.empty() || module.handle == nullptr ||
+      module.create == nullptr || module.destroy == nullptr) {
+    return entries;
+  }
+  entries.create = reinterpret_cast<create_lib_t*>(module.create);
+  entries.destroy = reinterpret_cast<destroy_lib_t*>(module.destroy);
+  return entries;
 }
 
 bool declaresOtherFormAnswer(const LoadedModule& module) {

@@ -20,7 +20,9 @@
 #define ZEL_MODULES_MODULE_CALL_H_
 
 #include <string>
+#include <string_view>
 
+#include "modules/running_module.h"
 #include "modules/zel_module.h"
 
 // What one module call gave.
@@ -73,6 +75,42 @@ ModuleAnswer askSyntaxModule(const LoadedModule& module, const std::string& libP
 ModuleAnswer::Kind askSyntaxModule(const LoadedModule& module, const std::string& libPath,
                                    const std::string& syntaxLine, const std::string& statement,
                                    std::string& answer);
+
+// The entries of a native syntax module, so that a match asking it about
+// many forms calls it without going through the module record each time.
+// Null entries for a module that cannot be called so (a script module, a
+// file not readable or not loaded, an entry missing): askSyntaxModule above
+// is called for it instead, and gives the refusal.
+struct SyntaxEntries {
+  create_lib_t* create = nullptr;
+  destroy_lib_t* destroy = nullptr;
+};
+SyntaxEntries syntaxEntries(const LoadedModule& module);
+
+// The refusal of a module whose create() gave no object.
+std::string noObjectText(const std::string& path);
+
+// askSyntaxModule(module, ...) for a module whose syntaxEntries are not
+// null, with the same answers, reports and exception: check(syntaxLine,
+// statement) of a fresh object into `answer`.
+inline ModuleAnswer::Kind askThroughEntries(const SyntaxEntries& entries, const std::string& libPath,
+                                            const std::string& syntaxLine,
+                                            std::string_view statement, std::string& answer) {
+  const RunningModule running(libPath);  // for a crash report
+  LibModuleObject* const object = entries.create();
+  if (object == nullptr) {
+    answer = noObjectText(libPath);
+    return ModuleAnswer::kRefused;
+  }
+  try {
+    answer = object->check(syntaxLine, std::string(statement));
+  } catch (...) {
+    noteThrowingModule(libPath);
+    throw;
+  }
+  entries.destroy(object);
+  return ModuleAnswer::kAnswered;
+}
 
 // True when the syntax module `module` declares what it answers for a form
 // whose first word differs from the statement's (zelOtherFormAnswer in

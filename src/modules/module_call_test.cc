@@ -69,14 +69,17 @@ TEST_F(ModuleCallTest, ModulesThatCannotBeCalled) {
     std::string path;
     std::string answer;  // the whole answer, or (exact false) a part of it
     bool exact;
+    bool entries;  // a match calls it through its entries
   } cases[] = {
-      {missing, "Missing " + missing + " (" + missing + ")", true},
-      {dir, "Missing " + dir + " (" + dir + ")", true},
-      {text, text, false},  // the loader's text names the file
-      {fixture("no_destroy"), "destroy", false},
-      {nullCreate, nullCreate + ": create() returned no object", true},
+      {missing, "Missing " + missing + " (" + missing + ")", true, false},
+      {dir, "Missing " + dir + " (" + dir + ")", true, false},
+      {text, text, false, false},  // the loader's text names the file
+      {fixture("no_destroy"), "destroy", false, false},
+      {nullCreate, nullCreate + ": create() returned no object", true, true},
   };
   for (const auto& c : cases) {
+    EXPECT_EQ(syntaxEntries(loadedModule(app_.path(), c.path)).create != nullptr, c.entries)
+        << c.path;
     const std::string answers[] = {callModule(c.path, "x"), callLibModule(c.path, "a", "b")};
     for (const std::string& answer : answers) {
       if (c.exact) EXPECT_EQ(answer, c.answer);

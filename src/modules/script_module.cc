@@ -16,6 +16,11 @@ ScriptHost* useScriptHost(ScriptHost* host) {
   return before;
 }
 
+std::string noScriptHostText(const std::string& path) {
+  return "JavaScript module " + path +
+         " cannot run on this thread: use the classic exports, or make it a shared object (.so)";
+}
+
 bool isScriptPath(const std::string& path) { return endsWith(path, ".js", 3); }
 
 std::string scriptTwinOf(const std::string& path) {

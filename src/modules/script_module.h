@@ -7,6 +7,7 @@
 #ifndef ZEL_MODULES_SCRIPT_MODULE_H_
 #define ZEL_MODULES_SCRIPT_MODULE_H_
 
+#include <functional>
 #include <string>
 
 #include "modules/file_identity.h"
@@ -29,6 +30,12 @@ class ScriptHost {
   // check(syntaxLine, statement, call) of the syntax module `file`.
   virtual bool check(const ScriptFile& file, const std::string& syntaxLine,
                      const std::string& statement, std::string& answer) = 0;
+  // Runs `task` on the thread where this host's modules run (here, unless
+  // the host hands them to another); false when it cannot.
+  virtual bool runWhereModulesRun(const std::function<void()>& task) {
+    task();
+    return true;
+  }
 };
 
 // The host of the calling thread, or null.
@@ -36,6 +43,10 @@ ScriptHost* scriptHost();
 
 // Makes `host` the calling thread's host (null: none). Returns the previous one.
 ScriptHost* useScriptHost(ScriptHost* host);
+
+// The failure text of the script module `path` called on a thread without
+// a host.
+std::string noScriptHostText(const std::string& path);
 
 // True when `path` names a script module file (ends in ".js").
 bool isScriptPath(const std::string& path);

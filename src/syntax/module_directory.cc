@@ -53,7 +53,8 @@ SharedDirectory moduleDirectory(const Call& call, bool& lasting) {
         entry.pathless = true;
       } else if (pieces[1] == "so" || (pieces[1] == "js" && !listsSharedObject(listing, pieces))) {
         entry.named.push_back(entry.modules.size());
-        entry.modules.push_back({withoutLineBreaks(dir + pieces[0] + "." + pieces[1])});
+        entry.modules.emplace_back();
+        entry.modules.back().path = withoutLineBreaks(dir + pieces[0] + "." + pieces[1]);
       }
     }
   });
@@ -66,6 +67,7 @@ void dropEvictedModules(ModuleDirectory& directory) {
   for (SyntaxModule& module : directory.modules) {
     module.loaded = nullptr;
     module.skipsOtherForms = false;
+    module.entries = SyntaxEntries();
   }
   directory.allSkip = false;
   directory.evictionsSeen = cache_use::evictions();

@@ -17,6 +17,7 @@ struct SyntaxModule {
   std::string path;                      // "" for an entry without extension
   const LoadedModule* loaded = nullptr;  // looked up at its first call
   bool skipsOtherForms = false;          // `loaded` declares its other-form answer
+  SyntaxEntries entries;                 // `loaded`'s, to call it directly (null: not cached)
 };
 
 // One module per entry that names a syntax module, one without path per

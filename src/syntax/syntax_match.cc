@@ -1,5 +1,6 @@
 #include "syntax/syntax_match.h"
 
+#include "syntax/match_room.h"
 #include "syntax/module_directory.h"
 #include "syntax/syntax_forms.h"
 
@@ -23,7 +24,7 @@ namespace {
 // True when `text` holds the byte `c`. Inline, as it runs on every
 // answer: most answers are short (no opinion is ""), and a loop over a few
 // bytes costs less than a library call.
-bool holds(const std::string& text, char c) {
+bool holds(std::string_view text, char c) {
   if (text.size() > 16) return std::memchr(text.data(), c, text.size()) != nullptr;
   for (const char byte : text) {
     if (byte == c) return true;
@@ -31,52 +32,8 @@ bool holds(const std::string& text, char c) {
   return false;
 }
 
-bool contains(const std::string& text, const char* marker) {
-  return text.find(marker) != std::string::npos;
-}
-
-// The room a match works in, kept from one statement to the next: the
-// stripped statement, the modules that owe an answer for forms they were
-// not offered (null: none owed), by directory position, and what the
-// latest match at this level looked up.
-struct MatchRoom {
-  std::string statement;
-  std::vector<const LoadedModule*> owed;
-  // The forms of formsPath and the module directory of app, as cached in
-  // the disk generation and with the evictions count noted: while both
-  // are the same, the caches would give the same ones back.
-  SharedForms forms;
-  SharedDirectory directory;
-  std::string app, formsPath;
-  uint64_t generation = 0;  // 0: nothing kept
-  uint64_t evictions = 0;
-};
-
-// True when the room still holds what the caches would give for `app`'s
-// syntax file `path`.
-bool roomHolds(const MatchRoom& room, const std::string& app, const std::string& path) {
-  return room.generation != 0 && room.generation == diskGeneration() &&
-         room.evictions == cache_use::evictions() && room.formsPath == path && room.app == app;
-}
-
-// Looks the forms of `path` and the module directory up for the room,
-// unless it still holds them. Null when the syntax file cannot be opened.
-const std::vector<SyntaxForm>* lookUp(MatchRoom& room, const Call& call,
-                                      const std::string& path) {
-  if (roomHolds(room, call.app(), path)) return room.forms.get();
-  bool formsLast = false, directoryLasts = false;
-  room.generation = 0;
-  room.forms = syntaxForms(call.app(), path, &formsLast);
-  if (room.forms == nullptr) return nullptr;
-  room.directory = moduleDirectory(call, directoryLasts);
-  dropEvictedModules(*room.directory);
-  if (formsLast && directoryLasts) {
-    room.app = call.app();
-    room.formsPath = path;
-    room.generation = diskGeneration();
-    room.evictions = cache_use::evictions();
-  }
-  return room.forms.get();
+bool contains(std::string_view text, const char* marker) {
+  return text.find(marker) != std::string_view::npos;
 }
 
 // A scan over one syntax file's forms in progress: what the match has
@@ -85,7 +42,8 @@ struct FormScan {
   // The room must hold the forms and the module directory (lookUp).
   FormScan(const Call& forCall, const std::string& text, MatchRoom& room)
       : call(forCall),
-        statement(room.statement.assign(text)),
+        statement(text),
+        stripped(room.statement),
         owed(room.owed),
         directory(room.directory.get()) {
     if (owed.size() == directory->modules.size()) {
@@ -95,9 +53,32 @@ struct FormScan {
     }
   }
 
+  // The statement as text, for what takes a string: `statement` copied
+  // into `stripped` unless it is a view of it already.
+  std::string& statementText() {
+    if (statement.data() != stripped.data() || statement.size() != stripped.size()) {
+      stripped.assign(statement.data(), statement.size());
+      statement = stripped;
+    }
+    return stripped;
+  }
+  // The statement's first word, worked out at its first use.
+  std::string_view word() {
+    if (!wordKnown) {
+      statementWord = firstWordOf(statement);
+      wordKnown = true;
+    }
+    return statementWord;
+  }
+
   const Call& call;
-  std::string& statement;            // stripped of ";" and "(ZE)" once a line was tried
-  std::string_view statementWord;    // its first word, once stripped
+  // The statement, stripped of ";" and "(ZE)" once a line was tried: a view
+  // of the caller's text while dropping its final ";" is all it takes (no
+  // copy), otherwise of `stripped`, the room's copy.
+  std::string_view statement;
+  std::string& stripped;
+  std::string_view statementWord;    // its first word, when wordKnown
+  bool wordKnown = false;
   std::vector<const LoadedModule*>& owed;
   bool owing = false;                // some module owes an answer
   bool allOwed = false;              // every module does (ModuleDirectory::allSkip)
@@ -179,7 +160,7 @@ void takeOwedAnswers(FormScan& scan) {
     if (loaded == nullptr) continue;
     scan.owed[i] = nullptr;
     const std::string& path = scan.directory->modules[i].path;
-    std::string answer = otherFormAnswer(*loaded, path, scan.statement);
+    std::string answer = otherFormAnswer(*loaded, path, scan.statementText());
     if (carriesRefusalMarker(answer)) scan.markerSeen = true;
     if (scan.lastSkipped == i + 1) scan.lastAnswer = std::move(answer);
   }
@@ -187,9 +168,36 @@ void takeOwedAnswers(FormScan& scan) {
 
 // True when `module` need not be offered the form being tried: it declares
 // its answer for forms whose first word is not the statement's.
-bool skipsForm(const SyntaxModule& module, const FormScan& scan) {
+bool skipsForm(const SyntaxModule& module, FormScan& scan) {
   return module.skipsOtherForms &&
-         (scan.form->firstWord.empty() || scan.form->firstWord != scan.statementWord);
+         (scan.form->firstWord.empty() || scan.form->firstWord != scan.word());
+}
+
+// Asks `module` about the form being tried, into the
+// scan's last answer. The directory entry lives for one generation, as a
+// cached module's does; one that could not be cached is looked up for
+// every call.
+void askOne(FormScan& scan, ModuleDirectory& directory, SyntaxModule& module) {
+  if (module.entries.create != nullptr) {
+    askThroughEntries(module.entries, module.path, scan.form->pattern, scan.statement,
+                      scan.lastAnswer);
+    return;
+  }
+  const LoadedModule* loaded = module.loaded;
+  if (loaded == nullptr) {
+    loaded = &loadedModule(scan.call.app(), module.path);
+    dropEvictedModules(directory);  // the lookup may have evicted others
+    if (isCached(*loaded)) {
+      module.loaded = loaded;
+      module.skipsOtherForms = declaresOtherFormAnswer(*loaded);
+      module.entries = syntaxEntries(*loaded);
+      updateAllSkip(directory);
+    }
+  }
+  if (askSyntaxModule(*loaded, module.path, scan.form->pattern, scan.statementText(),
+                      scan.lastAnswer) == ModuleAnswer::kUnreadable) {
+    scan.lastAnswer = unreadableText(scan, module.path);
+  }
 }
 
 // Offers the statement to every syntax module for one pattern, in directory
@@ -198,7 +206,6 @@ bool skipsForm(const SyntaxModule& module, const FormScan& scan) {
 // A module that declares its answer for this form is not offered it: it
 // owes that answer (takeOwedAnswers).
 void askSyntaxModules(FormScan& scan) {
-  const std::string& app = scan.call.app();
   ModuleDirectory& directory = *scan.directory;
   if (directory.missing) {
     scan.directoryMissing = true;
@@ -210,10 +217,10 @@ void askSyntaxModules(FormScan& scan) {
   // it.) Entries change during the match, the lists never do: their start
   // and length are read once, not after every module call.
   if (directory.pathless) scan.noExtensionSeen = true;
+  if (!directory.named.empty()) scan.moduleAsked = true;
   SyntaxModule* const modules = directory.modules.data();
   for (const size_t i : directory.named) {
     SyntaxModule& module = modules[i];
-    scan.moduleAsked = true;
     if (skipsForm(module, scan)) {
       scan.owed[i] = module.loaded;
       scan.owing = true;
@@ -222,50 +229,44 @@ void askSyntaxModules(FormScan& scan) {
     }
     if (scan.owing) takeOwedAnswers(scan);
     scan.lastSkipped = 0;
-    // The directory entry lives for one generation, as a cached module's
-    // does; one that could not be cached is looked up for every call.
-    const LoadedModule* loaded = module.loaded;
-    if (loaded == nullptr) {
-      loaded = &loadedModule(app, module.path);
-      dropEvictedModules(directory);  // the lookup may have evicted others
-      if (isCached(*loaded)) {
-        module.loaded = loaded;
-        module.skipsOtherForms = declaresOtherFormAnswer(*loaded);
-        updateAllSkip(directory);
-      }
-    }
-    if (askSyntaxModule(*loaded, module.path, scan.form->pattern, scan.statement,
-                        scan.lastAnswer) == ModuleAnswer::kUnreadable) {
-      scan.lastAnswer = unreadableText(scan, module.path);
-    }
+    askOne(scan, directory, module);
     // A module that called back into the engine may have had entries the
     // directory points to evicted (mostly nothing was: one comparison).
     if (directory.evictionsSeen != cache_use::evictions()) dropEvictedModules(directory);
-    if (carriesRefusalMarker(scan.lastAnswer)) scan.markerSeen = true;
-    if (scan.lastAnswer == scan.statement) {
+    const std::string& answer = scan.lastAnswer;
+    // Only an answer as long as the statement can accept; most answers are
+    // no opinion, "", which neither accepts nor carries a marker.
+    if (answer.size() == scan.statement.size() && answer == scan.statement) {
       scan.accepted = true;
       return;
     }
+    if (!answer.empty() && carriesRefusalMarker(answer)) scan.markerSeen = true;
   }
 }
 
-// Removes every ";", then every "(ZE)" from the statement. Returns true
-// when it carried a "(ZE)". `clean` tells whether the result holds no ";"
-// and no "(ZE)": none of the ";" is left, but removing "(ZE)" can join a
-// new one from its pieces.
-bool stripStatement(std::string& text, bool& clean) {
+// Removes every ";", then every "(ZE)" from the scan's statement. Returns
+// true when it carried a "(ZE)". `clean` tells whether the result holds no
+// ";" and no "(ZE)": none of the ";" is left, but removing "(ZE)" can join
+// a new one from its pieces.
+bool stripStatement(FormScan& scan, bool& clean) {
   clean = true;
+  std::string_view text = scan.statement;
   const void* found = std::memchr(text.data(), ';', text.size());
   const size_t semicolon = found != nullptr ? static_cast<const char*>(found) - text.data()
                                             : std::string::npos;
   if (semicolon + 1 == text.size()) {
-    text.pop_back();  // the statement's own ";", the only one mostly
+    text.remove_suffix(1);  // the statement's own ";", the only one mostly
+    scan.statement = text;
   } else if (semicolon != std::string::npos) {
-    text.erase(std::remove(text.begin() + semicolon, text.end(), ';'), text.end());
+    std::string& copy = scan.statementText();
+    copy.erase(std::remove(copy.begin() + semicolon, copy.end(), ';'), copy.end());
+    scan.statement = text = copy;
   }
   if (!holds(text, '(') || !contains(text, "(ZE)")) return false;
-  text = goReplace(std::move(text), "(ZE)", "");
-  clean = !contains(text, "(ZE)");
+  std::string& copy = scan.statementText();
+  copy = goReplace(std::move(copy), "(ZE)", "");
+  scan.statement = copy;
+  clean = !contains(copy, "(ZE)");
   return true;
 }
 
@@ -276,15 +277,15 @@ void tryForm(const SyntaxForm& form, FormScan& scan) {
     // What is owed was owed for the statement as it is now.
     if (scan.owing) takeOwedAnswers(scan);
     bool clean = true;
-    if (stripStatement(scan.statement, clean)) scan.statementCarriesZE = true;
-    scan.statementWord = firstWordOf(scan.statement);
+    if (stripStatement(scan, clean)) scan.statementCarriesZE = true;
+    scan.wordKnown = false;
     // When removing "(ZE)" joined a new one from its pieces, the next form
     // strips again, as each form once did.
     scan.statementStripped = clean;
   }
   if (scan.statementCarriesZE && form.patternCarriesZE) scan.refusedForm = true;
   if (scan.directory->allSkip &&
-      (form.firstWord.empty() || form.firstWord != scan.statementWord)) {
+      (form.firstWord.empty() || form.firstWord != scan.word())) {
     // Every module owes its answer: none is offered the form.
     if (scan.directory->pathless) scan.noExtensionSeen = true;
     scan.moduleAsked = true;
@@ -306,7 +307,7 @@ Result refusalOf(const FormScan& scan) {
     } else if (contains(answer, "(LEX)")) {
       result = call.message(kLexicalError, goReplace(answer, "(LEX)", ""));
     } else if (contains(answer, "(NF)")) {
-      result = call.message(kNotRecognised, scan.statement);
+      result = call.message(kNotRecognised, std::string(scan.statement));
     } else {
       // An earlier answer carried a refusal, the last one none: the scan's
       // own text stands, with the marker the scan put in front of it.
@@ -319,7 +320,7 @@ Result refusalOf(const FormScan& scan) {
   } else if (scan.directoryMissing) {
     result = call.message(kFileNotFound, "./korrin_linux");
   } else {
-    result = call.message(kNoSyntaxLine, scan.statement);
+    result = call.message(kNoSyntaxLine, std::string(scan.statement));
   }
   if (scan.refusedForm) result = call.message(kMarkedForm, scan.form->pattern);
   return result;
@@ -334,7 +335,9 @@ SyntaxVerdict matchSyntaxFile(const Call& call, const std::string& syntaxPath,
   SyntaxVerdict outcome;
   RoomHold room;
   // A path holding a NUL byte is never read (the caches refuse it).
-  const std::vector<SyntaxForm>* const forms = lookUp(room.room(), call, syntaxPath);
+  const std::vector<SyntaxForm>* const forms =
+      roomHolds(room.room(), call, syntaxPath) ? room.room().forms.get()
+                                               : lookUpForms(room.room(), call, syntaxPath);
   if (forms == nullptr) {
     outcome.result = call.message(kCannotOpen, withVisibleNul(syntaxPath));
     return outcome;
@@ -345,14 +348,10 @@ SyntaxVerdict matchSyntaxFile(const Call& call, const std::string& syntaxPath,
     if (scan.accepted) break;
   }
   if (scan.owing) takeOwedAnswers(scan);
-  outcome.accepted = scan.accepted;
   outcome.moduleAsked = scan.moduleAsked;
   if (scan.accepted) {
     outcome.setSyntaxFile(syntaxPath);
-    outcome.module = scan.form->parameter;
-    // answer(acceptance), assigned in place: the result's other fields
-    // are an answer's already.
-    outcome.result.text = scan.form->acceptance;
+    outcome.accept(*scan.form, room.room().forms);
   } else {
     outcome.result = refusalOf(scan);
   }

@@ -19,16 +19,35 @@ struct SyntaxVerdict {
   bool accepted = false;
   bool passedOver = false;   // a comment, or a text too short to hold a form: nothing was asked
   bool moduleAsked = false;  // some syntax module was asked (lastAnswer is its answer)
-  std::string module;        // the accepting form's parameter text: the module's name
   std::string lastAnswer;    // the latest syntax module answer
-  // "(TRUEZEL)" + the module's name on acceptance; otherwise the message
-  // that fits: the module's own text for "(NM)", message 2 for "(LEX)", 3
-  // for "(NF)", the module directory in parentheses + message 19 when no
-  // module accepted ("(MDNF)" + message 19 when an earlier answer carried a
-  // refusal and the last one none), 4 when the module directory is
-  // missing, 18 when no line could be offered, 14 when statement and a form
-  // tried both carry "(ZE)", and 1 when the file cannot be opened.
+  // Without acceptance, the message that fits: the module's own text for
+  // "(NM)", message 2 for "(LEX)", 3 for "(NF)", the module directory in
+  // parentheses + message 19 when no module accepted ("(MDNF)" + message
+  // 19 when an earlier answer carried a refusal and the last one none), 4
+  // when the module directory is missing, 18 when no line could be offered,
+  // 14 when statement and a form tried both carry "(ZE)", and 1 when the
+  // file cannot be opened. (On acceptance, see takeResult.)
   Result result;
+
+  // The accepting form's parameter text: the module's name.
+  const std::string& module() const { return form_->parameter; }
+  // The accepting form, and the forms of its syntax file (read from one
+  // path, so that while they are held the form's address names that file
+  // and form alone).
+  const SyntaxForm* form() const { return form_; }
+  const SharedForms& forms() const { return forms_; }
+  // "(TRUEZEL)" + the module's name, the answer of an acceptance.
+  const std::string& acceptance() const { return form_->acceptance; }
+  // The match's result: the acceptance's answer when a form accepted (a
+  // copy), `result` otherwise (moved out).
+  Result takeResult() { return accepted ? answer(form_->acceptance) : std::move(result); }
+  // Records the acceptance by `form`, one of `forms`, which the verdict
+  // holds on to: the form's texts are read from it, not copied.
+  void accept(const SyntaxForm& form, SharedForms forms) {
+    accepted = true;
+    form_ = &form;
+    forms_ = std::move(forms);
+  }
 
   // The syntax file whose form accepted the statement.
   const std::string& syntaxFile() const { return path_ != nullptr ? *path_ : ownPath_; }
@@ -41,6 +60,8 @@ struct SyntaxVerdict {
   }
 
  private:
+  const SyntaxForm* form_ = nullptr;
+  SharedForms forms_;
   const std::string* path_ = nullptr;
   std::string ownPath_;
 };

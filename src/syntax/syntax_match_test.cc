@@ -95,6 +95,10 @@ TEST_F(SyntaxMatchTest, EverySemicolonIsRemovedBeforeModulesSeeTheStatement) {
       {"print x;", "print|print x\n"},
       {"print a; b;", "print|print a b\n"},
       {"print ;a;;", "print|print a\n"},
+      // Nothing left: the first module's no opinion, "", is the statement.
+      {";;", "print|\n"},
+      {"print x(ZE);", "print|print x\n"},
+      {"print (Z;E) x;", "print|print  x\n"},
   };
   for (const auto& c : cases) {
     const size_t before = app_.keywordCalls().size();
@@ -137,7 +141,9 @@ TEST_F(SyntaxMatchTest, FailuresBeforeAnyModuleIsAsked) {
 
 TEST_F(SyntaxMatchTest, ModuleThatCannotLoadIsPassedOver) {
   app_.write("node_modules/korrin_linux/broken.so", "not a module");
-  EXPECT_EQ(match("print x;"), "(TRUEZEL)echo");
+  // Loaded, but its create() gives no object: its answer is the refusal.
+  app_.install("null_create", "node_modules/korrin_linux/empty.so");
+  for (int round = 0; round < 2; ++round) EXPECT_EQ(match("print x;"), "(TRUEZEL)echo");
 }
 
 TEST_F(SyntaxMatchTest, AnEarlierAnswerNeverAcceptsOrSkipsAModule) {
