@@ -8,6 +8,7 @@
 // burst of load elsewhere on the machine moves one round, not the figure.
 // Uses the sample application the build puts in build/sample, and a
 // redis-server on PATH (or ZEL_TEST_REDIS_URL); prints the Redis settings.
+const fs = require('node:fs');
 const path = require('node:path');
 const { spawn } = require('node:child_process');
 
@@ -31,6 +32,27 @@ async function throughput(api, appName) {
   const outcomes = await Promise.all(Array.from({ length: JOBS }, () => api.run(appName, { text })));
   if (outcomes.some((o) => o.failed)) throw new Error('a program failed');
   return JOBS / ((now() - start) / 1000);
+}
+
+// CPU ms used so far: by process `pid` (from /proc, in clock ticks of 10 ms),
+// by this process, and by the Redis server (as its INFO reports).
+const cpuOf = (pid) => fs.readFileSync(`/proc/${pid}/stat`, 'utf8').split(') ')[1].split(' ')
+  .slice(11, 13).reduce((sum, ticks) => sum + Number(ticks) * 10, 0);
+const ownCpu = () => { const { user, system } = process.cpuUsage(); return (user + system) / 1000; };
+async function redisCpu(redis) {
+  const info = await redis.info('cpu');
+  const field = (name) => Number(new RegExp(`${name}:([\\d.]+)`).exec(info)[1]);
+  return (field('used_cpu_user') + field('used_cpu_sys')) * 1000;
+}
+
+// Jobs/s of `s` as throughput gives it, and the CPU ms per job of each part:
+// this client, Redis, and the workers together.
+async function measured(s, redis) {
+  const before = [ownCpu(), await redisCpu(redis), s.cpu()];
+  const rate = await throughput(s.api, s.appName);
+  const after = [ownCpu(), await redisCpu(redis), s.cpu()];
+  const [client, server, workers] = after.map((x, i) => (x - before[i]) / (JOBS + 4));
+  return { rate, cpu: { client, server, workers } };
 }
 
 // The median ms of one exec awaited at a time.
@@ -64,34 +86,35 @@ async function queueSetUp(url, workers) {
     await queue.close();
     for (const child of children) child.kill('SIGTERM');
   };
-  return { api: queue, appName: 'calc', close };
+  const cpu = () => children.reduce((sum, child) => sum + cpuOf(child.pid), 0);
+  return { api: queue, appName: 'calc', close, cpu };
 }
 
 function poolSetUp(size) {
   const pool = zel.createPool({ size });
-  return { api: pool, appName: app, close: () => pool.close() };
+  return { api: pool, appName: app, close: () => pool.close(), cpu: () => 0 };
 }
 
 // One round: each set-up's jobs/s, then both latencies.
-async function round(setUps) {
+async function round(setUps, redis) {
   const rate = {};
-  for (const [label, s] of Object.entries(setUps)) rate[label] = await throughput(s.api, s.appName);
+  let cpu;
+  for (const [label, s] of Object.entries(setUps)) {
+    const one = await measured(s, redis);
+    rate[label] = one.rate;
+    if (label === 'one') cpu = one.cpu;
+  }
   const queued = await latency(setUps.one.api, 'calc');
   const local = await latency(zel, app);
-  return { ...rate, added: queued - local, queued, local };
+  return { ...rate, cpu, added: queued - local, queued, local };
 }
 
 // The Redis settings the figures were taken with.
-async function settingsOf(url) {
-  const redis = new (require('ioredis'))(url);
-  try {
-    const pairs = await redis.config('GET', 'appendonly', 'appendfsync', 'maxmemory-policy');
-    const settings = [];
-    for (let i = 0; i < pairs.length; i += 2) settings.push(`${pairs[i]} ${pairs[i + 1]}`);
-    return settings.sort().join(', ');
-  } finally {
-    redis.quit();
-  }
+async function settingsOf(redis) {
+  const pairs = await redis.config('GET', 'appendonly', 'appendfsync', 'maxmemory-policy');
+  const settings = [];
+  for (let i = 0; i < pairs.length; i += 2) settings.push(`${pairs[i]} ${pairs[i + 1]}`);
+  return settings.sort().join(', ');
 }
 
 function report(rounds, settings) {
@@ -108,20 +131,27 @@ function report(rounds, settings) {
   const each = (f, digits) => rounds.map((r) => fixed(f(r), digits)).join(' ');
   console.log(`each round: 1 worker/createPool(1) ${each((r) => r.one / r.pool1, 2)}; ` +
     `2 workers/1 ${each((r) => r.two / r.one, 2)}; added ms ${each((r) => r.added, 2)}`);
+  const part = (name) => m((r) => r.cpu[name]);
+  const total = part('client') + part('server') + part('workers');
+  console.log(`CPU per job with 1 worker: client ${fixed(part('client'), 2)} ms, Redis ${fixed(part('server'), 2)} ms, ` +
+    `worker ${fixed(part('workers'), 2)} ms; ${fixed(total, 2)} ms in all, so 2 cores run at most ${fixed(2000 / total)} jobs/s ` +
+    `(1.5x 1 worker is ${fixed(1.5 * m((r) => r.one))})`);
 }
 
 async function main() {
   const redis = await testRedis();
   if (redis.skip) throw new Error(redis.skip);
   const setUps = {};
+  const client = new (require('ioredis'))(redis.url);
   try {
     Object.assign(setUps, { pool1: poolSetUp(1), pool2: poolSetUp(2) });
     Object.assign(setUps, { one: await queueSetUp(redis.url, 1), two: await queueSetUp(redis.url, 2) });
-    const settings = await settingsOf(redis.url);
+    const settings = await settingsOf(client);
     const rounds = [];
-    for (let i = 0; i < ROUNDS; i++) rounds.push(await round(setUps));
+    for (let i = 0; i < ROUNDS; i++) rounds.push(await round(setUps, client));
     report(rounds, settings);
   } finally {
+    client.quit();
     for (const s of Object.values(setUps)) await s.close();
     await redis.stop();
   }

@@ -8,6 +8,7 @@ require('./support/time_limit').timeLimit(300);
 const assert = require('node:assert');
 const fs = require('node:fs');
 const path = require('node:path');
+const zlib = require('node:zlib');
 
 const zel = require('..');
 const { makeScratchApp } = require('./support/scratch_app');
@@ -65,7 +66,9 @@ test('the queue gives the promise API\'s outcomes', { timeout: 60000 }, async (t
     ['a stop', (api, a, s) => api.exec(a, 'stop;', s)],
     ['a module that throws', (api, a, s) => api.exec(a, 'boom;', s)],
     ['every pack', (api, a) => api.exec(a, 'print b;', '*.*')],
+    ['a long program, sent deflated', (api, a) => api.run(a, program(api, Array.from({ length: 400 }, (_, i) => `print жé ${i};`)))],
     ['a compilation', (api, a) => compiled(api, a, [':s:calc.zel; header', 'print a long enough line;'])],
+    ['a long compilation, its bytes sent deflated', (api, a) => compiled(api, a, [':s:calc.zel; header', ...Array(600).fill('print é;')])],
     ['a failed compilation', (api, a) => compiled(api, a, ['print a;'])],
   ];
   for (const [label, call] of rows) {
@@ -79,6 +82,10 @@ test('the queue gives the promise API\'s outcomes', { timeout: 60000 }, async (t
       new RegExp(`^TypeError: ${(await settled(zel.exec(app, 5, syntax))).error.message}$`)],
     ['a syntax outside the application', { op: 'exec', app: 'calc', statement: 'print a;', syntax: '../../x.zel' }, /^TypeError: .*below the application's node_modules/],
     ['no op', { app: 'calc' }, /^TypeError: "op" must be/],
+    ['a job format to come', { op: 'exec', app: 'calc', format: 3 }, /^TypeError: job format 3 is not one this worker reads/],
+    ['a packed text that is not one', { op: 'run', app: 'calc', format: 2, packed: { text: 'nope' } }, /^TypeError: "packed.text" is not a deflated text/],
+    ['a packed text that inflates past the limit', { op: 'run', app: 'calc', format: 2,
+      packed: { text: zlib.deflateRawSync(Buffer.alloc(65 << 20, 32)).toString('base64') } }, /^TypeError: "packed.text" is not a deflated text/],
     ['a time limit of the wrong type', { op: 'exec', app: 'calc', statement: 'print a;', syntax: 'calc.zel', options: { timeout: 'x' } }, /^TypeError: options.timeout/],
   ];
   for (const [label, data, expected] of bad) {
@@ -110,6 +117,11 @@ test('the queue gives the promise API\'s outcomes', { timeout: 60000 }, async (t
   // A job of a chosen id stays a day; one of a drawn id, a minute.
   const kept = new Set((await raw.getCompleted()).map((j) => `${j.id.startsWith('once-')} ${j.opts.removeOnComplete.age}`));
   assert.deepStrictEqual([...kept].sort(), ['false 60', 'true 86400']);
+  // Finished jobs keep no texts: the worker strips them a few at a time, the
+  // last ones as it closes.
+  await worker.close();
+  const finished = await raw.getJobs(['completed', 'failed']);
+  assert.deepStrictEqual([...new Set(finished.flatMap((j) => Object.keys(j.data)))].sort(), ['app', 'op']);
 });
 
 // A job whose end is in Redis but whose event never came (written here as a
@@ -135,6 +147,44 @@ test('a call settles without its job\'s event', { timeout: 20000 }, async (t) =>
   }
   assert.deepStrictEqual(await Promise.all(calls), rows.map((row) => row[2]));
   await closed;
+});
+
+// Which jobs travel deflated (short ones stay readable by workers that read
+// texts as they are), and that each comes back as it was sent.
+test('long texts travel deflated and come back whole', { timeout: 20000 }, async () => {
+  const { pack, unpack } = require('../lib/queue/packing');
+  const long = 'print жé;\n'.repeat(500);
+  const rows = [
+    ['a statement', { op: 'exec', app: 'calc', statement: 'print a;', syntax: 'calc.zel' }, undefined],
+    ['a short program', { op: 'run', app: 'calc', text: 'print a;\n'.repeat(300) }, undefined],
+    ['a long program', { op: 'run', app: 'calc', text: long, options: { timeout: 5 } }, 2],
+    ['a long source of bytes', { op: 'compile', source: Buffer.from(long).toString('latin1') }, 2],
+    ['bytes that do not deflate', { op: 'compile', source: require('node:crypto').randomBytes(6000).toString('latin1') }, undefined],
+  ];
+  for (const [label, data, format] of rows) {
+    const packed = await pack(data);
+    assert.deepStrictEqual([packed.format, await unpack(packed)], [format, data], label);
+  }
+});
+
+// Only a job Redis holds as finished loses its texts: an event that comes
+// late, for a job that went back to wait for another attempt, strips nothing.
+test('a job that will run again keeps its texts', { timeout: 20000 }, async (t) => {
+  if (redis.skip) return t.skip(redis.skip);
+  const { forgetTextsOnFinish } = require('../lib/queue/retention');
+  const name = `keep-${process.pid}`;
+  const raw = rawQueue(redis.url, name);
+  const worker = new (require('bullmq').Worker)(name, null, { connection: raw.opts.connection, autorun: false });
+  t.after(() => Promise.all([raw.close(), worker.close()]));
+  const forgetter = forgetTextsOnFinish(worker);
+  const data = { op: 'run', app: 'calc', text: 'print a;' };
+  const [done, again] = [await raw.add('run', data), await raw.add('run', data)];
+  const token = 'test-token';
+  await (await worker.getNextJob(token)).moveToCompleted('{}', token, false);
+  for (const job of [done, again]) worker.emit('completed', job);
+  await forgetter.flush();
+  const texts = await Promise.all([done, again].map(async ({ id }) => (await raw.getJob(id)).data.text));
+  assert.deepStrictEqual(texts, [undefined, 'print a;']);
 });
 
 // Compiled programs that come back in one millisecond are each placed whole, under their own names.

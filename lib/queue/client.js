@@ -9,6 +9,7 @@ const fs = require('node:fs');
 const path = require('node:path');
 const { bullmq, connectionOptions, checkQueueName } = require('./deps');
 const { Waiter } = require('./waiter');
+const { pack } = require('./packing');
 const { abortError, checkCall, checkProgram, checkMilliseconds } = require('../errors');
 const { userText } = require('../user_text');
 
@@ -16,10 +17,10 @@ const { userText } = require('../user_text');
 const cancelChannel = (queue) => `zel:${queue}:cancel`;
 
 // Finished jobs stay this long (seconds), so that a repeated add with the
-// same jobId finds the first one instead of running again. A job whose id
-// the client drew can never be added again: it stays only as long as the
-// lookup of lost events may need it, so that the program texts of a busy
-// queue do not fill Redis for a day.
+// same jobId finds the first one instead of running again; their workers
+// strip their texts. A job whose id the client drew can never be added
+// again: it stays only as long as the lookup of lost events may need it, so
+// that the outcomes of a busy queue do not fill Redis for a day.
 const KEEP = { completed: 24 * 3600, failed: 7 * 24 * 3600 };
 const keepDrawn = (sweepEvery) => Math.max(60, Math.ceil(sweepEvery / 100));
 
@@ -142,7 +143,7 @@ async function call(client, op, args, options) {
   // outcome lists each statement's result.
   const given = Object.entries({ timeout, results }).filter(([, value]) => value !== undefined);
   if (given.length > 0) data.options = Object.fromEntries(given);
-  const outcome = await client.add(data, { signal, jobId });
+  const outcome = await client.add(await pack(data), { signal, jobId });
   return op === 'compile' ? placeOutput(outcome, args[0], args[1]) : outcome;
 }
 

@@ -12,6 +12,8 @@ const os = require('node:os');
 const path = require('node:path');
 const { bullmq, connectionOptions, checkQueueName } = require('./deps');
 const { checkJob, reasonOf } = require('./jobs');
+const { unpack } = require('./packing');
+const { forgetTextsOnFinish } = require('./retention');
 const { cancelChannel } = require('./client');
 const { checkMilliseconds } = require('../errors');
 
@@ -132,11 +134,26 @@ async function engineFreed(zel, appDir, grace) {
   }
 }
 
+// The engine after a job's time limit: freed() probes it with an empty
+// program in the first application named; held(job), when a module still
+// holds it, makes the worker take no more jobs (`close`) and tell its owner
+// once closed.
+function engineWatch(zel, apps, o, turns, close) {
+  return {
+    freed: () => engineFreed(zel, Object.values(apps)[0], o.engineGrace),
+    held: (job) => {
+      if (turns.closed) return;
+      o.log(`zel worker: a module still holds the engine ${o.engineGrace} ms after job ${job.id}'s time limit; taking no more jobs`);
+      close().then(() => o.onEngineHeld());
+    },
+  };
+}
+
 function processorFor(zel, apps, turns, engine, { UnrecoverableError, WaitingError }) {
   return async (job, token, signal) => {
     let call;
     try {
-      call = checkJob(job.data, apps);
+      call = checkJob(await unpack(job.data), apps);
     } catch (error) {
       throw new UnrecoverableError(reasonOf(error));
     }
@@ -214,46 +231,35 @@ function listenForCancels(IORedis, connection, queue, worker) {
 
 function createWorker(options = {}) {
   const o = { concurrency: 1, ahead: 1, lockDuration: 30000, stalledInterval: 30000, maxStalledCount: 1,
-    engineGrace: 1000, onEngineHeld: () => {},
-    log: (line) => process.stderr.write(`${line}\n`), ...options };
+    engineGrace: 1000, onEngineHeld: () => {}, log: (line) => process.stderr.write(`${line}\n`), ...options };
   checkWorkerOptions(o);
   const apps = checkApps(o.apps);
   const connection = connectionOptions(o.connection);
   const mq = bullmq();
-  const IORedis = require('ioredis');
   const zel = require('../..');
   const turns = new Turns(o.concurrency);
   let closing = null;
   // Takes no new job, lets the running ones finish, hands back those held
-  // ahead, then disconnects.
+  // ahead, then disconnects (after the finished jobs' strips: a quit, not a
+  // reset, ends the connection they go on).
   const close = () => {
     turns.close();
+    forgetter.flush();
     if (!closing) closing = worker.close().then(() => listener.quit().catch(() => {}));
     return closing.then(() => undefined);
   };
-  // The engine after a job's time limit: freed() probes it with an empty
-  // program in the first application named; held(job), when a module still
-  // holds it, makes this worker take no more jobs and tell its owner once
-  // closed.
-  const engine = {
-    freed: () => engineFreed(zel, Object.values(apps)[0], o.engineGrace),
-    held: (job) => {
-      if (turns.closed) return;
-      o.log(`zel worker: a module still holds the engine ${o.engineGrace} ms after job ${job.id}'s time limit; taking no more jobs`);
-      close().then(() => o.onEngineHeld());
-    },
-  };
+  const engine = engineWatch(zel, apps, o, turns, close);
   const worker = new mq.Worker(o.queue, processorFor(zel, apps, turns, engine, mq), {
     // The job's processedBy names the worker running it: host and process.
-    name: `${os.hostname()}:${process.pid}`, connection, concurrency: o.concurrency,
-    lockDuration: o.lockDuration,
+    name: `${os.hostname()}:${process.pid}`, connection, concurrency: o.concurrency, lockDuration: o.lockDuration,
     stalledInterval: o.stalledInterval, maxStalledCount: o.maxStalledCount,
   });
   holdAheadWhileBusy(worker, o.concurrency, o.ahead);
+  const forgetter = forgetTextsOnFinish(worker);
   worker.on('failed', (job, error) => { if (job) o.log(failedLine(job, error)); });
   worker.on('stalled', (jobId) => o.log(`zel worker: job ${jobId} stalled (its worker stopped renewing its lock); it goes back to the queue`));
   worker.on('error', (error) => o.log(`zel worker: ${error.message}`));
-  const listener = listenForCancels(IORedis, connection, o.queue, worker);
+  const listener = listenForCancels(require('ioredis'), connection, o.queue, worker);
   return {
     ready: () => worker.waitUntilReady().then(() => undefined),
     close,
