@@ -98,7 +98,8 @@ export class ZelError extends Error {
  * file would be (header, confinement, line numbers); nothing is written.
  */
 export interface ProgramText {
-  text: string;
+  /** The program; as bytes, run byte for byte as the file holding them (invalid UTF-8 included). */
+  text: string | Uint8Array;
 }
 
 /**
@@ -173,7 +174,7 @@ export interface QueueCompileOptions extends QueueCallOptions {
 /** The pool's interface over the queue; applications are named, not paths. */
 export interface Queue {
   /** Runs a program on a worker for the application named `app`: a file (its text is read here) or `{ text }`. */
-  run(app: string, program: string | ProgramText, options?: QueueCallOptions): Promise<Outcome>;
+  run(app: string, program: string | { text: string }, options?: QueueCallOptions): Promise<Outcome>;
   /** Runs one statement; `syntax` is a file below the application's node_modules, or "*.*". */
   exec(app: string, statement: string, syntax: string, options?: QueueCallOptions): Promise<Outcome>;
   /** Compiles the source file's text on a worker and writes the compiled program beside the source. */

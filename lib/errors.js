@@ -1,6 +1,8 @@
 'use strict';
 // The argument checks and errors the promise API (lib/promise.js) and the
 // pool (lib/pool.js) share, so that a call is judged the same way by both.
+const { isUint8Array } = require('node:util').types;
+
 const { ZelError } = require('./zel_error');
 
 // The longest delay a Node.js timer honours; a longer one fires at once.
@@ -57,15 +59,16 @@ function checkMilliseconds(value, name) {
   }
 }
 
-// A run's program: a path (a string) or { text } (the program itself).
-// Returns a copy holding only what a run reads; throws a TypeError
-// otherwise.
-function checkProgram(program) {
+// A run's program: a path (a string) or { text } (the program itself, a
+// string or, with `bytes`, its bytes as a Uint8Array, run byte for byte as
+// a file holding them). Returns a copy holding only what a run reads;
+// throws a TypeError otherwise.
+function checkProgram(program, { bytes = false } = {}) {
   if (typeof program === 'string') return program;
-  if (program !== null && typeof program === 'object' && typeof program.text === 'string') {
-    return { text: program.text };
-  }
-  throw new TypeError('The "program" argument must be a path (a string) or { text: string }');
+  const text = program !== null && typeof program === 'object' ? program.text : undefined;
+  if (typeof text === 'string' || (bytes && isUint8Array(text))) return { text };
+  throw new TypeError(`The "program" argument must be a path (a string) or { text: string${
+    bytes ? ' | Uint8Array' : ''} }`);
 }
 
 // Throws a TypeError for a bad argument or option of call `kind`. Returns a

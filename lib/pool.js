@@ -33,6 +33,15 @@ function usable(child) {
   return child !== null && child.connected && !child.killed;
 }
 
+// A run's program as it can cross the channel, which carries JSON: a
+// program given as bytes travels as { bytes } in base64, copied now, so
+// that a caller's later change to its array cannot reach the call.
+function sendable(program) {
+  if (typeof program === 'string' || typeof program.text === 'string') return program;
+  const { buffer, byteOffset, byteLength } = program.text;
+  return { bytes: Buffer.from(buffer, byteOffset, byteLength).toString('base64') };
+}
+
 function defaultSize() {
   return os.availableParallelism ? os.availableParallelism() : os.cpus().length;
 }
@@ -175,7 +184,7 @@ class Pool {
     try {
       if (this.closing) throw new Error('zel pool: the pool is closed');
       // The child gets a run's program as the promise API takes it.
-      if (kind === 'run') args = [args[0], checkProgram(args[1])];
+      if (kind === 'run') args = [args[0], sendable(checkProgram(args[1], { bytes: true }))];
       ({ signal, timeout, ...sent } = checkCall(kind, args, options));
     } catch (error) {
       return Promise.reject(error);

@@ -29,6 +29,10 @@ process.on('message', async (request) => {
     return;
   }
   const { id, kind, args, options } = request;
+  // A run's program sent as bytes (lib/pool.js) is given to the run as bytes.
+  if (kind === 'run' && args[1] && args[1].bytes !== undefined) {
+    args[1] = { text: Buffer.from(args[1].bytes, 'base64') };
+  }
   const controller = new AbortController();
   controllers.set(id, controller);
   try {

@@ -178,11 +178,12 @@ class PromiseApi {
   }
 }
 
-// A run of a program file, or of a program given as { text }.
+// A run of a program file, or of a program given as { text } (a string or
+// its bytes).
 function runCall(api, appDir, program, options) {
   let checked;
   try {
-    checked = checkProgram(program);
+    checked = checkProgram(program, { bytes: true });
   } catch (error) {
     return Promise.reject(error);
   }

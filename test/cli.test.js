@@ -57,10 +57,10 @@ test('compile, then run the compiled program with the same output', () => {
 
 test('compile reports the lines too short to compile and fails', () => {
   const source = path.join(app, 'short.txt');
-  fs.writeFileSync(source, 'say a long enough line;\nshow x;\n');
+  fs.writeFileSync(source, 'say a long enough line;\nshow x;\nsay été;\n');
   const c = zel(['compile', source, '--app', app]);
   assert.strictEqual(c.status, 1);
-  assert.match(c.stderr, /^Compilation failed.*\n {2}line 2 is too short to compile: "show x;"\n$/);
+  assert.match(c.stderr, /^Compilation failed.*\n {2}line 2 is too short to compile: "show x;"\n {2}line 3 .*: "say été;"\n$/);
   assert.strictEqual(fs.existsSync(path.join(app, 'short.zel')), false);
 });
 

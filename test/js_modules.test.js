@@ -47,8 +47,10 @@ test('a JavaScript pack answers as its C++ twin through every way in', { timeout
   t.after(() => pool.close());
   const statements = ['set x to 2;', 'add 0.1 to x;', 'multiply x by 1e20;', 'add 1 to nothing;',
     'set y to -0.00001234;', 'set y to nope;', 'say <<zel:stop-program:7c1e>>;', 'say   hi\tthere ;',
-    'set z to -0;', 'set z to 0x1.8p1;', 'say déjà vu, naïve ✓;'];
+    'set z to -0;', 'set z to 0x1.8p1;', 'say déjà vu, naïve ✓;', 'set x to 1e400;', 'set x to 1e-400;'];
   const program = (pack) => `:s:${pack}.zel;\nset a to 1;\nadd 41 to a;\nmultiply a by 0.5;\n`;
+  // A result beyond the range of a double.
+  const huge = (pack) => `:s:${pack}.zel;\nset a to 1e308;\nmultiply a by -10;\n`;
   // Two modules in turn, for more statements than share one handle scope.
   const long = (pack) => `:s:${pack}.zel;\nset a to 0;\n${'add 1 to a;\nsay a;\n'.repeat(150)}show a;\n`;
   // [way in, one statement, a program text]
@@ -67,7 +69,7 @@ test('a JavaScript pack answers as its C++ twin through every way in', { timeout
     const answers = async (pack) => {
       const out = [];
       for (const s of statements) out.push(await exec(app, s, path.join(modules, `${pack}.zel`)));
-      if (run) out.push(await run(program(pack)), await run(long(pack)));
+      if (run) out.push(await run(program(pack)), await run(long(pack)), await run(huge(pack)));
       return out;
     };
     const js = await answers('jscalc');
@@ -75,6 +77,8 @@ test('a JavaScript pack answers as its C++ twin through every way in', { timeout
     // A classic call's variables last for the process; a promise call's end with it.
     assert.strictEqual(js[1], way === 'classic' ? 'x = 2.1' : 'unknown variable x', way);
     assert.doesNotMatch(js[6], /^(Program ended\.|<<zel:stop-program:7c1e>>)?$/, `${way}: the stop answer said, not obeyed`);
+    assert.deepStrictEqual(js.slice(11, 13), ['"1e400" is out of range: the calculator\'s numbers go from about ' +
+      '-1.8e308 to 1.8e308', 'x = 0'], way);
   }
 });
 

@@ -19,9 +19,12 @@ const { app, syntax } = makeScratchApp({
   modules: { printer: 'echo_module', thrower: 'throwing_module', again: 'reentrant_module', size: 'sized_answer_module',
     halt: 'stop_module' },
   forms: 'print (printer)\nboom (thrower)\nreenter (again)\nsize (size)\nleave (../calc/printer)\n' +
-    'broken (broken)\nstop (halt)\n',
+    'broken (broken)\nstop (halt)\nurl (url)\n',
 });
 fs.writeFileSync(path.join(app, 'node_modules', 'calc', 'broken.so'), 'not a shared object');
+// A JavaScript module whose loader names a file outside the home by its URL.
+fs.writeFileSync(path.join(app, 'node_modules', 'calc', 'url.js'),
+  "require(require('node:url').pathToFileURL(`${__dirname}/../../../none.js`).href);\n");
 fs.writeFileSync(path.join(app, 'node_modules', 'zzz.zel'), 'zzz (nothing)\n');
 // A pack file a user could have placed outside node_modules.
 const uploaded = path.join(app, 'uploads', 'admin.zel');
@@ -97,6 +100,8 @@ test('each failure kind is reported with its message and line', async (t) => {
       { failed: true, message: 1, line: 2, diagnostics: [[2, 1]] }],
     ['a program outside the home that cannot be opened', () => zel.run(app, path.join(root, 'none', 'none.txt')),
       { failed: true, message: 1, line: null, diagnostics: [[null, 1]], result: 'M1 none.txt' }],
+    ['a JavaScript module that requires a file URL', () => zel.exec(app, 'url x;', syntax),
+      { failed: true, message: null, line: null, diagnostics: [[null, null]] }],
     ['a module name leaving its pack', () => zel.run(app, program('leave.txt', ['', 'leave now;'])),
       { failed: true, message: 4, line: 3, diagnostics: [[3, 4]] }],
     ['a statement no form accepts, before others', () => zel.run(app, program('nf.txt', ['nf x;', 'print a;'])),
@@ -152,6 +157,22 @@ test('each failure kind is reported with its message and line', async (t) => {
   await assert.rejects(zel.run(app, program('throw.txt', ['boom now;', 'print a;'])), { line: 2 });
   // The classic export keeps quiet about a program without its header, as it always has.
   assert.strictEqual(zel.Executer(app, file('classic-none.txt', ['print a;'])), '');
+});
+
+test('a text shows the home relative to it and other server paths by their last name', () => {
+  const { userText } = require('../lib/user_text');
+  const home = '/srv/my app';
+  // [text, home, what a user sees]
+  const rows = [
+    ['M1 /srv/my apple/x.txt', home, 'M1 x.txt'],
+    ['Cannot open "/srv/up (old)/my prog.txt".', home, 'Cannot open "my prog.txt".'],
+    ['ES Module /opt/a b/c.mjs from /srv/my app/calc/m.js', home, 'ES Module c.mjs from calc/m.js'],
+    ["Cannot find module 'file:///srv/my%20app/node_modules/x.js'", home, "Cannot find module 'node_modules/x.js'"],
+    ['at f (file:///opt/zel/lib/x.mjs:3:5)', home, 'at f (x.mjs:3:5)'],
+    ['FILE://server/share/x.js', '', 'x.js'],
+    ['1/2 of https://example.org/a/b, a ~/x/y and ./x/y', home, '1/2 of https://example.org/a/b, a ~/x/y and ./x/y'],
+  ];
+  for (const [text, app, seen] of rows) assert.strictEqual(userText(text, app), seen, text);
 });
 
 test('the command line reports each failure and exits 1', () => {

@@ -245,6 +245,11 @@ test('a program text has the outcome of the same file: promise API, pool and zel
     [path.join(root, 'bin', 'zel'), 'run', program, '--app', app], { input, encoding: 'utf8' });
   const source = fileOf('c', ':s:calc.zel; header line\ndo something long enough;\n');
   await zel.compile(source, '.zel', { app });
+  // A pack whose file and folder names hold the byte E9, which is no UTF-8.
+  const rawName = (name) => Buffer.from(path.join(app, 'node_modules', name), 'latin1');
+  fs.mkdirSync(rawName('caf\xe9'));
+  fs.copyFileSync(path.join(app, 'node_modules', 'calc', 'did.so'), rawName('caf\xe9/did.so'));
+  fs.writeFileSync(rawName('caf\xe9.zel'), 'do (did)\n');
   const programs = [
     ['statements, a comment, a two-line statement, CRLF line ends',
       ':s:calc.zel;\r\n## note\r\ndo a;\r\n\r\ndo b\r\nand c;\r\n'],
@@ -253,6 +258,7 @@ test('a program text has the outcome of the same file: promise API, pool and zel
     ['a pack that does not exist', ':s:none.zel;\ndo a;\n'],
     ['no final line break', ':s:calc.zel;\ndo a;'],
     ['compiled', fs.readFileSync(source.replace('.txt', '.zel'), 'utf8')],
+    ['bytes that are no UTF-8', Buffer.from(':s:caf\xe9.zel;\ndo caf\xe9 \xff;\n', 'latin1')],
   ];
   const listing = () => fs.readdirSync(app, { recursive: true }).sort();
   const before = listing();
@@ -266,7 +272,7 @@ test('a program text has the outcome of the same file: promise API, pool and zel
       [fromFile.status, fromFile.stdout, fromFile.stderr], `zel run -: ${name}`);
   }
   assert.deepStrictEqual(listing(), before, 'nothing written into the home');
-  for (const program of [undefined, null, 7, {}, { text: 7 }]) await assert.rejects(zel.run(app, program), TypeError);
+  for (const program of [undefined, null, 7, {}, { text: 7 }, { text: new Uint16Array(1) }]) await assert.rejects(zel.run(app, program), TypeError);
 });
 
 test('an error a child sends back keeps its type in the parent', () => {

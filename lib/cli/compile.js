@@ -11,11 +11,12 @@ of the application in DIR. Exits with status 1 when the compilation failed,
 naming each line that is too short to compile (a compiled line needs 13
 bytes or more).`;
 
-// The text of the source lines numbered `numbers` (1 for the first line).
+// The text of the source lines numbered `numbers` (1 for the first line),
+// read as UTF-8 as the engine's own texts are shown.
 function sourceLines(source, numbers) {
   let lines = [];
   try {
-    lines = fs.readFileSync(source).toString('latin1').split('\n');
+    lines = fs.readFileSync(source, 'utf8').split('\n');
   } catch {
     // Named by number only.
   }

@@ -41,11 +41,12 @@ function run(args) {
     { command: 'run', program: positionals[0], app, json: values.json });
 }
 
-// The whole of standard input, as UTF-8 text.
+// The whole of standard input, its bytes as they are: the engine reads
+// them as it reads a program file's.
 async function readStdin() {
   const chunks = [];
   for await (const chunk of process.stdin) chunks.push(chunk);
-  return Buffer.concat(chunks).toString('utf8');
+  return Buffer.concat(chunks);
 }
 
 module.exports = { usage, command: run };

@@ -10,10 +10,17 @@ namespace {
 
 // The call's texts from startCall's a to d: app, subject and syntax for a
 // run or an exec; source, output suffix and app for a compilation; and, for
-// every kind, the catalogue zel ships.
+// every kind, the catalogue zel ships. A text is a string (taken as UTF-8)
+// or a Uint8Array, whose bytes are taken as they are (a program's text).
 void takeTexts(const Napi::CallbackInfo& info, QueuedCall& call) {
   const auto text = [&info](size_t i, std::string& to) {
-    if (info[i].IsString()) to = info[i].As<Napi::String>().Utf8Value();
+    if (info[i].IsString()) {
+      to = info[i].As<Napi::String>().Utf8Value();
+    } else if (info[i].IsTypedArray() &&
+               info[i].As<Napi::TypedArray>().TypedArrayType() == napi_uint8_array) {
+      const Napi::Uint8Array bytes = info[i].As<Napi::Uint8Array>();
+      to.assign(reinterpret_cast<const char*>(bytes.Data()), bytes.ByteLength());
+    }
   };
   if (call.kind == QueuedCall::kCompile) {
     text(1, call.subject);
@@ -44,8 +51,9 @@ void readResultsOption(napi_env env, napi_value value, QueuedCall& call) {
 // startCall(kind, a, b, c, d, timeout, onDone, results): queues one engine
 // call on the engine thread (kind: one of callKinds, the run of a program
 // file or text, an exec in a fresh or in the session's state, a
-// compilation; the caller checks that a to d are strings; timeout in
-// milliseconds from now, negative for none) and returns its number.
+// compilation; the caller checks that a to d are strings, or a run's text
+// a Uint8Array; timeout in milliseconds from now, negative for none) and
+// returns its number.
 // onDone(number, outcome, timedOut) runs on this thread once it has run;
 // with `results`, the outcome lists each statement's result (see
 // readResultsOption).

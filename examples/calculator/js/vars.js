@@ -1,6 +1,9 @@
 'use strict';
 // Variables of the calculator pack, in JavaScript: "set", "add",
-// "multiply" and "show". Each answers with the variable's value.
+// "multiply" and "show". Each answers with the variable's value. A number
+// typed or computed beyond the range of a double (about 1.8e308 either
+// way) is refused with a text that says so, and the variable keeps its
+// value, as the C++ twin does.
 //
 // The values live on `call`, the object the engine passes for one promise,
 // pool or queue call (one for the whole process under the classic
@@ -37,17 +40,34 @@ function numberOf(word) {
   return (hex[1] === '-' ? -1 : 1) * digits * 2 ** Number(hex[4] || 0);
 }
 
+const OUT_OF_RANGE = " is out of range: the calculator's numbers go from about -1.8e308 to 1.8e308";
+
+// The answer refusing the number `word` reads as (`value`), or '' when it
+// is one the calculator holds (a finite one).
+function refusalOf(word, value) {
+  if (Number.isNaN(value)) return `"${word}" is not a number`;
+  return Number.isFinite(value) ? '' : `"${word}"${OUT_OF_RANGE}`;
+}
+
+// Sets the variable `name` to `value`, unless `value` is out of range.
+function assign(variables, name, value) {
+  if (!Number.isFinite(value)) return `the new value of ${name}${OUT_OF_RANGE}`;
+  variables.set(name, value);
+  return valueText(name, value);
+}
+
 exports.execute = function execute(input, call) {
   const [verb, a, , b] = statementOf(input).split(/[ \t\n\v\f\r]+/);
   const variables = call.variables || (call.variables = new Map());
-  if (verb === 'set') {
-    variables.set(a, numberOf(b));                  // set x to 1
-    return valueText(a, variables.get(a));
+  if (verb === 'set') {                             // set x to 1
+    const number = numberOf(b);
+    return refusalOf(b, number) || assign(variables, a, number);
   }
   const name = verb === 'add' ? b : a;              // add 1 to x; multiply x by 2; show x
   if (!variables.has(name)) return `unknown variable ${name}`;
   const value = variables.get(name);
   if (verb === 'show') return valueText(name, value);
-  variables.set(name, verb === 'add' ? value + numberOf(a) : value * numberOf(b));
-  return valueText(name, variables.get(name));
+  const word = verb === 'add' ? a : b;
+  const number = numberOf(word);
+  return refusalOf(word, number) || assign(variables, name, verb === 'add' ? value + number : value * number);
 };

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -70,16 +69,6 @@ inline Number readNumber(std::string_view word) {
   const bool outOfRange = errno == ERANGE;
   errno = saved;
   return {value, end == text, *end == '\0', outOfRange};
-}
-
-// std::stod over a word without making a std::string of it: the number at
-// its front, or the exceptions std::stod throws (std::invalid_argument,
-// std::out_of_range, both saying "stod").
-inline double toDouble(std::string_view word) {
-  const Number number = readNumber(word);
-  if (number.none) throw std::invalid_argument("stod");
-  if (number.outOfRange) throw std::out_of_range("stod");
-  return number.value;
 }
 
 }  // namespace calculator
