@@ -21,10 +21,11 @@ test.before(async () => { redis = await testRedis(); });
 test.after(async () => { fs.rmSync(app, { recursive: true, force: true }); await redis.stop?.(); });
 
 // A worker process with short locks, so that a dead one's job is back in
-// about a second; its standard error is kept in `log`.
+// about two seconds (long enough that a busy machine's late lock renewal
+// is not taken for a death); its standard error is kept in `log`.
 function startWorker(url, queue, log) {
   const child = spawn(process.execPath, [path.join(__dirname, '..', 'bin', 'zel'), 'worker',
-    '--redis', url, '--queue', queue, '--app', `calc=${app}`, '--lock-duration', '1000',
+    '--redis', url, '--queue', queue, '--app', `calc=${app}`, '--lock-duration', '2000',
     '--stalled-interval', '500', '--max-stalled', String(KILLS)], { stdio: ['ignore', 'ignore', 'pipe'] });
   child.stderr.on('data', (d) => log.push(String(d)));
   return child;
