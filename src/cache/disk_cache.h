@@ -61,7 +61,7 @@ struct Counters {
   uint64_t pinnedFrom = std::numeric_limits<uint64_t>::max();
   uint64_t evictions = 0;
 };
-extern Counters counters;
+extern Counters counters __attribute__((visibility("hidden")));  // reached directly in the add-on
 // A new use stamp, later than every one before.
 inline uint64_t stamp() { return ++counters.stamp; }
 // True when an entry last used at `stamp` may be in use by the statement

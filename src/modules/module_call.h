@@ -19,6 +19,7 @@
 #ifndef ZEL_MODULES_MODULE_CALL_H_
 #define ZEL_MODULES_MODULE_CALL_H_
 
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -109,6 +110,36 @@ inline ModuleAnswer::Kind askThroughEntries(const SyntaxEntries& entries, const 
     throw;
   }
   entries.destroy(object);
+  return ModuleAnswer::kAnswered;
+}
+
+// askThroughEntries for a match that offers a statement to many modules:
+// the same call, answers, reports and exception, at less cost a call. The
+// module named as running (moduleInCall) goes back to `outer`, which the
+// caller read once before its calls (each call, nested ones included, puts
+// back what it found), and the answer is built in the place of `answer`
+// instead of being moved there (left empty when the module throws).
+inline ModuleAnswer::Kind checkInPlace(const SyntaxEntries& entries, const std::string& libPath,
+                                       const char* outer, const std::string& syntaxLine,
+                                       std::string_view statement, std::string& answer) {
+  moduleInCall.store(libPath.c_str(), std::memory_order_relaxed);  // for a crash report
+  LibModuleObject* const object = entries.create();
+  if (object == nullptr) {
+    moduleInCall.store(outer, std::memory_order_relaxed);
+    answer = noObjectText(libPath);
+    return ModuleAnswer::kRefused;
+  }
+  answer.~basic_string();
+  try {
+    new (&answer) std::string(object->check(syntaxLine, std::string(statement)));
+  } catch (...) {
+    new (&answer) std::string();
+    moduleInCall.store(outer, std::memory_order_relaxed);
+    noteThrowingModule(libPath);
+    throw;
+  }
+  entries.destroy(object);
+  moduleInCall.store(outer, std::memory_order_relaxed);
   return ModuleAnswer::kAnswered;
 }
 

@@ -166,11 +166,19 @@ void takeOwedAnswers(FormScan& scan) {
   }
 }
 
+// True when the form being tried is another form than the statement's for
+// a module that declares its answer for those: its first word is not the
+// statement's. An empty statement has none: it is offered every form, as a
+// module's answer "" (no opinion) accepts it.
+bool otherForm(FormScan& scan) {
+  const SyntaxForm& form = *scan.form;
+  return !scan.statement.empty() && (form.firstWord.empty() || form.firstWord != scan.word());
+}
+
 // True when `module` need not be offered the form being tried: it declares
-// its answer for forms whose first word is not the statement's.
+// its answer for other forms.
 bool skipsForm(const SyntaxModule& module, FormScan& scan) {
-  return module.skipsOtherForms &&
-         (scan.form->firstWord.empty() || scan.form->firstWord != scan.word());
+  return module.skipsOtherForms && otherForm(scan);
 }
 
 // Asks `module` about the form being tried, into the
@@ -200,26 +208,30 @@ void askOne(FormScan& scan, ModuleDirectory& directory, SyntaxModule& module) {
   }
 }
 
-// Offers the statement to every syntax module for one pattern, in directory
-// order, until one accepts. Only an answer given during this match can
-// accept: a matching answer left over from an earlier match does not count.
-// A module that declares its answer for this form is not offered it: it
-// owes that answer (takeOwedAnswers).
-void askSyntaxModules(FormScan& scan) {
+// Reads the answer just given: true when it accepts the statement (only an
+// answer as long as the statement can; most answers are no opinion, "",
+// which carries no marker). Notes a refusal marker.
+inline bool readAnswer(FormScan& scan) {
+  const std::string& answer = scan.lastAnswer;
+  if (answer.size() == scan.statement.size() && answer == scan.statement) return true;
+  if (!answer.empty() && carriesRefusalMarker(answer)) scan.markerSeen = true;
+  return false;
+}
+
+// Offers the form being tried to the named modules from position `first`
+// of the directory's list on, in order, until one accepts. Only an answer
+// given during this match can accept: a matching answer left over from an
+// earlier match does not count. A module that declares its answer for this
+// form is not offered it: it owes that answer (takeOwedAnswers).
+void askNamedFrom(FormScan& scan, size_t first) {
   ModuleDirectory& directory = *scan.directory;
-  if (directory.missing) {
-    scan.directoryMissing = true;
-    return;
-  }
-  // Passing an entry without extension is the same for every form: noted
-  // once, and only the modules with a path are gone through. (Whether it
-  // came before an accepting module does not matter: only a refusal reads
-  // it.) Entries change during the match, the lists never do: their start
-  // and length are read once, not after every module call.
-  if (directory.pathless) scan.noExtensionSeen = true;
-  if (!directory.named.empty()) scan.moduleAsked = true;
+  // Entries change during the match, the lists never do: their start and
+  // length are read once, not after every module call.
   SyntaxModule* const modules = directory.modules.data();
-  for (const size_t i : directory.named) {
+  const size_t* const named = directory.named.data();
+  const size_t count = directory.named.size();
+  for (size_t position = first; position < count; ++position) {
+    const size_t i = named[position];
     SyntaxModule& module = modules[i];
     if (skipsForm(module, scan)) {
       scan.owed[i] = module.loaded;
@@ -233,15 +245,79 @@ void askSyntaxModules(FormScan& scan) {
     // A module that called back into the engine may have had entries the
     // directory points to evicted (mostly nothing was: one comparison).
     if (directory.evictionsSeen != cache_use::evictions()) dropEvictedModules(directory);
-    const std::string& answer = scan.lastAnswer;
-    // Only an answer as long as the statement can accept; most answers are
-    // no opinion, "", which neither accepts nor carries a marker.
-    if (answer.size() == scan.statement.size() && answer == scan.statement) {
+    if (readAnswer(scan)) {
       scan.accepted = true;
       return;
     }
-    if (!answer.empty() && carriesRefusalMarker(answer)) scan.markerSeen = true;
   }
+}
+
+// Notes what the module directory tells for every form alike: passing an
+// entry without extension (whether it came before an accepting module does
+// not matter: only a refusal reads it), and that modules are asked.
+void noteDirectoryFacts(FormScan& scan) {
+  const ModuleDirectory& directory = *scan.directory;
+  if (directory.pathless) scan.noExtensionSeen = true;
+  if (!directory.named.empty()) scan.moduleAsked = true;
+}
+
+// Offers the statement to every syntax module for the form being tried, in
+// directory order, until one accepts.
+void askSyntaxModules(FormScan& scan) {
+  if (scan.directory->missing) {
+    scan.directoryMissing = true;
+    return;
+  }
+  noteDirectoryFacts(scan);
+  askNamedFrom(scan, 0);
+}
+
+// True when the forms ahead can be offered through offerDirect: every
+// module is called directly and none owes an answer.
+bool offersDirect(const FormScan& scan) {
+  return scan.directory->allDirect && !scan.owing;
+}
+
+// askSyntaxModules for the forms from `form` up to `end`, while the
+// directory's modules are all called directly (offersDirect): for each
+// form, each module is called and its answer read, nothing else. Stops at
+// the form a module accepted, or after the form in progress when a call
+// evicted cache entries (a module calling back into the engine), which the
+// modules' records may point to: the rest of that form then goes the way of
+// askSyntaxModules. Returns the form to try next (the accepting one when
+// one accepted).
+const SyntaxForm* offerDirect(FormScan& scan, const SyntaxForm* form, const SyntaxForm* end) {
+  ModuleDirectory& directory = *scan.directory;
+  noteDirectoryFacts(scan);
+  scan.lastSkipped = 0;
+  const DirectModule* const first = directory.direct.data();
+  const DirectModule* const last = first + directory.direct.size();
+  const uint64_t evictions = directory.evictionsSeen;
+  const char* const outer = moduleInCall.load(std::memory_order_relaxed);
+  const std::string_view statement = scan.statement;
+  for (; form != end; ++form) {
+    scan.form = form;
+    if (scan.statementCarriesZE && form->patternCarriesZE) scan.refusedForm = true;
+    for (const DirectModule* module = first; module != last; ++module) {
+      checkInPlace(module->entries, *module->path, outer, form->pattern, statement,
+                   scan.lastAnswer);
+      const bool accepts = readAnswer(scan);
+      if (cache_use::evictions() != evictions) {
+        dropEvictedModules(directory);
+        if (accepts) {
+          scan.accepted = true;
+        } else {
+          askNamedFrom(scan, module - first + 1);
+        }
+        return scan.accepted ? form : form + 1;
+      }
+      if (accepts) {
+        scan.accepted = true;
+        return form;
+      }
+    }
+  }
+  return end;
 }
 
 // Removes every ";", then every "(ZE)" from the scan's statement. Returns
@@ -270,22 +346,23 @@ bool stripStatement(FormScan& scan, bool& clean) {
   return true;
 }
 
+// Strips the statement for the forms ahead (once, unless removing "(ZE)"
+// joined a new one from its pieces: then before each form, as each form
+// once did).
+void stripForForms(FormScan& scan) {
+  // What is owed was owed for the statement as it is now.
+  if (scan.owing) takeOwedAnswers(scan);
+  bool clean = true;
+  if (stripStatement(scan, clean)) scan.statementCarriesZE = true;
+  scan.wordKnown = false;
+  scan.statementStripped = clean;
+}
+
 // Offers the statement to the syntax modules for one form.
 void tryForm(const SyntaxForm& form, FormScan& scan) {
   scan.form = &form;
-  if (!scan.statementStripped) {
-    // What is owed was owed for the statement as it is now.
-    if (scan.owing) takeOwedAnswers(scan);
-    bool clean = true;
-    if (stripStatement(scan, clean)) scan.statementCarriesZE = true;
-    scan.wordKnown = false;
-    // When removing "(ZE)" joined a new one from its pieces, the next form
-    // strips again, as each form once did.
-    scan.statementStripped = clean;
-  }
   if (scan.statementCarriesZE && form.patternCarriesZE) scan.refusedForm = true;
-  if (scan.directory->allSkip &&
-      (form.firstWord.empty() || form.firstWord != scan.word())) {
+  if (scan.directory->allSkip && otherForm(scan)) {
     // Every module owes its answer: none is offered the form.
     if (scan.directory->pathless) scan.noExtensionSeen = true;
     scan.moduleAsked = true;
@@ -294,6 +371,24 @@ void tryForm(const SyntaxForm& form, FormScan& scan) {
     return;
   }
   askSyntaxModules(scan);
+}
+
+// Offers the statement to the forms in file order until one accepts; the
+// scan's form is the last one tried.
+void tryForms(FormScan& scan, const std::vector<SyntaxForm>& forms) {
+  const SyntaxForm* form = forms.data();
+  const SyntaxForm* const end = form + forms.size();
+  while (form != end) {
+    if (!scan.statementStripped) stripForForms(scan);
+    if (offersDirect(scan)) {
+      // Form after form while the stripping holds for all of them.
+      form = offerDirect(scan, form, scan.statementStripped ? end : form + 1);
+    } else {
+      tryForm(*form, scan);
+      if (!scan.accepted) ++form;
+    }
+    if (scan.accepted) return;
+  }
 }
 
 // The result when no syntax module accepted the statement.
@@ -343,10 +438,7 @@ SyntaxVerdict matchSyntaxFile(const Call& call, const std::string& syntaxPath,
     return outcome;
   }
   FormScan scan(call, statement, room.room());
-  for (const SyntaxForm& form : *forms) {
-    tryForm(form, scan);
-    if (scan.accepted) break;
-  }
+  tryForms(scan, *forms);
   if (scan.owing) takeOwedAnswers(scan);
   outcome.moduleAsked = scan.moduleAsked;
   if (scan.accepted) {
