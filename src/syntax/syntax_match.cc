@@ -1,5 +1,6 @@
 #include "syntax/syntax_match.h"
 
+#include "syntax/form_scan.h"
 #include "syntax/match_room.h"
 #include "syntax/module_directory.h"
 #include "syntax/syntax_forms.h"
@@ -20,86 +21,6 @@
 #include "base/state.h"
 
 namespace {
-
-// True when `text` holds the byte `c`. Inline, as it runs on every
-// answer: most answers are short (no opinion is ""), and a loop over a few
-// bytes costs less than a library call.
-bool holds(std::string_view text, char c) {
-  if (text.size() > 16) return std::memchr(text.data(), c, text.size()) != nullptr;
-  for (const char byte : text) {
-    if (byte == c) return true;
-  }
-  return false;
-}
-
-bool contains(std::string_view text, const char* marker) {
-  return text.find(marker) != std::string_view::npos;
-}
-
-// A scan over one syntax file's forms in progress: what the match has
-// found so far.
-struct FormScan {
-  // The room must hold the forms and the module directory (lookUp).
-  FormScan(const Call& forCall, const std::string& text, MatchRoom& room)
-      : call(forCall),
-        statement(text),
-        stripped(room.statement),
-        owed(room.owed),
-        directory(room.directory.get()) {
-    if (owed.size() == directory->modules.size()) {
-      std::fill(owed.begin(), owed.end(), nullptr);
-    } else {
-      owed.assign(directory->modules.size(), nullptr);
-    }
-  }
-
-  // The statement as text, for what takes a string: `statement` copied
-  // into `stripped` unless it is a view of it already.
-  std::string& statementText() {
-    if (statement.data() != stripped.data() || statement.size() != stripped.size()) {
-      stripped.assign(statement.data(), statement.size());
-      statement = stripped;
-    }
-    return stripped;
-  }
-  // The statement's first word, worked out at its first use.
-  std::string_view word() {
-    if (!wordKnown) {
-      statementWord = firstWordOf(statement);
-      wordKnown = true;
-    }
-    return statementWord;
-  }
-
-  const Call& call;
-  // The statement, stripped of ";" and "(ZE)" once a line was tried: a view
-  // of the caller's text while dropping its final ";" is all it takes (no
-  // copy), otherwise of `stripped`, the room's copy.
-  std::string_view statement;
-  std::string& stripped;
-  std::string_view statementWord;    // its first word, when wordKnown
-  bool wordKnown = false;
-  std::vector<const LoadedModule*>& owed;
-  bool owing = false;                // some module owes an answer
-  bool allOwed = false;              // every module does (ModuleDirectory::allSkip)
-  size_t lastSkipped = 0;            // 1 + the module whose skipped form came last, or 0
-  const SyntaxForm* form = nullptr;  // the latest syntax line tried
-  bool accepted = false;
-  bool moduleAsked = false;
-  std::string lastAnswer;            // the latest syntax module answer
-  // What the module directory held, as facts: the refusal is decided from
-  // these, never from markers in a text a module or a user wrote.
-  bool directoryMissing = false;
-  bool noExtensionSeen = false;
-  bool markerSeen = false;
-  bool statementCarriesZE = false;
-  bool refusedForm = false;
-  // The statement holds no ";" and no "(ZE)" any more: stripping it again
-  // for the next form would change nothing.
-  bool statementStripped = false;
-  // The same for every form of one statement; the room holds it.
-  ModuleDirectory* directory;
-};
 
 // The rooms of the matches in progress, outermost first: one per level of
 // matches nested through modules calling back into the engine.
@@ -128,197 +49,6 @@ class RoomHold {
  private:
   MatchRoom* room_;
 };
-
-// True when a syntax module's answer carries "(NM)", "(NF)" or "(LEX)".
-bool carriesRefusalMarker(const std::string& answer) {
-  // Most answers hold no "(" at all; one scan settles those.
-  if (!holds(answer, '(')) return false;
-  return containsAny(answer, {"(NM)", "(NF)", "(LEX)"});
-}
-
-// What the match reads as the answer of a syntax module that cannot be
-// opened: message 4 naming it. (One the loader refuses answers with the
-// loader's text.)
-std::string unreadableText(const FormScan& scan, const std::string& path) {
-  return scan.call.message(kFileNotFound, withVisibleNul(path)).text;
-}
-
-// Takes the answers owed by modules that were not offered forms, in
-// directory order, as if they had been asked then: before any module is
-// asked again (which may change what they answer) and when the match ends.
-void takeOwedAnswers(FormScan& scan) {
-  scan.owing = false;
-  if (scan.allOwed) {
-    // Set only while every module's entry is held (allSkip).
-    for (size_t i = 0; i < scan.owed.size(); ++i) {
-      scan.owed[i] = scan.directory->modules[i].loaded;
-    }
-    scan.allOwed = false;
-  }
-  for (size_t i = 0; i < scan.owed.size(); ++i) {
-    const LoadedModule* loaded = scan.owed[i];
-    if (loaded == nullptr) continue;
-    scan.owed[i] = nullptr;
-    const std::string& path = scan.directory->modules[i].path;
-    std::string answer = otherFormAnswer(*loaded, path, scan.statementText());
-    if (carriesRefusalMarker(answer)) scan.markerSeen = true;
-    if (scan.lastSkipped == i + 1) scan.lastAnswer = std::move(answer);
-  }
-}
-
-// True when the form being tried is another form than the statement's for
-// a module that declares its answer for those: its first word is not the
-// statement's. An empty statement has none: it is offered every form, as a
-// module's answer "" (no opinion) accepts it.
-bool otherForm(FormScan& scan) {
-  const SyntaxForm& form = *scan.form;
-  return !scan.statement.empty() && (form.firstWord.empty() || form.firstWord != scan.word());
-}
-
-// True when `module` need not be offered the form being tried: it declares
-// its answer for other forms.
-bool skipsForm(const SyntaxModule& module, FormScan& scan) {
-  return module.skipsOtherForms && otherForm(scan);
-}
-
-// Asks `module` about the form being tried, into the
-// scan's last answer. The directory entry lives for one generation, as a
-// cached module's does; one that could not be cached is looked up for
-// every call.
-void askOne(FormScan& scan, ModuleDirectory& directory, SyntaxModule& module) {
-  if (module.entries.create != nullptr) {
-    askThroughEntries(module.entries, module.path, scan.form->pattern, scan.statement,
-                      scan.lastAnswer);
-    return;
-  }
-  const LoadedModule* loaded = module.loaded;
-  if (loaded == nullptr) {
-    loaded = &loadedModule(scan.call.app(), module.path);
-    dropEvictedModules(directory);  // the lookup may have evicted others
-    if (isCached(*loaded)) {
-      module.loaded = loaded;
-      module.skipsOtherForms = declaresOtherFormAnswer(*loaded);
-      module.entries = syntaxEntries(*loaded);
-      updateAllSkip(directory);
-    }
-  }
-  if (askSyntaxModule(*loaded, module.path, scan.form->pattern, scan.statementText(),
-                      scan.lastAnswer) == ModuleAnswer::kUnreadable) {
-    scan.lastAnswer = unreadableText(scan, module.path);
-  }
-}
-
-// Reads the answer just given: true when it accepts the statement (only an
-// answer as long as the statement can; most answers are no opinion, "",
-// which carries no marker). Notes a refusal marker.
-inline bool readAnswer(FormScan& scan) {
-  const std::string& answer = scan.lastAnswer;
-  if (answer.size() == scan.statement.size() && answer == scan.statement) return true;
-  if (!answer.empty() && carriesRefusalMarker(answer)) scan.markerSeen = true;
-  return false;
-}
-
-// Offers the form being tried to the named modules from position `first`
-// of the directory's list on, in order, until one accepts. Only an answer
-// given during this match can accept: a matching answer left over from an
-// earlier match does not count. A module that declares its answer for this
-// form is not offered it: it owes that answer (takeOwedAnswers).
-void askNamedFrom(FormScan& scan, size_t first) {
-  ModuleDirectory& directory = *scan.directory;
-  // Entries change during the match, the lists never do: their start and
-  // length are read once, not after every module call.
-  SyntaxModule* const modules = directory.modules.data();
-  const size_t* const named = directory.named.data();
-  const size_t count = directory.named.size();
-  for (size_t position = first; position < count; ++position) {
-    const size_t i = named[position];
-    SyntaxModule& module = modules[i];
-    if (skipsForm(module, scan)) {
-      scan.owed[i] = module.loaded;
-      scan.owing = true;
-      scan.lastSkipped = i + 1;
-      continue;
-    }
-    if (scan.owing) takeOwedAnswers(scan);
-    scan.lastSkipped = 0;
-    askOne(scan, directory, module);
-    // A module that called back into the engine may have had entries the
-    // directory points to evicted (mostly nothing was: one comparison).
-    if (directory.evictionsSeen != cache_use::evictions()) dropEvictedModules(directory);
-    if (readAnswer(scan)) {
-      scan.accepted = true;
-      return;
-    }
-  }
-}
-
-// Notes what the module directory tells for every form alike: passing an
-// entry without extension (whether it came before an accepting module does
-// not matter: only a refusal reads it), and that modules are asked.
-void noteDirectoryFacts(FormScan& scan) {
-  const ModuleDirectory& directory = *scan.directory;
-  if (directory.pathless) scan.noExtensionSeen = true;
-  if (!directory.named.empty()) scan.moduleAsked = true;
-}
-
-// Offers the statement to every syntax module for the form being tried, in
-// directory order, until one accepts.
-void askSyntaxModules(FormScan& scan) {
-  if (scan.directory->missing) {
-    scan.directoryMissing = true;
-    return;
-  }
-  noteDirectoryFacts(scan);
-  askNamedFrom(scan, 0);
-}
-
-// True when the forms ahead can be offered through offerDirect: every
-// module is called directly and none owes an answer.
-bool offersDirect(const FormScan& scan) {
-  return scan.directory->allDirect && !scan.owing;
-}
-
-// askSyntaxModules for the forms from `form` up to `end`, while the
-// directory's modules are all called directly (offersDirect): for each
-// form, each module is called and its answer read, nothing else. Stops at
-// the form a module accepted, or after the form in progress when a call
-// evicted cache entries (a module calling back into the engine), which the
-// modules' records may point to: the rest of that form then goes the way of
-// askSyntaxModules. Returns the form to try next (the accepting one when
-// one accepted).
-const SyntaxForm* offerDirect(FormScan& scan, const SyntaxForm* form, const SyntaxForm* end) {
-  ModuleDirectory& directory = *scan.directory;
-  noteDirectoryFacts(scan);
-  scan.lastSkipped = 0;
-  const DirectModule* const first = directory.direct.data();
-  const DirectModule* const last = first + directory.direct.size();
-  const uint64_t evictions = directory.evictionsSeen;
-  const char* const outer = moduleInCall.load(std::memory_order_relaxed);
-  const std::string_view statement = scan.statement;
-  for (; form != end; ++form) {
-    scan.form = form;
-    if (scan.statementCarriesZE && form->patternCarriesZE) scan.refusedForm = true;
-    for (const DirectModule* module = first; module != last; ++module) {
-      checkInPlace(module->entries, *module->path, outer, form->pattern, statement,
-                   scan.lastAnswer);
-      const bool accepts = readAnswer(scan);
-      if (cache_use::evictions() != evictions) {
-        dropEvictedModules(directory);
-        if (accepts) {
-          scan.accepted = true;
-        } else {
-          askNamedFrom(scan, module - first + 1);
-        }
-        return scan.accepted ? form : form + 1;
-      }
-      if (accepts) {
-        scan.accepted = true;
-        return form;
-      }
-    }
-  }
-  return end;
-}
 
 // Removes every ";", then every "(ZE)" from the scan's statement. Returns
 // true when it carried a "(ZE)". `clean` tells whether the result holds no
@@ -371,6 +101,48 @@ void tryForm(const SyntaxForm& form, FormScan& scan) {
     return;
   }
   askSyntaxModules(scan);
+}
+
+// askSyntaxModules for the forms from `form` up to `end`, while the
+// directory's modules are all called directly (offersDirect): for each
+// form, each module is called and its answer read, nothing else. Stops at
+// the form a module accepted, or after the form in progress when a call
+// evicted cache entries (a module calling back into the engine), which the
+// modules' records may point to and after which `direct` may name modules
+// without entries (a nested match over the same directory writes it anew):
+// the rest of that form then goes the way of askSyntaxModules.
+const SyntaxForm* offerDirect(FormScan& scan, const SyntaxForm* form, const SyntaxForm* end) {
+  ModuleDirectory& directory = *scan.directory;
+  noteDirectoryFacts(scan);
+  scan.lastSkipped = 0;
+  const DirectModule* const first = directory.direct.data();
+  const DirectModule* const last = first + directory.direct.size();
+  const uint64_t evictions = directory.evictionsSeen;
+  const char* const outer = moduleInCall.load(std::memory_order_relaxed);
+  const std::string_view statement = scan.statement;
+  for (; form != end; ++form) {
+    scan.form = form;
+    if (scan.statementCarriesZE && form->patternCarriesZE) scan.refusedForm = true;
+    for (const DirectModule* module = first; module != last; ++module) {
+      checkInPlace(module->entries, *module->path, outer, form->pattern, statement,
+                   scan.lastAnswer);
+      const bool accepts = readAnswer(scan);
+      if (cache_use::evictions() != evictions) {
+        dropEvictedModules(directory);
+        if (accepts) {
+          scan.accepted = true;
+        } else {
+          askNamedFrom(scan, module - first + 1);
+        }
+        return scan.accepted ? form : form + 1;
+      }
+      if (accepts) {
+        scan.accepted = true;
+        return form;
+      }
+    }
+  }
+  return end;
 }
 
 // Offers the statement to the forms in file order until one accepts; the
