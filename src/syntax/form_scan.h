@@ -42,11 +42,12 @@ struct FormScan {
         stripped(room.statement),
         owed(room.owed),
         directory(room.directory.get()) {
-    if (owed.size() == directory->modules.size()) {
-      std::fill(owed.begin(), owed.end(), nullptr);
-    } else {
+    // Left as the last match here left it, when that took every answer
+    // owed (a module that threw may have left some).
+    if (!room.owedClear || owed.size() != directory->modules.size()) {
       owed.assign(directory->modules.size(), nullptr);
     }
+    room.owedClear = false;
   }
 
   // The statement as text, for what takes a string: `statement` copied

@@ -212,6 +212,7 @@ SyntaxVerdict matchSyntaxFile(const Call& call, const std::string& syntaxPath,
   FormScan scan(call, statement, room.room());
   tryForms(scan, *forms);
   if (scan.owing) takeOwedAnswers(scan);
+  room.room().owedClear = true;
   outcome.moduleAsked = scan.moduleAsked;
   if (scan.accepted) {
     outcome.setSyntaxFile(syntaxPath);
