@@ -78,8 +78,6 @@ void EntrySources::rest(const WatchSet& watches, bool cacheable) {
   if (!cacheable || !holdWatches(watches, held_)) cacheable_ = false;
 }
 
-namespace {
-
 void openStatement(const std::string& app, uint64_t appSerial) {
   // What the outermost statement looks up stays in the caches until it ends.
   if (beginStatementView()) cache_use::counters.pinnedFrom = cache_use::counters.stamp + 1;
@@ -89,18 +87,4 @@ void openStatement(const std::string& app, uint64_t appSerial) {
 void closeStatement() {
   endStatementView();
   if (!insideStatement()) cache_use::counters.pinnedFrom = std::numeric_limits<uint64_t>::max();
-}
-
-}  // namespace
-
-StatementScope::StatementScope(const std::string& app, uint64_t appSerial) : opened_(true) {
-  openStatement(app, appSerial);
-}
-
-StatementScope::StatementScope(const std::string& app, Join) : opened_(!insideStatement()) {
-  if (opened_) openStatement(app, 0);
-}
-
-StatementScope::~StatementScope() {
-  if (opened_) closeStatement();
 }

@@ -222,6 +222,11 @@ Entry& cachedEntry(DiskCache<Entry>& cache, const std::string& app, const std::s
   return node.entry;
 }
 
+// Opens a statement (what StatementScope does) for `app`.
+void openStatement(const std::string& app, uint64_t appSerial);
+// Closes the statement opened last.
+void closeStatement();
+
 // One statement of the application `app`: checks for changes once when it
 // starts (cache/watch.h); cache lookups made until it ends use that view,
 // and the entries it looks up stay in the caches until it ends. Scopes may
@@ -230,13 +235,19 @@ Entry& cachedEntry(DiskCache<Entry>& cache, const std::string& app, const std::s
 class StatementScope {
  public:
   // `appSerial` as for cache_use::application.
-  explicit StatementScope(const std::string& app, uint64_t appSerial = 0);
+  explicit StatementScope(const std::string& app, uint64_t appSerial = 0) : opened_(true) {
+    openStatement(app, appSerial);
+  }
   // Joins the statement in progress when there is one (no check); opens a
   // statement otherwise. For steps that are run inside a statement and also
-  // on their own.
+  // on their own. Inline, as every match joins its statement.
   enum Join { kJoin };
-  StatementScope(const std::string& app, Join);
-  ~StatementScope();
+  StatementScope(const std::string& app, Join) : opened_(!insideStatement()) {
+    if (opened_) openStatement(app, 0);
+  }
+  ~StatementScope() {
+    if (opened_) closeStatement();
+  }
   StatementScope(const StatementScope&) = delete;
   StatementScope& operator=(const StatementScope&) = delete;
 
