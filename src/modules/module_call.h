@@ -61,8 +61,8 @@ ModuleAnswer callPackModule(const std::string& app, const std::string& modulePat
 // The same for a module already looked up with loadedModule(app, modulePath).
 ModuleAnswer callPackModule(const LoadedModule& module, const std::string& modulePath,
                             const std::string& input);
-// The same with the answer's text moved into `answer` (unchanged when the
-// module throws), without an answer object built and moved.
+// The same with the answer's text built in place of `answer` (emptied when
+// the module throws), without an answer object built and moved.
 ModuleAnswer::Kind callPackModule(const LoadedModule& module, const std::string& modulePath,
                                   const std::string& input, std::string& answer);
 
@@ -71,7 +71,7 @@ ModuleAnswer::Kind callPackModule(const LoadedModule& module, const std::string&
 ModuleAnswer askSyntaxModule(const LoadedModule& module, const std::string& libPath,
                              const std::string& syntaxLine, const std::string& statement);
 // The same with the answer's text moved into `answer` (the text a
-// ModuleAnswer would hold; unchanged when the module throws): no answer
+// ModuleAnswer would hold; emptied when the module throws): no answer
 // object is built and moved, as on the path of every form.
 ModuleAnswer::Kind askSyntaxModule(const LoadedModule& module, const std::string& libPath,
                                    const std::string& syntaxLine, const std::string& statement,
@@ -91,34 +91,13 @@ SyntaxEntries syntaxEntries(const LoadedModule& module);
 // The refusal of a module whose create() gave no object.
 std::string noObjectText(const std::string& path);
 
-// askSyntaxModule(module, ...) for a module whose syntaxEntries are not
-// null, with the same answers, reports and exception: check(syntaxLine,
-// statement) of a fresh object into `answer`.
-inline ModuleAnswer::Kind askThroughEntries(const SyntaxEntries& entries, const std::string& libPath,
-                                            const std::string& syntaxLine,
-                                            std::string_view statement, std::string& answer) {
-  const RunningModule running(libPath);  // for a crash report
-  LibModuleObject* const object = entries.create();
-  if (object == nullptr) {
-    answer = noObjectText(libPath);
-    return ModuleAnswer::kRefused;
-  }
-  try {
-    answer = object->check(syntaxLine, std::string(statement));
-  } catch (...) {
-    noteThrowingModule(libPath);
-    throw;
-  }
-  entries.destroy(object);
-  return ModuleAnswer::kAnswered;
-}
-
-// askThroughEntries for a match that offers a statement to many modules:
-// the same call, answers, reports and exception, at less cost a call. The
-// module named as running (moduleInCall) goes back to `outer`, which the
-// caller read once before its calls (each call, nested ones included, puts
-// back what it found), and the answer is built in the place of `answer`
-// instead of being moved there (left empty when the module throws).
+// A call of a syntax module through its entries (askThroughEntries below),
+// at little cost a call, for a match that offers a statement to many
+// modules: the module named as running (moduleInCall) goes back to
+// `outer`, which the caller read once before its calls (each call, nested
+// ones included, puts back what it found), and the answer is built in the
+// place of `answer` instead of being moved there (left empty when the
+// module throws).
 inline ModuleAnswer::Kind checkInPlace(const SyntaxEntries& entries, const std::string& libPath,
                                        const char* outer, const std::string& syntaxLine,
                                        std::string_view statement, std::string& answer) {
@@ -141,6 +120,16 @@ inline ModuleAnswer::Kind checkInPlace(const SyntaxEntries& entries, const std::
   entries.destroy(object);
   moduleInCall.store(outer, std::memory_order_relaxed);
   return ModuleAnswer::kAnswered;
+}
+
+// askSyntaxModule(module, ...) for a module whose syntaxEntries are not
+// null, with the same answers, reports and exception: check(syntaxLine,
+// statement) of a fresh object built in place of `answer`.
+inline ModuleAnswer::Kind askThroughEntries(const SyntaxEntries& entries, const std::string& libPath,
+                                            const std::string& syntaxLine,
+                                            std::string_view statement, std::string& answer) {
+  return checkInPlace(entries, libPath, moduleInCall.load(std::memory_order_relaxed), syntaxLine,
+                      statement, answer);
 }
 
 // True when the syntax module `module` declares what it answers for a form

@@ -90,7 +90,13 @@ TEST_F(ModuleCallTest, ModulesThatCannotBeCalled) {
 }
 
 TEST_F(ModuleCallTest, ThrowingModulePropagatesWithoutDestroy) {
-  EXPECT_THROW(callModule(fixture("throwing_module"), "x"), std::runtime_error);
+  const std::string thrower = fixture("throwing_module");
+  EXPECT_THROW(callModule(thrower, "x"), std::runtime_error);
+  // The answer it was to be built in place of is left empty, not half gone.
+  std::string answer(40, 'a');
+  EXPECT_THROW(callPackModule(loadedModule(app_.path(), thrower), thrower, "x", answer),
+               std::runtime_error);
+  EXPECT_EQ(answer, "");
   EXPECT_EQ(moduleCounter("throwing_module", "fixture_destroyed"), 0);
 }
 
