@@ -49,7 +49,7 @@ namespace cache_use {
 
 Evictable::Evictable() { applications().caches.push_back(this); }
 
-uint32_t application(const std::string& app, uint64_t appSerial) {
+uint32_t lookUpApplication(const std::string& app, uint64_t appSerial) {
   Applications& a = applications();
   if (a.current == nullptr ||
       ((appSerial == 0 || appSerial != a.currentSerial) && a.currentPath != app)) {
@@ -61,10 +61,13 @@ uint32_t application(const std::string& app, uint64_t appSerial) {
   }
   a.currentSerial = appSerial;
   a.current->used = stamp();
+  // The current record is never evicted: its fields stay where they are.
+  lastApplication = {appSerial, &a.current->used, a.current->id};
   return a.current->id;
 }
 
 Counters counters;
+LastApplication lastApplication;
 
 }  // namespace cache_use
 

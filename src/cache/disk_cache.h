@@ -52,7 +52,7 @@ class Evictable {
 // the least recently used one from every cache. `appSerial`, when not 0,
 // stands for the text of `app` (the same serial is never given with another
 // text), so that the text is compared only when the serial changes.
-uint32_t application(const std::string& app, uint64_t appSerial = 0);
+inline uint32_t application(const std::string& app, uint64_t appSerial = 0);
 // Counters every lookup touches, kept inline-reachable since they are on
 // the path of every statement.
 struct Counters {
@@ -71,6 +71,26 @@ inline bool pinned(uint64_t stamp) { return stamp >= counters.pinnedFrom; }
 // cache earlier may have gone.
 inline void evicted() { ++counters.evictions; }
 inline uint64_t evictions() { return counters.evictions; }
+
+// The application used last, as application() reads it inline on every
+// statement: the serial given with it (0: none) and its record's use stamp
+// and id.
+struct LastApplication {
+  uint64_t serial = 0;
+  uint64_t* used = nullptr;
+  uint32_t id = 0;
+};
+extern LastApplication lastApplication __attribute__((visibility("hidden")));
+// application() for another serial than the last one's.
+uint32_t lookUpApplication(const std::string& app, uint64_t appSerial);
+
+inline uint32_t application(const std::string& app, uint64_t appSerial) {
+  if (appSerial != 0 && appSerial == lastApplication.serial) {
+    *lastApplication.used = stamp();
+    return lastApplication.id;
+  }
+  return lookUpApplication(app, appSerial);
+}
 }  // namespace cache_use
 
 // A cache of what was read from disk, by path, holding at most `capacity`
