@@ -227,3 +227,14 @@ bool containsAny(const std::string& text,
   }
   return false;
 }
+
+std::string joined(std::string_view a, std::string_view b, std::string_view c) {
+  std::string out(a.size() + b.size() + c.size(), '\0');
+  char* at = &out[0];
+  for (const std::string_view part : {a, b, c}) {
+    if (part.empty()) continue;  // a default view's data is null
+    std::memcpy(at, part.data(), part.size());
+    at += part.size();
+  }
+  return out;
+}

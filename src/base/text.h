@@ -9,6 +9,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 
 // Replaces every non-overlapping occurrence of pattern, found left to right,
 // by replacement; the scan resumes after each replaced occurrence, so the
@@ -85,6 +86,10 @@ std::string withoutLineBreaks(std::string text);
 // UTF-8 character boundary, "..." marking a cut: a user's text quoted in a
 // message.
 std::string shortened(const std::string& text, size_t limit = 80);
+
+// The parts one after the other, made in one allocation (a `+` chain makes
+// one per step as the text outgrows its room).
+std::string joined(std::string_view a, std::string_view b, std::string_view c = {});
 
 // True when text holds at least one of the markers anywhere.
 bool containsAny(const std::string& text,

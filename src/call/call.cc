@@ -81,8 +81,8 @@ void Call::setApp(std::string app, std::string catalog) {
   static uint64_t appSerials = 0;
   appSerial_ = ++appSerials;
   catalog_ = catalog.empty() ? catalogPathOf(app_) : std::move(catalog);
-  packDir_ = app_ + "/node_modules/";
-  syntaxModuleDir_ = packDir_ + "korrin_linux/";
+  packDir_ = joined(app_, "/node_modules/");
+  syntaxModuleDir_ = joined(packDir_, "korrin_linux/");
 }
 
 const std::string* Call::messageText(Message number) const {

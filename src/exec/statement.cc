@@ -184,7 +184,7 @@ void runDirectStatement(Call& call, const std::string& syntaxPath,
   const StatementScope scope(call.app(), call.appSerial());
   SyntaxVerdict match = searchStatement(call, syntaxPath, statement);
   if (match.accepted) {
-    call.store(runAcceptedStatement(call, match, syntaxPath + ";" + moduleStatement));
+    call.store(runAcceptedStatement(call, match, joined(syntaxPath, ";", moduleStatement)));
   } else if (match.passedOver) {
     // A comment: the result as it was, without its markers.
     call.store(answer(withoutStatementMarkers(call.result())));

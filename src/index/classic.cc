@@ -1,6 +1,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/state.h"
@@ -71,13 +72,13 @@ Napi::Value Compiler(const Napi::CallbackInfo& info) {
 
 Napi::Value Executer(const Napi::CallbackInfo& info) {
   return callEngine(info, 2, [](Call& call, std::vector<std::string>& t) {
-    return executeProgram(call, t[0], t[1]);
+    return executeProgram(call, std::move(t[0]), std::move(t[1]));
   });
 }
 
 Napi::Value Commandes(const Napi::CallbackInfo& info) {
   return callEngine(info, 3, [](Call& call, std::vector<std::string>& t) {
-    return executeStatement(call, t[0], t[1], t[2]);
+    return executeStatement(call, std::move(t[0]), std::move(t[1]), std::move(t[2]));
   });
 }
 

@@ -47,8 +47,11 @@ class JsHost : public ScriptHost {
     napi_handle_scope shared = nullptr;  // opened by the run's first module call
     unsigned uses = 0;                   // module calls made in `shared`
     bool busy = false;                   // a module call of the run is in progress
-    // The values in `shared` of the latest entry called and call object.
+    // The values in `shared` of the latest entry called and call object,
+    // the call object's for the call state store numbered `callSerial`.
     KeptValue entry, callObject;
+    uint64_t callSerial = 0;
+    napi_value undefined = nullptr;  // in `shared`
   };
   // A run begins inside the run (or none) in progress, and ends before it.
   void beginRun();
@@ -97,14 +100,17 @@ napi_value value(napi_env env, napi_ref ref) {
 bool isAscii(const std::string& bytes) {
   const char* at = bytes.data();
   const char* const end = at + bytes.size();
-  uint64_t any = 0;
-  for (; end - at >= 8; at += 8) {
-    uint64_t word;
+  uint64_t any = 0, word;
+  if (end - at < 8) {
+    for (; at < end; ++at) any |= static_cast<unsigned char>(*at);
+    return (any & 0x80) == 0;
+  }
+  for (; end - at > 8; at += 8) {
     std::memcpy(&word, at, sizeof word);
     any |= word;
   }
-  for (; at < end; ++at) any |= static_cast<unsigned char>(*at);
-  return (any & 0x8080808080808080ULL) == 0;
+  std::memcpy(&word, end - 8, sizeof word);  // the last eight, overlapping
+  return ((any | word) & 0x8080808080808080ULL) == 0;
 }
 
 // The JavaScript string of UTF-8 `bytes`; ASCII, the usual text, is made
@@ -129,7 +135,7 @@ bool bytesOf(napi_env env, napi_value value, std::string& out) {
   size_t length = 0;
   if (napi_get_value_string_utf8(env, value, small, sizeof small, &length) != napi_ok) return false;
   if (length + 4 < sizeof small) {
-    out.assign(small, length);
+    out = std::string(small, length);  // made to size: cheaper than assign's growing
     return true;
   }
   napi_get_value_string_utf8(env, value, nullptr, 0, &length);
@@ -227,6 +233,14 @@ LoadedScript& JsHost::loaded(const ScriptFile& file) {
 // The `call` object of the call in progress, kept in the call's state store
 // (one per promise call, one for the process under the classic exports).
 napi_value JsHost::callObject() {
+  // A run's statements mostly share one call: its object, once kept in the
+  // run's shared scope, is used until the store or a reference changes.
+  const uint64_t serial = callStateSerial();
+  const KeptValue& kept = run_.callObject;
+  if (inShared_ && kept.value != nullptr && run_.callSerial == serial &&
+      kept.dropped == dropped_) {
+    return kept.value;
+  }
   auto make = []() -> void* {
     napi_value object = nullptr;
     napi_ref ref = nullptr;
@@ -242,8 +256,9 @@ napi_value JsHost::callObject() {
     ScriptHost* const relay = currentHost == nullptr ? scriptHost() : nullptr;
     if (relay == nullptr || !relay->runWhereModulesRun(drop)) drop();
   };
-  return valueOf(static_cast<napi_ref>(callStateApi()->get(callKey_, make, release)),
-                 &RunScopes::callObject);
+  const auto ref = static_cast<napi_ref>(callStateApi()->get(callKey_, make, release));
+  if (inShared_) run_.callSerial = serial;
+  return valueOf(ref, &RunScopes::callObject);
 }
 
 // The value of `ref`; inside the run's shared scope, the one kept there.
@@ -270,8 +285,8 @@ bool JsHost::call(const ScriptFile& file, napi_ref entry, const char* name, napi
     return false;
   }
   args[count - 1] = callObject();
-  napi_value result = nullptr, undefined, error;
-  napi_get_undefined(env_, &undefined);
+  napi_value result = nullptr, undefined = run_.undefined, error;
+  if (!inShared_) napi_get_undefined(env_, &undefined);
   if (napi_call_function(env_, undefined, valueOf(entry, &RunScopes::entry), count, args,
                          &result) != napi_ok) {
     if (napi_get_and_clear_last_exception(env_, &error) != napi_ok) error = undefined;
@@ -307,7 +322,10 @@ class ModuleCallScope {
       napi_close_handle_scope(host.env_, run.shared);
       run = JsHost::RunScopes{};
     }
-    if (run.shared == nullptr) napi_open_handle_scope(host.env_, &run.shared);
+    if (run.shared == nullptr) {
+      napi_open_handle_scope(host.env_, &run.shared);
+      napi_get_undefined(host.env_, &run.undefined);
+    }
     ++run.uses;
     run.busy = true;
   }

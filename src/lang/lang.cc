@@ -28,7 +28,7 @@ std::string expand(std::string text, const std::string& key) {
 }  // namespace
 
 std::string catalogPathOf(const std::string& app) {
-  return app + "/node_modules/zel_linux/lang.conf";
+  return joined(app, "/node_modules/zel_linux/lang.conf");
 }
 
 std::string catalogFailureText(const std::string& catalog) {

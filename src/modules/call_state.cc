@@ -9,6 +9,7 @@ CallStateStore& processStore() {
 }
 
 CallStateStore* current = nullptr;
+uint64_t storeSerial = 0;  // counts the changes of `current`
 
 void* stateOfCall(const void* key, void* (*make)(), void (*drop)(void*)) {
   return (current != nullptr ? *current : processStore()).get(key, make, drop);
@@ -34,7 +35,10 @@ void* CallStateStore::get(const void* key, void* (*make)(), void (*drop)(void*))
 CallStateStore* useCallStateStore(CallStateStore* store) {
   CallStateStore* const before = current;
   current = store;
+  ++storeSerial;
   return before;
 }
+
+uint64_t callStateSerial() { return storeSerial; }
 
 const ZelCallStateApi* callStateApi() { return &kApi; }

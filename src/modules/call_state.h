@@ -5,6 +5,7 @@
 #ifndef ZEL_MODULES_CALL_STATE_H_
 #define ZEL_MODULES_CALL_STATE_H_
 
+#include <cstdint>
 #include <vector>
 
 #include "modules/zel_module.h"
@@ -32,6 +33,10 @@ class CallStateStore {
 // Makes `store` the one modules get their state from until the next call;
 // null for the process-wide store. Returns the store used before.
 CallStateStore* useCallStateStore(CallStateStore* store);
+
+// A number that changes whenever the store in use does: a state read from
+// the store stays the one a module would get while it is unchanged.
+uint64_t callStateSerial();
 
 // What the engine hands each module it loads.
 const ZelCallStateApi* callStateApi();

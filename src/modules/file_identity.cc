@@ -6,15 +6,6 @@
 
 #include "base/text.h"
 
-bool sameFile(const FileIdentity& a, const FileIdentity& b) {
-  return sameInode(a, b) && a.size == b.size && a.modified.tv_sec == b.modified.tv_sec &&
-         a.modified.tv_nsec == b.modified.tv_nsec;
-}
-
-bool sameInode(const FileIdentity& a, const FileIdentity& b) {
-  return a.device == b.device && a.inode == b.inode;
-}
-
 std::string loaderName(const std::string& path, int version) {
   const size_t slash = path.rfind('/');
   if (version == 0 || slash == std::string::npos) return path;

@@ -18,11 +18,17 @@ struct FileIdentity {
   timespec modified;
 };
 
-// True when both identities are the same file with the same content.
-bool sameFile(const FileIdentity& a, const FileIdentity& b);
-
 // True when both identities are the same file, whatever its content.
-bool sameInode(const FileIdentity& a, const FileIdentity& b);
+inline bool sameInode(const FileIdentity& a, const FileIdentity& b) {
+  return a.device == b.device && a.inode == b.inode;
+}
+
+// True when both identities are the same file with the same content.
+// Inline: a JavaScript module's identity is compared at every call.
+inline bool sameFile(const FileIdentity& a, const FileIdentity& b) {
+  return sameInode(a, b) && a.size == b.size && a.modified.tv_sec == b.modified.tv_sec &&
+         a.modified.tv_nsec == b.modified.tv_nsec;
+}
 
 // The name the loader gets for version `version` of the file at `path`.
 // The loader answers a name it has seen with the object it mapped then, so
