@@ -224,7 +224,3 @@ SyntaxVerdict matchSyntaxFile(const Call& call, const std::string& syntaxPath,
   return outcome;
 }
 
-void keepLastAnswer(SyntaxVerdict& verdict) {
-  if (verdict.moduleAsked) lineSyntaxesExistLib = std::move(verdict.lastAnswer);
-}
-
