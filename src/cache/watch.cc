@@ -41,7 +41,6 @@ struct WatchRecord {
   int holders;
 };
 
-
 struct Watch {
   bool opened = false;
   bool usable = false;   // inotify and the mount table are both watched
@@ -333,5 +332,3 @@ bool beginStatementView() {
   diskView.statementStartNs = now;
   return diskView.statementDepth++ == 0;
 }
-
-

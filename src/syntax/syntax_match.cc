@@ -110,7 +110,8 @@ void tryForm(const SyntaxForm& form, FormScan& scan) {
 // evicted cache entries (a module calling back into the engine), which the
 // modules' records may point to and after which `direct` may name modules
 // without entries (a nested match over the same directory writes it anew):
-// the rest of that form then goes the way of askSyntaxModules.
+// the rest of that form then goes the way of askSyntaxModules. Returns the
+// form to try next: the accepting one when one accepted.
 const SyntaxForm* offerDirect(FormScan& scan, const SyntaxForm* form, const SyntaxForm* end) {
   ModuleDirectory& directory = *scan.directory;
   noteDirectoryFacts(scan);
