@@ -62,7 +62,8 @@ ModuleAnswer callPackModule(const std::string& app, const std::string& modulePat
 ModuleAnswer callPackModule(const LoadedModule& module, const std::string& modulePath,
                             const std::string& input);
 // The same with the answer's text built in place of `answer` (emptied when
-// the module throws), without an answer object built and moved.
+// the module throws), without an answer object built and moved. `answer`
+// is destroyed before the module runs: it must not be `input`.
 ModuleAnswer::Kind callPackModule(const LoadedModule& module, const std::string& modulePath,
                                   const std::string& input, std::string& answer);
 
@@ -97,7 +98,8 @@ std::string noObjectText(const std::string& path);
 // `outer`, which the caller read once before its calls (each call, nested
 // ones included, puts back what it found), and the answer is built in the
 // place of `answer` instead of being moved there (left empty when the
-// module throws).
+// module throws; destroyed before the call, so it must not be one of the
+// texts passed in).
 inline ModuleAnswer::Kind checkInPlace(const SyntaxEntries& entries, const std::string& libPath,
                                        const char* outer, const std::string& syntaxLine,
                                        std::string_view statement, std::string& answer) {
