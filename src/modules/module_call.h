@@ -71,9 +71,10 @@ ModuleAnswer::Kind callPackModule(const LoadedModule& module, const std::string&
 // statement) of a fresh object.
 ModuleAnswer askSyntaxModule(const LoadedModule& module, const std::string& libPath,
                              const std::string& syntaxLine, const std::string& statement);
-// The same with the answer's text moved into `answer` (the text a
-// ModuleAnswer would hold; emptied when the module throws): no answer
-// object is built and moved, as on the path of every form.
+// The same with the answer's text built in place of `answer` (the text a
+// ModuleAnswer would hold; emptied when the module throws, and not one of
+// the texts passed in): no answer object is built and moved, as on the
+// path of every form.
 ModuleAnswer::Kind askSyntaxModule(const LoadedModule& module, const std::string& libPath,
                                    const std::string& syntaxLine, const std::string& statement,
                                    std::string& answer);
