@@ -121,13 +121,17 @@ const SyntaxForm* offerDirect(FormScan& scan, const SyntaxForm* form, const Synt
   const uint64_t evictions = directory.evictionsSeen;
   const char* const outer = moduleInCall.load(std::memory_order_relaxed);
   const std::string_view statement = scan.statement;
+  // No opinion, "", the answer mostly given, accepts only an empty statement.
+  const bool emptyAccepts = statement.empty();
   for (; form != end; ++form) {
     scan.form = form;
     if (scan.statementCarriesZE && form->patternCarriesZE) scan.refusedForm = true;
     for (const DirectModule* module = first; module != last; ++module) {
       checkInPlace(module->entries, *module->path, outer, form->pattern, statement,
                    scan.lastAnswer);
-      const bool accepts = readAnswer(scan);
+      const bool settled = scan.lastAnswer.empty() && !emptyAccepts;
+      if (settled && cache_use::evictions() == evictions) continue;
+      const bool accepts = !settled && readAnswer(scan);
       if (cache_use::evictions() != evictions) {
         dropEvictedModules(directory);
         if (accepts) {
