@@ -49,7 +49,7 @@ namespace cache_use {
 
 Evictable::Evictable() { applications().caches.push_back(this); }
 
-uint32_t application(const std::string& app, uint64_t appSerial) {
+uint32_t lookUpApplication(const std::string& app, uint64_t appSerial) {
   Applications& a = applications();
   if (a.current == nullptr ||
       ((appSerial == 0 || appSerial != a.currentSerial) && a.currentPath != app)) {
@@ -61,10 +61,13 @@ uint32_t application(const std::string& app, uint64_t appSerial) {
   }
   a.currentSerial = appSerial;
   a.current->used = stamp();
+  // The current record is never evicted: its fields stay where they are.
+  lastApplication = {appSerial, &a.current->used, a.current->id};
   return a.current->id;
 }
 
 Counters counters;
+LastApplication lastApplication;
 
 }  // namespace cache_use
 
@@ -78,8 +81,6 @@ void EntrySources::rest(const WatchSet& watches, bool cacheable) {
   if (!cacheable || !holdWatches(watches, held_)) cacheable_ = false;
 }
 
-namespace {
-
 void openStatement(const std::string& app, uint64_t appSerial) {
   // What the outermost statement looks up stays in the caches until it ends.
   if (beginStatementView()) cache_use::counters.pinnedFrom = cache_use::counters.stamp + 1;
@@ -89,18 +90,4 @@ void openStatement(const std::string& app, uint64_t appSerial) {
 void closeStatement() {
   endStatementView();
   if (!insideStatement()) cache_use::counters.pinnedFrom = std::numeric_limits<uint64_t>::max();
-}
-
-}  // namespace
-
-StatementScope::StatementScope(const std::string& app, uint64_t appSerial) : opened_(true) {
-  openStatement(app, appSerial);
-}
-
-StatementScope::StatementScope(const std::string& app, Join) : opened_(!insideStatement()) {
-  if (opened_) openStatement(app, 0);
-}
-
-StatementScope::~StatementScope() {
-  if (opened_) closeStatement();
 }

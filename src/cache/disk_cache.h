@@ -52,7 +52,7 @@ class Evictable {
 // the least recently used one from every cache. `appSerial`, when not 0,
 // stands for the text of `app` (the same serial is never given with another
 // text), so that the text is compared only when the serial changes.
-uint32_t application(const std::string& app, uint64_t appSerial = 0);
+inline uint32_t application(const std::string& app, uint64_t appSerial = 0);
 // Counters every lookup touches, kept inline-reachable since they are on
 // the path of every statement.
 struct Counters {
@@ -61,7 +61,7 @@ struct Counters {
   uint64_t pinnedFrom = std::numeric_limits<uint64_t>::max();
   uint64_t evictions = 0;
 };
-extern Counters counters;
+extern Counters counters __attribute__((visibility("hidden")));  // reached directly in the add-on
 // A new use stamp, later than every one before.
 inline uint64_t stamp() { return ++counters.stamp; }
 // True when an entry last used at `stamp` may be in use by the statement
@@ -71,6 +71,26 @@ inline bool pinned(uint64_t stamp) { return stamp >= counters.pinnedFrom; }
 // cache earlier may have gone.
 inline void evicted() { ++counters.evictions; }
 inline uint64_t evictions() { return counters.evictions; }
+
+// The application used last, as application() reads it inline on every
+// statement: the serial given with it (0: none) and its record's use stamp
+// and id.
+struct LastApplication {
+  uint64_t serial = 0;
+  uint64_t* used = nullptr;
+  uint32_t id = 0;
+};
+extern LastApplication lastApplication __attribute__((visibility("hidden")));
+// application() for another serial than the last one's.
+uint32_t lookUpApplication(const std::string& app, uint64_t appSerial);
+
+inline uint32_t application(const std::string& app, uint64_t appSerial) {
+  if (appSerial != 0 && appSerial == lastApplication.serial) {
+    *lastApplication.used = stamp();
+    return lastApplication.id;
+  }
+  return lookUpApplication(app, appSerial);
+}
 }  // namespace cache_use
 
 // A cache of what was read from disk, by path, holding at most `capacity`
@@ -222,6 +242,11 @@ Entry& cachedEntry(DiskCache<Entry>& cache, const std::string& app, const std::s
   return node.entry;
 }
 
+// Opens a statement (what StatementScope does) for `app`.
+void openStatement(const std::string& app, uint64_t appSerial);
+// Closes the statement opened last.
+void closeStatement();
+
 // One statement of the application `app`: checks for changes once when it
 // starts (cache/watch.h); cache lookups made until it ends use that view,
 // and the entries it looks up stay in the caches until it ends. Scopes may
@@ -230,13 +255,19 @@ Entry& cachedEntry(DiskCache<Entry>& cache, const std::string& app, const std::s
 class StatementScope {
  public:
   // `appSerial` as for cache_use::application.
-  explicit StatementScope(const std::string& app, uint64_t appSerial = 0);
+  explicit StatementScope(const std::string& app, uint64_t appSerial = 0) : opened_(true) {
+    openStatement(app, appSerial);
+  }
   // Joins the statement in progress when there is one (no check); opens a
   // statement otherwise. For steps that are run inside a statement and also
-  // on their own.
+  // on their own. Inline, as every match joins its statement.
   enum Join { kJoin };
-  StatementScope(const std::string& app, Join);
-  ~StatementScope();
+  StatementScope(const std::string& app, Join) : opened_(!insideStatement()) {
+    if (opened_) openStatement(app, 0);
+  }
+  ~StatementScope() {
+    if (opened_) closeStatement();
+  }
   StatementScope(const StatementScope&) = delete;
   StatementScope& operator=(const StatementScope&) = delete;
 

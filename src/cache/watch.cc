@@ -16,6 +16,8 @@
 
 #include "base/text.h"
 
+DiskView diskView;
+
 namespace {
 
 // A directory's entries: anything created, removed, renamed or written in it.
@@ -38,18 +40,6 @@ struct WatchRecord {
   uint64_t serial;
   int holders;
 };
-
-// What every statement reads and writes: a plain object, initialized
-// before any code runs, so that no guard of a function-local static is
-// checked on the way.
-struct View {
-  uint64_t generation = 1;
-  int statementDepth = 0;
-  bool checkDue = true;          // the next look checks, whatever the clock says
-  int64_t lastCheckNs = 0;       // when the latest check was made
-  int64_t statementStartNs = 0;  // when the latest outermost statement began
-};
-View view;
 
 struct Watch {
   bool opened = false;
@@ -141,10 +131,10 @@ int64_t nowNs() { return runClock(); }
 // generation.
 void checkForChanges(int64_t now) {
   Watch& w = watch();
-  view.checkDue = false;
-  view.lastCheckNs = now;
+  diskView.checkDue = false;
+  diskView.lastCheckNs = now;
   if (!usable(w)) {
-    ++view.generation;
+    ++diskView.generation;
     return;
   }
   epoll_event ready[2];
@@ -155,7 +145,7 @@ void checkForChanges(int64_t now) {
     if (ready[i].data.fd == w.mountsFd) changed = true;
     if (ready[i].data.fd == w.inotifyFd && readEvents(w)) changed = true;
   }
-  if (changed) ++view.generation;
+  if (changed) ++diskView.generation;
 }
 
 // Sets a watch on `path` (not following a link there) and holds it in
@@ -282,15 +272,13 @@ size_t watchLimit() {
 
 size_t watchesHeld() { return watch().records.size(); }
 
-uint64_t diskGeneration() {
-  if (view.statementDepth == 0) {
-    const int64_t now = nowNs();
-    if (view.checkDue || now - view.lastCheckNs >= kCheckIntervalNs) checkForChanges(now);
-  }
-  return view.generation;
+uint64_t checkedDiskGeneration() {
+  const int64_t now = nowNs();
+  if (diskView.checkDue || now - diskView.lastCheckNs >= kCheckIntervalNs) checkForChanges(now);
+  return diskView.generation;
 }
 
-void markCheckDue() { view.checkDue = true; }
+void markCheckDue() { diskView.checkDue = true; }
 
 void setRunClock(int64_t (*clock)()) { runClock = clock != nullptr ? clock : monotonicNs; }
 
@@ -330,21 +318,17 @@ bool holdWatches(const WatchSet& watches, WatchSet& held) {
 
 bool beginStatementView() {
   const int64_t now = nowNs();
-  if (view.statementDepth > 0) {
+  if (diskView.statementDepth > 0) {
     // A module called back into the engine: it may rely on what it wrote,
     // now and at its own caller's next statement.
     checkForChanges(now);
-    view.checkDue = true;
-    return ++view.statementDepth == 1;
+    diskView.checkDue = true;
+    return ++diskView.statementDepth == 1;
   }
-  if (view.checkDue || now - view.lastCheckNs >= kCheckIntervalNs ||
-      now - view.statementStartNs >= kLongStatementNs) {
+  if (diskView.checkDue || now - diskView.lastCheckNs >= kCheckIntervalNs ||
+      now - diskView.statementStartNs >= kLongStatementNs) {
     checkForChanges(now);
   }
-  view.statementStartNs = now;
-  return view.statementDepth++ == 0;
+  diskView.statementStartNs = now;
+  return diskView.statementDepth++ == 0;
 }
-
-void endStatementView() { --view.statementDepth; }
-
-bool insideStatement() { return view.statementDepth > 0; }

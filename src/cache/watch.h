@@ -55,9 +55,27 @@ using WatchSet = std::vector<WatchRef>;
 // The most inotify watches the engine ever holds, whatever the quota.
 constexpr size_t kWatchCeiling = 8192;
 
+// What every statement reads and writes: a plain object, initialized
+// before any code runs, so that no guard of a function-local static is
+// checked on the way, and read inline (hidden: the add-on reaches it
+// directly).
+struct DiskView {
+  uint64_t generation = 1;
+  int statementDepth = 0;
+  bool checkDue = true;          // the next look checks, whatever the clock says
+  int64_t lastCheckNs = 0;       // when the latest check was made
+  int64_t statementStartNs = 0;  // when the latest outermost statement began
+};
+extern DiskView diskView __attribute__((visibility("hidden")));
+
+// diskGeneration outside a statement.
+uint64_t checkedDiskGeneration();
+
 // The current disk generation. Outside a statement, checks for changes first
 // when a check is due or 100 us passed since the latest.
-uint64_t diskGeneration();
+inline uint64_t diskGeneration() {
+  return diskView.statementDepth > 0 ? diskView.generation : checkedDiskGeneration();
+}
 
 // The next look checks for changes: a call starts or ends, or the engine
 // wrote a file.
@@ -73,9 +91,9 @@ void setRunClock(int64_t (*clock)());
 // Returns true for the outermost.
 bool beginStatementView();
 // The statement begun last ends.
-void endStatementView();
+inline void endStatementView() { --diskView.statementDepth; }
 // True while a statement is in progress.
-bool insideStatement();
+inline bool insideStatement() { return diskView.statementDepth > 0; }
 
 // Watches what decides what is read from the file `path` (see above) and
 // adds the watches to `held`. Call it before reading, so that a change made

@@ -82,7 +82,7 @@ bool runProgramStatement(ProgramRun& run, std::string& statement, int firstLine,
     if (!header) call.addStatementResult(lineNumber);
     return false;
   }
-  run.input.resize(run.programPath.size() + 1);
+  run.input.erase(run.programPath.size() + 1);
   run.input.append(statement);
   call.store(runAcceptedStatement(call, match, run.input));
   applyStopTest(call);

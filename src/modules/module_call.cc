@@ -216,9 +216,12 @@ ModuleAnswer::Kind loadAndCall(const LoadedModule& module, const std::string& pa
   // A module whose create() gives no object cannot be called; report it
   // instead of calling through a null pointer.
   if (object == nullptr) return refused(noObjectText(path), text);
+  // The answer is built in the place of `text`, not moved there.
+  text.~basic_string();
   try {
-    text = operate(object);
+    new (&text) std::string(operate(object));
   } catch (...) {
+    new (&text) std::string();
     noteThrowingModule(path);
     throw;
   }

@@ -19,6 +19,7 @@
 #ifndef ZEL_MODULES_MODULE_CALL_H_
 #define ZEL_MODULES_MODULE_CALL_H_
 
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -60,8 +61,9 @@ ModuleAnswer callPackModule(const std::string& app, const std::string& modulePat
 // The same for a module already looked up with loadedModule(app, modulePath).
 ModuleAnswer callPackModule(const LoadedModule& module, const std::string& modulePath,
                             const std::string& input);
-// The same with the answer's text moved into `answer` (unchanged when the
-// module throws), without an answer object built and moved.
+// The same with the answer's text built in place of `answer` (emptied when
+// the module throws), without an answer object built and moved. `answer`
+// is destroyed before the module runs: it must not be `input`.
 ModuleAnswer::Kind callPackModule(const LoadedModule& module, const std::string& modulePath,
                                   const std::string& input, std::string& answer);
 
@@ -69,9 +71,10 @@ ModuleAnswer::Kind callPackModule(const LoadedModule& module, const std::string&
 // statement) of a fresh object.
 ModuleAnswer askSyntaxModule(const LoadedModule& module, const std::string& libPath,
                              const std::string& syntaxLine, const std::string& statement);
-// The same with the answer's text moved into `answer` (the text a
-// ModuleAnswer would hold; unchanged when the module throws): no answer
-// object is built and moved, as on the path of every form.
+// The same with the answer's text built in place of `answer` (the text a
+// ModuleAnswer would hold; emptied when the module throws, and not one of
+// the texts passed in): no answer object is built and moved, as on the
+// path of every form.
 ModuleAnswer::Kind askSyntaxModule(const LoadedModule& module, const std::string& libPath,
                                    const std::string& syntaxLine, const std::string& statement,
                                    std::string& answer);
@@ -90,26 +93,46 @@ SyntaxEntries syntaxEntries(const LoadedModule& module);
 // The refusal of a module whose create() gave no object.
 std::string noObjectText(const std::string& path);
 
-// askSyntaxModule(module, ...) for a module whose syntaxEntries are not
-// null, with the same answers, reports and exception: check(syntaxLine,
-// statement) of a fresh object into `answer`.
-inline ModuleAnswer::Kind askThroughEntries(const SyntaxEntries& entries, const std::string& libPath,
-                                            const std::string& syntaxLine,
-                                            std::string_view statement, std::string& answer) {
-  const RunningModule running(libPath);  // for a crash report
+// A call of a syntax module through its entries (askThroughEntries below),
+// at little cost a call, for a match that offers a statement to many
+// modules: the module named as running (moduleInCall) goes back to
+// `outer`, which the caller read once before its calls (each call, nested
+// ones included, puts back what it found), and the answer is built in the
+// place of `answer` instead of being moved there (left empty when the
+// module throws; destroyed before the call, so it must not be one of the
+// texts passed in).
+inline ModuleAnswer::Kind checkInPlace(const SyntaxEntries& entries, const std::string& libPath,
+                                       const char* outer, const std::string& syntaxLine,
+                                       std::string_view statement, std::string& answer) {
+  moduleInCall.store(libPath.c_str(), std::memory_order_relaxed);  // for a crash report
   LibModuleObject* const object = entries.create();
   if (object == nullptr) {
+    moduleInCall.store(outer, std::memory_order_relaxed);
     answer = noObjectText(libPath);
     return ModuleAnswer::kRefused;
   }
+  answer.~basic_string();
   try {
-    answer = object->check(syntaxLine, std::string(statement));
+    new (&answer) std::string(object->check(syntaxLine, std::string(statement)));
   } catch (...) {
+    new (&answer) std::string();
+    moduleInCall.store(outer, std::memory_order_relaxed);
     noteThrowingModule(libPath);
     throw;
   }
   entries.destroy(object);
+  moduleInCall.store(outer, std::memory_order_relaxed);
   return ModuleAnswer::kAnswered;
+}
+
+// askSyntaxModule(module, ...) for a module whose syntaxEntries are not
+// null, with the same answers, reports and exception: check(syntaxLine,
+// statement) of a fresh object built in place of `answer`.
+inline ModuleAnswer::Kind askThroughEntries(const SyntaxEntries& entries, const std::string& libPath,
+                                            const std::string& syntaxLine,
+                                            std::string_view statement, std::string& answer) {
+  return checkInPlace(entries, libPath, moduleInCall.load(std::memory_order_relaxed), syntaxLine,
+                      statement, answer);
 }
 
 // True when the syntax module `module` declares what it answers for a form

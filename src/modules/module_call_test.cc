@@ -90,8 +90,45 @@ TEST_F(ModuleCallTest, ModulesThatCannotBeCalled) {
 }
 
 TEST_F(ModuleCallTest, ThrowingModulePropagatesWithoutDestroy) {
-  EXPECT_THROW(callModule(fixture("throwing_module"), "x"), std::runtime_error);
+  const std::string thrower = fixture("throwing_module");
+  EXPECT_THROW(callModule(thrower, "x"), std::runtime_error);
+  // The answer it was to be built in place of is left empty, not half gone.
+  std::string answer(40, 'a');
+  EXPECT_THROW(callPackModule(loadedModule(app_.path(), thrower), thrower, "x", answer),
+               std::runtime_error);
+  EXPECT_EQ(answer, "");
   EXPECT_EQ(moduleCounter("throwing_module", "fixture_destroyed"), 0);
+}
+
+// A match's call through a module's entries: the answer is built in place
+// of the one before (emptied when the module throws), and the module named
+// as running is put back to what the caller found.
+TEST_F(ModuleCallTest, CheckInPlaceReplacesTheAnswerAndPutsTheMarkBack) {
+  const std::string nesting = fixture("reentrant_syntax"), nullCreate = fixture("null_create");
+  const struct {
+    std::string path, pattern, statement, answer;
+    bool throws;
+  } cases[] = {
+      {nesting, "print", "print x", "print x", false},
+      {nesting, "other", "print x", "", false},
+      {nesting, "throw", "throw now", "", true},
+      {nullCreate, "print", "print x", nullCreate + ": create() returned no object", false},
+  };
+  const char* const outer = "the outer module";
+  for (const auto& c : cases) {
+    const SyntaxEntries entries = syntaxEntries(loadedModule(app_.path(), c.path));
+    std::string answer(40, 'a');  // an earlier answer, long enough to own memory
+    moduleInCall = outer;
+    const auto call = [&] { checkInPlace(entries, c.path, outer, c.pattern, c.statement, answer); };
+    if (c.throws) {
+      EXPECT_THROW(call(), std::runtime_error);
+    } else {
+      call();
+    }
+    EXPECT_EQ(answer, c.answer) << c.pattern;
+    EXPECT_EQ(moduleInCall.load(), outer) << c.pattern;
+  }
+  moduleInCall = nullptr;
 }
 
 // A module written over in place with the same bytes, within the same

@@ -7,8 +7,10 @@
 #include <string>
 
 // The path of the module whose code runs (its create, operation or
-// destroy); null between module calls.
-extern std::atomic<const char*> moduleInCall;
+// destroy); null between module calls. Written around every module call:
+// hidden, so that the add-on reaches it directly, not through its symbol
+// table.
+extern std::atomic<const char*> moduleInCall __attribute__((visibility("hidden")));
 
 // Names a module as the one running for as long as it lives; `path` must
 // outlive it.

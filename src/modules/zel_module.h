@@ -89,7 +89,8 @@ class LibModuleObject {
 // depends on the statement and on the module's earlier check() calls, never
 // on the pattern. A word is what lies between blanks (space, \t, \n, \v, \f,
 // \r). The engine then offers the module only the other forms, in the same
-// order, and takes this answer for the skipped ones, so that every result,
+// order (an empty statement, which "" accepts, is offered every form), and
+// takes this answer for the skipped ones, so that every result,
 // refusal and message stays what it would be if it asked: it calls the
 // function before the next check() call of any syntax module when forms were
 // skipped since, and when the statement has no form. Calling it must change

@@ -45,7 +45,8 @@ TEST(FormSkip, DeclaredAnswersLeaveEveryOutcomeAsAsking) {
   const std::vector<std::string> statements = {
       "set width to 7;", "set width to x;", "add ten to subtotal;", "frobnicate now;",
       "set width to x;", "   say   hi;", "\tsay\thi;", "say;", "show;", "mark(ZE) this;",
-      "stop now;;", "add 1 to;", "say hi; there;", "(ZE)set width to 2;", "(Z(ZE)E)set width to 2;", "lex it;", "nm it;", "set;", "add;"};
+      "stop now;;", "add 1 to;", "say hi; there;", "(ZE)set width to 2;", "(Z(ZE)E)set width to 2;", "lex it;", "nm it;", "set;", "add;",
+      "frob(ZE) now;", ";;"};
   // Each row: the modules of one application, then their twins that
   // declare nothing.
   const std::vector<std::vector<std::vector<std::string>>> setups = {

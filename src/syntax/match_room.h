@@ -20,6 +20,7 @@
 struct MatchRoom {
   std::string statement;
   std::vector<const LoadedModule*> owed;
+  bool owedClear = false;  // every entry of `owed` is null (the last match here ended normally)
   // The forms of formsPath and the module directory of app, as cached in
   // the disk generation and with the evictions count noted: while both
   // are the same, the caches would give the same ones back.

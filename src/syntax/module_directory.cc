@@ -16,6 +16,12 @@ void updateAllSkip(ModuleDirectory& directory) {
     if (!module.skipsOtherForms) directory.allSkip = false;
   }
   if (directory.lastModule == 0) directory.allSkip = false;
+  directory.allDirect = !directory.named.empty();
+  for (size_t k = 0; k < directory.named.size(); ++k) {
+    const SyntaxModule& module = directory.modules[directory.named[k]];
+    directory.direct[k] = {module.entries, &module.path};
+    if (module.entries.create == nullptr || module.skipsOtherForms) directory.allDirect = false;
+  }
 }
 
 namespace {
@@ -57,6 +63,7 @@ SharedDirectory moduleDirectory(const Call& call, bool& lasting) {
         entry.modules.back().path = withoutLineBreaks(dir + pieces[0] + "." + pieces[1]);
       }
     }
+    entry.direct.resize(entry.named.size());
   });
   lasting = found.generation != 0;
   return found.directory;
@@ -70,5 +77,6 @@ void dropEvictedModules(ModuleDirectory& directory) {
     module.entries = SyntaxEntries();
   }
   directory.allSkip = false;
+  directory.allDirect = false;
   directory.evictionsSeen = cache_use::evictions();
 }

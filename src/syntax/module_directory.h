@@ -20,6 +20,13 @@ struct SyntaxModule {
   SyntaxEntries entries;                 // `loaded`'s, to call it directly (null: not cached)
 };
 
+// A named module as a match calls it without its record: its entries and
+// its path (by which a crash or a throw names it).
+struct DirectModule {
+  SyntaxEntries entries;
+  const std::string* path = nullptr;
+};
+
 // One module per entry that names a syntax module, one without path per
 // entry without an extension, in directory order.
 struct ModuleDirectory {
@@ -37,9 +44,17 @@ struct ModuleDirectory {
   bool allSkip = false;
   bool pathless = false;  // some entry has no extension (set when listed)
   size_t lastModule = 0;  // 1 + the position of the last module
+  // Every named module has its entries and none declares its other-form
+  // answer: a form is offered to `direct`, one per position of `named`, with
+  // nothing to decide per module. `direct` is sized once, as `named` is
+  // listed, and only written in place afterwards, so that a module calling
+  // back into the engine never moves it under a match going through it.
+  bool allDirect = false;
+  std::vector<DirectModule> direct;
 };
 
-// Works allSkip, pathless and lastModule out again from the modules.
+// Works allSkip, pathless, lastModule, allDirect and `direct` out again
+// from the modules.
 void updateAllSkip(ModuleDirectory& directory);
 
 // Matches share the directory as it was when they began: a module that

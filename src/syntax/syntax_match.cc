@@ -1,5 +1,6 @@
 #include "syntax/syntax_match.h"
 
+#include "syntax/form_scan.h"
 #include "syntax/match_room.h"
 #include "syntax/module_directory.h"
 #include "syntax/syntax_forms.h"
@@ -20,86 +21,6 @@
 #include "base/state.h"
 
 namespace {
-
-// True when `text` holds the byte `c`. Inline, as it runs on every
-// answer: most answers are short (no opinion is ""), and a loop over a few
-// bytes costs less than a library call.
-bool holds(std::string_view text, char c) {
-  if (text.size() > 16) return std::memchr(text.data(), c, text.size()) != nullptr;
-  for (const char byte : text) {
-    if (byte == c) return true;
-  }
-  return false;
-}
-
-bool contains(std::string_view text, const char* marker) {
-  return text.find(marker) != std::string_view::npos;
-}
-
-// A scan over one syntax file's forms in progress: what the match has
-// found so far.
-struct FormScan {
-  // The room must hold the forms and the module directory (lookUp).
-  FormScan(const Call& forCall, const std::string& text, MatchRoom& room)
-      : call(forCall),
-        statement(text),
-        stripped(room.statement),
-        owed(room.owed),
-        directory(room.directory.get()) {
-    if (owed.size() == directory->modules.size()) {
-      std::fill(owed.begin(), owed.end(), nullptr);
-    } else {
-      owed.assign(directory->modules.size(), nullptr);
-    }
-  }
-
-  // The statement as text, for what takes a string: `statement` copied
-  // into `stripped` unless it is a view of it already.
-  std::string& statementText() {
-    if (statement.data() != stripped.data() || statement.size() != stripped.size()) {
-      stripped.assign(statement.data(), statement.size());
-      statement = stripped;
-    }
-    return stripped;
-  }
-  // The statement's first word, worked out at its first use.
-  std::string_view word() {
-    if (!wordKnown) {
-      statementWord = firstWordOf(statement);
-      wordKnown = true;
-    }
-    return statementWord;
-  }
-
-  const Call& call;
-  // The statement, stripped of ";" and "(ZE)" once a line was tried: a view
-  // of the caller's text while dropping its final ";" is all it takes (no
-  // copy), otherwise of `stripped`, the room's copy.
-  std::string_view statement;
-  std::string& stripped;
-  std::string_view statementWord;    // its first word, when wordKnown
-  bool wordKnown = false;
-  std::vector<const LoadedModule*>& owed;
-  bool owing = false;                // some module owes an answer
-  bool allOwed = false;              // every module does (ModuleDirectory::allSkip)
-  size_t lastSkipped = 0;            // 1 + the module whose skipped form came last, or 0
-  const SyntaxForm* form = nullptr;  // the latest syntax line tried
-  bool accepted = false;
-  bool moduleAsked = false;
-  std::string lastAnswer;            // the latest syntax module answer
-  // What the module directory held, as facts: the refusal is decided from
-  // these, never from markers in a text a module or a user wrote.
-  bool directoryMissing = false;
-  bool noExtensionSeen = false;
-  bool markerSeen = false;
-  bool statementCarriesZE = false;
-  bool refusedForm = false;
-  // The statement holds no ";" and no "(ZE)" any more: stripping it again
-  // for the next form would change nothing.
-  bool statementStripped = false;
-  // The same for every form of one statement; the room holds it.
-  ModuleDirectory* directory;
-};
 
 // The rooms of the matches in progress, outermost first: one per level of
 // matches nested through modules calling back into the engine.
@@ -129,121 +50,6 @@ class RoomHold {
   MatchRoom* room_;
 };
 
-// True when a syntax module's answer carries "(NM)", "(NF)" or "(LEX)".
-bool carriesRefusalMarker(const std::string& answer) {
-  // Most answers hold no "(" at all; one scan settles those.
-  if (!holds(answer, '(')) return false;
-  return containsAny(answer, {"(NM)", "(NF)", "(LEX)"});
-}
-
-// What the match reads as the answer of a syntax module that cannot be
-// opened: message 4 naming it. (One the loader refuses answers with the
-// loader's text.)
-std::string unreadableText(const FormScan& scan, const std::string& path) {
-  return scan.call.message(kFileNotFound, withVisibleNul(path)).text;
-}
-
-// Takes the answers owed by modules that were not offered forms, in
-// directory order, as if they had been asked then: before any module is
-// asked again (which may change what they answer) and when the match ends.
-void takeOwedAnswers(FormScan& scan) {
-  scan.owing = false;
-  if (scan.allOwed) {
-    // Set only while every module's entry is held (allSkip).
-    for (size_t i = 0; i < scan.owed.size(); ++i) {
-      scan.owed[i] = scan.directory->modules[i].loaded;
-    }
-    scan.allOwed = false;
-  }
-  for (size_t i = 0; i < scan.owed.size(); ++i) {
-    const LoadedModule* loaded = scan.owed[i];
-    if (loaded == nullptr) continue;
-    scan.owed[i] = nullptr;
-    const std::string& path = scan.directory->modules[i].path;
-    std::string answer = otherFormAnswer(*loaded, path, scan.statementText());
-    if (carriesRefusalMarker(answer)) scan.markerSeen = true;
-    if (scan.lastSkipped == i + 1) scan.lastAnswer = std::move(answer);
-  }
-}
-
-// True when `module` need not be offered the form being tried: it declares
-// its answer for forms whose first word is not the statement's.
-bool skipsForm(const SyntaxModule& module, FormScan& scan) {
-  return module.skipsOtherForms &&
-         (scan.form->firstWord.empty() || scan.form->firstWord != scan.word());
-}
-
-// Asks `module` about the form being tried, into the
-// scan's last answer. The directory entry lives for one generation, as a
-// cached module's does; one that could not be cached is looked up for
-// every call.
-void askOne(FormScan& scan, ModuleDirectory& directory, SyntaxModule& module) {
-  if (module.entries.create != nullptr) {
-    askThroughEntries(module.entries, module.path, scan.form->pattern, scan.statement,
-                      scan.lastAnswer);
-    return;
-  }
-  const LoadedModule* loaded = module.loaded;
-  if (loaded == nullptr) {
-    loaded = &loadedModule(scan.call.app(), module.path);
-    dropEvictedModules(directory);  // the lookup may have evicted others
-    if (isCached(*loaded)) {
-      module.loaded = loaded;
-      module.skipsOtherForms = declaresOtherFormAnswer(*loaded);
-      module.entries = syntaxEntries(*loaded);
-      updateAllSkip(directory);
-    }
-  }
-  if (askSyntaxModule(*loaded, module.path, scan.form->pattern, scan.statementText(),
-                      scan.lastAnswer) == ModuleAnswer::kUnreadable) {
-    scan.lastAnswer = unreadableText(scan, module.path);
-  }
-}
-
-// Offers the statement to every syntax module for one pattern, in directory
-// order, until one accepts. Only an answer given during this match can
-// accept: a matching answer left over from an earlier match does not count.
-// A module that declares its answer for this form is not offered it: it
-// owes that answer (takeOwedAnswers).
-void askSyntaxModules(FormScan& scan) {
-  ModuleDirectory& directory = *scan.directory;
-  if (directory.missing) {
-    scan.directoryMissing = true;
-    return;
-  }
-  // Passing an entry without extension is the same for every form: noted
-  // once, and only the modules with a path are gone through. (Whether it
-  // came before an accepting module does not matter: only a refusal reads
-  // it.) Entries change during the match, the lists never do: their start
-  // and length are read once, not after every module call.
-  if (directory.pathless) scan.noExtensionSeen = true;
-  if (!directory.named.empty()) scan.moduleAsked = true;
-  SyntaxModule* const modules = directory.modules.data();
-  for (const size_t i : directory.named) {
-    SyntaxModule& module = modules[i];
-    if (skipsForm(module, scan)) {
-      scan.owed[i] = module.loaded;
-      scan.owing = true;
-      scan.lastSkipped = i + 1;
-      continue;
-    }
-    if (scan.owing) takeOwedAnswers(scan);
-    scan.lastSkipped = 0;
-    askOne(scan, directory, module);
-    // A module that called back into the engine may have had entries the
-    // directory points to evicted (mostly nothing was: one comparison).
-    if (directory.evictionsSeen != cache_use::evictions()) dropEvictedModules(directory);
-    const std::string& answer = scan.lastAnswer;
-    // Only an answer as long as the statement can accept; most answers are
-    // no opinion, "", which neither accepts nor carries a marker.
-    if (answer.size() == scan.statement.size() && answer == scan.statement) {
-      scan.accepted = true;
-      return;
-    }
-    if (!answer.empty() && carriesRefusalMarker(answer)) scan.markerSeen = true;
-  }
-}
-
 // Removes every ";", then every "(ZE)" from the scan's statement. Returns
 // true when it carried a "(ZE)". `clean` tells whether the result holds no
 // ";" and no "(ZE)": none of the ";" is left, but removing "(ZE)" can join
@@ -270,22 +76,23 @@ bool stripStatement(FormScan& scan, bool& clean) {
   return true;
 }
 
+// Strips the statement for the forms ahead (once, unless removing "(ZE)"
+// joined a new one from its pieces: then before each form, as each form
+// once did).
+void stripForForms(FormScan& scan) {
+  // What is owed was owed for the statement as it is now.
+  if (scan.owing) takeOwedAnswers(scan);
+  bool clean = true;
+  if (stripStatement(scan, clean)) scan.statementCarriesZE = true;
+  scan.wordKnown = false;
+  scan.statementStripped = clean;
+}
+
 // Offers the statement to the syntax modules for one form.
 void tryForm(const SyntaxForm& form, FormScan& scan) {
   scan.form = &form;
-  if (!scan.statementStripped) {
-    // What is owed was owed for the statement as it is now.
-    if (scan.owing) takeOwedAnswers(scan);
-    bool clean = true;
-    if (stripStatement(scan, clean)) scan.statementCarriesZE = true;
-    scan.wordKnown = false;
-    // When removing "(ZE)" joined a new one from its pieces, the next form
-    // strips again, as each form once did.
-    scan.statementStripped = clean;
-  }
   if (scan.statementCarriesZE && form.patternCarriesZE) scan.refusedForm = true;
-  if (scan.directory->allSkip &&
-      (form.firstWord.empty() || form.firstWord != scan.word())) {
+  if (scan.directory->allSkip && otherForm(scan)) {
     // Every module owes its answer: none is offered the form.
     if (scan.directory->pathless) scan.noExtensionSeen = true;
     scan.moduleAsked = true;
@@ -294,6 +101,71 @@ void tryForm(const SyntaxForm& form, FormScan& scan) {
     return;
   }
   askSyntaxModules(scan);
+}
+
+// askSyntaxModules for the forms from `form` up to `end`, while the
+// directory's modules are all called directly (offersDirect): for each
+// form, each module is called and its answer read, nothing else. Stops at
+// the form a module accepted, or after the form in progress when a call
+// evicted cache entries (a module calling back into the engine), which the
+// modules' records may point to and after which `direct` may name modules
+// without entries (a nested match over the same directory writes it anew):
+// the rest of that form then goes the way of askSyntaxModules. Returns the
+// form to try next: the accepting one when one accepted.
+const SyntaxForm* offerDirect(FormScan& scan, const SyntaxForm* form, const SyntaxForm* end) {
+  ModuleDirectory& directory = *scan.directory;
+  noteDirectoryFacts(scan);
+  scan.lastSkipped = 0;
+  const DirectModule* const first = directory.direct.data();
+  const DirectModule* const last = first + directory.direct.size();
+  const uint64_t evictions = directory.evictionsSeen;
+  const char* const outer = moduleInCall.load(std::memory_order_relaxed);
+  const std::string_view statement = scan.statement;
+  // No opinion, "", the answer mostly given, accepts only an empty statement.
+  const bool emptyAccepts = statement.empty();
+  for (; form != end; ++form) {
+    scan.form = form;
+    if (scan.statementCarriesZE && form->patternCarriesZE) scan.refusedForm = true;
+    for (const DirectModule* module = first; module != last; ++module) {
+      checkInPlace(module->entries, *module->path, outer, form->pattern, statement,
+                   scan.lastAnswer);
+      const bool settled = scan.lastAnswer.empty() && !emptyAccepts;
+      if (settled && cache_use::evictions() == evictions) continue;
+      const bool accepts = !settled && readAnswer(scan);
+      if (cache_use::evictions() != evictions) {
+        dropEvictedModules(directory);
+        if (accepts) {
+          scan.accepted = true;
+        } else {
+          askNamedFrom(scan, module - first + 1);
+        }
+        return scan.accepted ? form : form + 1;
+      }
+      if (accepts) {
+        scan.accepted = true;
+        return form;
+      }
+    }
+  }
+  return end;
+}
+
+// Offers the statement to the forms in file order until one accepts; the
+// scan's form is the last one tried.
+void tryForms(FormScan& scan, const std::vector<SyntaxForm>& forms) {
+  const SyntaxForm* form = forms.data();
+  const SyntaxForm* const end = form + forms.size();
+  while (form != end) {
+    if (!scan.statementStripped) stripForForms(scan);
+    if (offersDirect(scan)) {
+      // Form after form while the stripping holds for all of them.
+      form = offerDirect(scan, form, scan.statementStripped ? end : form + 1);
+    } else {
+      tryForm(*form, scan);
+      if (!scan.accepted) ++form;
+    }
+    if (scan.accepted) return;
+  }
 }
 
 // The result when no syntax module accepted the statement.
@@ -343,11 +215,9 @@ SyntaxVerdict matchSyntaxFile(const Call& call, const std::string& syntaxPath,
     return outcome;
   }
   FormScan scan(call, statement, room.room());
-  for (const SyntaxForm& form : *forms) {
-    tryForm(form, scan);
-    if (scan.accepted) break;
-  }
+  tryForms(scan, *forms);
   if (scan.owing) takeOwedAnswers(scan);
+  room.room().owedClear = true;
   outcome.moduleAsked = scan.moduleAsked;
   if (scan.accepted) {
     outcome.setSyntaxFile(syntaxPath);
@@ -357,9 +227,5 @@ SyntaxVerdict matchSyntaxFile(const Call& call, const std::string& syntaxPath,
   }
   outcome.lastAnswer = std::move(scan.lastAnswer);
   return outcome;
-}
-
-void keepLastAnswer(SyntaxVerdict& verdict) {
-  if (verdict.moduleAsked) lineSyntaxesExistLib = std::move(verdict.lastAnswer);
 }
 

@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "base/state.h"
 #include "cache/dir_listing.h"  // entryNamePieces
 #include "syntax/syntax_forms.h"
 #include "call/call.h"
@@ -77,6 +78,8 @@ SyntaxVerdict matchSyntaxFile(const Call& call, const std::string& syntaxPath,
 
 // Keeps the match's last syntax module answer in lineSyntaxesExistLib, as
 // the classic state has it, when a module was asked.
-void keepLastAnswer(SyntaxVerdict& verdict);
+inline void keepLastAnswer(SyntaxVerdict& verdict) {
+  if (verdict.moduleAsked) lineSyntaxesExistLib = std::move(verdict.lastAnswer);
+}
 
 #endif  // ZEL_SYNTAX_SYNTAX_MATCH_H_
