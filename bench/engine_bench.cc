@@ -76,10 +76,19 @@ std::string makeApp(const fs::path& app, int n, int l, int m) {
 // program path and the statement. Modules are loaded once; each call
 // creates, calls and destroys an object.
 double floorSeconds(const std::string& program, int n, int l, int m) {
-  void* lib = dlopen((std::string(BENCH_MODULE_DIR) + "/bench_syntax.so").c_str(), RTLD_LAZY);
-  void* op = dlopen((std::string(BENCH_MODULE_DIR) + "/bench_op.so").c_str(), RTLD_LAZY);
-  auto libCreate = reinterpret_cast<create_lib_t*>(dlsym(lib, "create"));
-  auto libDestroy = reinterpret_cast<destroy_lib_t*>(dlsym(lib, "destroy"));
+  // The application's own copies of the modules, one object per syntax
+  // module as the engine has: M copies of one module's code cost more than
+  // one copy called M times (more code for the processor's caches).
+  const fs::path modules = fs::path(program).parent_path() / "node_modules";
+  std::vector<create_lib_t*> libCreate;
+  std::vector<destroy_lib_t*> libDestroy;
+  for (int j = 0; j < m; ++j) {
+    const fs::path file = modules / "korrin_linux" / ("forms" + std::to_string(j) + ".so");
+    void* lib = dlopen(file.c_str(), RTLD_LAZY);
+    libCreate.push_back(reinterpret_cast<create_lib_t*>(dlsym(lib, "create")));
+    libDestroy.push_back(reinterpret_cast<destroy_lib_t*>(dlsym(lib, "destroy")));
+  }
+  void* op = dlopen((modules / "bench" / "op.so").c_str(), RTLD_LAZY);
   auto opCreate = reinterpret_cast<create_t*>(dlsym(op, "create"));
   auto opDestroy = reinterpret_cast<destroy_t*>(dlsym(op, "destroy"));
   std::vector<std::string> patterns, statements, inputs;
@@ -95,9 +104,9 @@ double floorSeconds(const std::string& program, int n, int l, int m) {
     const std::string& statement = statements[form];
     for (int k = 0; k <= form; ++k) {
       for (int j = 0; j < (k < form ? m : 1); ++j) {
-        LibModuleObject* o = libCreate();
+        LibModuleObject* o = libCreate[j]();
         sink += o->check(patterns[k], statement).size();
-        libDestroy(o);
+        libDestroy[j](o);
       }
     }
     ModuleObject* o = opCreate();
